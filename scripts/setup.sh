@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# setup.sh -- installs the Debian packages the project needs that are missing.
+#   usage: scripts/setup.sh [run|test]   (test also brings the test tools)
+set -euo pipefail
+
+purpose="${1:-run}"
+packages=(cmake g++ make pkg-config
+          libsdl1.2-dev libsdl-image1.2-dev libvorbis-dev libogg-dev
+          libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
+          xvfb xauth xdotool imagemagick)
+if [ "$purpose" = test ]; then
+    packages+=(googletest libgtest-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
