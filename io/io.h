@@ -40,3 +40,32 @@ void io_free(void *block);
 // Logs the peak and the bytes still held, one error line per leftover block (then frees it),
 // drops the table and closes the log.
 void io_deinit();
+
+// ---- Data files and line readers -------------------------------------------
+
+#define IO_PATHLEN 256      // joined data path buffer, terminator included
+
+// Opens name relative to the primary, then the fallback data directory ("%s/%s");
+// returns the stream, or null when neither opens or the joined path exceeds 255 characters.
+FILE *io_fopen(const char *name, const char *mode);
+// Closes a stream from io_fopen; returns fclose's result (EOF for a null stream).
+int io_fclose(FILE *file);
+
+// The line readers. A line ends at the first character below 32 (line feed, carriage
+// return, tab, ...) or at the end of the file; leading blanks and control characters
+// are skipped, so empty lines vanish. Each output buffer takes its size in bytes,
+// terminator included, and is always terminated when the size is at least 1. A line
+// longer than its buffer is cut: the reader goes on to the line's end and drops the
+// excess, so the next read starts on the next line. A read error ends the line like
+// the end of the file. Callers stop when feof or ferror reports the stream's end.
+
+// Reads one line into text; returns 1 when the end of the file (or a read error)
+// ended it, 0 when a control character did.
+int io_readline(FILE *file, char *text, uint32_t textsize);
+// Reads a line as a key (up to the first blank) and a value (after the following
+// blanks, to the line's end, trailing blanks kept); returns 0 or 1 as io_readline.
+int io_readkeyvalue(FILE *file, char *key, uint32_t keysize, char *value, uint32_t valuesize);
+// io_readkeyvalue, then the index of the last of count words equal to the key
+// (exact, case-sensitive), or -1 when none is (also for an empty key or a cut one).
+int32_t io_readkeyword(FILE *file, char *key, uint32_t keysize, char *value, uint32_t valuesize,
+                       const char *const *words, int32_t count);
