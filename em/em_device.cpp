@@ -1,0 +1,183 @@
+// em_device.cpp -- the sound device, the engine's start and stop, its clocks,
+// the audio callback with the tree walk and the output limiter
+#include <cstring>
+
+#include "em/em_local.h"
+
+em_state emstate;
+
+enum {
+    EM_REQFREQ = 44100,     // requested device rate, Hz
+    EM_REQSAMPLES = 1024    // requested device buffer, frames
+};
+
+// Opens the device for signed 16-bit stereo. When the driver offers another
+// sample layout, the device is reopened so that SDL converts from ours.
+static int em_opendevice()
+{
+    SDL_AudioSpec desired;
+    SDL_AudioSpec obtained;
+    memset(&desired, 0, sizeof(desired));
+    memset(&obtained, 0, sizeof(obtained));
+    desired.freq = EM_REQFREQ;
+    desired.format = AUDIO_S16LSB;
+    desired.channels = 2;
+    desired.samples = EM_REQSAMPLES;
+    desired.callback = em_audiocallback;
+    desired.userdata = nullptr;
+    if (SDL_OpenAudio(&desired, &obtained) < 0)
+        return -1;
+    if (obtained.format != AUDIO_S16LSB || obtained.channels != 2) {
+        SDL_CloseAudio();
+        if (SDL_OpenAudio(&desired, nullptr) < 0)
+            return -1;
+        obtained = desired;
+    }
+    emstate.freq = obtained.freq;
+    emstate.samples = obtained.samples;
+    return 0;
+}
+
+int em_init()
+{
+    if (emstate.inited == 1)
+        return -5;
+    emio_init();
+    emstate.inited = 0;
+    emstate.root = nullptr;
+    emnodes = nullptr;
+    em_samples = nullptr;
+    const bool audiowasup = SDL_WasInit(SDL_INIT_AUDIO) != 0;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
+        emio_drop();
+        return -1;
+    }
+    if (em_opendevice() < 0) {
+        // SDL keeps a subsystem without a driver "initialised"; quitting the
+        // one we started lets a later em_init try the drivers again.
+        if (!audiowasup)
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        emio_drop();
+        return -2;
+    }
+    // The device thread exists from here on (paused); the lock orders our
+    // set-up before its first callback.
+    SDL_LockAudio();
+    if (em_initsamples() < 0) {
+        SDL_UnlockAudio();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        emio_drop();
+        return -3;
+    }
+    if (em_initnodes() < 0) {
+        em_deinitsamples();
+        SDL_UnlockAudio();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        emio_drop();
+        return -4;
+    }
+    em_store(&emstate.samplepos, 0u);
+    emstate.tick0 = SDL_GetTicks();
+    em_store(&emstate.lastcb, 0u);
+    SDL_UnlockAudio();
+    SDL_PauseAudio(0);
+    emstate.inited = 1;
+    return 0;
+}
+
+void em_deinit()
+{
+    if (emstate.inited != 1)
+        return;
+    SDL_PauseAudio(1);
+    // Pausing only stops future callbacks; the lock waits out one in flight.
+    SDL_LockAudio();
+    em_deinitnodes();
+    em_deinitsamples();
+    SDL_UnlockAudio();
+    // Quitting the subsystem (not only closing the device) lets a later
+    // em_init start it again.
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    emio_deinit();
+    emstate.inited = 0;
+}
+
+uint32_t em_getsampleclock()
+{
+    if (emstate.inited != 1)
+        return 0;
+    const uint32_t since = SDL_GetTicks() - emstate.tick0 - em_load(&emstate.lastcb);
+    return em_load(&emstate.samplepos) + since * static_cast<uint32_t>(emstate.freq) / 1000u;
+}
+
+uint32_t em_getmsclock()
+{
+    if (emstate.inited != 1)
+        return 0;
+    return SDL_GetTicks() - emstate.tick0;
+}
+
+int16_t em_limit(int32_t v)
+{
+    // Identity up to magnitude 16384, then a curve meeting it with the same
+    // value and slope that approaches 32768 as the magnitude approaches 2^28.
+    if (v > 16384)
+        v = 32768 - 268435456 / v;
+    else if (v < -16384)
+        v = -32768 - 268435456 / v;
+    if (v > 32767)
+        v = 32767;
+    else if (v < -32767)
+        v = -32767;
+    return static_cast<int16_t>(v);
+}
+
+void em_audiocallback(void* userdata, Uint8* stream, int len)
+{
+    (void)userdata;
+    em_store(&emstate.lastcb, SDL_GetTicks() - emstate.tick0);
+    if (len <= 0)
+        return;
+    memset(stream, 0, static_cast<size_t>(len));
+    const int32_t n = len / 2;
+    em_node* root = emstate.root;
+    if (!root)
+        return;
+    em_processnode(root);
+    // Never read past the root's buffer, whatever length the device asks for.
+    const int32_t values = n < emstate.samples * 2 ? n : emstate.samples * 2;
+    const int32_t* mix = root->mixbuf;
+    for (int32_t i = 0; i < values; i++) {
+        const int16_t v = em_limit(mix[i]);
+        memcpy(stream + 2 * i, &v, sizeof(v));
+    }
+    em_store(&emstate.samplepos, em_load(&emstate.samplepos) + static_cast<uint32_t>(n / 2));
+}
+
+void em_processnode(em_node* node)
+{
+    if (node->mixbuf)
+        memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
+    em_node* child = node->child;
+    while (child) {
+        // The child may destroy itself while processed: take its sibling first.
+        em_node* next = child->next;
+        em_processnode(child);
+        child = next;
+    }
+    if (node->process)
+        node->process(node);
+}
+
+void em_mixtoparent(em_node* node)
+{
+    em_node* parent = node->parent;
+    if (!parent || !parent->mixbuf || !node->mixbuf)
+        return;
+    const int32_t volume = node->volume;
+    int32_t* out = parent->mixbuf;
+    const int32_t* in = node->mixbuf;
+    const int32_t count = emstate.samples * 2;
+    for (int32_t i = 0; i < count; i++)
+        out[i] = em_add32(out[i], em_mul32(in[i], volume) / 256);
+}

@@ -1,0 +1,119 @@
+// em_local.h -- the audio engine's internals: accounting, engine state, node
+// and sample internals, and the fixed-width arithmetic helpers of the mixers
+#ifndef EM_EM_LOCAL_H
+#define EM_EM_LOCAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "SDL.h"
+#include "em/em.h"
+
+// ---------------------------------------------------------------------------
+// Accounting allocator and console printers (emio.cpp)
+// ---------------------------------------------------------------------------
+enum { EMIO_MAXALLOCS = 4096 };
+
+struct emio_alloc {
+    void* ptr;              // the block; null marks a free entry
+    int32_t size;           // bytes (count x size as requested)
+    int32_t name;           // the caller's numeric tag
+};
+
+struct emio_state {
+    emio_alloc* allocs;     // EMIO_MAXALLOCS entries, or null while down
+    int32_t bytes;          // sum of size over the live entries
+    int32_t maxbytes;       // highest value bytes reached since emio_init
+};
+extern emio_state eminout;
+
+// The heap call behind emio_calloc; tests replace it to inject failures.
+extern void* (*emio_rawcalloc)(size_t count, size_t size);
+
+void emio_init();
+void* emio_calloc(uint32_t count, uint32_t size, int32_t tag);
+void emio_free(void* ptr);
+void emio_deinit();
+void emio_drop();               // frees the table quietly after a failed engine start
+void emio_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void emio_print(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+FILE* emio_open(const char* path, const char* mode);
+int emio_close(FILE* stream);
+int32_t emio_getbytes();        // bytes, read under the table's lock
+int32_t emio_getmaxbytes();     // maxbytes, read under the table's lock
+
+// ---------------------------------------------------------------------------
+// Engine state and output (em_device.cpp)
+// ---------------------------------------------------------------------------
+struct em_state {
+    int inited;             // 1 between a successful em_init and em_deinit
+    int32_t freq;           // device rate, Hz
+    int32_t samples;        // device buffer length in frames; every mix buffer holds this many
+    em_node* root;          // root of the node tree, null while down
+    uint32_t samplepos;     // frames delivered since em_init (written by the callback; atomic access)
+    uint32_t tick0;         // SDL tick count at em_init, ms
+    uint32_t lastcb;        // ms from tick0 to the latest callback (written by the callback; atomic access)
+};
+extern em_state emstate;
+
+void em_audiocallback(void* userdata, Uint8* stream, int len);
+void em_processnode(em_node* node);
+void em_mixtoparent(em_node* node);
+int16_t em_limit(int32_t v);    // the soft-knee limiter for one mix value
+
+// ---------------------------------------------------------------------------
+// Node tree (em_node.cpp)
+// ---------------------------------------------------------------------------
+extern em_node** emnodes;   // EM_MAXHANDLES node pointers, slot 0 unused
+
+em_node* em_createnode(em_node* parent);
+void em_destroynode(em_node* node);
+int em_attachnode(em_node* node, em_node* parent);  // 0, or -1 when parent is node or inside its subtree
+void em_detachnode(em_node* node);
+em_node* em_getnode(int handle);
+int em_findfreehandle();
+int em_initnodes();
+void em_deinitnodes();
+em_node* em_createroot();
+
+// ---------------------------------------------------------------------------
+// Sample bank (em_sample.cpp)
+// ---------------------------------------------------------------------------
+extern em_sample** em_samples;  // EM_MAXSAMPLES sample pointers, slot 0 unused
+
+int em_initsamples();
+void em_deinitsamples();
+em_sample* em_readsample(const char* name);
+// Converts a decoded WAV buffer (format, channels, rate, bytes) into a new
+// sample in the lowest free slot; null for a refused format or no memory.
+// An AUDIO_S16MSB buffer is byte-swapped in place.
+em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes);
+void em_destroysample(em_sample* sample);
+int em_freesampleslot();
+void em_swap16(uint8_t* buffer, uint32_t bytes);
+
+// ---------------------------------------------------------------------------
+// Defined 32-bit arithmetic. The mixers work in wrapping signed 32-bit words
+// with arithmetic shifts; these helpers give exactly that without relying on
+// undefined signed overflow or shifts of negative values.
+// ---------------------------------------------------------------------------
+static inline int32_t em_wrap(uint32_t v) { return static_cast<int32_t>(v); }
+static inline int32_t em_add32(int32_t a, int32_t b) { return em_wrap(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+static inline int32_t em_sub32(int32_t a, int32_t b) { return em_wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
+static inline int32_t em_mul32(int32_t a, int32_t b) { return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+static inline int32_t em_shl32(int32_t a, int n) { return em_wrap(static_cast<uint32_t>(a) << n); }
+static inline int32_t em_sar32(int32_t a, int n) { return a >= 0 ? a >> n : ~(~a >> n); }
+// Truncating division that is defined for INT32_MIN / -1 (wraps) and x / 0 (0).
+static inline int32_t em_div32(int32_t a, int32_t b)
+{
+    if (b == 0) return 0;
+    if (b == -1) return em_sub32(0, a);
+    return a / b;
+}
+
+// Relaxed atomic access to words shared with the audio thread.
+template <typename T> static inline T em_load(const T* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
+template <typename T> static inline void em_store(T* p, T v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+
+#endif

@@ -1,0 +1,170 @@
+// emio.cpp -- the audio engine's accounting allocator, console printers and file opening
+#include <cstdarg>
+#include <cstdlib>
+#include <mutex>
+
+#include "em/em_local.h"
+
+emio_state eminout;
+void* (*emio_rawcalloc)(size_t count, size_t size) = calloc;
+
+// Guards eminout from the main and the audio thread. Taken only innermost:
+// nothing else is locked while it is held, so it may be taken under the audio lock.
+static std::mutex emio_lock;
+
+void emio_error(const char* fmt, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(text, sizeof(text), fmt, args);
+    va_end(args);
+    fprintf(stderr, "ERROR: %s\n", text);
+}
+
+void emio_print(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    vfprintf(stdout, fmt, args);
+    va_end(args);
+}
+
+FILE* emio_open(const char* path, const char* mode)
+{
+    FILE* stream = fopen(path, mode);
+    if (!stream)
+        emio_print("emio_open - file %s not found\n", path);
+    return stream;
+}
+
+int emio_close(FILE* stream)
+{
+    return fclose(stream);
+}
+
+// Frees the table and any block it still lists, without a report; the caller
+// holds emio_lock.
+static void emio_droptable()
+{
+    if (!eminout.allocs)
+        return;
+    for (int slot = 0; slot < EMIO_MAXALLOCS; slot++)
+        free(eminout.allocs[slot].ptr);
+    free(eminout.allocs);
+    eminout.allocs = nullptr;
+}
+
+void emio_init()
+{
+    std::lock_guard<std::mutex> guard(emio_lock);
+    emio_droptable();   // a table left by a failed start is replaced, not leaked
+    eminout.allocs = static_cast<emio_alloc*>(calloc(EMIO_MAXALLOCS, sizeof(emio_alloc)));
+    eminout.bytes = 0;
+    eminout.maxbytes = 0;
+}
+
+void* emio_calloc(uint32_t count, uint32_t size, int32_t tag)
+{
+    const uint64_t total = static_cast<uint64_t>(count) * size;
+    std::unique_lock<std::mutex> guard(emio_lock);
+    if (!eminout.allocs) {
+        guard.unlock();
+        emio_error("emio_calloc - no eminout.allocs");
+        return nullptr;
+    }
+    int slot = 0;
+    while (slot < EMIO_MAXALLOCS && eminout.allocs[slot].ptr)
+        slot++;
+    if (slot == EMIO_MAXALLOCS) {
+        guard.unlock();
+        emio_error("emio_calloc - couldn't allocate");
+        return nullptr;
+    }
+    // A block whose size or running total would not fit the 32-bit counters is
+    // refused like a failed heap call: silently, nothing counted.
+    if (total > INT32_MAX || eminout.bytes + static_cast<int64_t>(total) > INT32_MAX)
+        return nullptr;
+    void* block = emio_rawcalloc(count, size);
+    if (!block)
+        return nullptr;
+    emio_alloc& entry = eminout.allocs[slot];
+    entry.ptr = block;
+    entry.size = static_cast<int32_t>(total);
+    entry.name = tag;
+    eminout.bytes += entry.size;
+    if (eminout.maxbytes <= eminout.bytes)
+        eminout.maxbytes = eminout.bytes;
+    return block;
+}
+
+// Gives an entry's block back to the heap; the caller holds emio_lock.
+static void emio_release(emio_alloc& entry)
+{
+    free(entry.ptr);
+    eminout.bytes -= entry.size;
+    entry.ptr = nullptr;
+}
+
+void emio_free(void* ptr)
+{
+    std::unique_lock<std::mutex> guard(emio_lock);
+    if (!eminout.allocs) {
+        guard.unlock();
+        emio_error("emio_free - no eminout.allocs");
+        return;
+    }
+    if (!ptr) {
+        guard.unlock();
+        emio_error("emio_free - tried to free NULL pointer");
+        return;
+    }
+    for (int slot = 0; slot < EMIO_MAXALLOCS; slot++) {
+        if (eminout.allocs[slot].ptr == ptr) {
+            emio_release(eminout.allocs[slot]);
+            return;
+        }
+    }
+    guard.unlock();
+    // A block the table does not hold is most likely one already given back
+    // (a second free) or one the heap never handed out: handing it to free()
+    // would corrupt the heap, so it is reported and left alone.
+    emio_error("emio_free - couldn't find eminout.allocs entry, free anyway");
+}
+
+void emio_deinit()
+{
+    std::lock_guard<std::mutex> guard(emio_lock);
+    if (!eminout.allocs)
+        return;
+    emio_print("Max bytes allocated during run: %d\n", eminout.maxbytes);
+    emio_print("Bytes left allocated at io_deinit: %d\n", eminout.bytes);
+    fflush(stdout);
+    for (int slot = 0; slot < EMIO_MAXALLOCS; slot++) {
+        emio_alloc& entry = eminout.allocs[slot];
+        if (entry.ptr) {
+            emio_error("name %d: %d bytes\n", entry.name, entry.size);
+            emio_release(entry);
+        }
+    }
+    free(eminout.allocs);
+    eminout.allocs = nullptr;
+}
+
+void emio_drop()
+{
+    std::lock_guard<std::mutex> guard(emio_lock);
+    emio_droptable();
+}
+
+int32_t emio_getbytes()
+{
+    std::lock_guard<std::mutex> guard(emio_lock);
+    return eminout.bytes;
+}
+
+int32_t emio_getmaxbytes()
+{
+    std::lock_guard<std::mutex> guard(emio_lock);
+    return eminout.maxbytes;
+}
