@@ -57,6 +57,12 @@ enum : uint32_t {
     EMF_RAMP = 0x4000       // a ramp towards the targets is pending for the next buffer
 };
 
+// Sampler flag word (EMP_DEFFLAGS on a sampler).
+enum : uint32_t {
+    EMS_ONDEMAND = 0x1,     // play requests create voices
+    EMS_LOOP = 0x2          // voices the sampler starts loop
+};
+
 // Node handles are 1..511; 0 names no node.
 enum { EM_MAXHANDLES = 512 };
 // Sample handles are 1..511; 0 names no sample.
@@ -139,5 +145,18 @@ em_sample* em_getsample(int handle);   // the sample of a slot, or null
 int32_t em_findzero(const em_sample* s, int32_t pos, int mode, int* dir);  // nearest zero crossing (mode bits 1 back, 2 forward, 4 rising, 8 falling); 0 with *dir 0 if none
 int em_compareregions(const em_sample* s, int32_t a, int32_t b, int32_t c); // prints length, amplitude and shape differences of [a,b) and [b,c); 0, prints nothing for empty or out-of-range regions
 int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);           // finds a crossing near pos and compares the stretches dist before and after; 0
+
+// ---------------------------------------------------------------------------
+// Sampler: one voice node per play request
+// ---------------------------------------------------------------------------
+int em_createsampler(int parent, int mode);     // a sampler under parent (mode < 0: plays on demand); its handle, or 0
+int em_triggersample(int sampler, int sample);  // starts a voice of a loaded sample on a sampler; the voice's handle, or 0
+
+// ---------------------------------------------------------------------------
+// Ogg Vorbis music stream
+// ---------------------------------------------------------------------------
+int em_createoggmusic(int parent);                  // a music node under parent; its handle, or 0
+int em_playoggmusic(int handle, const char* name);  // starts (or, in switch mode, fades to) a file; 0, or -1 for no node / a file that cannot be opened
+void em_stopoggmusic(int handle);                   // ends the playing stream; no-op for no node
 
 #endif

@@ -94,6 +94,43 @@ int em_freesampleslot();
 void em_swap16(uint8_t* buffer, uint32_t bytes);
 
 // ---------------------------------------------------------------------------
+// Sampler and its voices (em_sampler.cpp)
+// ---------------------------------------------------------------------------
+struct em_sampler {
+    int32_t volume;         // volume given to new voices, 256 = unity
+    int32_t pan;            // pan given to new voices, -128..128
+    int32_t pitch;          // 16.16 factor on the sample's rate step, 0x10000 = 1.0
+    uint32_t flags;         // EMS_ONDEMAND, EMS_LOOP
+};
+
+struct em_schannel {
+    int32_t sample;         // sample-bank number played, 0 = none
+    int32_t pos;            // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;           // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;         // 256 = unity
+    int32_t step;           // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;            // -128 left .. 128 right
+    uint32_t flags;         // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume;        // ramp target for volume
+    int32_t tstep;          // ramp target for step
+    int32_t tpan;           // ramp target for pan
+};
+
+em_node* em_initsampler(em_node* parent, int mode);
+em_node* em_initschannel(em_node* parent, int autofree);
+int em_playsampler(em_node* sampler, int sample);
+int em_issampler(const em_node* node);
+
+// The mixing routines: add one buffer of frames of the voice into out
+// (interleaved L/R); 1 when a non-looping sample ended, else 0.
+int em_mixmono(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+int em_mixmonostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+int em_mixmonoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+int em_mixstereo(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+int em_mixstereostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+int em_mixstereoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+
+// ---------------------------------------------------------------------------
 // Defined 32-bit arithmetic. The mixers work in wrapping signed 32-bit words
 // with arithmetic shifts; these helpers give exactly that without relying on
 // undefined signed overflow or shifts of negative values.
