@@ -354,3 +354,47 @@ TEST_F(gfx_assets, GetassetLoadsOnceAndRetriesFailures)
     EXPECT_NE(gfx_resolveasset(refs, 1), nullptr);
     EXPECT_EQ(gfx_numimages, 2);
 }
+
+// The generator's atlas loads as the demo loads it: four blob sprites whose alpha
+// is full at their centres, zero along their edges, and different from each other.
+TEST_F(gfx_assets, GeneratedAtlasAndIcon)
+{
+    const std::string command = std::string(QUORREL_MKASSETS) + " " + dir.path;
+    ASSERT_EQ(system(command.c_str()), 0);
+    gfx_image *atlas = gfx_getasset("blobs.tga");
+    ASSERT_NE(atlas, nullptr);
+    ASSERT_EQ(atlas->width, 256);
+    ASSERT_EQ(atlas->height, 256);
+    ASSERT_EQ(atlas->bpp, 32);
+    auto alpha = [atlas](int32_t sprite, int32_t x, int32_t y) {  // y from the bottom
+        const int32_t ax = (sprite % 2) * 128 + x, ay = (sprite / 2) * 128 + y;
+        return atlas->pixels[ay * atlas->pitch + ax * 4 + 3];
+    };
+    for (int32_t s = 0; s < 4; s++) {
+        EXPECT_GE(alpha(s, 64, 64), 250) << "sprite " << s;
+        for (int32_t i = 0; i < 128; i++) {
+            ASSERT_EQ(alpha(s, i, 0), 0) << s;
+            ASSERT_EQ(alpha(s, i, 127), 0) << s;
+            ASSERT_EQ(alpha(s, 0, i), 0) << s;
+            ASSERT_EQ(alpha(s, 127, i), 0) << s;
+        }
+        for (int32_t t = 0; t < s; t++) {
+            int32_t differ = 0;
+            for (int32_t y = 0; y < 128; y++)
+                for (int32_t x = 0; x < 128; x++)
+                    differ += std::abs(alpha(s, x, y) - alpha(t, x, y)) > 16;
+            EXPECT_GT(differ, 500) << "sprites " << t << " and " << s;
+        }
+    }
+
+    SDL_Surface *icon = SDL_LoadBMP("icon.bmp");
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->w, 32);
+    EXPECT_EQ(icon->h, 32);
+    EXPECT_EQ(icon->format->BitsPerPixel, 8);
+    ASSERT_NE(icon->format->palette, nullptr);
+    const uint8_t *indices = static_cast<const uint8_t *>(icon->pixels);
+    EXPECT_EQ(indices[0], 0);                     // background in the corner
+    EXPECT_NE(indices[16 * icon->pitch + 16], 0);  // the shape in the middle
+    SDL_FreeSurface(icon);
+}
