@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "SDL.h"
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
 #include "em/em.h"
 
 // ---------------------------------------------------------------------------
@@ -129,6 +131,45 @@ int em_mixmonoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
 int em_mixstereo(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
 int em_mixstereostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
 int em_mixstereoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+
+// ---------------------------------------------------------------------------
+// Ogg Vorbis music stream (em_oggmusic.cpp)
+// ---------------------------------------------------------------------------
+enum {
+    EM_OGGNAME = 64,        // file names are shorter than this
+    EM_OGGFRAMES = 1024     // stereo frames in the load buffer
+};
+
+struct em_oggmusic {
+    char nextname[EM_OGGNAME];  // file to switch to after the fade; empty = none pending
+    FILE* fp;               // the current stream's file, owned by vf once opened
+    OggVorbis_File vf;      // decoder state of the current stream
+    vorbis_info* vi;        // the stream's info from ov_info
+    int32_t open;           // 1 while a stream is open (and so playing)
+    int32_t rate;           // stream rate, Hz
+    int32_t length;         // stream length in stream frames (low 32 bits)
+    int32_t loop;           // 1: restart at the end
+    int32_t switchmode;     // above 0: a start fades the playing stream out and switches
+    int32_t setvolume;      // volume last set through EMP_VOLUME, restored after a switch
+    int32_t step;           // 16.16 stream frames per output frame
+    int32_t speed;          // 16.16 playback speed, 0x10000 = normal
+    int32_t pos;            // read frame in loadbuf, 0..1023; outside = refill first
+    uint32_t startclock;    // sample clock at the start of the current pass
+    uint32_t startms;       // millisecond clock at the start of the current pass
+    int16_t* loadbuf;       // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
+    int32_t channels;       // channels of the current stream, 1 or 2 (mono plays on both sides)
+};
+
+em_node* em_initoggmusic(em_node* parent);
+void em_openoggmusic(em_node* node, const char* name);
+int em_startoggmusic(em_node* node, const char* name);
+int em_switchoggmusic(em_node* node, const char* name);
+void em_closeoggmusic(em_node* node);
+void em_freeoggmusic(em_node* node);
+void em_setnodevolume(em_node* node, int32_t volume);
+int em_filloggmusic(em_node* node, int32_t framesdone);
+void em_mixoggmusic(em_node* node);
+int em_isoggmusic(const em_node* node);
 
 // ---------------------------------------------------------------------------
 // Defined 32-bit arithmetic. The mixers work in wrapping signed 32-bit words

@@ -1,0 +1,388 @@
+// em_oggmusic.cpp -- the Ogg Vorbis music node: streaming from disk in the
+// callback at a settable speed, looping, stopping, and fade-and-switch
+#include <cstring>
+
+#include "em/em_local.h"
+
+enum {
+    EMTAG_OGGMUSIC = 950,   // one em_oggmusic record
+    EMTAG_OGGBUFFER = 951   // the load buffer
+};
+
+enum {
+    EM_FADESTEP = 5,        // volume taken off per buffer while fading out
+    EM_MAXREADERRORS = 8    // consecutive decode errors that end a stream
+};
+
+static em_oggmusic* em_oggof(em_node* node)
+{
+    return static_cast<em_oggmusic*>(node->data);
+}
+
+// 16.16 stream frames per output frame for the record's speed and rate.
+static int32_t em_oggstep(const em_oggmusic* om)
+{
+    if (emstate.freq <= 0)
+        return 0;
+    const int64_t step = static_cast<int64_t>(om->speed / 4) * om->rate / emstate.freq * 4;
+    return static_cast<int32_t>(step > INT32_MAX ? INT32_MAX : step < INT32_MIN ? INT32_MIN : step);
+}
+
+void em_openoggmusic(em_node* node, const char* name)
+{
+    em_oggmusic* om = em_oggof(node);
+    SDL_LockAudio();
+    om->fp = emio_open(name, "rb");
+    if (!om->fp) {
+        emio_error("em_openoggmusic: can't find %s", name);
+        SDL_UnlockAudio();
+        return;
+    }
+    if (ov_open(om->fp, &om->vf, nullptr, 0) < 0) {
+        emio_error("em_openoggmusic: can't open %s\n", name);
+        emio_close(om->fp);
+        om->fp = nullptr;
+        SDL_UnlockAudio();
+        return;
+    }
+    vorbis_info* vi = ov_info(&om->vf, -1);
+    // The node plays one or two channels; other layouts are refused.
+    if (!vi || vi->channels < 1 || vi->channels > 2 || vi->rate <= 0) {
+        emio_error("em_openoggmusic: can't open %s\n", name);
+        ov_clear(&om->vf);
+        om->fp = nullptr;
+        SDL_UnlockAudio();
+        return;
+    }
+    om->vi = vi;
+    om->length = static_cast<int32_t>(static_cast<uint32_t>(ov_pcm_total(&om->vf, -1)));
+    om->rate = static_cast<int32_t>(vi->rate);
+    om->channels = vi->channels;
+    om->open = 1;
+    SDL_UnlockAudio();
+}
+
+// Starts the freshly opened stream from its beginning; the caller holds the audio lock.
+static void em_beginpass(em_node* node, uint32_t startms)
+{
+    em_oggmusic* om = em_oggof(node);
+    om->loop = 1;
+    om->pos = 0;
+    om->step = em_oggstep(om);
+    om->startclock = em_load(&emstate.samplepos);
+    om->startms = startms;
+    em_filloggmusic(node, 0);
+}
+
+int em_startoggmusic(em_node* node, const char* name)
+{
+    em_oggmusic* om = em_oggof(node);
+    if (strlen(name) >= EM_OGGNAME) {
+        emio_error("em_startoggmusic: couldn't open %s\n", name);
+        return -1;
+    }
+    if (om->switchmode > 0) {
+        SDL_LockAudio();
+        strcpy(om->nextname, name);
+        SDL_UnlockAudio();
+        return 0;
+    }
+    em_closeoggmusic(node);
+    SDL_LockAudio();
+    char file[EM_OGGNAME];
+    strcpy(file, name);
+    em_openoggmusic(node, file);
+    if (!om->open) {
+        emio_error("em_startoggmusic: couldn't open %s\n", name);
+        SDL_UnlockAudio();
+        return -1;
+    }
+    em_beginpass(node, em_getmsclock());
+    SDL_UnlockAudio();
+    return 0;
+}
+
+int em_switchoggmusic(em_node* node, const char* name)
+{
+    em_oggmusic* om = em_oggof(node);
+    if (om->open)
+        ov_clear(&om->vf);
+    om->open = 0;
+    char file[EM_OGGNAME];
+    strncpy(file, name, EM_OGGNAME - 1);
+    file[EM_OGGNAME - 1] = '\0';
+    em_openoggmusic(node, file);
+    if (!om->open) {
+        emio_error("em_switchoggmusic: couldn't open %s\n", file);
+        return -1;
+    }
+    em_beginpass(node, em_load(&emstate.lastcb));
+    return 0;
+}
+
+void em_closeoggmusic(em_node* node)
+{
+    em_oggmusic* om = em_oggof(node);
+    SDL_LockAudio();
+    if (om->open) {
+        ov_clear(&om->vf);
+        om->open = 0;
+    }
+    om->nextname[0] = '\0';     // a stop also cancels a pending switch
+    SDL_UnlockAudio();
+}
+
+// Spreads n mono values at the start of buffer over both sides of n frames.
+static void em_monotostereo(int16_t* buffer, int32_t n)
+{
+    for (int32_t i = n - 1; i >= 0; i--) {
+        const int16_t v = buffer[i];
+        buffer[2 * i + 1] = v;
+        buffer[2 * i] = v;
+    }
+}
+
+// Notes where a new pass begins: bytes of the old pass lie before it in
+// this buffer, which the callback reaches after framesdone output frames.
+static void em_markrestart(em_oggmusic* om, int32_t framesdone, int32_t bytes)
+{
+    const int64_t streamframes = bytes / (2 * om->channels);
+    const int64_t offset = framesdone + (om->step > 0 ? streamframes * 65536 / om->step : 0);
+    om->startclock = em_load(&emstate.samplepos) + static_cast<uint32_t>(offset);
+    om->startms = em_load(&emstate.lastcb) + static_cast<uint32_t>(offset * 1000 / emstate.freq);
+}
+
+int em_filloggmusic(em_node* node, int32_t framesdone)
+{
+    em_oggmusic* om = em_oggof(node);
+    char* buffer = reinterpret_cast<char*>(om->loadbuf);
+    const int32_t capacity = EM_OGGFRAMES * 2 * om->channels;
+    const int32_t loop = om->loop;
+    int32_t written = 0;
+    int ended = 0;
+    int errors = 0;
+    bool restarted = false;     // nothing read since the last restart
+    while (written < capacity && !ended) {
+        int section = 0;
+        const long n = ov_read(&om->vf, buffer + written, capacity - written, 0, 2, 1, &section);
+        if (n > 0) {
+            written += static_cast<int32_t>(n);
+            errors = 0;
+            restarted = false;
+        } else if (n < 0) {
+            // A hole or a bad link: skip it and read on, unless it persists.
+            if (++errors >= EM_MAXREADERRORS)
+                ended = 1;
+        } else if (loop == 1 && ov_seekable(&om->vf) && !restarted) {
+            em_markrestart(om, framesdone, written);
+            ov_raw_seek(&om->vf, 0);
+            restarted = true;   // a stream that yields nothing after a restart ends
+        } else {
+            ended = 1;
+        }
+    }
+    if (ended)
+        memset(buffer + written, 0, static_cast<size_t>(capacity - written));
+    if (om->channels == 1)
+        em_monotostereo(om->loadbuf, EM_OGGFRAMES);
+    return ended;
+}
+
+void em_mixoggmusic(em_node* node)
+{
+    em_oggmusic* om = em_oggof(node);
+    if (!om->open)
+        return;
+    if (om->nextname[0]) {
+        node->volume -= EM_FADESTEP;
+        if (node->volume <= 0) {
+            node->volume = om->setvolume;
+            char file[EM_OGGNAME];
+            strcpy(file, om->nextname);
+            om->nextname[0] = '\0';
+            if (em_switchoggmusic(node, file) < 0)
+                return;
+        }
+    }
+    int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
+    if (!out)
+        return;
+    const int32_t volume = node->volume;
+    const int32_t step = om->step;
+    const int16_t* frames = om->loadbuf;
+    int64_t frac = 0;
+    int ended = 0;
+    for (int32_t f = 0; f < emstate.samples; f++) {
+        if (om->pos < 0 || om->pos >= EM_OGGFRAMES) {
+            if (ended)
+                break;      // the rest of the buffer stays silent
+            om->pos = 0;
+            ended = em_filloggmusic(node, f);
+        }
+        out[2 * f] = em_add32(out[2 * f], em_mul32(frames[2 * om->pos], volume) / 256);
+        out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(frames[2 * om->pos + 1], volume) / 256);
+        frac += step;
+        const int64_t whole = frac >= 0 ? frac / 65536 : -((-frac + 65535) / 65536);
+        om->pos += static_cast<int32_t>(whole);
+        frac -= whole * 65536;
+    }
+    if (ended) {
+        ov_clear(&om->vf);
+        om->open = 0;
+    }
+}
+
+// Release: ends an open stream too, so that no decoder or file is left behind.
+static void em_releaseoggmusic(em_node* node)
+{
+    em_oggmusic* om = em_oggof(node);
+    SDL_LockAudio();
+    if (om) {
+        if (om->open) {
+            ov_clear(&om->vf);
+            om->open = 0;
+        }
+        if (om->loadbuf)
+            emio_free(om->loadbuf);
+        om->loadbuf = nullptr;
+        emio_free(om);
+        node->data = nullptr;
+    }
+    SDL_UnlockAudio();
+}
+
+static int em_oggsetparam(em_node* node, int id, int32_t value)
+{
+    em_oggmusic* om = em_oggof(node);
+    switch (id) {
+    case EMP_VOLUME:
+        om->setvolume = value;
+        node->volume = value;
+        return 0;
+    case EMP_PITCH:
+        om->speed = value;
+        if (om->open)
+            om->step = em_oggstep(om);
+        return 0;
+    case EMP_STATE:
+        if (value == 4 && om->open && !om->loop)
+            om->loop = 1;
+        else if (value == 3 && om->open && om->loop)
+            om->loop = 0;
+        return 0;
+    case EMP_SWITCHMODE:
+        om->switchmode = value;
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+static int em_ogggetparam(em_node* node, int id)
+{
+    const em_oggmusic* om = em_oggof(node);
+    switch (id) {
+    case EMP_RATE: return om->rate;
+    case EMP_LENGTH: return om->length;
+    case EMP_LENGTHMS:
+        return om->rate > 0 ? static_cast<int>(static_cast<int64_t>(om->length) * 1000 / om->rate) : 0;
+    case EMP_OUTLENGTH: {
+        if (om->rate <= 0)
+            return 0;
+        const float ratio = static_cast<float>(emstate.freq) / static_cast<float>(om->rate);
+        return static_cast<int>(static_cast<double>(om->length) * static_cast<double>(ratio));
+    }
+    case EMP_VOLUME: return node->volume;
+    case EMP_PITCH: return om->step;
+    case EMP_STARTCLOCK: return static_cast<int>(om->startclock);
+    case EMP_STARTMS: return static_cast<int>(om->startms);
+    case EMP_STATE: return !om->open ? 0 : om->loop ? 4 : 3;
+    case EMP_SWITCHMODE: return om->switchmode;
+    default: return -1;
+    }
+}
+
+int em_isoggmusic(const em_node* node)
+{
+    return node && node->setparam == em_oggsetparam && node->data ? 1 : 0;
+}
+
+em_node* em_initoggmusic(em_node* parent)
+{
+    em_node* node = em_createnode(nullptr);
+    if (!node) {
+        emio_error("em_initoggmusic: can't create node");
+        return nullptr;
+    }
+    node->process = em_mixoggmusic;
+    node->destroy = em_releaseoggmusic;
+    node->setparam = em_oggsetparam;
+    node->getparam = em_ogggetparam;
+    em_oggmusic* om = static_cast<em_oggmusic*>(emio_calloc(1, sizeof(em_oggmusic), EMTAG_OGGMUSIC));
+    if (!om) {
+        emio_error("em_initoggmusic: can't allocate oggmusic");
+        em_destroynode(node);
+        return nullptr;
+    }
+    node->data = om;
+    om->loadbuf = static_cast<int16_t*>(emio_calloc(EM_OGGFRAMES * 2, sizeof(int16_t), EMTAG_OGGBUFFER));
+    if (!om->loadbuf) {
+        emio_error("em_initoggmusic: can't allocate load buffer");
+        em_destroynode(node);
+        return nullptr;
+    }
+    om->open = 0;
+    om->switchmode = 0;
+    om->nextname[0] = '\0';
+    om->loop = 1;
+    om->speed = 0x10000;
+    om->channels = 2;
+    em_attachnode(node, parent);
+    return node;
+}
+
+void em_freeoggmusic(em_node* node)
+{
+    SDL_LockAudio();
+    em_destroynode(node);
+    SDL_UnlockAudio();
+}
+
+void em_setnodevolume(em_node* node, int32_t volume)
+{
+    if (emstate.inited != 1 || !node)
+        return;
+    SDL_LockAudio();
+    node->volume = volume;
+    SDL_UnlockAudio();
+}
+
+int em_createoggmusic(int parent)
+{
+    if (emstate.inited != 1)
+        return 0;
+    SDL_LockAudio();
+    em_node* up = em_getnode(parent);
+    const em_node* node = up ? em_initoggmusic(up) : nullptr;
+    SDL_UnlockAudio();
+    return node ? node->handle : 0;
+}
+
+int em_playoggmusic(int handle, const char* name)
+{
+    SDL_LockAudio();
+    em_node* node = em_getnode(handle);
+    // Only a music node's data can be read as a music record.
+    const int result = em_isoggmusic(node) && name ? em_startoggmusic(node, name) : -1;
+    SDL_UnlockAudio();
+    return result;
+}
+
+void em_stopoggmusic(int handle)
+{
+    SDL_LockAudio();
+    em_node* node = em_getnode(handle);
+    if (em_isoggmusic(node))
+        em_closeoggmusic(node);
+    SDL_UnlockAudio();
+}

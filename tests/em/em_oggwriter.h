@@ -1,0 +1,117 @@
+// em_oggwriter.h -- test helpers that encode tones into Ogg Vorbis files and
+// decode files directly with vorbisfile for comparison
+#ifndef TESTS_EM_OGGWRITER_H
+#define TESTS_EM_OGGWRITER_H
+
+#include <vorbis/vorbisenc.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "em/em_local.h"
+
+// Writes frames of a sine tone (hz on the left, 1.5 x hz on the right) at
+// amplitude 0.4. 0 on success.
+inline int emtest_writeogg(const std::string& path, int channels, long rate, long frames, double hz)
+{
+    FILE* out = fopen(path.c_str(), "wb");
+    if (!out)
+        return -1;
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    if (vorbis_encode_init_vbr(&vi, channels, rate, 0.4f) != 0) {
+        fclose(out);
+        return -1;
+    }
+    vorbis_comment vc;
+    vorbis_comment_init(&vc);
+    vorbis_dsp_state vd;
+    vorbis_analysis_init(&vd, &vi);
+    vorbis_block vb;
+    vorbis_block_init(&vd, &vb);
+    ogg_stream_state os;
+    ogg_stream_init(&os, 1234);
+    ogg_packet header, comments, codebooks;
+    vorbis_analysis_headerout(&vd, &vc, &header, &comments, &codebooks);
+    ogg_stream_packetin(&os, &header);
+    ogg_stream_packetin(&os, &comments);
+    ogg_stream_packetin(&os, &codebooks);
+    ogg_page page;
+    while (ogg_stream_flush(&os, &page)) {
+        fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
+        fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
+    }
+    long done = 0;
+    bool eos = false;
+    while (!eos) {
+        const long chunk = frames - done < 1024 ? frames - done : 1024;
+        if (chunk > 0) {
+            float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(chunk));
+            for (long i = 0; i < chunk; i++)
+                for (int c = 0; c < channels; c++)
+                    buffer[c][i] = static_cast<float>(0.4 * sin(2.0 * M_PI * hz * (1.0 + 0.5 * c) * static_cast<double>(done + i) / rate));
+            vorbis_analysis_wrote(&vd, static_cast<int>(chunk));
+            done += chunk;
+        } else {
+            vorbis_analysis_wrote(&vd, 0);
+        }
+        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
+            vorbis_analysis(&vb, nullptr);
+            vorbis_bitrate_addblock(&vb);
+            ogg_packet packet;
+            while (vorbis_bitrate_flushpacket(&vd, &packet)) {
+                ogg_stream_packetin(&os, &packet);
+                while (ogg_stream_pageout(&os, &page)) {
+                    fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
+                    fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
+                    if (ogg_page_eos(&page))
+                        eos = true;
+                }
+            }
+        }
+        if (chunk <= 0 && !eos) {
+            while (ogg_stream_flush(&os, &page)) {
+                fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
+                fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
+            }
+            eos = true;
+        }
+    }
+    ogg_stream_clear(&os);
+    vorbis_block_clear(&vb);
+    vorbis_dsp_clear(&vd);
+    vorbis_comment_clear(&vc);
+    vorbis_info_clear(&vi);
+    fclose(out);
+    return 0;
+}
+
+// The whole file decoded by vorbisfile as interleaved signed 16-bit values.
+inline std::vector<int16_t> emtest_decodeogg(const std::string& path, int* channels = nullptr)
+{
+    std::vector<int16_t> values;
+    FILE* in = fopen(path.c_str(), "rb");
+    OggVorbis_File vf;
+    if (!in || ov_open(in, &vf, nullptr, 0) < 0) {
+        if (in)
+            fclose(in);
+        return values;
+    }
+    if (channels)
+        *channels = ov_info(&vf, -1)->channels;
+    char buffer[4096];
+    int section = 0;
+    long n;
+    while ((n = ov_read(&vf, buffer, sizeof(buffer), 0, 2, 1, &section)) != 0) {
+        if (n < 0)
+            continue;
+        const int16_t* v = reinterpret_cast<const int16_t*>(buffer);
+        values.insert(values.end(), v, v + n / 2);
+    }
+    ov_clear(&vf);
+    return values;
+}
+
+#endif
