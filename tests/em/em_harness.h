@@ -101,6 +101,8 @@ inline void emtest_sourceprocess(em_node* node)
 {
     const int32_t* values = static_cast<const int32_t*>(node->data);
     int32_t* out = node->parent->mixbuf;
+    if (!out)
+        return;     // a parent without a mix buffer silences its children
     for (int32_t i = 0; i < emstate.samples * 2; i++)
         out[i] = em_add32(out[i], values[i]);
 }

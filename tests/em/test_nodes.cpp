@@ -216,7 +216,7 @@ TEST_F(Nodes, ParameterCallsReachTheTypeOrItsDefaults)
 int32_t emtest_selfvalue;
 void emtest_selfdestroy(em_node* node)
 {
-    for (int32_t i = 0; i < emstate.samples * 2; i++)
+    for (int32_t i = 0; node->parent->mixbuf && i < emstate.samples * 2; i++)
         node->parent->mixbuf[i] += emtest_selfvalue;
     em_destroynode(node);
 }
