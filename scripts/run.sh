@@ -53,7 +53,7 @@ shot="$(ls shot*.tga 2>/dev/null | grep -vxF -e "$before" | tail -n 1 || true)"
 if [ -n "$shot" ]; then
     convert=/usr/bin/convert-im6.q16
     [ -x "$convert" ] || convert=/usr/bin/convert
-    if "$convert" "$shot" "${shot%.tga}.png" 2>/dev/null; then
+    if "$convert" "$shot" -alpha off "${shot%.tga}.png" 2>/dev/null; then
         echo "run: screenshot: $rundir/$shot (PNG copy: $rundir/${shot%.tga}.png)"
     else
         echo "run: screenshot: $rundir/$shot"

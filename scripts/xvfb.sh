@@ -5,7 +5,7 @@ quorrel_start_xvfb() {
     local fifo
     fifo="$(mktemp -u)"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
     QUORREL_XVFB_PID=$!
     local number
     read -r -t 30 number <"$fifo" || { echo "could not start Xvfb" >&2; rm -f "$fifo"; return 1; }
