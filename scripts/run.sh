@@ -41,7 +41,7 @@ if [ -z "$wid" ]; then
     exit 1
 fi
 sleep "$seconds"
-xdotool key --window "$wid" F12
+xdotool key --window "$wid" F12 2>/dev/null
 sleep 1
 "$build/tools/xclose/xclose" "$wid"
 status=0

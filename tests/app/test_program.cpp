@@ -83,6 +83,60 @@ TEST_F(Program, RunsCentredAndClosesOnAWindowCloseRequest)
     EXPECT_EQ(demo.errors(), "");
 }
 
+// Reads a screenshot's header and pixels; false when it is not the expected TGA.
+static bool readshot(const std::string &path, std::string *pixels)
+{
+    const std::string file = program::readfile(path);
+    if (file.size() != 18 + 1024 * 768 * 4)
+        return false;
+    const unsigned char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 3, 32, 0};
+    if (file.compare(0, 18, std::string(reinterpret_cast<const char *>(header), 18)) != 0)
+        return false;
+    *pixels = file.substr(18);
+    return true;
+}
+
+TEST_F(Program, ScreenshotKeysSaveTheFieldAsItMoves)
+{
+    dir = program::makerundir(true);
+    ASSERT_TRUE(program::exists(dir + "/blobs.tga"));
+    run demo;
+    ASSERT_TRUE(demo.start(dir));
+    const std::string wid = demo.window();
+    ASSERT_FALSE(wid.empty());
+    usleep(500000);
+    demo.key(wid, "F12");
+    usleep(400000);
+    demo.key(wid, "grave");
+    usleep(400000);
+    ASSERT_TRUE(demo.close(wid));
+    EXPECT_EQ(demo.wait(), 0);
+
+    std::string first, second;
+    ASSERT_TRUE(readshot(dir + "/shot0000.tga", &first)) << program::filesize(dir + "/shot0000.tga");
+    ASSERT_TRUE(readshot(dir + "/shot0001.tga", &second)) << program::filesize(dir + "/shot0001.tga");
+    EXPECT_FALSE(program::exists(dir + "/shot0002.tga"));
+    EXPECT_NE(first, second) << "the blobs moved between the two shots";
+    for (const std::string *shot : {&first, &second}) {
+        long lit = 0, black = 0;
+        int brightest = 0;
+        for (size_t i = 0; i < shot->size(); i += 4) {
+            const int b = static_cast<unsigned char>((*shot)[i]);
+            const int g = static_cast<unsigned char>((*shot)[i + 1]);
+            const int r = static_cast<unsigned char>((*shot)[i + 2]);
+            brightest = std::max(brightest, std::max(r, std::max(g, b)));
+            if (r + g + b == 0)
+                black++;
+            else
+                lit++;
+        }
+        EXPECT_GT(lit, 1000) << "blob shapes are visible";
+        EXPECT_GT(black, 1000) << "lone blobs and the background stay black";
+        EXPECT_LE(brightest, 192) << "at most 0.75 of full scale";
+    }
+    EXPECT_TRUE(std::regex_match(demo.log(), logpattern(""))) << demo.log();
+}
+
 TEST_F(Program, WithoutAnAudioDeviceTheDemoRunsSilent)
 {
     dir = program::makerundir(true);
