@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "gfx/gfx.h"
+#include "tests/gfx/glcontext.h"
 #include "io/io.h"
 
 TEST(BlobMotion, StepsAreUndoneAndReversedOutsideTheSquare)
@@ -58,18 +59,11 @@ TEST(BlobMotion, SpritesSampleTheirAtlasQuarter)
 }
 
 // The field drawn for real at the program's window size.
-class BlobRender : public ::testing::Test {
+class BlobRender : public quorrel_videofixture {
 protected:
     void SetUp() override
     {
-        io_init();
-        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO), 0) << SDL_GetError();
-        gfx_starttimer(0, 10);
-        ASSERT_EQ(gfx_init(), 0);
-        gfx_width = 1024;
-        gfx_height = 768;
-        gfx_bpp = 32;
-        ASSERT_EQ(gfx_initvideo(0), 0);
+        startvideo(1024, 768);
         // Opaque white sprites: every texel has full colour and alpha.
         blob_sprites = gfx_createimage("blobs.tga", 256, 256, 32, 1);
         ASSERT_NE(blob_sprites, nullptr);
@@ -81,13 +75,6 @@ protected:
         // and still.
         for (blob &b : blobs)
             b = {256, 511, 0, 0, 0};
-    }
-    void TearDown() override
-    {
-        gfx_deinit();
-        EXPECT_EQ(inout.curbytes, 0);
-        io_deinit();
-        SDL_Quit();
     }
     static void pixel(int x, int y, uint8_t rgba[4])
     {

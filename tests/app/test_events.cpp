@@ -11,33 +11,15 @@
 
 #include "app/app.h"
 #include "gfx/gfx.h"
+#include "tests/gfx/glcontext.h"
 #include "io/io.h"
 
-class AppEvents : public ::testing::Test {
+class AppEvents : public quorrel_videofixture {
 protected:
     void SetUp() override
     {
-        io_init();
-        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO), 0) << SDL_GetError();
-        SDL_EnableUNICODE(1);
-        gfx_starttimer(0, 10);
-        ASSERT_EQ(gfx_init(), 0);
-        gfx_width = 64;
-        gfx_height = 48;
-        gfx_bpp = 32;
-        gfx_videoflags = 0;
-        ASSERT_EQ(gfx_initvideo(gfx_videoflags), 0);
+        startvideo(64, 48);
         app_state = 0;
-        for (int i = 0; i < 10; i++)
-            remove(shotname(i).c_str());
-    }
-    void TearDown() override
-    {
-        for (int i = 0; i < 10; i++)
-            remove(shotname(i).c_str());
-        gfx_deinit();
-        io_deinit();
-        SDL_Quit();
     }
     static std::string shotname(int n)
     {

@@ -131,3 +131,39 @@ protected:
         SDL_Quit();
     }
 };
+
+// The program's own display start-up in a temporary directory: SDL with timer
+// and video, timer slot 0 in 10 ms ticks, gfx_init and gfx_initvideo for a
+// window of the size the test asks for. TearDown shuts down as the program does
+// and checks that no io block is left.
+class quorrel_videofixture : public ::testing::Test {
+protected:
+    void startvideo(int32_t width, int32_t height)
+    {
+        ASSERT_FALSE(dir.path.empty());
+        io_init();
+        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO), 0) << SDL_GetError();
+        SDL_EnableUNICODE(1);
+        gfx_starttimer(0, 10);
+        ASSERT_EQ(gfx_init(), 0);
+        gfx_width = width;
+        gfx_height = height;
+        gfx_bpp = 32;
+        gfx_videoflags = 0;
+        ASSERT_EQ(gfx_initvideo(gfx_videoflags), 0);
+        started = true;
+    }
+    void TearDown() override
+    {
+        if (!inout.allocs)
+            return;
+        gfx_deinit();
+        if (started) {
+            EXPECT_EQ(inout.curbytes, 0);
+        }
+        io_deinit();
+        SDL_Quit();
+    }
+    quorrel_tempdir dir;
+    bool started = false;
+};

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gfx/gfx.h"
+#include "glcontext.h"
 #include "io/io.h"
 
 static std::string readfile(const char *path)
@@ -159,26 +160,9 @@ TEST(GfxDisplay, IconMaskSetsOneBitPerOpaquePixelMostSignificantFirst)
 }
 
 // The program's own video set-up on the test display.
-class GfxVideo : public ::testing::Test {
+class GfxVideo : public quorrel_videofixture {
 protected:
-    void SetUp() override
-    {
-        io_init();
-        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO), 0) << SDL_GetError();
-        gfx_starttimer(0, 10);
-        ASSERT_EQ(gfx_init(), 0);
-        gfx_width = 320;
-        gfx_height = 240;
-        gfx_bpp = 32;
-        gfx_videoflags = 0;
-        ASSERT_EQ(gfx_initvideo(gfx_videoflags), 0);
-    }
-    void TearDown() override
-    {
-        gfx_deinit();
-        io_deinit();
-        SDL_Quit();
-    }
+    void SetUp() override { startvideo(320, 240); }
 };
 
 static void readmatrices(GLfloat projection[16], GLfloat modelview[16])
