@@ -159,4 +159,10 @@ int em_createoggmusic(int parent);                  // a music node under parent
 int em_playoggmusic(int handle, const char* name);  // starts (or, in switch mode, fades to) a file; 0, or -1 for no node / a file that cannot be opened
 void em_stopoggmusic(int handle);                   // ends the playing stream; no-op for no node
 
+// ---------------------------------------------------------------------------
+// 3-D sampler: positioned voices around one listener
+// ---------------------------------------------------------------------------
+int em_createsampler3d(int parent, int mode);       // a 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
+int em_triggersample3d(int sampler3d, int sample);  // starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
+
 #endif

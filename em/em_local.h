@@ -194,4 +194,91 @@ static inline int32_t em_div32(int32_t a, int32_t b)
 template <typename T> static inline T em_load(const T* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
 template <typename T> static inline void em_store(T* p, T v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
 
+
+// ---------------------------------------------------------------------------
+// 3-D sampler and its positioned voices (em_sampler3d.cpp)
+// ---------------------------------------------------------------------------
+// Truncation toward zero into 32 bits that is defined for every input: NaN
+// gives 0, values beyond the range give its nearest end.
+static inline int32_t em_ftoi(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= 2147483647.0)
+        return INT32_MAX;
+    if (v <= -2147483648.0)
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+// Vectors are three 32-bit floats; the listener frame is right-handed with x
+// to the right, y up and the view direction along -z.
+struct em_vector {
+    float x, y, z;
+};
+
+void em_vecset(em_vector* v, float x, float y, float z);
+void em_veccopy(em_vector* to, const em_vector* from);
+em_vector em_vecsub(const em_vector* a, const em_vector* b);          // a - b
+void em_vecaddscaled(em_vector* a, float s, const em_vector* b);      // a += s x b
+float em_vecdot(const em_vector* a, const em_vector* b);
+em_vector em_veccross(const em_vector* a, const em_vector* b);        // a x b
+float em_veclength(const em_vector* v);
+float em_vecnormalise(em_vector* v);    // divides by the length, which it returns; a zero vector stays zero
+
+struct em_sampler3d {
+    int32_t ondemand;       // nonzero: play requests create voices
+    float soundspeed;       // speed of sound, scene units per second; <= 0: no Doppler, no ear delay
+    float eardistance;      // distance between the ears, scene units
+    em_vector position;     // listener position
+    em_vector velocity;     // listener velocity, units per second
+    em_vector forward;      // view direction (not normalised)
+    em_vector right;        // right-hand direction
+    em_vector up;           // up direction
+    int32_t volume;         // volume of new voices, 256 = unity
+    int32_t pitch;          // 16.16 factor on the sample's step for new voices
+    uint32_t flags;         // initial flags of new voices (EMF_*)
+    float maxdistance;      // distance at which new voices fall silent, scene units
+    em_vector srcposition;  // initial position of new voices
+    em_vector srcvelocity;  // initial velocity of new voices
+};
+
+struct em_s3channel {
+    em_sampler3d* listener; // record of the sampler3d the voice was made for
+    int32_t sample;         // sample-bank number, 0 = none
+    int32_t volume;         // source volume before distance, 256 = unity
+    int32_t step;           // 16.16 rate step before Doppler; negative holds still
+    float maxdistance;      // distance at which the gain reaches 0; <= 0: silent
+    em_vector position;     // source position
+    em_vector velocity;     // source velocity, units per second
+    uint32_t flags;         // EMF_LOOP, EMF_AUTOFREE, EMF_MOVING, EMF_PLAYING
+    int32_t posl;           // left-ear read index, frames; negative = not yet entered
+    int32_t fracl;          // its fraction, 0..65535
+    int32_t posr;           // right-ear read index, frames
+    int32_t fracr;          // its fraction
+    int32_t curpan;         // pan in force, -128..128
+    int32_t curgain;        // gain in force, 256 = unity
+    int32_t curstep;        // 16.16 step in force, after Doppler
+    int32_t itd;            // ear delay in output frames, positive when the source is to the right
+    int32_t offset;         // 16.16 sample frames the right head reads ahead of the left one
+};
+
+// What the geometry asks of a voice for the next buffer.
+struct em_s3target {
+    int32_t pan;            // -128..128
+    int32_t gain;           // 256 = unity
+    int32_t step;           // 16.16, after Doppler
+    int32_t itd;            // ear delay, output frames
+    int32_t offset;         // 16.16 right head ahead of the left, sample frames
+};
+
+em_node* em_initsampler3d(em_node* parent, int mode);
+em_node* em_inits3channel(em_node* sampler3d, int autofree);
+int em_playsampler3d(em_node* sampler3d, int sample);
+int em_issampler3d(const em_node* node);
+em_s3target em_s3spatial(const em_s3channel* ch);
+// Mixes one buffer of frames of a voice into out (L/R); bit 1: the left ear
+// ended, bit 2: the right ear ended.
+int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t frames);
+
 #endif
