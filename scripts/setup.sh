@@ -10,6 +10,8 @@ packages=(cmake g++ make pkg-config
           xvfb xauth xdotool imagemagick)
 if [ "$purpose" = test ]; then
     packages+=(googletest libgtest-dev)
+    # sanitizer builds, libFuzzer targets and the valgrind run of the demo
+    packages+=(clang libclang-rt-14-dev valgrind)
 fi
 
 missing=()
