@@ -165,4 +165,10 @@ void em_stopoggmusic(int handle);                   // ends the playing stream; 
 int em_createsampler3d(int parent, int mode);       // a 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_triggersample3d(int sampler3d, int sample);  // starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
 
+// ---------------------------------------------------------------------------
+// Step sequencer: up to EM_SEQCHANNELS channels of note patterns
+// ---------------------------------------------------------------------------
+enum { EM_SEQCHANNELS = 8 };
+int em_createsequencer(int parent, int channels, int steps);  // a stopped sequencer of 0..8 channels and steps >= 1 under parent; its handle, or 0
+
 #endif

@@ -281,4 +281,40 @@ em_s3target em_s3spatial(const em_s3channel* ch);
 // ended, bit 2: the right ear ended.
 int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t frames);
 
+// ---------------------------------------------------------------------------
+// Step sequencer and its channels (em_sequencer.cpp)
+// ---------------------------------------------------------------------------
+struct em_sequencer {
+    int32_t playing;        // nonzero: steps trigger their notes
+    int32_t duration;       // one pass, output frames, >= 1
+    int32_t time;           // position in the pass, output frames, 0..duration - 1
+    int32_t steps;          // steps of every pattern, >= 1
+    int32_t stepno;         // last step whose first frame lies before time, -1 none
+    int32_t nchannels;      // channels, 0..EM_SEQCHANNELS
+    int32_t handles[EM_SEQCHANNELS];    // each channel's node handle, -1 when not made
+    int8_t* patterns[EM_SEQCHANNELS];   // each channel's steps note bytes, owned here
+    int32_t selected;       // channel index for EMP_CHANNELNODE, -1 none
+};
+
+struct em_seqchannel {
+    int32_t sequencer;      // handle of the sequencer node
+    int32_t index;          // the channel's index in the sequencer (its pattern)
+    int32_t sample;         // sample-bank number, 0 = none
+    int32_t pos;            // read index, frames
+    int32_t frac;           // its fraction, 0..65535
+    int32_t volume;         // 256 = unity
+    int32_t step;           // 16.16 advance per output frame, set by every note
+    int32_t pan;            // -128..128
+    uint32_t flags;         // EMF_LOOP, EMF_PLAYING (EMF_RAMP and EMF_AUTOFREE are kept, not acted on)
+    int32_t tvolume;        // ramp target for volume (not applied)
+    int32_t tstep;          // ramp target for step (not applied)
+    int32_t tpan;           // ramp target for pan (not applied)
+};
+
+em_node* em_initsequencer(em_node* parent, int channels, int steps);
+em_node* em_initseqchannel(em_node* sequencer, int autofree);
+int em_issequencer(const em_node* node);
+// The 16.16 step of a note (12..127) for a sample of base step, note 69 = base.
+int32_t em_notestep(int note, int32_t base);
+
 #endif
