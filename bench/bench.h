@@ -1,0 +1,80 @@
+// bench.h -- shared pieces of the benchmark programs: the clock, repeated
+// measurements with their median and best, and the OpenAL Soft peer renderer
+#ifndef BENCH_BENCH_H
+#define BENCH_BENCH_H
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+// The real-time budget of one 1024-frame buffer at 44100 Hz, nanoseconds.
+static const double EMB_BUDGETNS = 1024.0 / 44100.0 * 1e9;
+
+// Monotonic clock, nanoseconds.
+double emb_now();
+
+// One figure measured several times: nanoseconds per unit of work.
+struct emb_figure {
+    double median;
+    double best;
+};
+
+// Runs body(n) (n units of work) enough times for each of several rounds to
+// last about roundms milliseconds; the median and best ns per unit over the rounds.
+template <typename F> emb_figure emb_measure(F&& body, double roundms = 20.0, int rounds = 7);
+
+// Voice kinds of the callback table.
+enum emb_kind {
+    EMB_MONO,           // mono sample, unit step
+    EMB_MONOSTEP,       // mono sample, steps 0.75 .. 1.25
+    EMB_STEREO,         // stereo sample, unit step
+    EMB_3D,             // mono sample placed and moving around the listener
+    EMB_KINDS
+};
+
+// ---------------------------------------------------------------------------
+// OpenAL Soft's loopback device as the peer (bench_openal.cpp): 44100 Hz
+// signed 16-bit stereo, nearest-sample resampling where offered, no HRTF.
+// ---------------------------------------------------------------------------
+int emb_alopen(int maxsources);     // 0, or -1 when the device or context cannot be made
+void emb_alclose();
+const char* emb_alresampler();      // name of the resampler in use
+// Starts voices sources of a kind playing the given 16-bit data (interleaved for
+// stereo), with the same gains, pans, pitches and places as the engine's voices.
+// The number started (fewer when the device refuses more).
+int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, const std::vector<int16_t>& stereo);
+void emb_alrender(int16_t* out, int frames);   // moves the moving sources one buffer on, renders frames
+void emb_alreplace();               // puts moving sources back on their first places
+void emb_alstop();                  // deletes the sources and buffers
+
+// The voice parameters both renderers use, from the voice's index.
+int32_t emb_voicevolume(int i);     // 256 = unity
+int32_t emb_voicepan(int i);        // -128 .. 128
+int32_t emb_voicestep(int i);       // 16.16, 0.75 .. 1.25, never exactly 1
+int32_t emb_voicestart(int i, int32_t length);   // first frame
+void emb_voiceplace(int i, float* position, float* velocity);   // 3-D place and velocity
+
+template <typename F> emb_figure emb_measure(F&& body, double roundms, int rounds)
+{
+    // Calibrate: double the units until one round takes long enough.
+    long n = 1;
+    for (;;) {
+        const double t0 = emb_now();
+        body(n);
+        const double t = emb_now() - t0;
+        if (t >= roundms * 1e6 / 4 || n >= (1L << 30))
+            break;
+        n *= 2;
+    }
+    n *= 4;
+    std::vector<double> per;
+    for (int r = 0; r < rounds; r++) {
+        const double t0 = emb_now();
+        body(n);
+        per.push_back((emb_now() - t0) / static_cast<double>(n));
+    }
+    std::sort(per.begin(), per.end());
+    return {per[per.size() / 2], per[0]};
+}
+
+#endif

@@ -1,0 +1,192 @@
+// bench_openal.cpp -- the peer renderer: OpenAL Soft's loopback device mixing
+// the same voices into the same 44100 Hz signed 16-bit stereo buffers
+#define AL_ALEXT_PROTOTYPES
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bench/bench.h"
+
+namespace {
+
+struct emb_alstate {
+    ALCdevice* device = nullptr;
+    ALCcontext* context = nullptr;
+    ALint resampler = -1;           // index of the nearest-sample resampler, -1 default
+    std::string resamplername = "default";
+    ALuint buffer = 0;
+    std::vector<ALuint> sources;
+    std::vector<float> positions;   // 3 per source while moving
+    std::vector<float> velocities;
+    bool moving = false;
+};
+emb_alstate emal;
+
+bool emb_hasword(const char* text, const char* word)
+{
+    std::string t = text ? text : "";
+    for (char& c : t)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return t.find(word) != std::string::npos;
+}
+
+void emb_alfindresampler()
+{
+    if (!alIsExtensionPresent("AL_SOFT_source_resampler"))
+        return;
+    const ALint count = alGetInteger(AL_NUM_RESAMPLERS_SOFT);
+    for (ALint i = 0; i < count; i++) {
+        const ALchar* name = alGetStringiSOFT(AL_RESAMPLER_NAME_SOFT, i);
+        if (emb_hasword(name, "nearest") || emb_hasword(name, "point")) {
+            emal.resampler = i;
+            emal.resamplername = name;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+int emb_alopen(int maxsources)
+{
+    if (!alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback"))
+        return -1;
+    emal.device = alcLoopbackOpenDeviceSOFT(nullptr);
+    if (!emal.device)
+        return -1;
+    const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT,
+                            ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
+                            ALC_FREQUENCY, 44100,
+                            ALC_MONO_SOURCES, maxsources,
+                            ALC_STEREO_SOURCES, maxsources,
+                            ALC_HRTF_SOFT, ALC_FALSE,
+                            0};
+    if (!alcIsRenderFormatSupportedSOFT(emal.device, 44100, ALC_STEREO_SOFT, ALC_SHORT_SOFT)) {
+        emb_alclose();
+        return -1;
+    }
+    emal.context = alcCreateContext(emal.device, attrs);
+    if (!emal.context || !alcMakeContextCurrent(emal.context)) {
+        emb_alclose();
+        return -1;
+    }
+    emb_alfindresampler();
+    return 0;
+}
+
+void emb_alclose()
+{
+    emb_alstop();
+    alcMakeContextCurrent(nullptr);
+    if (emal.context)
+        alcDestroyContext(emal.context);
+    if (emal.device)
+        alcCloseDevice(emal.device);
+    emal.context = nullptr;
+    emal.device = nullptr;
+}
+
+const char* emb_alresampler()
+{
+    return emal.resamplername.c_str();
+}
+
+int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, const std::vector<int16_t>& stereo)
+{
+    emb_alstop();
+    const bool two = kind == EMB_STEREO;
+    const std::vector<int16_t>& data = two ? stereo : mono;
+    alGenBuffers(1, &emal.buffer);
+    alBufferData(emal.buffer, two ? AL_FORMAT_STEREO16 : AL_FORMAT_MONO16, data.data(),
+                 static_cast<ALsizei>(data.size() * sizeof(int16_t)), 44100);
+    const ALsizei frames = static_cast<ALsizei>(two ? data.size() / 2 : data.size());
+    emal.moving = kind == EMB_3D;
+    if (emal.moving) {
+        // Gain falls linearly to 0 at 256 units, as the engine's voices do.
+        alDistanceModel(AL_LINEAR_DISTANCE_CLAMPED);
+        alSpeedOfSound(340.0f);
+        alDopplerFactor(1.0f);
+    } else {
+        alDistanceModel(AL_NONE);
+    }
+    alListener3f(AL_POSITION, 0.0f, 0.0f, 0.0f);
+    alListener3f(AL_VELOCITY, 0.0f, 0.0f, 0.0f);
+    for (int i = 0; i < voices; i++) {
+        ALuint source = 0;
+        alGetError();
+        alGenSources(1, &source);
+        if (alGetError() != AL_NO_ERROR)
+            break;
+        emal.sources.push_back(source);
+        alSourcei(source, AL_BUFFER, static_cast<ALint>(emal.buffer));
+        alSourcei(source, AL_LOOPING, AL_TRUE);
+        alSourcef(source, AL_GAIN, static_cast<float>(emb_voicevolume(i)) / 256.0f);
+        if (emal.resampler >= 0)
+            alSourcei(source, AL_SOURCE_RESAMPLER_SOFT, emal.resampler);
+        if (emal.moving) {
+            float p[3], v[3];
+            emb_voiceplace(i, p, v);
+            alSourcei(source, AL_SOURCE_RELATIVE, AL_FALSE);
+            alSourcef(source, AL_REFERENCE_DISTANCE, 0.0f);
+            alSourcef(source, AL_MAX_DISTANCE, 256.0f);
+            alSourcef(source, AL_ROLLOFF_FACTOR, 1.0f);
+            alSourcefv(source, AL_POSITION, p);
+            alSourcefv(source, AL_VELOCITY, v);
+            emal.positions.insert(emal.positions.end(), p, p + 3);
+            emal.velocities.insert(emal.velocities.end(), v, v + 3);
+        } else {
+            // A pan is a direction in front of the listener.
+            const float x = static_cast<float>(emb_voicepan(i)) / 128.0f;
+            alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
+            alSource3f(source, AL_POSITION, x, 0.0f, -std::sqrt(1.0f - x * x));
+            alSourcef(source, AL_PITCH, kind == EMB_MONOSTEP ? static_cast<float>(emb_voicestep(i)) / 65536.0f : 1.0f);
+        }
+        alSourcei(source, AL_SAMPLE_OFFSET, emb_voicestart(i, frames));
+        alSourcePlay(source);
+    }
+    return static_cast<int>(emal.sources.size());
+}
+
+void emb_alrender(int16_t* out, int frames)
+{
+    if (emal.moving) {
+        const float seconds = static_cast<float>(frames) / 44100.0f;
+        for (size_t i = 0; i < emal.sources.size(); i++) {
+            float* p = &emal.positions[3 * i];
+            const float* v = &emal.velocities[3 * i];
+            for (int k = 0; k < 3; k++)
+                p[k] += seconds * v[k];
+            alSourcefv(emal.sources[i], AL_POSITION, p);
+        }
+    }
+    alcRenderSamplesSOFT(emal.device, out, frames);
+}
+
+void emb_alreplace()
+{
+    for (size_t i = 0; i < emal.sources.size() && emal.moving; i++) {
+        float v[3];
+        emb_voiceplace(static_cast<int>(i), &emal.positions[3 * i], v);
+        alSourcefv(emal.sources[i], AL_POSITION, &emal.positions[3 * i]);
+    }
+}
+
+void emb_alstop()
+{
+    if (!emal.sources.empty()) {
+        alSourceStopv(static_cast<ALsizei>(emal.sources.size()), emal.sources.data());
+        alDeleteSources(static_cast<ALsizei>(emal.sources.size()), emal.sources.data());
+    }
+    if (emal.buffer)
+        alDeleteBuffers(1, &emal.buffer);
+    emal.sources.clear();
+    emal.positions.clear();
+    emal.velocities.clear();
+    emal.buffer = 0;
+}
