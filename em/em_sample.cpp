@@ -94,23 +94,36 @@ static void em_converts16(int32_t* out, const uint8_t* in, uint32_t count)
         out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
 }
 
+// Why a decoded WAV buffer cannot become a sample, or null when it can.
+static const char* em_refusal(uint16_t format, int channels, int32_t rate, uint32_t bytes)
+{
+    const int valuebytes = em_formatbytes(format);
+    if (valuebytes == 0)
+        return "not 8-bit or signed 16-bit samples";
+    // The rate step needs rate << 12 to fit in 32 bits.
+    if (rate <= 0 || rate > (INT32_MAX >> 12))
+        return "sample rate out of range";
+    const uint32_t chans = channels == 2 ? 2 : 1;
+    const uint32_t length = bytes / (static_cast<uint32_t>(valuebytes) * chans);
+    // A sound without frames has nothing to play; one whose size does not fit
+    // the 32-bit byte count cannot be described.
+    if (length == 0)
+        return "no whole frame of sound";
+    if (static_cast<uint64_t>(length) * chans * 4 > INT32_MAX)
+        return "too long";
+    return nullptr;
+}
+
 em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes)
 {
     const int slot = em_freesampleslot();
     if (slot == 0 || emstate.freq <= 0)
         return nullptr;
+    if (em_refusal(format, channels, rate, bytes))
+        return nullptr;
     const int valuebytes = em_formatbytes(format);
-    if (valuebytes == 0)
-        return nullptr;
-    // The rate step needs rate << 12 to fit in 32 bits.
-    if (rate <= 0 || rate > (INT32_MAX >> 12))
-        return nullptr;
     const int32_t chans = channels == 2 ? 2 : 1;
     const uint32_t length = bytes / static_cast<uint32_t>(valuebytes * chans);
-    // A sound without frames has nothing to play; one whose size does not fit
-    // the 32-bit byte count cannot be described.
-    if (length == 0 || static_cast<uint64_t>(length) * chans * 4 > INT32_MAX)
-        return nullptr;
 
     em_sample* sample = static_cast<em_sample*>(emio_calloc(1, sizeof(em_sample), EMTAG_SAMPLE));
     if (!sample)
@@ -156,13 +169,20 @@ em_sample* em_readsample(const char* name)
     if (!name || em_freesampleslot() == 0)
         return nullptr;
     SDL_RWops* file = SDL_RWFromFile(name, "rb");
-    if (!file)
+    if (!file) {
+        emio_error("em_loadsample: can't find %s", name);
         return nullptr;
+    }
     SDL_AudioSpec spec;
     Uint8* buffer = nullptr;
     Uint32 bytes = 0;
-    if (!SDL_LoadWAV_RW(file, 1, &spec, &buffer, &bytes))
+    if (!SDL_LoadWAV_RW(file, 1, &spec, &buffer, &bytes)) {
+        emio_error("em_loadsample: can't read %s: %s", name, SDL_GetError());
         return nullptr;
+    }
+    const char* refusal = em_refusal(spec.format, spec.channels, spec.freq, bytes);
+    if (refusal)
+        emio_error("em_loadsample: can't use %s: %s", name, refusal);
     em_sample* sample = em_makesample(spec.format, spec.channels, spec.freq, buffer, bytes);
     SDL_FreeWAV(buffer);
     return sample;
