@@ -29,6 +29,7 @@ enum emb_kind {
     EMB_MONOSTEP,       // mono sample, steps 0.75 .. 1.25
     EMB_STEREO,         // stereo sample, unit step
     EMB_3D,             // mono sample placed and moving around the listener
+    EMB_SEQUENCER,      // 8-channel step sequencers playing note patterns (engine only)
     EMB_KINDS
 };
 

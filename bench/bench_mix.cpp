@@ -145,6 +145,39 @@ void emb_replace3d(const std::vector<int>& nodes)
     }
 }
 
+// 8-channel sequencers under the root, each channel a looping mono sample
+// retuned by a 16-step pattern of notes and rests, one pass a second; voices
+// counts channels (the handle table holds the root and 56 sequencers).
+void emb_addsequencers(int voices, const emb_sources& src, std::vector<int>* nodes)
+{
+#ifndef QUORREL_BENCH_SEQUENCER
+    (void)voices;
+    (void)src;
+    (void)nodes;
+#else
+    const int steps = 16;
+    for (int made = 0; made < voices;) {
+        const int sequencer = em_createsequencer(em_getroot(), EM_SEQCHANNELS, steps);
+        if (!sequencer)
+            break;
+        nodes->push_back(sequencer);
+        for (int c = 0; c < EM_SEQCHANNELS; c++, made++) {
+            em_setparam(sequencer, EMP_CHANNEL, c);
+            const int channel = em_getparam(sequencer, EMP_CHANNELNODE);
+            int8_t pattern[steps];
+            for (int k = 0; k < steps; k++)
+                pattern[k] = (k + c) % 4 == 3 ? 0 : static_cast<int8_t>(48 + (made * 5 + k * 7) % 36);
+            em_setparamp(channel, EMP_PATTERN, pattern);
+            em_setparam(channel, EMP_SAMPLE, src.monos->handle);
+            em_setparam(channel, EMP_FLAGS, static_cast<int32_t>(EMF_LOOP));
+            em_setparam(channel, EMP_VOLUME, emb_voicevolume(made));
+            em_setparam(channel, EMP_PAN, emb_voicepan(made));
+        }
+        em_setparam(sequencer, EMP_RUN, 1);
+    }
+#endif
+}
+
 // Voices of one kind; the number made.
 int emb_addvoices(emb_kind kind, int voices, const emb_sources& src, std::vector<int>* nodes)
 {
@@ -154,6 +187,10 @@ int emb_addvoices(emb_kind kind, int voices, const emb_sources& src, std::vector
         for (int h = nodes->empty() ? 0 : em_getchild(nodes->front()); h; h = em_getnext(h))
             made++;
         return made;
+    }
+    if (kind == EMB_SEQUENCER) {
+        emb_addsequencers(voices, src, nodes);
+        return static_cast<int>(nodes->size()) * EM_SEQCHANNELS;
     }
     const em_sample* s = kind == EMB_STEREO ? src.stereos : src.monos;
     for (int i = 0; i < voices; i++) {
@@ -175,6 +212,7 @@ const char* emb_kindname(emb_kind kind)
     case EMB_MONOSTEP: return "mono, stepped";
     case EMB_STEREO: return "stereo, unit step";
     case EMB_3D: return "3-D, moving";
+    case EMB_SEQUENCER: return "sequencer channels (8 a sequencer)";
     default: return "?";
     }
 }
@@ -256,7 +294,26 @@ void emb_routines(const emb_sources& src)
 #else
     printf("| %-28s | %6s | %6s | %s |\n", "3-D channel mix", "-", "-", "not in the engine yet");
 #endif
+#ifdef QUORREL_BENCH_SEQUENCER
+    // The sequencer's channels mix inside its node: the callback with one
+    // 8-channel sequencer less the empty callback, per channel-frame.
+    std::vector<int16_t> silent(2 * EMB_FRAMES);
+    const emb_figure empty = emb_measure([&](long n) {
+        for (long i = 0; i < n; i++)
+            emb_callback(&silent);
+    });
+    emb_addsequencers(EM_SEQCHANNELS, src, &nodes);
+    f = emb_measure([&](long n) {
+        for (long i = 0; i < n; i++)
+            emb_callback(&silent);
+    });
+    emb_removenodes(&nodes);
+    const double per = EM_SEQCHANNELS * EMB_FRAMES;
+    emb_printroutine("sequencer channel walk", {(f.median - empty.median) / per, (f.best - empty.best) / per},
+                     "8 channels, less the empty callback");
+#else
     printf("| %-28s | %6s | %6s | %s |\n", "sequencer channel walk", "-", "-", "not in the engine yet");
+#endif
 
     // The limiter: the callback over a loud pre-mixed buffer (510 voices'
     // mix), so the clear of the buffers is counted with it.
@@ -311,10 +368,19 @@ void emb_callbacks(const emb_sources& src, bool peer)
             continue;
         }
 #endif
+#ifndef QUORREL_BENCH_SEQUENCER
+        if (kind == EMB_SEQUENCER) {
+            printf("| - | %s | not in the engine yet | | | | | |\n", emb_kindname(kind));
+            continue;
+        }
+#endif
         for (int count : EMB_COUNTS) {
             // The handle table holds 511 nodes: the root, the listener and 509 voices.
             if (kind == EMB_3D && count > 509)
                 count = 509;
+            // 1 + 9 x 56 nodes: the sequencer rows count 8 .. 448 channels.
+            if (kind == EMB_SEQUENCER)
+                count = count < EM_SEQCHANNELS ? EM_SEQCHANNELS : count > 448 ? 448 : count;
             std::vector<int> nodes;
             const int made = emb_addvoices(kind, count, src, &nodes);
             const emb_figure f = emb_measure([&](long n) { emb_engineround(n, kind, nodes, &out); });
@@ -322,7 +388,7 @@ void emb_callbacks(const emb_sources& src, bool peer)
             const double share = 100.0 * f.median / EMB_BUDGETNS;
             double peerns = 0.0;
             int peermade = 0;
-            if (peer) {
+            if (peer && kind != EMB_SEQUENCER) {
                 peermade = emb_alstart(kind, made, src.mono, src.stereo);
                 std::vector<int16_t> alout(2 * EMB_FRAMES);
                 peerns = emb_measure([&](long n) {
@@ -339,7 +405,7 @@ void emb_callbacks(const emb_sources& src, bool peer)
                 goal = share < 5.0 ? "< 5%: met" : "< 5%: missed";
             if (count >= 509 && kind == EMB_3D)
                 goal = share < 15.0 ? "< 15%: met" : "< 15%: missed";
-            if (peer && peermade == made) {
+            if (peer && kind != EMB_SEQUENCER && peermade == made) {
                 const double ratio = peerns / f.median;
                 goal += goal.empty() ? "" : "; ";
                 goal += ratio >= 2.0 ? ">= 2x OpenAL: met" : ">= 2x OpenAL: missed";
@@ -347,7 +413,7 @@ void emb_callbacks(const emb_sources& src, bool peer)
                        share, peerns / 1000.0, 100.0 * peerns / EMB_BUDGETNS, ratio, goal.c_str());
             } else {
                 printf("| %d | %s | %.1f | %.2f | %s | | | %s |\n", made, emb_kindname(kind), f.median / 1000.0, share,
-                       peer ? "fewer sources" : "-", goal.c_str());
+                       peer && kind != EMB_SEQUENCER ? "fewer sources" : "-", goal.c_str());
             }
             fflush(stdout);
         }
