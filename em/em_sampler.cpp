@@ -1,5 +1,11 @@
 // em_sampler.cpp -- one-shot sample player and its voices: creation, parameters,
 // the voice process and its specialised mixing loops
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "em/em_local.h"
 
 enum {
@@ -73,6 +79,165 @@ static inline int32_t em_wrapindex(int32_t index, int32_t end)
 }
 
 // ---------------------------------------------------------------------------
+// Runs: stretches of a buffer that read the sample without reaching its end.
+// The mixing loops cut a buffer into runs, so that only the frame that ends a
+// run tests the end, and mix each run eight frames at a time in vector
+// registers: 32-bit lanes with the same wrapping products and sums and the
+// same arithmetic shifts as em_addmono and em_addstereo, so every value is
+// the one the frame-by-frame form gives.
+// ---------------------------------------------------------------------------
+
+typedef uint32_t em_lanes __attribute__((vector_size(32)));     // wrapping products and sums
+typedef int32_t em_slanes __attribute__((vector_size(32)));     // arithmetic shifts
+
+// n frames of a mono run at unit step.
+__attribute__((always_inline)) static inline void em_monorun(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
+{
+    const em_lanes gl = em_lanes{} + static_cast<uint32_t>(g.left);
+    const em_lanes gr = em_lanes{} + static_cast<uint32_t>(g.right);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        em_lanes v, lo, hi;
+        memcpy(&v, in + i, sizeof(v));
+        memcpy(&lo, out + 2 * i, sizeof(lo));
+        memcpy(&hi, out + 2 * i + 8, sizeof(hi));
+        const em_lanes l = reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * gl) >> 8);
+        const em_lanes r = reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * gr) >> 8);
+        lo += __builtin_shufflevector(l, r, 0, 8, 1, 9, 2, 10, 3, 11);
+        hi += __builtin_shufflevector(l, r, 4, 12, 5, 13, 6, 14, 7, 15);
+        memcpy(out + 2 * i, &lo, sizeof(lo));
+        memcpy(out + 2 * i + 8, &hi, sizeof(hi));
+    }
+    for (; i < n; i++)
+        em_addmono(out + 2 * i, in[i], g);
+}
+
+// n frames of a stereo run at unit step; in holds 2 x n values.
+__attribute__((always_inline)) static inline void em_stereorun(int32_t* out, const int32_t* in, int32_t n, const em_stereogain& g)
+{
+    // Each lane pairs a value with the other side of its frame.
+    const uint32_t ll = static_cast<uint32_t>(g.ll), lr = static_cast<uint32_t>(g.lr);
+    const uint32_t rl = static_cast<uint32_t>(g.rl), rr = static_cast<uint32_t>(g.rr);
+    const em_lanes own = {ll, rr, ll, rr, ll, rr, ll, rr};
+    const em_lanes other = {lr, rl, lr, rl, lr, rl, lr, rl};
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        em_lanes v, o;
+        memcpy(&v, in + 2 * i, sizeof(v));
+        memcpy(&o, out + 2 * i, sizeof(o));
+        const em_lanes swapped = __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6);
+        o += reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * own + swapped * other) >> 8);
+        memcpy(out + 2 * i, &o, sizeof(o));
+    }
+    for (; i < n; i++)
+        em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
+}
+
+// n frames of a stepped mono run: frame i reads base[(off + i x step) >> 16].
+__attribute__((always_inline)) static inline void em_monosteprun(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n,
+                                                                 em_monogain g)
+{
+    for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step))
+        em_addmono(out + 2 * i, base[off >> 16], g);
+}
+
+// n frames of a stepped stereo run: frame i reads the pair at frame (off + i x step) >> 16.
+__attribute__((always_inline)) static inline void em_stereosteprun(int32_t* out, const int32_t* base, uint64_t off, int32_t step,
+                                                                   int32_t n, const em_stereogain& g)
+{
+    for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
+        const int32_t* frame = base + 2 * (off >> 16);
+        em_addstereo(out + 2 * i, frame[0], frame[1], g);
+    }
+}
+
+#if defined(__x86_64__) && !defined(__AVX2__)
+// The same runs compiled for AVX2, where a lane set is one register and a
+// stepped run gathers eight frames at once; chosen once, at start-up.
+static bool em_hasavx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+static const bool em_avx2 = em_hasavx2();
+
+__attribute__((target("avx2"))) static void em_monorunavx2(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
+{
+    em_monorun(out, in, n, g);
+}
+
+__attribute__((target("avx2"))) static void em_stereorunavx2(int32_t* out, const int32_t* in, int32_t n, const em_stereogain& g)
+{
+    em_stereorun(out, in, n, g);
+}
+
+// Offsets fit 32 unsigned bits when off + n x step < 2^32; the gathers read
+// at index (offset >> 16) from base.
+__attribute__((target("avx2"))) static void em_monosteprunavx2(int32_t* out, const int32_t* base, uint64_t off, int32_t step,
+                                                               int32_t n, em_monogain g)
+{
+    int32_t i = 0;
+    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32)) {
+        __m256i offs = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(off)),
+                                        _mm256_mullo_epi32(_mm256_set1_epi32(step), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
+        const __m256i advance = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(step) * 8u));
+        const __m256i gl = _mm256_set1_epi32(g.left), gr = _mm256_set1_epi32(g.right);
+        for (; i + 8 <= n; i += 8) {
+            const __m256i v = _mm256_i32gather_epi32(base, _mm256_srli_epi32(offs, 16), 4);
+            offs = _mm256_add_epi32(offs, advance);
+            const __m256i l = _mm256_srai_epi32(_mm256_mullo_epi32(v, gl), 8);
+            const __m256i r = _mm256_srai_epi32(_mm256_mullo_epi32(v, gr), 8);
+            // l0 r0 l1 r1 l4 r4 l5 r5 | l2 r2 l3 r3 l6 r6 l7 r7 -> frames 0..3 and 4..7.
+            const __m256i a = _mm256_unpacklo_epi32(l, r), b = _mm256_unpackhi_epi32(l, r);
+            __m256i* lo = reinterpret_cast<__m256i*>(out + 2 * i);
+            __m256i* hi = reinterpret_cast<__m256i*>(out + 2 * i + 8);
+            _mm256_storeu_si256(lo, _mm256_add_epi32(_mm256_loadu_si256(lo), _mm256_permute2x128_si256(a, b, 0x20)));
+            _mm256_storeu_si256(hi, _mm256_add_epi32(_mm256_loadu_si256(hi), _mm256_permute2x128_si256(a, b, 0x31)));
+        }
+    }
+    em_monosteprun(out + 2 * i, base, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g);
+}
+
+__attribute__((target("avx2"))) static void em_stereosteprunavx2(int32_t* out, const int32_t* base, uint64_t off, int32_t step,
+                                                                 int32_t n, const em_stereogain& g)
+{
+    int32_t i = 0;
+    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32)) {
+        // Four frames a register: offsets of frames 0 0 1 1 2 2 3 3, read at 2 x frame + side.
+        __m256i offs = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(off)),
+                                        _mm256_mullo_epi32(_mm256_set1_epi32(step), _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3)));
+        const __m256i advance = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(step) * 4u));
+        const __m256i side = _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1);
+        const __m256i own = _mm256_setr_epi32(g.ll, g.rr, g.ll, g.rr, g.ll, g.rr, g.ll, g.rr);
+        const __m256i other = _mm256_setr_epi32(g.lr, g.rl, g.lr, g.rl, g.lr, g.rl, g.lr, g.rl);
+        for (; i + 4 <= n; i += 4) {
+            const __m256i index = _mm256_add_epi32(_mm256_slli_epi32(_mm256_srli_epi32(offs, 16), 1), side);
+            const __m256i v = _mm256_i32gather_epi32(base, index, 4);
+            offs = _mm256_add_epi32(offs, advance);
+            const __m256i swapped = _mm256_shuffle_epi32(v, 0xB1);
+            const __m256i mixed = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, own), _mm256_mullo_epi32(swapped, other)), 8);
+            __m256i* o = reinterpret_cast<__m256i*>(out + 2 * i);
+            _mm256_storeu_si256(o, _mm256_add_epi32(_mm256_loadu_si256(o), mixed));
+        }
+    }
+    em_stereosteprun(out + 2 * i, base, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g);
+}
+#define EM_RUN(name, ...) (em_avx2 ? name##avx2(__VA_ARGS__) : name(__VA_ARGS__))
+#else
+#define EM_RUN(name, ...) name(__VA_ARGS__)
+#endif
+
+// Frames from the 16.16 place p until a step of step reaches limit: at least
+// one (a place already past the end is read once, then tested), at most left.
+static inline int32_t em_runlength(int64_t p, int64_t limit, int32_t step, int32_t left)
+{
+    if (step <= 0)
+        return left;
+    const int64_t need = (limit - p + step - 1) / step;
+    return need < 1 ? 1 : need < left ? static_cast<int32_t>(need) : left;
+}
+
+// ---------------------------------------------------------------------------
 // Mixing loops, one per layout, step and ramp case
 // ---------------------------------------------------------------------------
 
@@ -84,9 +249,13 @@ int em_mixmono(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames
     const em_monogain g = em_monogains(ch->volume, ch->pan);
     int32_t index = ch->pos;
     int ended = 0;
-    for (int32_t f = 0; f < frames; f++) {
-        em_addmono(out + 2 * f, data[index], g);
-        if (++index >= end) {
+    for (int32_t f = 0; f < frames;) {
+        const int32_t left = frames - f;
+        const int32_t run = end - index < 1 ? 1 : end - index < left ? end - index : left;
+        EM_RUN(em_monorun, out + 2 * f, data + index, run, g);
+        f += run;
+        index += run;
+        if (index >= end) {
             if (!loop) {
                 ended = 1;
                 break;
@@ -105,12 +274,19 @@ int em_mixmonostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
     const bool loop = (ch->flags & EMF_LOOP) != 0;
     const em_monogain g = em_monogains(ch->volume, ch->pan);
     const int32_t step = em_forwardstep(ch->step);
+    const int64_t limit = static_cast<int64_t>(end) * 65536;
     int32_t index = ch->pos;
     int32_t frac = ch->frac;
     int ended = 0;
-    for (int32_t f = 0; f < frames; f++) {
-        em_addmono(out + 2 * f, data[index], g);
-        index += em_advance(&frac, step);
+    for (int32_t f = 0; f < frames;) {
+        // The place in 16.16 frames moves by exactly step a frame.
+        const int64_t p = static_cast<int64_t>(index) * 65536 + frac;
+        const int32_t run = em_runlength(p, limit, step, frames - f);
+        EM_RUN(em_monosteprun, out + 2 * f, data + index, static_cast<uint64_t>(frac), step, run, g);
+        const int64_t q = p + static_cast<int64_t>(run) * step;
+        index = static_cast<int32_t>(q >> 16);
+        frac = static_cast<int32_t>(q & 0xFFFF);
+        f += run;
         if (index >= end) {
             if (!loop) {
                 ended = 1;
@@ -214,9 +390,14 @@ int em_mixstereo(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fram
     const em_stereogain g = em_stereogains(ch->volume, ch->pan);
     int32_t index = ch->pos;
     int ended = 0;
-    for (int32_t f = 0; f < frames; f++) {
-        em_addstereo(out + 2 * f, data[index], data[index + 1], g);
-        index += 2;
+    for (int32_t f = 0; f < frames;) {
+        // Frames until the index reaches the end, at least one.
+        const int32_t left = frames - f;
+        const int32_t toend = (end - index + 1) / 2;
+        const int32_t run = toend < 1 ? 1 : toend < left ? toend : left;
+        EM_RUN(em_stereorun, out + 2 * f, data + index, run, g);
+        f += run;
+        index += 2 * run;
         if (index >= end) {
             if (!loop) {
                 ended = 1;
@@ -239,9 +420,21 @@ int em_mixstereostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t 
     int32_t index = ch->pos;
     int32_t frac = ch->frac;
     int ended = 0;
-    for (int32_t f = 0; f < frames; f++) {
-        em_addstereo(out + 2 * f, data[index], data[index + 1], g);
-        index += 2 * em_advance(&frac, step);
+    for (int32_t f = 0; f < frames;) {
+        // The value index moves by 2 x the whole frames of each step: the
+        // place in 16.16 values moves by 2 x step a frame, from index + 2 x frac.
+        const int64_t p = static_cast<int64_t>(index) * 65536 + 2 * static_cast<int64_t>(frac);
+        const int64_t limit = static_cast<int64_t>(end) * 65536;
+        int32_t run = frames - f;
+        if (step > 0) {
+            const int64_t need = (limit - p + 2 * static_cast<int64_t>(step) - 1) / (2 * static_cast<int64_t>(step));
+            run = need < 1 ? 1 : need < run ? static_cast<int32_t>(need) : run;
+        }
+        EM_RUN(em_stereosteprun, out + 2 * f, data + index, static_cast<uint64_t>(frac), step, run, g);
+        const uint64_t moved = static_cast<uint64_t>(frac) + static_cast<uint64_t>(run) * static_cast<uint32_t>(step);
+        index = static_cast<int32_t>(index + 2 * static_cast<int64_t>(moved >> 16));
+        frac = static_cast<int32_t>(moved & 0xFFFF);
+        f += run;
         if (index >= end) {
             if (!loop) {
                 ended = 1;
