@@ -81,55 +81,23 @@ static inline int32_t em_wrapindex(int32_t index, int32_t end)
 // ---------------------------------------------------------------------------
 // Runs: stretches of a buffer that read the sample without reaching its end.
 // The mixing loops cut a buffer into runs, so that only the frame that ends a
-// run tests the end, and mix each run eight frames at a time in vector
-// registers: 32-bit lanes with the same wrapping products and sums and the
-// same arithmetic shifts as em_addmono and em_addstereo, so every value is
-// the one the frame-by-frame form gives.
+// run tests the end. Where the processor has AVX2 a run is mixed eight frames
+// at a time in vector registers: 32-bit lanes with the same wrapping products
+// and sums and the same arithmetic shifts as em_addmono and em_addstereo, so
+// every value is the one the frame-by-frame form gives.
 // ---------------------------------------------------------------------------
 
-typedef uint32_t em_lanes __attribute__((vector_size(32)));     // wrapping products and sums
-typedef int32_t em_slanes __attribute__((vector_size(32)));     // arithmetic shifts
-
 // n frames of a mono run at unit step.
-__attribute__((always_inline)) static inline void em_monorun(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
+static inline void em_monorun(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
 {
-    const em_lanes gl = em_lanes{} + static_cast<uint32_t>(g.left);
-    const em_lanes gr = em_lanes{} + static_cast<uint32_t>(g.right);
-    int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        em_lanes v, lo, hi;
-        memcpy(&v, in + i, sizeof(v));
-        memcpy(&lo, out + 2 * i, sizeof(lo));
-        memcpy(&hi, out + 2 * i + 8, sizeof(hi));
-        const em_lanes l = reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * gl) >> 8);
-        const em_lanes r = reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * gr) >> 8);
-        lo += __builtin_shufflevector(l, r, 0, 8, 1, 9, 2, 10, 3, 11);
-        hi += __builtin_shufflevector(l, r, 4, 12, 5, 13, 6, 14, 7, 15);
-        memcpy(out + 2 * i, &lo, sizeof(lo));
-        memcpy(out + 2 * i + 8, &hi, sizeof(hi));
-    }
-    for (; i < n; i++)
+    for (int32_t i = 0; i < n; i++)
         em_addmono(out + 2 * i, in[i], g);
 }
 
 // n frames of a stereo run at unit step; in holds 2 x n values.
-__attribute__((always_inline)) static inline void em_stereorun(int32_t* out, const int32_t* in, int32_t n, const em_stereogain& g)
+static inline void em_stereorun(int32_t* out, const int32_t* in, int32_t n, const em_stereogain& g)
 {
-    // Each lane pairs a value with the other side of its frame.
-    const uint32_t ll = static_cast<uint32_t>(g.ll), lr = static_cast<uint32_t>(g.lr);
-    const uint32_t rl = static_cast<uint32_t>(g.rl), rr = static_cast<uint32_t>(g.rr);
-    const em_lanes own = {ll, rr, ll, rr, ll, rr, ll, rr};
-    const em_lanes other = {lr, rl, lr, rl, lr, rl, lr, rl};
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        em_lanes v, o;
-        memcpy(&v, in + 2 * i, sizeof(v));
-        memcpy(&o, out + 2 * i, sizeof(o));
-        const em_lanes swapped = __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6);
-        o += reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * own + swapped * other) >> 8);
-        memcpy(out + 2 * i, &o, sizeof(o));
-    }
-    for (; i < n; i++)
+    for (int32_t i = 0; i < n; i++)
         em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
 }
 
@@ -151,9 +119,55 @@ __attribute__((always_inline)) static inline void em_stereosteprun(int32_t* out,
     }
 }
 
-#if defined(__x86_64__) && !defined(__AVX2__)
-// The same runs compiled for AVX2, where a lane set is one register and a
-// stepped run gathers eight frames at once; chosen once, at start-up.
+#if defined(__x86_64__)
+// The runs compiled for AVX2, where a lane set is one register and a stepped
+// run gathers eight frames at once; chosen once, at start-up.
+typedef uint32_t em_lanes __attribute__((vector_size(32)));     // wrapping products and sums
+typedef int32_t em_slanes __attribute__((vector_size(32)));     // arithmetic shifts
+
+// The unit-step runs in eight lanes.
+__attribute__((always_inline)) static inline void em_monorunlanes(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
+{
+    const em_lanes gl = em_lanes{} + static_cast<uint32_t>(g.left);
+    const em_lanes gr = em_lanes{} + static_cast<uint32_t>(g.right);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        em_lanes v, lo, hi;
+        memcpy(&v, in + i, sizeof(v));
+        memcpy(&lo, out + 2 * i, sizeof(lo));
+        memcpy(&hi, out + 2 * i + 8, sizeof(hi));
+        const em_lanes l = reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * gl) >> 8);
+        const em_lanes r = reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * gr) >> 8);
+        lo += __builtin_shufflevector(l, r, 0, 8, 1, 9, 2, 10, 3, 11);
+        hi += __builtin_shufflevector(l, r, 4, 12, 5, 13, 6, 14, 7, 15);
+        memcpy(out + 2 * i, &lo, sizeof(lo));
+        memcpy(out + 2 * i + 8, &hi, sizeof(hi));
+    }
+    for (; i < n; i++)
+        em_addmono(out + 2 * i, in[i], g);
+}
+
+__attribute__((always_inline)) static inline void em_stereorunlanes(int32_t* out, const int32_t* in, int32_t n,
+                                                                    const em_stereogain& g)
+{
+    // Each lane pairs a value with the other side of its frame.
+    const uint32_t ll = static_cast<uint32_t>(g.ll), lr = static_cast<uint32_t>(g.lr);
+    const uint32_t rl = static_cast<uint32_t>(g.rl), rr = static_cast<uint32_t>(g.rr);
+    const em_lanes own = {ll, rr, ll, rr, ll, rr, ll, rr};
+    const em_lanes other = {lr, rl, lr, rl, lr, rl, lr, rl};
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        em_lanes v, o;
+        memcpy(&v, in + 2 * i, sizeof(v));
+        memcpy(&o, out + 2 * i, sizeof(o));
+        const em_lanes swapped = __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6);
+        o += reinterpret_cast<em_lanes>(reinterpret_cast<em_slanes>(v * own + swapped * other) >> 8);
+        memcpy(out + 2 * i, &o, sizeof(o));
+    }
+    for (; i < n; i++)
+        em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
+}
+
 static bool em_hasavx2()
 {
     __builtin_cpu_init();
@@ -163,12 +177,12 @@ static const bool em_avx2 = em_hasavx2();
 
 __attribute__((target("avx2"))) static void em_monorunavx2(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
 {
-    em_monorun(out, in, n, g);
+    em_monorunlanes(out, in, n, g);
 }
 
 __attribute__((target("avx2"))) static void em_stereorunavx2(int32_t* out, const int32_t* in, int32_t n, const em_stereogain& g)
 {
-    em_stereorun(out, in, n, g);
+    em_stereorunlanes(out, in, n, g);
 }
 
 // Offsets fit 32 unsigned bits when off + n x step < 2^32; the gathers read
