@@ -349,7 +349,8 @@ static gfx_image *gfx_copysurface(const SDL_Surface *picture, const char *path, 
     gfx_image *image = gfx_createimage(path, picture->w, picture->h, bpp, addtolist);
     if (!image)
         return nullptr;
-    for (int32_t y = 0; y < image->height; y++) {
+    // A picture without columns has no pixel rows to copy (its surface may have none).
+    for (int32_t y = 0; y < image->height && image->pitch > 0; y++) {
         const int32_t row = (bpp == 8) ? y : image->height - 1 - y;
         memcpy(image->pixels + static_cast<size_t>(row) * image->pitch, gfx_surfacerow(picture, y),
                image->pitch);
