@@ -7,7 +7,7 @@
 # bench-results.md (not committed).
 #   usage: scripts/bench.sh [--hash | --profile]
 #     --hash     only the hash of the long mix (bit-exactness check)
-#     --profile  also a callgrind profile of the mixer benchmark's hot functions
+#     --profile  also a callgrind profile of the long mix (instructions per function)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -107,11 +107,11 @@ cpu_ticks() {
     (frame_figures)
     if [ "$mode" = --profile ]; then
         echo
-        echo "## Profile (callgrind, instructions per function in the mixer benchmark)"
+        echo "## Profile (callgrind, instructions per function rendering the long mix)"
         echo
         echo '```'
         out="$build/callgrind.out"
-        valgrind --tool=callgrind --callgrind-out-file="$out" "$build/bench/quorrel_mixbench" >/dev/null 2>&1 || true
+        valgrind --tool=callgrind --callgrind-out-file="$out" "$build/bench/quorrel_mixbench" --hash >/dev/null 2>&1 || true
         callgrind_annotate "$out" 2>/dev/null | sed -n '/^Ir/,$p' | head -n 25
         echo '```'
     fi
