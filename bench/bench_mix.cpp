@@ -5,6 +5,7 @@
 //   usage: quorrel_mixbench [--hash]   (--hash: only the hash of the long mix)
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,10 @@ const int EMB_COUNTS[] = {1, 64, 256, 510};
 // they were optimised: every later version must render the same values.
 const uint64_t EMB_REFOUT = 0x6532dcd4f26d202dull;         // 16-bit output
 const uint64_t EMB_REFMIX = 0x85ebe866a679b5faull;         // 32-bit root mix before the limiter
+// The hashes of the 3-D long mix rendered before the 3-D and ramp loops were optimised.
+const uint64_t EMB_REF3DOUT = 0xbdba20c0955d61e4ull;       // 16-bit output
+const uint64_t EMB_REF3DMIX = 0xa7058bafe88b82ddull;       // 32-bit root mix before the limiter
+const uint64_t EMB_REF3DSTATE = 0x07e4fcbc9e18a0f6ull;     // the voices' read heads, gains and steps
 
 // ---------------------------------------------------------------------------
 // Source data: the same 16-bit values go into the engine and the peer
@@ -538,6 +543,228 @@ void emb_hash(uint64_t* outhash, uint64_t* mixhash, int buffers)
     *mixhash = hm;
 }
 
+// ---------------------------------------------------------------------------
+// The 3-D long mix: positioned voices of every kind around two listeners
+// (moving and still, looping and not, mono and stereo, ahead, behind, left,
+// right, at the listener and out of range, receding and approaching past the
+// Doppler limits), changed between buffers, beside sampler voices that ramp
+// every buffer; hashed after the limiter, before it and in the voices' state
+// ---------------------------------------------------------------------------
+
+#ifdef QUORREL_BENCH_3D
+struct emb_hash3dstate {
+    emb_lcg r;
+    const em_sample* s[4];      // long mono, long stereo, short mono, short stereo
+    int listeners[2];
+};
+
+// A place of a given kind at distance d: ahead, behind, left, right, at the
+// listener, above, or anywhere.
+void emb_h3place(emb_lcg* r, float* p)
+{
+    const float d = static_cast<float>(r->range(1, 4000)) / 16.0f;    // up to 250, past 256 below
+    p[0] = p[1] = p[2] = 0.0f;
+    switch (r->range(0, 8)) {
+    case 0: p[2] = -d; break;
+    case 1: p[2] = d; break;
+    case 2: p[0] = -d; break;
+    case 3: p[0] = d; break;
+    case 4: break;                                          // at the listener
+    case 5: p[1] = d; break;
+    case 6: p[0] = static_cast<float>(r->range(257, 2000)); break;     // out of range
+    default:
+        p[0] = static_cast<float>(r->range(-600, 600)) / 8.0f;
+        p[1] = static_cast<float>(r->range(-100, 100)) / 8.0f;
+        p[2] = static_cast<float>(r->range(-600, 600)) / 8.0f;
+    }
+}
+
+// A velocity: none, slow, or along the line from the listener, receding or
+// approaching at speeds around the Doppler limits of a 340 units/s sound.
+void emb_h3velocity(emb_lcg* r, const float* p, float* v)
+{
+    v[0] = v[1] = v[2] = 0.0f;
+    const int kind = r->range(0, 7);
+    if (kind == 0)
+        return;
+    if (kind <= 2) {
+        for (int k = 0; k < 3; k++)
+            v[k] = static_cast<float>(r->range(-80, 80)) / 4.0f;
+        return;
+    }
+    static const float speeds[] = {-340.0f, -330.0f, -300.0f, -290.0f, -200.0f, 700.0f, 1100.0f,
+                                   1400.0f, 2300.0f, 2390.0f, 2400.0f, 5000.0f, 40.0f, -40.0f};
+    const float speed = speeds[r->range(0, 13)];
+    const float len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    if (len > 0.0f) {
+        for (int k = 0; k < 3; k++)
+            v[k] = p[k] / len * speed;
+    } else {
+        v[r->range(0, 2)] = speed;
+    }
+}
+
+int32_t emb_h3pitch(emb_lcg* r)
+{
+    switch (r->range(0, 11)) {
+    case 0: return 0;
+    case 1: return -r->range(1, 0x20000);
+    case 2: return 0x10000;
+    case 3: return r->range(0x100000, 0x4000000);       // many frames a frame
+    case 4: return 0x7FFFFFFF;
+    default: return r->range(0x4000, 0x30000);
+    }
+}
+
+// Starts a 3-D voice on a listener; some lose EMF_AUTOFREE so that they stay
+// and can be restarted.
+void emb_h3trigger(emb_hash3dstate* st, int which)
+{
+    emb_lcg* r = &st->r;
+    const int listener = st->listeners[which];
+    float p[3], v[3];
+    emb_h3place(r, p);
+    emb_h3velocity(r, p, v);
+    uint32_t flags = 0;
+    if (r->range(0, 3) != 0)
+        flags |= EMF_LOOP;
+    if (r->range(0, 1))
+        flags |= EMF_MOVING;
+    em_setparam(listener, EMP_DEFFLAGS, static_cast<int32_t>(flags));
+    em_setparam(listener, EMP_DEFVOLUME, r->range(0, 9) == 0 ? r->range(0, 70000) : r->range(0, 400));
+    em_setparam(listener, EMP_DEFPITCH, r->range(0, 5) == 0 ? emb_h3pitch(r) : r->range(0x8000, 0x20000));
+    em_setparamv(listener, EMP_POSITION3DB, p);
+    em_setparamv(listener, EMP_VELOCITY3DB, v);
+    const em_sample* s = st->s[r->range(0, 3)];
+    const int voice = em_triggersample3d(listener, s->handle);
+    if (voice && r->range(0, 4) == 0)
+        em_setparam(voice, EMP_FLAGS, em_getparam(voice, EMP_FLAGS) & ~static_cast<int32_t>(EMF_AUTOFREE));
+}
+
+// Changes between buffers: one voice's place, velocity, pitch, volume, read
+// place, range or flags; a stopped voice that stayed is restarted.
+void emb_h3change(emb_hash3dstate* st, int voice)
+{
+    emb_lcg* r = &st->r;
+    em_s3channel* ch = static_cast<em_s3channel*>(em_getnode(voice)->data);
+    const em_sample* s = em_getsample(ch->sample);
+    if (!(ch->flags & EMF_PLAYING)) {
+        if (r->range(0, 2) == 0) {
+            em_setparam(voice, EMP_POSITION, r->range(-2000, s->length + 50));
+            em_setparam(voice, EMP_FLAGS, static_cast<int32_t>(ch->flags | EMF_PLAYING));
+        }
+        return;
+    }
+    float p[3], v[3];
+    switch (r->range(0, 14)) {
+    case 0:
+        emb_h3place(r, p);
+        em_setparamv(voice, EMP_POSITION3D, p);
+        break;
+    case 1:
+        em_getparamv(voice, EMP_POSITION3D, p);
+        emb_h3velocity(r, p, v);
+        em_setparamv(voice, EMP_VELOCITY3D, v);
+        break;
+    case 2: em_setparam(voice, EMP_PITCH, emb_h3pitch(r)); break;
+    case 3: em_setparam(voice, EMP_VOLUME, r->range(0, 9) == 0 ? r->range(0, 90000) : r->range(0, 400)); break;
+    case 4: em_setparam(voice, EMP_POSITION, r->range(-3000, s->length + 50)); break;
+    case 5: ch->maxdistance = r->range(0, 3) == 0 ? static_cast<float>(r->range(-10, 10)) : static_cast<float>(r->range(20, 3000)); break;
+    case 6: em_setparam(voice, EMP_FLAGS, static_cast<int32_t>(ch->flags ^ EMF_LOOP)); break;
+    default: break;
+    }
+}
+
+// The second listener turns, moves and changes its speed of sound and ear distance.
+void emb_h3listener(emb_hash3dstate* st, int b)
+{
+    emb_lcg* r = &st->r;
+    const int l = st->listeners[1];
+    if (b % 5 == 0) {
+        static const float speeds[] = {340.0f, 30.0f, 0.0f, -5.0f, 1e30f, 5000.0f, 0.5f, 340.0f};
+        em_setparamf(l, EMP_3DSCALE, speeds[r->range(0, 7)]);
+        static const float ears[] = {0.2f, 2.0f, 0.0f, 10.0f, -1.0f};
+        em_setparamf(l, EMP_3DFACTOR, ears[r->range(0, 4)]);
+    }
+    const float a = static_cast<float>(b) * 0.05f;
+    const float f[3] = {std::sin(a), 0.0f, -std::cos(a)};
+    em_setparamv(l, EMP_FORWARD3D, f);
+    const float v[3] = {static_cast<float>(r->range(-40, 40)), 0.0f, static_cast<float>(r->range(-40, 40))};
+    em_setparamv(l, EMP_VELOCITY3D, v);
+    const float p[3] = {static_cast<float>(b % 50) * 0.5f, 0.0f, 0.0f};
+    em_setparamv(l, EMP_POSITION3D, p);
+}
+
+void emb_hash3d(uint64_t* outhash, uint64_t* mixhash, uint64_t* statehash, int buffers)
+{
+    const std::vector<int16_t> shortmono = emb_signal(300, 17);
+    const std::vector<int16_t> shortstereo = emb_signal(2 * 257, 18);
+    const std::vector<int16_t> longmono = emb_signal(EMB_SAMPLEFRAMES, 19);
+    const std::vector<int16_t> longstereo = emb_signal(2 * EMB_SAMPLEFRAMES, 20);
+    em_sample* made[4] = {emb_makesample(longmono, 1), emb_makesample(longstereo, 2), emb_makesample(shortmono, 1),
+                          emb_makesample(shortstereo, 2)};
+    emb_hash3dstate st = {{4242}, {made[0], made[1], made[2], made[3]}, {0, 0}};
+    std::vector<int> nodes;
+    for (int& l : st.listeners) {
+        l = em_createsampler3d(em_getroot(), -1);
+        nodes.push_back(l);
+    }
+    // Sampler voices that ramp every buffer, some each buffer anew.
+    const emb_hashsamples hs = {{made[0], made[1], made[2], made[3]}};
+    std::vector<em_schannel*> ramped;
+    for (int i = 0; i < 48; i++) {
+        em_schannel* ch = emb_addschannel(hs.s[0], &nodes);
+        emb_hashstart(ch, i, &st.r, hs);
+        ramped.push_back(ch);
+    }
+    const int wanted[2] = {150, 50};
+    std::vector<int16_t> out(2 * EMB_FRAMES);
+    uint64_t ho = 0xcbf29ce484222325ull, hm = ho, hs3 = ho;
+    for (int b = 0; b < buffers; b++) {
+        emb_h3listener(&st, b);
+        for (int w = 0; w < 2; w++) {
+            int count = 0;
+            for (int h = em_getchild(st.listeners[w]); h; h = em_getnext(h), count++)
+                if (st.r.range(0, 5) == 0)
+                    emb_h3change(&st, h);
+            for (; count < wanted[w]; count++)
+                emb_h3trigger(&st, w);
+        }
+        for (size_t i = 0; i < ramped.size(); i++) {
+            em_schannel* ch = ramped[i];
+            if (!(ch->flags & EMF_PLAYING))
+                emb_hashstart(ch, static_cast<int>(i), &st.r, hs);
+            if (st.r.range(0, 3) != 0)
+                emb_hashtargets(ch, &st.r, em_getsample(ch->sample));
+        }
+        emb_callback(&out);
+        ho = emb_fnv(ho, out.data(), out.size() * 2);
+        hm = emb_fnv(hm, emstate.root->mixbuf, 2 * EMB_FRAMES * 4);
+        for (const int l : st.listeners) {
+            for (int h = em_getchild(l); h; h = em_getnext(h)) {
+                const em_s3channel* ch = static_cast<const em_s3channel*>(em_getnode(h)->data);
+                const int32_t words[] = {ch->posl, ch->fracl, ch->posr, ch->fracr, ch->curpan, ch->curgain, ch->curstep,
+                                         ch->itd, ch->offset, static_cast<int32_t>(ch->flags)};
+                hs3 = emb_fnv(hs3, words, sizeof(words));
+            }
+        }
+        for (const em_schannel* ch : ramped) {
+            const int32_t words[] = {ch->pos, ch->frac, ch->volume, ch->step, ch->pan, static_cast<int32_t>(ch->flags)};
+            hs3 = emb_fnv(hs3, words, sizeof(words));
+        }
+    }
+    for (const int l : st.listeners)
+        em_destroynode(em_getnode(l));
+    nodes.erase(nodes.begin(), nodes.begin() + 2);
+    emb_removenodes(&nodes);
+    for (em_sample* s : made)
+        em_freesample(s->handle);
+    *outhash = ho;
+    *mixhash = hm;
+    *statehash = hs3;
+}
+#endif
+
 void emb_printhash()
 {
     const int buffers = 4000;
@@ -551,6 +778,20 @@ void emb_printhash()
            static_cast<unsigned long long>(EMB_REFOUT), ho == EMB_REFOUT ? "yes" : "NO");
     printf("| 32-bit mix | %016llx | %016llx | %s |\n", static_cast<unsigned long long>(hm),
            static_cast<unsigned long long>(EMB_REFMIX), hm == EMB_REFMIX ? "yes" : "NO");
+#ifdef QUORREL_BENCH_3D
+    const int buffers3d = 2000;
+    uint64_t h3o, h3m, h3s;
+    emb_hash3d(&h3o, &h3m, &h3s, buffers3d);
+    printf("\nHash of a 3-D long mix: %d buffers (%.0f s) of 200 positioned voices around two listeners and 48 ramped"
+           " sampler voices.\n\n", buffers3d, buffers3d * 1024.0 / 44100.0);
+    printf("| what | FNV-1a 64 | before the 3-D and ramp loops were optimised | same |\n|---|---|---|---|\n");
+    printf("| 16-bit output | %016llx | %016llx | %s |\n", static_cast<unsigned long long>(h3o),
+           static_cast<unsigned long long>(EMB_REF3DOUT), h3o == EMB_REF3DOUT ? "yes" : "NO");
+    printf("| 32-bit mix | %016llx | %016llx | %s |\n", static_cast<unsigned long long>(h3m),
+           static_cast<unsigned long long>(EMB_REF3DMIX), h3m == EMB_REF3DMIX ? "yes" : "NO");
+    printf("| voice state | %016llx | %016llx | %s |\n", static_cast<unsigned long long>(h3s),
+           static_cast<unsigned long long>(EMB_REF3DSTATE), h3s == EMB_REF3DSTATE ? "yes" : "NO");
+#endif
 }
 
 }  // namespace
