@@ -228,6 +228,132 @@ static int32_t em_s3lead(const em_s3head& l, const em_s3head& r, int32_t length,
     return em_clamp64(frames * 65536 + (r.frac - l.frac));
 }
 
+// The glide of a field over one buffer: acc carries 16.16 steps of inc, and
+// the field at frame f is from + trunc(f x inc / 65536) while em_s3ramp's
+// clamp stays out of reach. Kept as one 16.16 word, biased so that an
+// arithmetic shift truncates towards zero as the division does: the field
+// is its top bits, one addition a frame moves it.
+static inline int64_t em_s3glide(int32_t from, int64_t inc)
+{
+    return static_cast<int64_t>(from) * 65536 + (inc < 0 ? 65535 : 0);
+}
+
+static inline int32_t em_s3field(int64_t glide)
+{
+    return static_cast<int32_t>(em_sar64(glide, 16));
+}
+
+// Frames from the 16.16 place p (p >= 0) that a head moving by lo .. hi a
+// frame can mix with every read at a place >= 0 and every advance short of
+// limit: none of them needs the end test. At most left.
+static inline int32_t em_s3runlength(int64_t p, int64_t limit, int64_t lo, int64_t hi, int32_t left)
+{
+    int64_t run = left;
+    if (hi > 0) {
+        const int64_t safe = (limit - 1 - p) / hi;
+        run = safe < run ? safe : run;
+    }
+    if (lo < 0) {
+        const int64_t safe = p / -lo + 1;
+        run = safe < run ? safe : run;
+    }
+    return static_cast<int32_t>(run);
+}
+
+// A run of frames of both heads: no end, wrap or clamp can happen in it, so
+// each frame reads, scales and adds. pl and pr are 16.16 places.
+template <int channels>
+static inline void em_s3run(int32_t* out, const int32_t* data, int32_t n, int64_t* pl, int64_t* pr, int64_t cl, int64_t cr,
+                            int64_t* gs, int64_t* gg, int64_t* gp, int64_t stepinc, int64_t gaininc, int64_t paninc,
+                            int32_t* vl, int32_t* vr)
+{
+    int64_t l = *pl, r = *pr, s = *gs, g = *gg, p = *gp;
+    int32_t a = 0, b = 0;
+    for (int32_t i = 0; i < n; i++) {
+        const int32_t step = em_s3field(s), gain = em_s3field(g), pan = em_s3field(p);
+        a = em_s3value<channels>(data, static_cast<int32_t>(l >> 16));
+        b = em_s3value<channels>(data, static_cast<int32_t>(r >> 16));
+        const int32_t lgain = em_sar32(em_mul32(gain, em_sub32(128, pan)), 8);
+        const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
+        out[2 * i] = em_add32(out[2 * i], em_sar32(em_mul32(a, lgain), 8));
+        out[2 * i + 1] = em_add32(out[2 * i + 1], em_sar32(em_mul32(b, rgain), 8));
+        l += step + cl;
+        r += step + cr;
+        s += stepinc;
+        g += gaininc;
+        p += paninc;
+    }
+    *pl = l;
+    *pr = r;
+    *gs = s;
+    *gg = g;
+    *gp = p;
+    *vl = a;
+    *vr = b;
+}
+
+// The frame-by-frame form, for glides that em_s3ramp's clamp may stop.
+template <int channels>
+static void em_mixs3frames(em_s3head* left, em_s3head* right, const int32_t* data, int32_t length, bool loop, int32_t* out,
+                           int32_t n, int32_t step, int32_t gain, int32_t pan, int64_t stepinc, int64_t gaininc, int64_t paninc)
+{
+    int64_t stepacc = 0, gainacc = 0, panacc = 0;
+    for (int32_t f = 0; f < n && !(left->ended && right->ended); f++) {
+        em_s3headframe<channels>(left, data, length, loop, step);
+        em_s3headframe<channels>(right, data, length, loop, step);
+        const int32_t lgain = em_sar32(em_mul32(gain, em_sub32(128, pan)), 8);
+        const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
+        em_s3ramp(&step, &stepacc, stepinc);
+        em_s3ramp(&gain, &gainacc, gaininc);
+        em_s3ramp(&pan, &panacc, paninc);
+        out[2 * f] = em_add32(out[2 * f], em_sar32(em_mul32(left->value, lgain), 8));
+        out[2 * f + 1] = em_add32(out[2 * f + 1], em_sar32(em_mul32(right->value, rgain), 8));
+    }
+}
+
+// The same frames cut into runs that cannot reach the end: a frame where a
+// head is outside the sample or may reach the end goes frame by frame.
+template <int channels>
+static void em_mixs3runs(em_s3head* left, em_s3head* right, const int32_t* data, int32_t length, bool loop, int32_t* out,
+                         int32_t n, int32_t step, int32_t gain, int32_t pan, int64_t stepinc, int64_t gaininc, int64_t paninc)
+{
+    int64_t gs = em_s3glide(step, stepinc), gg = em_s3glide(gain, gaininc), gp = em_s3glide(pan, paninc);
+    // The steps of the buffer lie between the first and the last frame's.
+    const int32_t laststep = em_s3field(gs + (n - 1) * stepinc);
+    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    for (int32_t f = 0; f < n && !(left->ended && right->ended);) {
+        const int32_t now = em_s3field(gs);
+        if (!left->ended && !right->ended && left->pos >= 0 && right->pos >= 0) {
+            const int64_t lo = now < laststep ? now : laststep, hi = now < laststep ? laststep : now;
+            int64_t pl = static_cast<int64_t>(left->pos) * 65536 + left->frac;
+            int64_t pr = static_cast<int64_t>(right->pos) * 65536 + right->frac;
+            int32_t run = em_s3runlength(pl, limit, lo + left->correction, hi + left->correction, n - f);
+            run = em_s3runlength(pr, limit, lo + right->correction, hi + right->correction, run);
+            if (run > 0) {
+                em_s3run<channels>(out + 2 * f, data, run, &pl, &pr, left->correction, right->correction, &gs, &gg, &gp, stepinc,
+                                   gaininc, paninc, &left->value, &right->value);
+                left->pos = static_cast<int32_t>(em_sar64(pl, 16));
+                left->frac = static_cast<int32_t>(pl & 0xFFFF);
+                right->pos = static_cast<int32_t>(em_sar64(pr, 16));
+                right->frac = static_cast<int32_t>(pr & 0xFFFF);
+                f += run;
+                continue;
+            }
+        }
+        em_s3headframe<channels>(left, data, length, loop, now);
+        em_s3headframe<channels>(right, data, length, loop, now);
+        const int32_t g = em_s3field(gg), p = em_s3field(gp);
+        const int32_t lgain = em_sar32(em_mul32(g, em_sub32(128, p)), 8);
+        const int32_t rgain = em_sar32(em_mul32(g, em_add32(p, 128)), 8);
+        gs += stepinc;
+        gg += gaininc;
+        gp += paninc;
+        out[2 * f] = em_add32(out[2 * f], em_sar32(em_mul32(left->value, lgain), 8));
+        out[2 * f + 1] = em_add32(out[2 * f + 1], em_sar32(em_mul32(right->value, rgain), 8));
+        f++;
+    }
+}
+
 template <int channels>
 static int em_mixs3(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t n)
 {
@@ -246,19 +372,15 @@ static int em_mixs3(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
     em_s3head right = {ch->posr, ch->fracr, drift, 0, false};
     em_s3placehead(&left, length, loop);
     em_s3placehead(&right, length, loop);
-    int32_t step = ch->curstep, gain = ch->curgain, pan = ch->curpan;
-    int64_t stepacc = 0, gainacc = 0, panacc = 0;
-    for (int32_t f = 0; f < n && !(left.ended && right.ended); f++) {
-        em_s3headframe<channels>(&left, data, length, loop, step);
-        em_s3headframe<channels>(&right, data, length, loop, step);
-        const int32_t lgain = em_sar32(em_mul32(gain, em_sub32(128, pan)), 8);
-        const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
-        em_s3ramp(&step, &stepacc, stepinc);
-        em_s3ramp(&gain, &gainacc, gaininc);
-        em_s3ramp(&pan, &panacc, paninc);
-        out[2 * f] = em_add32(out[2 * f], em_sar32(em_mul32(left.value, lgain), 8));
-        out[2 * f + 1] = em_add32(out[2 * f + 1], em_sar32(em_mul32(right.value, rgain), 8));
-    }
+    // Gain and pan glide between two 32-bit values and never meet the clamp;
+    // a step glide in eighths may overshoot its target and meet it.
+    const int64_t laststep = static_cast<int64_t>(ch->curstep) + (n - 1) * stepinc / 65536;
+    if (laststep >= INT32_MIN && laststep <= INT32_MAX)
+        em_mixs3runs<channels>(&left, &right, data, length, loop, out, n, ch->curstep, ch->curgain, ch->curpan, stepinc, gaininc,
+                               paninc);
+    else
+        em_mixs3frames<channels>(&left, &right, data, length, loop, out, n, ch->curstep, ch->curgain, ch->curpan, stepinc, gaininc,
+                                 paninc);
     if (stepinc != 0)
         ch->curstep = t.step;
     if (paninc != 0)
