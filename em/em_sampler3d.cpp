@@ -2,6 +2,10 @@
 // fall-off, pan, Doppler step and an ear delay read with two heads
 #include <cmath>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "em/em_local.h"
 
 enum {
@@ -292,6 +296,129 @@ static inline void em_s3run(int32_t* out, const int32_t* data, int32_t n, int64_
     *vr = b;
 }
 
+#if defined(__x86_64__)
+// The run in eight lanes where the processor has AVX2, chosen once at
+// start-up. Every lane value is a 32-bit word computed with wrapping sums and
+// products and arithmetic shifts, each equal to the frame-by-frame value:
+// - a glide's field at frame k is the top half of its 16.16 word; the lanes
+//   hold it split as whole and 16-bit fraction, the carry moved by hand;
+// - a head's place is kept relative to the frame it started the run on, the
+//   steps summed across the lanes; the run is vectorised only where those
+//   relative places stay within 31 bits, so the wrapping sums are exact.
+static bool em_s3hasavx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+static const bool em_s3avx2 = em_s3hasavx2();
+
+// The lanes of a glide: fields of frames 0..7 and their fractions, and the
+// advance of eight frames.
+struct em_s3lanes {
+    __m256i whole, frac, dwhole, dfrac;
+};
+
+__attribute__((target("avx2"))) static inline em_s3lanes em_s3glidelanes(int64_t glide, int64_t inc)
+{
+    alignas(32) int32_t w[8], fr[8];
+    for (int k = 0; k < 8; k++) {
+        const int64_t v = glide + k * inc;
+        w[k] = static_cast<int32_t>(em_sar64(v, 16));
+        fr[k] = static_cast<int32_t>(v & 0xFFFF);
+    }
+    const int64_t d = 8 * inc;
+    return {_mm256_load_si256(reinterpret_cast<const __m256i*>(w)), _mm256_load_si256(reinterpret_cast<const __m256i*>(fr)),
+            _mm256_set1_epi32(static_cast<int32_t>(em_sar64(d, 16))), _mm256_set1_epi32(static_cast<int32_t>(d & 0xFFFF))};
+}
+
+__attribute__((target("avx2"))) static inline void em_s3glidenext(em_s3lanes* g)
+{
+    const __m256i f = _mm256_add_epi32(g->frac, g->dfrac);
+    g->whole = _mm256_add_epi32(_mm256_add_epi32(g->whole, g->dwhole), _mm256_srli_epi32(f, 16));
+    g->frac = _mm256_and_si256(f, _mm256_set1_epi32(0xFFFF));
+}
+
+// The values of a head at eight 16.16 places relative to base: a head moving
+// backwards reads before base, never before the sample.
+template <int channels> __attribute__((target("avx2"))) static inline __m256i em_s3gather(const int32_t* base, __m256i place)
+{
+    const __m256i index = _mm256_srai_epi32(place, 16);
+    if (channels == 1)
+        return _mm256_i32gather_epi32(base, index, 4);
+    const __m256i twice = _mm256_slli_epi32(index, 1);
+    const __m256i a = _mm256_i32gather_epi32(base, twice, 4);
+    const __m256i b = _mm256_i32gather_epi32(base + 1, twice, 4);
+    return _mm256_srai_epi32(_mm256_add_epi32(a, b), 1);
+}
+
+template <int channels>
+__attribute__((target("avx2"))) static void em_s3runavx2(int32_t* out, const int32_t* data, int32_t n, int64_t* pl, int64_t* pr,
+                                                         int64_t cl, int64_t cr, int64_t* gs, int64_t* gg, int64_t* gp,
+                                                         int64_t stepinc, int64_t gaininc, int64_t paninc, int32_t* vl, int32_t* vr)
+{
+    int32_t i = 0;
+    if (n >= 8) {
+        // The largest advance of a frame, of either head, or of the step alone.
+        const int64_t first = em_s3field(*gs), last = em_s3field(*gs + (n - 1) * stepinc);
+        const int64_t lo = first < last ? first : last, hi = first < last ? last : first;
+        const int64_t mc = (cl < 0 ? -cl : cl) > (cr < 0 ? -cr : cr) ? (cl < 0 ? -cl : cl) : (cr < 0 ? -cr : cr);
+        const int64_t ms = (lo < 0 ? -lo : lo) > (hi < 0 ? -hi : hi) ? (lo < 0 ? -lo : lo) : (hi < 0 ? -hi : hi);
+        if ((ms + mc) * (n + 8) + 65536 < (static_cast<int64_t>(1) << 31)) {
+            const int64_t pl0 = em_sar64(*pl, 16), pr0 = em_sar64(*pr, 16);
+            const int32_t* lbase = data + channels * pl0;
+            const int32_t* rbase = data + channels * pr0;
+            const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+            const __m256i kcl = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(static_cast<int32_t>(cl)));
+            const __m256i kcr = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(static_cast<int32_t>(cr)));
+            const __m256i ecl = _mm256_set1_epi32(static_cast<int32_t>(8 * cl)), ecr = _mm256_set1_epi32(static_cast<int32_t>(8 * cr));
+            __m256i ol = _mm256_set1_epi32(static_cast<int32_t>(*pl & 0xFFFF));
+            __m256i orr = _mm256_set1_epi32(static_cast<int32_t>(*pr & 0xFFFF));
+            em_s3lanes step = em_s3glidelanes(*gs, stepinc), gain = em_s3glidelanes(*gg, gaininc), pan = em_s3glidelanes(*gp, paninc);
+            const __m256i c128 = _mm256_set1_epi32(128);
+            __m256i a = _mm256_setzero_si256(), b = _mm256_setzero_si256();
+            for (; i + 8 <= n; i += 8) {
+                // Steps summed over the frames before each lane, and over all eight.
+                const __m256i st = step.whole;
+                __m256i sum = _mm256_add_epi32(st, _mm256_slli_si256(st, 4));
+                sum = _mm256_add_epi32(sum, _mm256_slli_si256(sum, 8));
+                const __m256i half = _mm256_shuffle_epi32(sum, 0xFF);
+                sum = _mm256_add_epi32(sum, _mm256_permute2x128_si256(half, half, 0x08));
+                const __m256i total = _mm256_permutevar8x32_epi32(sum, _mm256_set1_epi32(7));
+                const __m256i before = _mm256_sub_epi32(sum, st);
+                a = em_s3gather<channels>(lbase, _mm256_add_epi32(_mm256_add_epi32(ol, before), kcl));
+                b = em_s3gather<channels>(rbase, _mm256_add_epi32(_mm256_add_epi32(orr, before), kcr));
+                ol = _mm256_add_epi32(ol, _mm256_add_epi32(total, ecl));
+                orr = _mm256_add_epi32(orr, _mm256_add_epi32(total, ecr));
+                const __m256i lgain = _mm256_srai_epi32(_mm256_mullo_epi32(gain.whole, _mm256_sub_epi32(c128, pan.whole)), 8);
+                const __m256i rgain = _mm256_srai_epi32(_mm256_mullo_epi32(gain.whole, _mm256_add_epi32(pan.whole, c128)), 8);
+                const __m256i l = _mm256_srai_epi32(_mm256_mullo_epi32(a, lgain), 8);
+                const __m256i r = _mm256_srai_epi32(_mm256_mullo_epi32(b, rgain), 8);
+                const __m256i x = _mm256_unpacklo_epi32(l, r), y = _mm256_unpackhi_epi32(l, r);
+                __m256i* lo8 = reinterpret_cast<__m256i*>(out + 2 * i);
+                __m256i* hi8 = reinterpret_cast<__m256i*>(out + 2 * i + 8);
+                _mm256_storeu_si256(lo8, _mm256_add_epi32(_mm256_loadu_si256(lo8), _mm256_permute2x128_si256(x, y, 0x20)));
+                _mm256_storeu_si256(hi8, _mm256_add_epi32(_mm256_loadu_si256(hi8), _mm256_permute2x128_si256(x, y, 0x31)));
+                em_s3glidenext(&step);
+                em_s3glidenext(&gain);
+                em_s3glidenext(&pan);
+            }
+            *pl = pl0 * 65536 + _mm256_cvtsi256_si32(ol);
+            *pr = pr0 * 65536 + _mm256_cvtsi256_si32(orr);
+            *gs += i * stepinc;
+            *gg += i * gaininc;
+            *gp += i * paninc;
+            *vl = _mm256_extract_epi32(a, 7);
+            *vr = _mm256_extract_epi32(b, 7);
+        }
+    }
+    if (i < n)
+        em_s3run<channels>(out + 2 * i, data, n - i, pl, pr, cl, cr, gs, gg, gp, stepinc, gaininc, paninc, vl, vr);
+}
+#define EM_S3RUN(channels, ...) (em_s3avx2 ? em_s3runavx2<channels>(__VA_ARGS__) : em_s3run<channels>(__VA_ARGS__))
+#else
+#define EM_S3RUN(channels, ...) em_s3run<channels>(__VA_ARGS__)
+#endif
+
 // The frame-by-frame form, for glides that em_s3ramp's clamp may stop.
 template <int channels>
 static void em_mixs3frames(em_s3head* left, em_s3head* right, const int32_t* data, int32_t length, bool loop, int32_t* out,
@@ -330,8 +457,8 @@ static void em_mixs3runs(em_s3head* left, em_s3head* right, const int32_t* data,
             int32_t run = em_s3runlength(pl, limit, lo + left->correction, hi + left->correction, n - f);
             run = em_s3runlength(pr, limit, lo + right->correction, hi + right->correction, run);
             if (run > 0) {
-                em_s3run<channels>(out + 2 * f, data, run, &pl, &pr, left->correction, right->correction, &gs, &gg, &gp, stepinc,
-                                   gaininc, paninc, &left->value, &right->value);
+                EM_S3RUN(channels, out + 2 * f, data, run, &pl, &pr, left->correction, right->correction, &gs, &gg, &gp, stepinc,
+                         gaininc, paninc, &left->value, &right->value);
                 left->pos = static_cast<int32_t>(em_sar64(pl, 16));
                 left->frac = static_cast<int32_t>(pl & 0xFFFF);
                 right->pos = static_cast<int32_t>(em_sar64(pr, 16));
