@@ -252,6 +252,158 @@ static inline int32_t em_runlength(int64_t p, int64_t limit, int32_t step, int32
 }
 
 // ---------------------------------------------------------------------------
+// Ramped runs. A ramp moves a field by trunc(f x inc / 65536) after f frames
+// (em_rampfield's accumulator never carries a sign change), so the field of
+// frame f is the top half of one 16.16 word that grows by inc a frame,
+// biased so that the arithmetic shift truncates towards zero as the
+// division does. A run of a ramped voice reads at places that move by the
+// frame's step (never below 0) and never reach the end.
+// ---------------------------------------------------------------------------
+
+static inline int64_t em_sar64(int64_t a, int n)
+{
+    return a >= 0 ? a >> n : ~(~a >> n);
+}
+
+static inline int64_t em_glide(int32_t from, int64_t inc)
+{
+    return static_cast<int64_t>(from) * 65536 + (inc < 0 ? 65535 : 0);
+}
+
+// The field of a glide word; wrapping to 32 bits as em_rampfield's sums do.
+static inline int32_t em_glidefield(int64_t glide)
+{
+    return em_wrap(static_cast<uint32_t>(static_cast<uint64_t>(em_sar64(glide, 16))));
+}
+
+// A ramp's three glide words and their increments.
+struct em_glides {
+    int64_t step, volume, pan;
+    int64_t stepinc, volinc, paninc;
+};
+
+template <int channels> static inline void em_rampvalue(int32_t* out, const int32_t* frame, int32_t volume, int32_t pan)
+{
+    if (channels == 1)
+        em_addmono(out, frame[0], em_monogains(volume, pan));
+    else
+        em_addstereo(out, frame[0], frame[1], em_stereogains(volume, pan));
+}
+
+// n frames from the 16.16 place p (in frames) of a ramped voice.
+template <int channels>
+__attribute__((always_inline)) static inline void em_ramprun(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n)
+{
+    int64_t place = *p, step = g->step, volume = g->volume, pan = g->pan;
+    for (int32_t i = 0; i < n; i++) {
+        em_rampvalue<channels>(out + 2 * i, data + channels * (place >> 16), em_glidefield(volume), em_glidefield(pan));
+        place += em_forwardstep(em_glidefield(step));
+        step += g->stepinc;
+        volume += g->volinc;
+        pan += g->paninc;
+    }
+    *p = place;
+    g->step = step;
+    g->volume = volume;
+    g->pan = pan;
+}
+
+#if defined(__x86_64__)
+// The lanes of a glide: fields of eight frames split as whole and 16-bit
+// fraction, and the advance of eight frames in the same split.
+struct em_glidelanes {
+    __m256i whole, frac, dwhole, dfrac;
+};
+
+__attribute__((target("avx2"))) static inline em_glidelanes em_startlanes(int64_t glide, int64_t inc)
+{
+    alignas(32) int32_t w[8], fr[8];
+    for (int k = 0; k < 8; k++) {
+        const int64_t v = glide + k * inc;
+        w[k] = em_glidefield(v);
+        fr[k] = static_cast<int32_t>(v & 0xFFFF);
+    }
+    const int64_t d = 8 * inc;
+    return {_mm256_load_si256(reinterpret_cast<const __m256i*>(w)), _mm256_load_si256(reinterpret_cast<const __m256i*>(fr)),
+            _mm256_set1_epi32(em_glidefield(d)), _mm256_set1_epi32(static_cast<int32_t>(d & 0xFFFF))};
+}
+
+__attribute__((target("avx2"))) static inline void em_nextlanes(em_glidelanes* g)
+{
+    const __m256i f = _mm256_add_epi32(g->frac, g->dfrac);
+    g->whole = _mm256_add_epi32(_mm256_add_epi32(g->whole, g->dwhole), _mm256_srli_epi32(f, 16));
+    g->frac = _mm256_and_si256(f, _mm256_set1_epi32(0xFFFF));
+}
+
+// Eight frames at a time: the steps (never below 0) summed across the lanes
+// give each frame's place relative to the run's first frame; the run is
+// taken in lanes only where those places stay within 31 bits.
+template <int channels>
+__attribute__((target("avx2"))) static void em_ramprunavx2(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n)
+{
+    int32_t i = 0;
+    const int64_t first = em_glidefield(g->step), last = em_glidefield(g->step + (n - 1) * g->stepinc);
+    const int64_t most = first > last ? first : last;
+    if (n >= 8 && (most < 0 ? 0 : most) * (n + 8) + 65536 < (static_cast<int64_t>(1) << 31)) {
+        const int64_t base = em_sar64(*p, 16);
+        const int32_t* from = data + channels * base;
+        __m256i at = _mm256_set1_epi32(static_cast<int32_t>(*p & 0xFFFF));
+        em_glidelanes step = em_startlanes(g->step, g->stepinc), volume = em_startlanes(g->volume, g->volinc),
+                      pan = em_startlanes(g->pan, g->paninc);
+        const __m256i c128 = _mm256_set1_epi32(128), zero = _mm256_setzero_si256();
+        for (; i + 8 <= n; i += 8) {
+            const __m256i st = _mm256_max_epi32(step.whole, zero);
+            __m256i sum = _mm256_add_epi32(st, _mm256_slli_si256(st, 4));
+            sum = _mm256_add_epi32(sum, _mm256_slli_si256(sum, 8));
+            const __m256i half = _mm256_shuffle_epi32(sum, 0xFF);
+            sum = _mm256_add_epi32(sum, _mm256_permute2x128_si256(half, half, 0x08));
+            const __m256i index = _mm256_srli_epi32(_mm256_add_epi32(at, _mm256_sub_epi32(sum, st)), 16);
+            at = _mm256_add_epi32(at, _mm256_permutevar8x32_epi32(sum, _mm256_set1_epi32(7)));
+            const __m256i v = volume.whole, q = pan.whole;
+            __m256i l, r;
+            if (channels == 1) {
+                const __m256i value = _mm256_i32gather_epi32(from, index, 4);
+                const __m256i gl = _mm256_srai_epi32(_mm256_mullo_epi32(v, _mm256_sub_epi32(c128, q)), 8);
+                const __m256i gr = _mm256_srai_epi32(_mm256_mullo_epi32(v, _mm256_add_epi32(q, c128)), 8);
+                l = _mm256_srai_epi32(_mm256_mullo_epi32(value, gl), 8);
+                r = _mm256_srai_epi32(_mm256_mullo_epi32(value, gr), 8);
+            } else {
+                const __m256i twice = _mm256_slli_epi32(index, 1);
+                const __m256i a = _mm256_i32gather_epi32(from, twice, 4);
+                const __m256i b = _mm256_i32gather_epi32(from + 1, twice, 4);
+                // The side the pan moves towards keeps the volume; the other
+                // keeps (128 - |pan|) / 128 of its own and gives |pan| / 128.
+                const __m256i right = _mm256_cmpgt_epi32(q, _mm256_set1_epi32(-1));
+                const __m256i mag = _mm256_abs_epi32(q);
+                const __m256i own = _mm256_srai_epi32(_mm256_mullo_epi32(v, _mm256_sub_epi32(c128, mag)), 7);
+                const __m256i cross = _mm256_srai_epi32(_mm256_mullo_epi32(v, mag), 7);
+                const __m256i ll = _mm256_blendv_epi8(v, own, right), rr = _mm256_blendv_epi8(own, v, right);
+                const __m256i lr = _mm256_andnot_si256(right, cross), rl = _mm256_and_si256(right, cross);
+                l = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, ll), _mm256_mullo_epi32(b, lr)), 8);
+                r = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, rl), _mm256_mullo_epi32(b, rr)), 8);
+            }
+            const __m256i x = _mm256_unpacklo_epi32(l, r), y = _mm256_unpackhi_epi32(l, r);
+            __m256i* lo = reinterpret_cast<__m256i*>(out + 2 * i);
+            __m256i* hi = reinterpret_cast<__m256i*>(out + 2 * i + 8);
+            _mm256_storeu_si256(lo, _mm256_add_epi32(_mm256_loadu_si256(lo), _mm256_permute2x128_si256(x, y, 0x20)));
+            _mm256_storeu_si256(hi, _mm256_add_epi32(_mm256_loadu_si256(hi), _mm256_permute2x128_si256(x, y, 0x31)));
+            em_nextlanes(&step);
+            em_nextlanes(&volume);
+            em_nextlanes(&pan);
+        }
+        *p = base * 65536 + static_cast<uint32_t>(_mm256_cvtsi256_si32(at));
+        g->step += i * g->stepinc;
+        g->volume += i * g->volinc;
+        g->pan += i * g->paninc;
+    }
+    em_ramprun<channels>(out + 2 * i, data, p, g, n - i);
+}
+#define EM_RAMPRUN(channels, ...) (em_avx2 ? em_ramprunavx2<channels>(__VA_ARGS__) : em_ramprun<channels>(__VA_ARGS__))
+#else
+#define EM_RAMPRUN(channels, ...) em_ramprun<channels>(__VA_ARGS__)
+#endif
+
+// ---------------------------------------------------------------------------
 // Mixing loops, one per layout, step and ramp case
 // ---------------------------------------------------------------------------
 
@@ -366,34 +518,104 @@ static void em_finishramp(em_schannel* ch, const em_ramp& r)
     ch->flags &= ~static_cast<uint32_t>(EMF_RAMP);
 }
 
-int em_mixmonoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
+// A ramped voice frame by frame: the form for step glides whose sums leave
+// 32 bits, and for the frames that may reach the end.
+template <int channels>
+static int em_mixrampframes(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames, em_ramp* r)
 {
     const int32_t* data = s->data;
-    const int32_t end = s->length;
+    const int32_t end = channels * s->length;
     const bool loop = (ch->flags & EMF_LOOP) != 0;
-    em_ramp r = em_startramp(ch, frames);
     int32_t index = ch->pos;
     int32_t frac = ch->frac;
     int ended = 0;
     for (int32_t f = 0; f < frames; f++) {
-        const int32_t value = data[index];
-        index += em_advance(&frac, em_forwardstep(ch->step));
+        const int32_t* frame = data + index;
+        const int32_t left = frame[0];
+        const int32_t right = channels == 2 ? frame[1] : 0;
+        index += channels * em_advance(&frac, em_forwardstep(ch->step));
         if (index >= end) {
             if (loop)
                 index = em_wrapindex(index, end);
             else
                 ended = 1;
         }
-        const em_monogain g = em_monogains(ch->volume, ch->pan);
-        em_rampstep(ch, &r);
-        em_addmono(out + 2 * f, value, g);
+        if (channels == 1)
+            em_addmono(out + 2 * f, left, em_monogains(ch->volume, ch->pan));
+        else
+            em_addstereo(out + 2 * f, left, right, em_stereogains(ch->volume, ch->pan));
+        em_rampstep(ch, r);
         if (ended)
             break;
     }
     ch->pos = index;
     ch->frac = frac;
+    return ended;
+}
+
+// The buffer cut into runs that cannot reach the end, with the glides as
+// 16.16 words; a frame that may reach the end goes frame by frame.
+template <int channels> static int em_mixramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
+{
+    em_ramp r = em_startramp(ch, frames);
+    // The runs bound the steps by the first and last frame's: the step's
+    // glide must not wrap in 32 bits within the buffer. They also take the
+    // read place as a frame on the sample.
+    const int64_t laststep = static_cast<int64_t>(ch->step) + (frames - 1) * r.stepinc / 65536;
+    if (laststep < INT32_MIN || laststep > INT32_MAX || ch->pos < 0 || ch->pos >= channels * s->length || ch->pos % channels != 0 ||
+        ch->frac < 0 || ch->frac > 0xFFFF) {
+        const int ended = em_mixrampframes<channels>(ch, s, out, frames, &r);
+        em_finishramp(ch, r);
+        return ended;
+    }
+    const int32_t* data = s->data;
+    const int32_t length = s->length;
+    const bool loop = (ch->flags & EMF_LOOP) != 0;
+    em_glides g = {em_glide(ch->step, r.stepinc), em_glide(ch->volume, r.volinc), em_glide(ch->pan, r.paninc),
+                   r.stepinc, r.volinc, r.paninc};
+    const int32_t last = static_cast<int32_t>(laststep);
+    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    int64_t p = static_cast<int64_t>(ch->pos / channels) * 65536 + ch->frac;
+    int ended = 0;
+    for (int32_t f = 0; f < frames;) {
+        const int32_t now = em_glidefield(g.step);
+        const int64_t most = now > last ? now : last;
+        int32_t run = frames - f;
+        if (most > 0) {
+            const int64_t safe = (limit - 1 - p) / most;
+            run = safe < run ? static_cast<int32_t>(safe) : run;
+        }
+        if (run > 0) {
+            EM_RAMPRUN(channels, out + 2 * f, data, &p, &g, run);
+            f += run;
+            continue;
+        }
+        em_rampvalue<channels>(out + 2 * f, data + channels * (p >> 16), em_glidefield(g.volume), em_glidefield(g.pan));
+        p += em_forwardstep(now);
+        g.step += g.stepinc;
+        g.volume += g.volinc;
+        g.pan += g.paninc;
+        f++;
+        int32_t index = static_cast<int32_t>(p >> 16);
+        if (index >= length) {
+            if (!loop) {
+                ended = 1;
+                p = static_cast<int64_t>(index) * 65536 + (p & 0xFFFF);
+                break;
+            }
+            index = em_wrapindex(index, length);
+            p = static_cast<int64_t>(index) * 65536 + (p & 0xFFFF);
+        }
+    }
+    ch->pos = channels * static_cast<int32_t>(p >> 16);
+    ch->frac = static_cast<int32_t>(p & 0xFFFF);
     em_finishramp(ch, r);
     return ended;
+}
+
+int em_mixmonoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
+{
+    return em_mixramp<1>(ch, s, out, frames);
 }
 
 int em_mixstereo(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
@@ -464,33 +686,7 @@ int em_mixstereostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t 
 
 int em_mixstereoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
-    const int32_t* data = s->data;
-    const int32_t end = 2 * s->length;
-    const bool loop = (ch->flags & EMF_LOOP) != 0;
-    em_ramp r = em_startramp(ch, frames);
-    int32_t index = ch->pos;
-    int32_t frac = ch->frac;
-    int ended = 0;
-    for (int32_t f = 0; f < frames; f++) {
-        const int32_t left = data[index];
-        const int32_t right = data[index + 1];
-        index += 2 * em_advance(&frac, em_forwardstep(ch->step));
-        if (index >= end) {
-            if (loop)
-                index = em_wrapindex(index, end);
-            else
-                ended = 1;
-        }
-        const em_stereogain g = em_stereogains(ch->volume, ch->pan);
-        em_rampstep(ch, &r);
-        em_addstereo(out + 2 * f, left, right, g);
-        if (ended)
-            break;
-    }
-    ch->pos = index;
-    ch->frac = frac;
-    em_finishramp(ch, r);
-    return ended;
+    return em_mixramp<2>(ch, s, out, frames);
 }
 
 // ---------------------------------------------------------------------------
