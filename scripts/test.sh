@@ -15,10 +15,11 @@ export SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy
 echo "test: X display $DISPLAY"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300
 
-# The reliability checks: the sanitizer builds (build-asan/, build-tsan/) and
-# a few seconds of each fuzz target (build-fuzz/).
+# The reliability checks: the sanitizer builds (build-asan/, build-tsan/), a few
+# seconds of each fuzz target (build-fuzz/) and the demo under valgrind.
 # QUORREL_QUICK=1 skips them for a quick loop; CI runs them.
 if [ "${QUORREL_QUICK:-0}" != 1 ]; then
     bash "$root/scripts/sanitize.sh" all
     bash "$root/scripts/fuzz.sh" --brief
+    bash "$root/scripts/valgrind.sh"
 fi
