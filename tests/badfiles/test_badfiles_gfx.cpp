@@ -42,12 +42,20 @@ std::vector<uint8_t> gfx_pngbytes(int32_t w, int32_t h, int32_t channels)
     return badfile_read("p.png");
 }
 
-// A few bytes of another kind of file: a WAV header.
+// A few bytes of another kind of file: the header of an empty WAV file.
 std::vector<uint8_t> gfx_wavbytes()
 {
-    return badfile_text(std::string("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00"
-                                     "\x44\xac\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00data\x00\x00\x00\x00",
-                                     44));
+    std::vector<uint8_t> bytes = badfile_text("RIFF....WAVEfmt ");
+    bytes = badfile_put32(bytes, 4, 36);
+    const uint16_t fields[] = {16, 0, 1, 1, 0xAC44, 0, 0x5888, 1, 2, 16};
+    for (const uint16_t field : fields) {
+        bytes.push_back(static_cast<uint8_t>(field & 255));
+        bytes.push_back(static_cast<uint8_t>(field >> 8));
+    }
+    const std::vector<uint8_t> data = badfile_text("data");
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    bytes.resize(bytes.size() + 4, 0);
+    return bytes;
 }
 
 // The report lines that say nothing was left allocated.
