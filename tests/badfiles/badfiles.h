@@ -26,7 +26,7 @@ inline bool badfile_write(const std::string &path, const std::vector<uint8_t> &b
     FILE *file = fopen(path.c_str(), "wb");
     if (!file)
         return false;
-    const size_t done = fwrite(bytes.data(), 1, bytes.size(), file);
+    const size_t done = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), file);
     return fclose(file) == 0 && done == bytes.size();
 }
 
