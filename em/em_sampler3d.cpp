@@ -544,7 +544,13 @@ static void em_s3channelprocess(em_node* node)
         const float seconds = static_cast<float>(emstate.samples) * 1.0f / static_cast<float>(emstate.freq);
         em_vecaddscaled(&ch->position, seconds, &ch->velocity);
     }
-    int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
+    // The listener is the parent 3-D sampler's: a voice moved under another one
+    // hears that one's listener, and a voice moved anywhere else stays silent, so
+    // it never reads the record of a 3-D sampler destroyed after it left.
+    if (!node->parent || !em_issampler3d(node->parent))
+        return;
+    ch->listener = static_cast<em_sampler3d*>(node->parent->data);
+    int32_t* out = node->parent->mixbuf;
     if (!out)
         return;
     // A sample freed or never loaded ends the voice instead of being read.

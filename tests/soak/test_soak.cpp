@@ -5,6 +5,7 @@
 #include "tests/em/em_harness.h"
 #include "tests/em/em_oggwriter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -316,6 +317,50 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
     printf("soak: %u operations done; engine report:\n%s", done, out.c_str());
     EXPECT_NE(out.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << out;
     EXPECT_EQ(err.find("ERROR: name "), std::string::npos) << err;
+}
+
+// Found by the soak: a 3-D voice moved away from its 3-D sampler kept reading
+// that sampler's listener record after the sampler was destroyed.
+TEST(SoakFindings, ThreeDVoiceMovedAwayOutlivesItsSampler)
+{
+    emtest_tempdir dir;
+    std::vector<int16_t> tone(44100);
+    for (size_t i = 0; i < tone.size(); i++)
+        tone[i] = static_cast<int16_t>(12000.0 * sin(static_cast<double>(i) * 0.05));
+    emtest_writewav(dir.file("tone.wav"), 1, 1, 44100, 16, emtest_bytes16(tone));
+    auto loud = [](const std::vector<int16_t> &out) {
+        int32_t peak = 0;
+        for (const int16_t v : out)
+            peak = std::max(peak, static_cast<int32_t>(std::abs(v)));
+        return peak;
+    };
+
+    for (const bool toanother : {false, true}) {
+        SCOPED_TRACE(toanother ? "moved under another 3-D sampler" : "moved under the root");
+        ASSERT_EQ(emtest_startpaused(), 0);
+        const int sample = em_loadsample(dir.file("tone.wav").c_str());
+        const int first = em_createsampler3d(em_getroot(), -1);
+        const int second = em_createsampler3d(em_getroot(), -1);
+        const int voice = em_triggersample3d(first, sample);
+        ASSERT_NE(voice, 0);
+        EXPECT_GT(loud(emtest_render()), 1000) << "the voice is heard where it was made";
+
+        SDL_LockAudio();
+        em_attachnode(em_getnode(voice), em_getnode(toanother ? second : em_getroot()));
+        em_destroynode(em_getnode(first));
+        SDL_UnlockAudio();
+        int32_t peak = 0;
+        for (int b = 0; b < 4; b++)
+            peak = std::max(peak, loud(emtest_render()));
+        if (toanother)
+            EXPECT_GT(peak, 1000) << "the voice is heard around its new listener";
+        else
+            EXPECT_EQ(peak, 0) << "without a listener the voice is silent";
+        EXPECT_EQ(em_isnode(voice), 1);
+        emtest_capture report;
+        em_deinit();
+        EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos);
+    }
 }
 
 }  // namespace
