@@ -15,26 +15,11 @@ build="${QUORREL_BENCH_DIR:-$root/build-bench}"
 results="${QUORREL_BENCH_RESULTS:-$root/bench-results.md}"
 mode="${1:-all}"
 
-bash "$root/scripts/setup.sh" run
-packages=(libopenal-dev)
+extra=()
 if [ "$mode" = --profile ]; then
-    packages+=(valgrind)
+    extra+=(valgrind)
 fi
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "bench: installing ${missing[*]}"
-    sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$root/scripts/setup.sh" bench "${extra[@]}"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUORREL_BENCH=ON -DQUORREL_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quorrel_mixbench quorrel_framebench quorrel mkassets xclose >/dev/null

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # setup.sh -- installs the Debian packages the project needs that are missing.
-#   usage: scripts/setup.sh [run|test]   (test also brings the test tools)
+#   usage: scripts/setup.sh [run|test|bench] [extra packages...]
+#   (test also brings the test tools, bench the peer engine the benchmarks compare with)
 set -euo pipefail
 
 purpose="${1:-run}"
+[ $# -gt 0 ] && shift
 packages=(cmake g++ make pkg-config
           libsdl1.2-dev libsdl-image1.2-dev libvorbis-dev libogg-dev
           libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
@@ -13,6 +15,10 @@ if [ "$purpose" = test ]; then
     # sanitizer builds, libFuzzer targets and the valgrind run of the demo
     packages+=(clang libclang-rt-14-dev valgrind)
 fi
+if [ "$purpose" = bench ]; then
+    packages+=(libopenal-dev)
+fi
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
