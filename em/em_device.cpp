@@ -1,5 +1,6 @@
 // em_device.cpp -- the sound device, the engine's start and stop, its clocks,
 // the audio callback with the tree walk and the output limiter
+#include <cstdlib>
 #include <cstring>
 
 #include "em/em_local.h"
@@ -115,6 +116,20 @@ uint32_t em_getmsclock()
     if (emstate.inited != 1)
         return 0;
     return SDL_GetTicks() - emstate.tick0;
+}
+
+static bool em_detectsimd()
+{
+    if (getenv("EM_NOSIMD"))
+        return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+bool em_usesimd()
+{
+    static const bool simd = em_detectsimd();
+    return simd;
 }
 
 int16_t em_limit(int32_t v)

@@ -63,6 +63,10 @@ void em_audiocallback(void* userdata, Uint8* stream, int len);
 void em_processnode(em_node* node);
 void em_mixtoparent(em_node* node);
 int16_t em_limit(int32_t v);    // the soft-knee limiter for one mix value
+// True when the mixing loops may take eight frames at a time with AVX2: the
+// processor has it and EM_NOSIMD is not set in the environment (the tests
+// use it to run the plain loops, which give the very same values). Decided once.
+bool em_usesimd();
 
 // ---------------------------------------------------------------------------
 // Node tree (em_node.cpp)

@@ -168,12 +168,6 @@ __attribute__((always_inline)) static inline void em_stereorunlanes(int32_t* out
         em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
 }
 
-static bool em_hasavx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-static const bool em_avx2 = em_hasavx2();
 
 __attribute__((target("avx2"))) static void em_monorunavx2(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
 {
@@ -236,7 +230,7 @@ __attribute__((target("avx2"))) static void em_stereosteprunavx2(int32_t* out, c
     }
     em_stereosteprun(out + 2 * i, base, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g);
 }
-#define EM_RUN(name, ...) (em_avx2 ? name##avx2(__VA_ARGS__) : name(__VA_ARGS__))
+#define EM_RUN(name, ...) (em_usesimd() ? name##avx2(__VA_ARGS__) : name(__VA_ARGS__))
 #else
 #define EM_RUN(name, ...) name(__VA_ARGS__)
 #endif
@@ -398,7 +392,7 @@ __attribute__((target("avx2"))) static void em_ramprunavx2(int32_t* out, const i
     }
     em_ramprun<channels>(out + 2 * i, data, p, g, n - i);
 }
-#define EM_RAMPRUN(channels, ...) (em_avx2 ? em_ramprunavx2<channels>(__VA_ARGS__) : em_ramprun<channels>(__VA_ARGS__))
+#define EM_RAMPRUN(channels, ...) (em_usesimd() ? em_ramprunavx2<channels>(__VA_ARGS__) : em_ramprun<channels>(__VA_ARGS__))
 #else
 #define EM_RAMPRUN(channels, ...) em_ramprun<channels>(__VA_ARGS__)
 #endif

@@ -305,12 +305,6 @@ static inline void em_s3run(int32_t* out, const int32_t* data, int32_t n, int64_
 // - a head's place is kept relative to the frame it started the run on, the
 //   steps summed across the lanes; the run is vectorised only where those
 //   relative places stay within 31 bits, so the wrapping sums are exact.
-static bool em_s3hasavx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-static const bool em_s3avx2 = em_s3hasavx2();
 
 // The lanes of a glide: fields of frames 0..7 and their fractions, and the
 // advance of eight frames.
@@ -414,7 +408,7 @@ __attribute__((target("avx2"))) static void em_s3runavx2(int32_t* out, const int
     if (i < n)
         em_s3run<channels>(out + 2 * i, data, n - i, pl, pr, cl, cr, gs, gg, gp, stepinc, gaininc, paninc, vl, vr);
 }
-#define EM_S3RUN(channels, ...) (em_s3avx2 ? em_s3runavx2<channels>(__VA_ARGS__) : em_s3run<channels>(__VA_ARGS__))
+#define EM_S3RUN(channels, ...) (em_usesimd() ? em_s3runavx2<channels>(__VA_ARGS__) : em_s3run<channels>(__VA_ARGS__))
 #else
 #define EM_S3RUN(channels, ...) em_s3run<channels>(__VA_ARGS__)
 #endif
