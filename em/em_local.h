@@ -75,6 +75,11 @@ extern em_node** emnodes;   // EM_MAXHANDLES node pointers, slot 0 unused
 
 em_node* em_createnode(em_node* parent);
 void em_destroynode(em_node* node);
+// A detached node with its own mix buffer (tag names the buffer's block), for
+// the mixing node types; on failure prints nodefail or mixfail and returns null.
+em_node* em_createmixnode(int32_t tag, const char* nodefail, const char* mixfail);
+// The destroy callback of node types whose data record owns no further blocks.
+void em_freenodedata(em_node* node);
 int em_attachnode(em_node* node, em_node* parent);  // 0, or -1 when parent is node or inside its subtree
 void em_detachnode(em_node* node);
 em_node* em_getnode(int handle);
@@ -121,6 +126,50 @@ struct em_schannel {
     int32_t tstep;          // ramp target for step
     int32_t tpan;           // ramp target for pan
 };
+
+// The parameters every sample voice answers alike: the fields em_schannel and
+// em_seqchannel share. 0, or -1 for an id a voice does not take. A target
+// (24-26) also asks for a ramp towards it over the next buffer.
+template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
+{
+    switch (id) {
+    case EMP_VOLUME: ch->volume = value; return 0;
+    case EMP_PITCH: ch->step = value; return 0;
+    case EMP_PAN: ch->pan = value; return 0;
+    case EMP_FLAGS: ch->flags = static_cast<uint32_t>(value); return 0;
+    case EMP_SAMPLE: ch->sample = value; return 0;
+    case EMP_POSITION:
+        ch->pos = value;
+        ch->frac = 0;
+        return 0;
+    case EMP_TARGETVOLUME:
+        ch->tvolume = value;
+        ch->flags |= EMF_RAMP;
+        return 0;
+    case EMP_TARGETPITCH:
+        ch->tstep = value;
+        ch->flags |= EMF_RAMP;
+        return 0;
+    case EMP_TARGETPAN:
+        ch->tpan = value;
+        ch->flags |= EMF_RAMP;
+        return 0;
+    default: return -1;
+    }
+}
+template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
+{
+    switch (id) {
+    case EMP_VOLUME: return ch->volume;
+    case EMP_PITCH: return ch->step;
+    case EMP_PAN: return ch->pan;
+    case EMP_FLAGS: return static_cast<int>(ch->flags);
+    case EMP_SAMPLE: return ch->sample;
+    case EMP_POSITION: return ch->pos;
+    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    default: return -1;
+    }
+}
 
 em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);

@@ -47,6 +47,29 @@ em_node* em_getnode(int handle)
     return emnodes[handle];
 }
 
+em_node* em_createmixnode(int32_t tag, const char* nodefail, const char* mixfail)
+{
+    em_node* node = em_createnode(nullptr);
+    if (!node) {
+        emio_error("%s", nodefail);
+        return nullptr;
+    }
+    node->mixbuf = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), tag));
+    if (!node->mixbuf) {
+        emio_error("%s", mixfail);
+        em_destroynode(node);
+        return nullptr;
+    }
+    return node;
+}
+
+void em_freenodedata(em_node* node)
+{
+    if (node->data)
+        emio_free(node->data);
+    node->data = nullptr;
+}
+
 em_node* em_createnode(em_node* parent)
 {
     em_node* node;

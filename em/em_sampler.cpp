@@ -738,55 +738,14 @@ static void em_schannelprocess(em_node* node)
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
 }
 
-static void em_freedata(em_node* node)
-{
-    if (node->data)
-        emio_free(node->data);
-    node->data = nullptr;
-}
-
 static int em_schannelsetparam(em_node* node, int id, int32_t value)
 {
-    em_schannel* ch = static_cast<em_schannel*>(node->data);
-    switch (id) {
-    case EMP_VOLUME: ch->volume = value; return 0;
-    case EMP_PITCH: ch->step = value; return 0;
-    case EMP_PAN: ch->pan = value; return 0;
-    case EMP_FLAGS: ch->flags = static_cast<uint32_t>(value); return 0;
-    case EMP_SAMPLE: ch->sample = value; return 0;
-    case EMP_POSITION:
-        ch->pos = value;
-        ch->frac = 0;
-        return 0;
-    case EMP_TARGETVOLUME:
-        ch->tvolume = value;
-        ch->flags |= EMF_RAMP;
-        return 0;
-    case EMP_TARGETPITCH:
-        ch->tstep = value;
-        ch->flags |= EMF_RAMP;
-        return 0;
-    case EMP_TARGETPAN:
-        ch->tpan = value;
-        ch->flags |= EMF_RAMP;
-        return 0;
-    default: return -1;
-    }
+    return em_voicesetparam(static_cast<em_schannel*>(node->data), id, value);
 }
 
 static int em_schannelgetparam(em_node* node, int id)
 {
-    const em_schannel* ch = static_cast<const em_schannel*>(node->data);
-    switch (id) {
-    case EMP_VOLUME: return ch->volume;
-    case EMP_PITCH: return ch->step;
-    case EMP_PAN: return ch->pan;
-    case EMP_FLAGS: return static_cast<int>(ch->flags);
-    case EMP_SAMPLE: return ch->sample;
-    case EMP_POSITION: return ch->pos;
-    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
-    default: return -1;
-    }
+    return em_voicegetparam(static_cast<const em_schannel*>(node->data), id);
 }
 
 em_node* em_initschannel(em_node* parent, int autofree)
@@ -798,7 +757,7 @@ em_node* em_initschannel(em_node* parent, int autofree)
         return nullptr;
     }
     node->process = em_schannelprocess;
-    node->destroy = em_freedata;
+    node->destroy = em_freenodedata;
     node->setparam = em_schannelsetparam;
     node->getparam = em_schannelgetparam;
     em_schannel* ch = static_cast<em_schannel*>(emio_calloc(1, sizeof(em_schannel), EMTAG_SCHANNEL));
@@ -859,19 +818,12 @@ int em_issampler(const em_node* node)
 
 em_node* em_initsampler(em_node* parent, int mode)
 {
-    em_node* node = em_createnode(nullptr);
-    if (!node) {
-        emio_error("em_initsampler: can't create node");
+    em_node* node = em_createmixnode(EMTAG_SAMPLERMIX, "em_initsampler: can't create node",
+                                     "em_initsampler: can't allocate mix buffer");
+    if (!node)
         return nullptr;
-    }
-    node->mixbuf = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), EMTAG_SAMPLERMIX));
-    if (!node->mixbuf) {
-        emio_error("em_initsampler: can't allocate mix buffer");
-        em_destroynode(node);
-        return nullptr;
-    }
     node->process = em_mixtoparent;
-    node->destroy = em_freedata;
+    node->destroy = em_freenodedata;
     node->setparam = em_samplersetparam;
     node->getparam = em_samplergetparam;
     em_sampler* sm = static_cast<em_sampler*>(emio_calloc(1, sizeof(em_sampler), EMTAG_SAMPLER));

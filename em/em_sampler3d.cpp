@@ -560,13 +560,6 @@ static void em_s3channelprocess(em_node* node)
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
 }
 
-static void em_freedata3d(em_node* node)
-{
-    if (node->data)
-        emio_free(node->data);
-    node->data = nullptr;
-}
-
 static int em_s3channelsetparam(em_node* node, int id, int32_t value)
 {
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
@@ -637,7 +630,7 @@ em_node* em_inits3channel(em_node* sampler3d, int autofree)
         return nullptr;
     }
     node->process = em_s3channelprocess;
-    node->destroy = em_freedata3d;
+    node->destroy = em_freenodedata;
     node->setparam = em_s3channelsetparam;
     node->getparam = em_s3channelgetparam;
     node->setparamv = em_s3channelsetparamv;
@@ -758,19 +751,12 @@ int em_issampler3d(const em_node* node)
 
 em_node* em_initsampler3d(em_node* parent, int mode)
 {
-    em_node* node = em_createnode(nullptr);
-    if (!node) {
-        emio_error("em_initsampler: can't create node");
+    em_node* node = em_createmixnode(EMTAG_SAMPLER3DMIX, "em_initsampler: can't create node",
+                                     "em_initsampler32: can't allocate mix buffer");
+    if (!node)
         return nullptr;
-    }
-    node->mixbuf = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), EMTAG_SAMPLER3DMIX));
-    if (!node->mixbuf) {
-        emio_error("em_initsampler32: can't allocate mix buffer");
-        em_destroynode(node);
-        return nullptr;
-    }
     node->process = em_mixtoparent;
-    node->destroy = em_freedata3d;
+    node->destroy = em_freenodedata;
     node->setparam = em_sampler3dsetparam;
     node->getparam = em_sampler3dgetparam;
     node->setparamf = em_sampler3dsetparamf;

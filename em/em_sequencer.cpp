@@ -214,55 +214,14 @@ static void em_seqchannelprocess(em_node* node)
     }
 }
 
-static void em_seqfreedata(em_node* node)
-{
-    if (node->data)
-        emio_free(node->data);
-    node->data = nullptr;
-}
-
 static int em_seqchannelsetparam(em_node* node, int id, int32_t value)
 {
-    em_seqchannel* ch = static_cast<em_seqchannel*>(node->data);
-    switch (id) {
-    case EMP_VOLUME: ch->volume = value; return 0;
-    case EMP_PITCH: ch->step = value; return 0;
-    case EMP_PAN: ch->pan = value; return 0;
-    case EMP_FLAGS: ch->flags = static_cast<uint32_t>(value); return 0;
-    case EMP_SAMPLE: ch->sample = value; return 0;
-    case EMP_POSITION:
-        ch->pos = value;
-        ch->frac = 0;
-        return 0;
-    case EMP_TARGETVOLUME:
-        ch->tvolume = value;
-        ch->flags |= EMF_RAMP;
-        return 0;
-    case EMP_TARGETPITCH:
-        ch->tstep = value;
-        ch->flags |= EMF_RAMP;
-        return 0;
-    case EMP_TARGETPAN:
-        ch->tpan = value;
-        ch->flags |= EMF_RAMP;
-        return 0;
-    default: return -1;
-    }
+    return em_voicesetparam(static_cast<em_seqchannel*>(node->data), id, value);
 }
 
 static int em_seqchannelgetparam(em_node* node, int id)
 {
-    const em_seqchannel* ch = static_cast<const em_seqchannel*>(node->data);
-    switch (id) {
-    case EMP_VOLUME: return ch->volume;
-    case EMP_PITCH: return ch->step;
-    case EMP_PAN: return ch->pan;
-    case EMP_FLAGS: return static_cast<int>(ch->flags);
-    case EMP_SAMPLE: return ch->sample;
-    case EMP_POSITION: return ch->pos;
-    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
-    default: return -1;
-    }
+    return em_voicegetparam(static_cast<const em_seqchannel*>(node->data), id);
 }
 
 // The channel's pattern in its sequencer's record, or null.
@@ -305,7 +264,7 @@ em_node* em_initseqchannel(em_node* sequencer, int autofree)
         return nullptr;
     }
     node->process = em_seqchannelprocess;
-    node->destroy = em_seqfreedata;
+    node->destroy = em_freenodedata;
     node->setparam = em_seqchannelsetparam;
     node->getparam = em_seqchannelgetparam;
     node->setparamp = em_seqchannelsetparamp;
@@ -422,17 +381,10 @@ em_node* em_initsequencer(em_node* parent, int channels, int steps)
         emio_error("em_initsequencer: %d steps (at least 1)", steps);
         return nullptr;
     }
-    em_node* node = em_createnode(nullptr);
-    if (!node) {
-        emio_error("em_initsequencer: can't create node");
+    em_node* node = em_createmixnode(EMTAG_SEQUENCERMIX, "em_initsequencer: can't create node",
+                                     "em_initsequencer: can't allocate mix buffer");
+    if (!node)
         return nullptr;
-    }
-    node->mixbuf = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), EMTAG_SEQUENCERMIX));
-    if (!node->mixbuf) {
-        emio_error("em_initsequencer: can't allocate mix buffer");
-        em_destroynode(node);
-        return nullptr;
-    }
     node->process = em_sequencerprocess;
     node->destroy = em_sequencerdestroy;
     node->setparam = em_sequencersetparam;
