@@ -229,32 +229,32 @@ int em_isnode(int handle)
     return em_getnode(handle) ? 1 : 0;
 }
 
-int em_getparent(int handle)
+// The handle of the node one of a node's links points at; 0 for no node.
+static int em_linkhandle(int handle, em_node* em_node::*link)
 {
     em_audiolock lock;
     const em_node* node = em_getnode(handle);
-    return node ? em_handleof(node->parent) : 0;
+    return node ? em_handleof(node->*link) : 0;
+}
+
+int em_getparent(int handle)
+{
+    return em_linkhandle(handle, &em_node::parent);
 }
 
 int em_getchild(int handle)
 {
-    em_audiolock lock;
-    const em_node* node = em_getnode(handle);
-    return node ? em_handleof(node->child) : 0;
+    return em_linkhandle(handle, &em_node::child);
 }
 
 int em_getnext(int handle)
 {
-    em_audiolock lock;
-    const em_node* node = em_getnode(handle);
-    return node ? em_handleof(node->next) : 0;
+    return em_linkhandle(handle, &em_node::next);
 }
 
 int em_getprev(int handle)
 {
-    em_audiolock lock;
-    const em_node* node = em_getnode(handle);
-    return node ? em_handleof(node->prev) : 0;
+    return em_linkhandle(handle, &em_node::prev);
 }
 
 int em_setparam(int handle, int id, int32_t value)

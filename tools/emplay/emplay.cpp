@@ -10,6 +10,7 @@
 
 #include "em/em.h"
 #include "em/em_local.h"
+#include "wavfile.h"
 
 struct emplay_options {
     int32_t volume = 256;       // 256 = unity
@@ -368,35 +369,6 @@ static bool emplay_playing(const emplay_sounds& sounds)
     return false;
 }
 
-static void emplay_put16(FILE* f, uint16_t v)
-{
-    const uint8_t b[2] = {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
-    fwrite(b, 1, 2, f);
-}
-
-static void emplay_put32(FILE* f, uint32_t v)
-{
-    emplay_put16(f, static_cast<uint16_t>(v & 0xFFFF));
-    emplay_put16(f, static_cast<uint16_t>(v >> 16));
-}
-
-// A 16-bit stereo WAV header for a data chunk of the given size.
-static void emplay_wavheader(FILE* f, uint32_t rate, uint32_t databytes)
-{
-    fwrite("RIFF", 1, 4, f);
-    emplay_put32(f, 36 + databytes);
-    fwrite("WAVEfmt ", 1, 8, f);
-    emplay_put32(f, 16);
-    emplay_put16(f, 1);
-    emplay_put16(f, 2);
-    emplay_put32(f, rate);
-    emplay_put32(f, rate * 4);
-    emplay_put16(f, 4);
-    emplay_put16(f, 16);
-    fwrite("data", 1, 4, f);
-    emplay_put32(f, databytes);
-}
-
 // Drives the callback directly, as fast as it runs, into a WAV file.
 static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds)
 {
@@ -406,7 +378,7 @@ static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds)
         return 1;
     }
     const uint32_t rate = static_cast<uint32_t>(emstate.freq);
-    emplay_wavheader(f, rate, 0);
+    wav_header(f, 2, rate, 0);
     std::vector<Uint8> buffer(static_cast<size_t>(emstate.samples) * 4);
     const double limit = opt.seconds > 0.0 ? opt.seconds * rate : 1e18;
     uint32_t databytes = 0;
@@ -420,7 +392,7 @@ static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds)
         frames += emstate.samples;
     }
     rewind(f);
-    emplay_wavheader(f, rate, databytes);
+    wav_header(f, 2, rate, databytes);
     return fclose(f) == 0 ? 0 : 1;
 }
 

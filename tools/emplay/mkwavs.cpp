@@ -6,22 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "wavfile.h"
+
 namespace {
 
 const int32_t mk_rate = 22050;
 const double mk_pi = 3.14159265358979323846;
-
-void mk_put16(FILE* f, uint16_t v)
-{
-    const uint8_t b[2] = {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
-    fwrite(b, 1, 2, f);
-}
-
-void mk_put32(FILE* f, uint32_t v)
-{
-    mk_put16(f, static_cast<uint16_t>(v & 0xFFFF));
-    mk_put16(f, static_cast<uint16_t>(v >> 16));
-}
 
 // Writes values (-1..1) as a 16-bit mono WAV file; false when it cannot.
 bool mk_write(const std::string& path, const std::vector<double>& values)
@@ -30,21 +20,10 @@ bool mk_write(const std::string& path, const std::vector<double>& values)
     if (!f)
         return false;
     const uint32_t bytes = static_cast<uint32_t>(values.size() * 2);
-    fwrite("RIFF", 1, 4, f);
-    mk_put32(f, 36 + bytes);
-    fwrite("WAVEfmt ", 1, 8, f);
-    mk_put32(f, 16);
-    mk_put16(f, 1);
-    mk_put16(f, 1);
-    mk_put32(f, mk_rate);
-    mk_put32(f, mk_rate * 2);
-    mk_put16(f, 2);
-    mk_put16(f, 16);
-    fwrite("data", 1, 4, f);
-    mk_put32(f, bytes);
+    wav_header(f, 1, mk_rate, bytes);
     for (const double v : values) {
         const double clamped = v > 1.0 ? 1.0 : v < -1.0 ? -1.0 : v;
-        mk_put16(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(clamped * 30000.0))));
+        wav_put16(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(clamped * 30000.0))));
     }
     return fclose(f) == 0;
 }
