@@ -1,5 +1,5 @@
-// em_harness.h -- shared helpers for the audio engine tests: a paused engine
-// whose callback the test drives, console capture, WAV writing, source nodes
+// em_harness.h -- audio engine test helpers: a paused engine driven by the test,
+// console capture, WAV files and in-memory samples
 #ifndef TESTS_EM_HARNESS_H
 #define TESTS_EM_HARNESS_H
 
@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -17,61 +16,44 @@
 #include "em/em.h"
 #include "em/em_local.h"
 
-// Redirects standard output and error into files while alive; stop() gives
-// back what was written.
+// Redirects standard output and error into files while alive; out() and err()
+// stop the capture and give back what was written.
 class emtest_capture {
 public:
-    emtest_capture() { start(); }
+    emtest_capture()
+    {
+        fflush(stdout);
+        fflush(stderr);
+        for (int i = 0; i < 2; i++) {
+            files_[i] = tmpfile();
+            saved_[i] = dup(i + 1);
+            dup2(fileno(files_[i]), i + 1);
+        }
+    }
     ~emtest_capture() { stop(); }
-
     void stop()
     {
-        if (!active_)
+        if (!files_[0])
             return;
         fflush(stdout);
         fflush(stderr);
-        dup2(savedout_, 1);
-        dup2(savederr_, 2);
-        close(savedout_);
-        close(savederr_);
-        out_ = slurp(outfile_);
-        err_ = slurp(errfile_);
-        fclose(outfile_);
-        fclose(errfile_);
-        active_ = false;
+        for (int i = 0; i < 2; i++) {
+            dup2(saved_[i], i + 1);
+            close(saved_[i]);
+            rewind(files_[i]);
+            char chunk[4096];
+            for (size_t n; (n = fread(chunk, 1, sizeof(chunk), files_[i])) > 0;)
+                text_[i].append(chunk, n);
+            fclose(files_[i]);
+            files_[i] = nullptr;
+        }
     }
-    const std::string& out() { stop(); return out_; }
-    const std::string& err() { stop(); return err_; }
-
+    const std::string& out() { stop(); return text_[0]; }
+    const std::string& err() { stop(); return text_[1]; }
 private:
-    void start()
-    {
-        fflush(stdout);
-        fflush(stderr);
-        outfile_ = tmpfile();
-        errfile_ = tmpfile();
-        savedout_ = dup(1);
-        savederr_ = dup(2);
-        dup2(fileno(outfile_), 1);
-        dup2(fileno(errfile_), 2);
-        active_ = true;
-    }
-    static std::string slurp(FILE* f)
-    {
-        std::string text;
-        rewind(f);
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0)
-            text.append(chunk, n);
-        return text;
-    }
-    FILE* outfile_ = nullptr;
-    FILE* errfile_ = nullptr;
-    int savedout_ = -1;
-    int savederr_ = -1;
-    bool active_ = false;
-    std::string out_, err_;
+    FILE* files_[2] = {};
+    int saved_[2] = {-1, -1};
+    std::string text_[2];
 };
 
 // Starts the engine on SDL's dummy driver and stops its device, waiting out a
@@ -95,23 +77,26 @@ inline std::vector<int16_t> emtest_render()
     return out;
 }
 
-// A test node that adds a caller-owned block of samples x 2 values into its
-// parent's mix buffer every buffer. The block must outlive the node.
+// One buffer rendered, then the mix buffer of the node with this handle.
+inline std::vector<int32_t> emtest_mixof(int handle)
+{
+    emtest_render();
+    const int32_t* buffer = em_getnode(handle)->mixbuf;
+    return std::vector<int32_t>(buffer, buffer + emstate.samples * 2);
+}
+
+// A test node adding a caller-owned block of samples x 2 values to its parent's mix.
 inline void emtest_sourceprocess(em_node* node)
 {
     const int32_t* values = static_cast<const int32_t*>(node->data);
     int32_t* out = node->parent->mixbuf;
-    if (!out)
-        return;     // a parent without a mix buffer silences its children
-    for (int32_t i = 0; i < emstate.samples * 2; i++)
+    for (int32_t i = 0; out && i < emstate.samples * 2; i++)
         out[i] = em_add32(out[i], values[i]);
 }
 
 inline em_node* emtest_addsource(em_node* parent, const int32_t* values)
 {
     em_node* node = em_createnode(nullptr);
-    if (!node)
-        return nullptr;
     node->data = const_cast<int32_t*>(values);
     node->process = emtest_sourceprocess;
     em_attachnode(node, parent);
@@ -124,8 +109,7 @@ public:
     emtest_tempdir()
     {
         char pattern[] = "/tmp/emtest.XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path_ = made ? made : "/tmp";
+        path_ = mkdtemp(pattern) ? pattern : "/tmp";
     }
     ~emtest_tempdir()
     {
@@ -139,37 +123,29 @@ private:
     std::string path_;
 };
 
-static inline void emtest_put16(std::string& s, uint16_t v)
+static inline void emtest_put(std::string& s, uint32_t v, int bytes)
 {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>(v >> 8);
-}
-
-static inline void emtest_put32(std::string& s, uint32_t v)
-{
-    emtest_put16(s, static_cast<uint16_t>(v & 0xFFFF));
-    emtest_put16(s, static_cast<uint16_t>(v >> 16));
+    for (int i = 0; i < bytes; i++)
+        s += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 // Writes a RIFF WAVE file with a plain "fmt " chunk and the given data bytes.
 inline void emtest_writewav(const std::string& path, uint16_t formattag, uint16_t channels, uint32_t rate,
                             uint16_t bits, const std::vector<uint8_t>& data)
 {
-    std::string fmt;
-    emtest_put16(fmt, formattag);
-    emtest_put16(fmt, channels);
-    emtest_put32(fmt, rate);
-    const uint16_t align = static_cast<uint16_t>(channels * ((bits + 7) / 8));
-    emtest_put32(fmt, rate * align);
-    emtest_put16(fmt, align);
-    emtest_put16(fmt, bits);
+    const uint32_t align = static_cast<uint32_t>(channels * ((bits + 7) / 8));
     std::string wav = "RIFF";
-    emtest_put32(wav, static_cast<uint32_t>(4 + 8 + fmt.size() + 8 + data.size()));
+    emtest_put(wav, static_cast<uint32_t>(4 + 8 + 16 + 8 + data.size()), 4);
     wav += "WAVEfmt ";
-    emtest_put32(wav, static_cast<uint32_t>(fmt.size()));
-    wav += fmt;
+    emtest_put(wav, 16, 4);
+    emtest_put(wav, formattag, 2);
+    emtest_put(wav, channels, 2);
+    emtest_put(wav, rate, 4);
+    emtest_put(wav, rate * align, 4);
+    emtest_put(wav, align, 2);
+    emtest_put(wav, bits, 2);
     wav += "data";
-    emtest_put32(wav, static_cast<uint32_t>(data.size()));
+    emtest_put(wav, static_cast<uint32_t>(data.size()), 4);
     wav.append(data.begin(), data.end());
     std::ofstream(path, std::ios::binary).write(wav.data(), static_cast<std::streamsize>(wav.size()));
 }
@@ -185,14 +161,35 @@ inline std::vector<uint8_t> emtest_bytes16(const std::vector<int16_t>& values)
     return bytes;
 }
 
-// Engine fixture: every test starts with a paused engine and ends with it down,
-// whatever the test's outcome.
+// A sample made in memory from 16-bit values (interleaved when stereo); its handle or 0.
+inline int emtest_make(const std::vector<int16_t>& values, int channels = 1, int32_t rate = 44100)
+{
+    std::vector<uint8_t> bytes = emtest_bytes16(values);
+    const em_sample* s = em_makesample(AUDIO_S16LSB, channels, rate, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return s ? s->handle : 0;
+}
+
+// Distinct, nonzero sample values.
+inline std::vector<int16_t> emtest_values(int count)
+{
+    std::vector<int16_t> v;
+    for (int i = 0; i < count; i++)
+        v.push_back(static_cast<int16_t>((i * 7919 + 1234) % 60000 - 30000));
+    return v;
+}
+
+// (value x gain) >> 8, the shift rounding toward minus infinity; gain 128 is a
+// centred unity voice's share on each side.
+inline int32_t emtest_scale(int32_t value, int32_t gain = 128)
+{
+    const int64_t p = static_cast<int64_t>(value) * gain;
+    return static_cast<int32_t>(p >= 0 ? p / 256 : -((-p + 255) / 256));
+}
+
+// Engine fixture: every test starts with a paused engine and ends with it down.
 class emtest_engine : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(emtest_startpaused(), 0);
-    }
+    void SetUp() override { ASSERT_EQ(emtest_startpaused(), 0); }
     void TearDown() override
     {
         emtest_capture quiet;

@@ -1,5 +1,4 @@
-// em_oggwriter.h -- test helpers that encode tones into Ogg Vorbis files and
-// decode files directly with vorbisfile for comparison
+// em_oggwriter.h -- encodes tones into Ogg Vorbis files; decodes them directly with vorbisfile
 #ifndef TESTS_EM_OGGWRITER_H
 #define TESTS_EM_OGGWRITER_H
 
@@ -11,6 +10,12 @@
 #include <vector>
 
 #include "em/em_local.h"
+
+inline void emtest_writepage(FILE* out, const ogg_page& page)
+{
+    fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
+    fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
+}
 
 // Writes frames of a sine tone (hz on the left, 1.5 x hz on the right) at
 // amplitude 0.4. 0 on success.
@@ -26,12 +31,12 @@ inline int emtest_writeogg(const std::string& path, int channels, long rate, lon
         return -1;
     }
     vorbis_comment vc;
-    vorbis_comment_init(&vc);
     vorbis_dsp_state vd;
-    vorbis_analysis_init(&vd, &vi);
     vorbis_block vb;
-    vorbis_block_init(&vd, &vb);
     ogg_stream_state os;
+    vorbis_comment_init(&vc);
+    vorbis_analysis_init(&vd, &vi);
+    vorbis_block_init(&vd, &vb);
     ogg_stream_init(&os, 1234);
     ogg_packet header, comments, codebooks;
     vorbis_analysis_headerout(&vd, &vc, &header, &comments, &codebooks);
@@ -39,10 +44,8 @@ inline int emtest_writeogg(const std::string& path, int channels, long rate, lon
     ogg_stream_packetin(&os, &comments);
     ogg_stream_packetin(&os, &codebooks);
     ogg_page page;
-    while (ogg_stream_flush(&os, &page)) {
-        fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
-        fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
-    }
+    while (ogg_stream_flush(&os, &page))
+        emtest_writepage(out, page);
     long done = 0;
     bool eos = false;
     while (!eos) {
@@ -64,18 +67,14 @@ inline int emtest_writeogg(const std::string& path, int channels, long rate, lon
             while (vorbis_bitrate_flushpacket(&vd, &packet)) {
                 ogg_stream_packetin(&os, &packet);
                 while (ogg_stream_pageout(&os, &page)) {
-                    fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
-                    fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
-                    if (ogg_page_eos(&page))
-                        eos = true;
+                    emtest_writepage(out, page);
+                    eos = eos || ogg_page_eos(&page);
                 }
             }
         }
         if (chunk <= 0 && !eos) {
-            while (ogg_stream_flush(&os, &page)) {
-                fwrite(page.header, 1, static_cast<size_t>(page.header_len), out);
-                fwrite(page.body, 1, static_cast<size_t>(page.body_len), out);
-            }
+            while (ogg_stream_flush(&os, &page))
+                emtest_writepage(out, page);
             eos = true;
         }
     }
@@ -92,13 +91,9 @@ inline int emtest_writeogg(const std::string& path, int channels, long rate, lon
 inline std::vector<int16_t> emtest_decodeogg(const std::string& path, int* channels = nullptr)
 {
     std::vector<int16_t> values;
-    FILE* in = fopen(path.c_str(), "rb");
     OggVorbis_File vf;
-    if (!in || ov_open(in, &vf, nullptr, 0) < 0) {
-        if (in)
-            fclose(in);
+    if (ov_fopen(path.c_str(), &vf) < 0)
         return values;
-    }
     if (channels)
         *channels = ov_info(&vf, -1)->channels;
     char buffer[4096];

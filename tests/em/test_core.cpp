@@ -1,0 +1,148 @@
+// test_core.cpp -- the accounting allocator, engine start and stop, the limiter and the node tree
+#include "em_harness.h"
+
+namespace {
+
+TEST(Emio, ReusesTheLowestFreeEntryAndReportsLeftovers)
+{
+    emio_init();
+    void* a = emio_calloc(10, 10, 950);
+    void* b = emio_calloc(50, 1, 951);
+    emio_free(a);
+    void* c = emio_calloc(3, 10, 952);
+    EXPECT_EQ(eminout.allocs[0].ptr, c);
+    EXPECT_EQ(eminout.allocs[1].ptr, b);
+    EXPECT_EQ(emio_getbytes(), 80);
+    EXPECT_EQ(emio_getmaxbytes(), 150);
+    int local = 0;
+    emtest_capture cap;
+    emio_free(&local);
+    emio_deinit();
+    EXPECT_EQ(cap.out(), "Max bytes allocated during run: 150\nBytes left allocated at io_deinit: 80\n");
+    EXPECT_EQ(cap.err(), "ERROR: emio_free - couldn't find eminout.allocs entry, free anyway\n"
+                         "ERROR: name 952: 30 bytes\n\nERROR: name 951: 50 bytes\n\n");
+    EXPECT_EQ(eminout.allocs, nullptr);
+}
+
+using Device = emtest_engine;
+
+TEST_F(Device, CallbackShapesTheRootMixThroughTheLimiter)
+{
+    const struct { int32_t in; int16_t out; } limits[] = {
+        {0, 0}, {1, 1}, {-1, -1}, {16384, 16384}, {16385, 16385}, {20000, 19347},
+        {32767, 24576}, {32768, 24576}, {65536, 28672}, {131072, 30720}, {1048576, 32512},
+        {268435456, 32767}, {268435457, 32767}, {INT32_MAX, 32767},
+        {-16384, -16384}, {-16385, -16385}, {-20000, -19347}, {-32768, -24576},
+        {-65536, -28672}, {-131072, -30720}, {-1048576, -32512}, {-268435456, -32767},
+        {-268435457, -32767}, {INT32_MIN, -32767},
+    };
+    const size_t cases = sizeof(limits) / sizeof(limits[0]);
+    std::vector<int32_t> values(static_cast<size_t>(emstate.samples) * 2, 0);
+    for (size_t i = 0; i < values.size(); i++)
+        values[i] = limits[i % cases].in;
+    ASSERT_NE(emtest_addsource(emstate.root, values.data()), nullptr);
+    const uint32_t before = emstate.samplepos;
+    const std::vector<int16_t> out = emtest_render();
+    for (size_t i = 0; i < out.size(); i++)
+        ASSERT_EQ(out[i], limits[i % cases].out) << "mix value " << values[i];
+    EXPECT_EQ(emstate.samplepos, before + 1024);
+}
+
+TEST(DeviceLife, SecondInitChangesNothingAndTheShutdownReportIsExact)
+{
+    for (int round = 0; round < 2; round++) {
+        ASSERT_EQ(em_init(), 0);
+        const int child = em_createnode(emstate.root)->handle;
+        emio_alloc* table = eminout.allocs;
+        EXPECT_EQ(em_init(), -5);
+        EXPECT_EQ(eminout.allocs, table);
+        EXPECT_EQ(em_getchild(em_getroot()), child);
+        emtest_capture cap;
+        em_deinit();
+        const int32_t peak = 512 * static_cast<int32_t>(sizeof(em_sample*) + sizeof(em_node*)) +
+                             2 * static_cast<int32_t>(sizeof(em_node)) + 1024 * 2 * 4;
+        EXPECT_EQ(cap.out(), "Max bytes allocated during run: " + std::to_string(peak) +
+                                 "\nBytes left allocated at io_deinit: 0\n");
+        EXPECT_EQ(cap.err(), "");
+        EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+        EXPECT_EQ(em_getroot(), 0);
+    }
+}
+
+int emtest_failat, emtest_calls;
+void* emtest_countingcalloc(size_t count, size_t size)
+{
+    return ++emtest_calls == emtest_failat ? nullptr : calloc(count, size);
+}
+
+TEST(DeviceLife, FailedStartsGiveTheirCodesAndUndoEverything)
+{
+    setenv("SDL_AUDIODRIVER", "emtest-nosuchdriver", 1);
+    const int result = em_init();
+    EXPECT_TRUE(result == -1 || result == -2) << result;   // SDL refuses the subsystem or the device
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+    // heap calls in order: sample table, node table, root node, root mix buffer
+    const int expected[] = {-3, -4, -4, -4};
+    for (int failat = 1; failat <= 4; failat++) {
+        emtest_failat = failat;
+        emtest_calls = 0;
+        emio_rawcalloc = emtest_countingcalloc;
+        emtest_capture cap;
+        EXPECT_EQ(em_init(), expected[failat - 1]) << "failing heap call " << failat;
+        emio_rawcalloc = calloc;
+        EXPECT_EQ(cap.out() + cap.err(), "");
+        EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+        EXPECT_EQ(emnodes, nullptr);
+        EXPECT_EQ(eminout.allocs, nullptr);
+    }
+    ASSERT_EQ(em_init(), 0);
+    emtest_capture quiet;
+    em_deinit();
+}
+
+using Nodes = emtest_engine;
+
+TEST_F(Nodes, TreeLinksCyclesAndLowestHandleReuse)
+{
+    em_node* a = em_createnode(emstate.root);
+    em_node* b = em_createnode(emstate.root);
+    em_node* c = em_createnode(a);
+    ASSERT_EQ(a->handle, 2);
+    EXPECT_EQ(em_getchild(1), b->handle);   // new children go to the front
+    EXPECT_EQ(em_getnext(b->handle), a->handle);
+    EXPECT_EQ(em_getprev(a->handle), b->handle);
+    EXPECT_EQ(em_attachnode(a, c), -1);
+    EXPECT_EQ(em_getparent(c->handle), a->handle);
+    em_destroynode(b);
+    EXPECT_EQ(em_isnode(3), 0);
+    EXPECT_EQ(em_getchild(1), a->handle);
+    EXPECT_EQ(em_createnode(nullptr)->handle, 3);
+    EXPECT_EQ(em_createnode(nullptr)->handle, 5);
+}
+
+// A source that adds 100 and destroys itself in its first buffer.
+void emtest_selfdestroy(em_node* node)
+{
+    for (int32_t i = 0; i < emstate.samples * 2; i++)
+        node->parent->mixbuf[i] += 100;
+    em_destroynode(node);
+}
+
+TEST_F(Nodes, ChildDestroyingItselfDoesNotBreakTheWalk)
+{
+    std::vector<int32_t> ones(static_cast<size_t>(emstate.samples) * 2, 1);
+    std::vector<int32_t> tens(ones.size(), 10);
+    emtest_addsource(emstate.root, ones.data());
+    em_node* self = em_createnode(emstate.root);
+    self->process = emtest_selfdestroy;
+    emtest_addsource(emstate.root, tens.data());
+    const int selfhandle = self->handle;
+    const std::vector<int16_t> first = emtest_render();
+    EXPECT_EQ(first[0], 111);
+    EXPECT_EQ(first.back(), 111);
+    EXPECT_EQ(em_isnode(selfhandle), 0);
+    EXPECT_EQ(emtest_render()[5], 11);
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// test_music.cpp -- the Ogg Vorbis music node on encoded tones; emplay's rendering
+#include <algorithm>
+
+#include "em_harness.h"
+#include "em_oggwriter.h"
+
+namespace {
+
+class Music : public emtest_engine {
+protected:
+    static emtest_tempdir* dir;
+    static std::string stereo44, mono44, short44, other44;
+    int music = 0;
+
+    static void SetUpTestSuite()
+    {
+        dir = new emtest_tempdir;
+        emtest_writeogg(stereo44 = dir->file("s44.ogg"), 2, 44100, 44100 * 2, 440);
+        emtest_writeogg(mono44 = dir->file("m44.ogg"), 1, 44100, 44100, 330);
+        emtest_writeogg(short44 = dir->file("short.ogg"), 2, 44100, 4410, 1000);
+        emtest_writeogg(other44 = dir->file("other.ogg"), 2, 44100, 44100, 550);
+    }
+    static void TearDownTestSuite() { delete dir; }
+    void SetUp() override
+    {
+        emtest_engine::SetUp();
+        music = em_createoggmusic(em_getroot());
+        ASSERT_NE(music, 0);
+    }
+    static std::vector<int16_t> play(int buffers)
+    {
+        std::vector<int16_t> all;
+        for (int i = 0; i < buffers; i++) {
+            const std::vector<int16_t> one = emtest_render();
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    }
+};
+emtest_tempdir* Music::dir;
+std::string Music::stereo44, Music::mono44, Music::short44, Music::other44;
+
+// The decoded file as stereo frames (mono on both sides), through the limiter.
+std::vector<int16_t> emtest_heard(const std::string& path)
+{
+    int channels = 0;
+    const std::vector<int16_t> decoded = emtest_decodeogg(path, &channels);
+    std::vector<int16_t> stereo;
+    for (size_t i = 0; i < decoded.size(); i += static_cast<size_t>(channels)) {
+        stereo.push_back(em_limit(decoded[i]));
+        stereo.push_back(em_limit(decoded[i + static_cast<size_t>(channels) - 1]));
+    }
+    return stereo;
+}
+
+TEST_F(Music, UnitSpeedOutputEqualsTheDirectDecode)
+{
+    for (const std::string& path : {stereo44, mono44}) {
+        SCOPED_TRACE(path);
+        const std::vector<int16_t> expected = emtest_heard(path);
+        ASSERT_GE(expected.size(), 44100u * 2);
+        ASSERT_EQ(em_playoggmusic(music, path.c_str()), 0);
+        const std::vector<int16_t> heard = play(40);
+        for (size_t i = 0; i < heard.size(); i++)
+            ASSERT_EQ(heard[i], expected[i]) << "value " << i;
+        em_stopoggmusic(music);
+        for (const int16_t v : play(1))
+            ASSERT_EQ(v, 0);
+    }
+}
+
+TEST_F(Music, LoopingRestartsSeamlesslyAndMovesTheStartClock)
+{
+    const std::vector<int16_t> pass = emtest_heard(short44);
+    ASSERT_EQ(pass.size(), 4410u * 2);
+    ASSERT_EQ(em_playoggmusic(music, short44.c_str()), 0);
+    const uint32_t start = static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK));
+    const std::vector<int16_t> heard = play(13);
+    for (size_t i = 0; i < heard.size(); i++)
+        ASSERT_EQ(heard[i], pass[i % pass.size()]) << i;
+    EXPECT_EQ(static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK)), start + 3 * 4410);
+}
+
+TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
+{
+    const std::vector<int16_t> first = emtest_decodeogg(stereo44);
+    const std::vector<int16_t> second = emtest_heard(other44);
+    em_setparam(music, EMP_VOLUME, 256);
+    ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
+    em_setparam(music, EMP_SWITCHMODE, 1);
+    play(1);
+    EXPECT_EQ(em_playoggmusic(music, other44.c_str()), 0);
+    for (int call = 1; call <= 51; call++) {
+        const std::vector<int16_t> heard = emtest_render();
+        const int32_t volume = 256 - 5 * call;
+        ASSERT_EQ(em_getparam(music, EMP_VOLUME), volume);
+        const size_t base = static_cast<size_t>(call) * 2048;
+        for (size_t i = 0; i < heard.size(); i += 97)
+            ASSERT_EQ(heard[i], em_limit(first[base + i] * volume / 256)) << call << " " << i;
+    }
+    const std::vector<int16_t> switched = emtest_render();
+    EXPECT_EQ(em_getparam(music, EMP_VOLUME), 256);
+    for (size_t i = 0; i < switched.size(); i++)
+        ASSERT_EQ(switched[i], second[i]) << i;
+}
+
+std::vector<uint8_t> emtest_readfile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(Emplay, SequenceExampleRendersTheSameBytesTwice)
+{
+    emtest_tempdir dir;
+    const char* source = getenv("QUORREL_SOURCE_DIR");
+    const std::string command = std::string(EMPLAY_PATH) + " -s " + (source ? source : ".") +
+                                "/tools/emplay/examples/beat.seq -o " + dir.file("");
+    ASSERT_EQ(system((command + "one.wav > /dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(system((command + "two.wav > /dev/null 2>&1").c_str()), 0);
+    const std::vector<uint8_t> one = emtest_readfile(dir.file("one.wav"));
+    EXPECT_EQ(one, emtest_readfile(dir.file("two.wav")));
+    ASSERT_EQ(one.size(), 44u + 173u * 1024u * 4u);     // two passes of 88200 frames, in whole buffers
+    EXPECT_GT(std::count_if(one.begin() + 44, one.end(), [](uint8_t b) { return b > 0x10 && b < 0xF0; }), 100000);
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+// test_voices.cpp -- samples, sampler, 3-D sampler and sequencer, value for value
+#include "em_harness.h"
+
+namespace {
+
+using Samples = emtest_engine;
+
+TEST_F(Samples, FormatsConvertToSignedValues)
+{
+    emtest_tempdir dir;
+    std::vector<uint8_t> s16 = emtest_bytes16({-32768, 32767, -2, 0x1234});
+    s16.insert(s16.end(), {0x11, 0x22});     // half a frame: dropped
+    const struct {
+        uint16_t format;    // 0: a WAV file of tag and bits, else made in memory
+        uint16_t tag, bits, channels;
+        uint32_t rate;
+        std::vector<uint8_t> data;
+        int channelsout, length, step;
+        std::vector<int32_t> values;
+    } cases[] = {
+        {0, 1, 8, 1, 44100, {0, 128, 255, 1, 127}, 1, 5, 65536, {-32768, 0, 32512, -32512, -256}},
+        {0, 1, 16, 2, 22050, s16, 2, 2, 32768, {-32768, 32767, -2, 0x1234}},
+        {AUDIO_S8, 0, 0, 1, 48000, {0x00, 0x7F, 0x80, 0xFF}, 1, 4, 71328, {0, 32512, -32768, -256}},
+        {AUDIO_S16MSB, 0, 0, 2, 44100, {0x80, 0x00, 0x7F, 0xFF, 0xFF, 0xFE, 0x12, 0x34, 0x99}, 2, 2, 65536,
+         {-32768, 32767, -2, 0x1234}},
+        {0, 3, 32, 1, 44100, std::vector<uint8_t>(64, 0), 0, 0, 0, {}},     // float: refused
+        {0, 1, 24, 1, 44100, std::vector<uint8_t>(64, 0), 0, 0, 0, {}},     // 24 bits: refused
+    };
+    const int32_t bytes = emio_getbytes();
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
+        SCOPED_TRACE(i);
+        const auto& c = cases[i];
+        const em_sample* s = nullptr;
+        if (c.format == 0) {
+            emtest_writewav(dir.file("s.wav"), c.tag, c.channels, c.rate, c.bits, c.data);
+            s = em_getsample(em_loadsample(dir.file("s.wav").c_str()));
+        } else {
+            s = em_makesample(c.format, c.channels, static_cast<int32_t>(c.rate), const_cast<uint8_t*>(c.data.data()),
+                              static_cast<uint32_t>(c.data.size()));
+        }
+        if (c.length == 0) {
+            EXPECT_EQ(s, nullptr);
+            continue;
+        }
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ((std::vector<int32_t>{s->channels, s->length, s->step}),
+                  (std::vector<int32_t>{c.channelsout, c.length, c.step}));
+        EXPECT_EQ(std::vector<int32_t>(s->data, s->data + c.values.size()), c.values);
+        em_freesample(s->handle);
+    }
+    EXPECT_EQ(emio_getbytes(), bytes);
+}
+
+class Sampler : public emtest_engine {
+protected:
+    int sampler = 0;
+    void SetUp() override
+    {
+        emtest_engine::SetUp();
+        sampler = em_createsampler(em_getroot(), -1);
+        ASSERT_NE(sampler, 0);
+    }
+};
+
+TEST_F(Sampler, MonoVoiceAtUnityHalvesEachValueOnBothSides)
+{
+    std::vector<int16_t> values = emtest_values(3000);
+    values[0] = -3;
+    values[1] = 3;
+    values[2] = -32768;
+    const int voice = em_triggersample(sampler, emtest_make(values));
+    ASSERT_NE(voice, 0);
+    const std::vector<int32_t> out = emtest_mixof(sampler);
+    for (int f = 0; f < 1024; f++) {
+        ASSERT_EQ(out[2 * f], emtest_scale(values[f])) << f;
+        ASSERT_EQ(out[2 * f + 1], emtest_scale(values[f])) << f;
+    }
+    EXPECT_EQ(em_getparam(voice, EMP_POSITION), 1024);
+    // the root receives the sampler's mix at the sampler's volume
+    EXPECT_EQ(em_setparam(sampler, EMP_VOLUME, 128), 0);
+    EXPECT_EQ(emtest_render()[6], emtest_scale(values[1027]) * 128 / 256);
+}
+
+TEST_F(Sampler, StereoPansAndPitchesPickTheirFrames)
+{
+    const std::vector<int16_t> mono = emtest_values(3000);
+    const std::vector<int16_t> stereo = emtest_values(6000);
+    const int monosample = emtest_make(mono), stereosample = emtest_make(stereo, 2);
+    const int halfrate = emtest_make(mono, 1, 22050);
+    // the side values: 0 left, 1 right, 2 both sides together, 3 silent, 4 half of mono
+    const struct { int sample, pan; int32_t pitch; int num, den, left, right; } cases[] = {
+        {stereosample, 0, 0x10000, 1, 1, 0, 1}, {stereosample, 128, 0x10000, 1, 1, 3, 2},
+        {stereosample, -128, 0x10000, 1, 1, 2, 3}, {stereosample, 0, 0x8000, 1, 2, 0, 1},
+        {stereosample, 0, 0x20000, 2, 1, 0, 1}, {monosample, 0, 0x8000, 1, 2, 4, 4},
+        {monosample, 0, 0x20000, 2, 1, 4, 4}, {halfrate, 0, 0x10000, 1, 2, 4, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pan << " " << c.pitch << " " << c.num << "/" << c.den);
+        em_setparam(sampler, EMP_DEFPAN, c.pan);
+        em_setparam(sampler, EMP_DEFPITCH, c.pitch);
+        const int voice = em_triggersample(sampler, c.sample);
+        const std::vector<int32_t> out = emtest_mixof(sampler);
+        for (int f = 0; f < 1024; f++) {
+            const int frame = f * c.num / c.den;
+            const int32_t l = c.sample == stereosample ? stereo[2 * frame] : 0;
+            const int32_t r = c.sample == stereosample ? stereo[2 * frame + 1] : 0;
+            const int32_t side[] = {l, r, l + r, 0, emtest_scale(mono[frame])};
+            ASSERT_EQ(out[2 * f], side[c.left]) << f;
+            ASSERT_EQ(out[2 * f + 1], side[c.right]) << f;
+        }
+        em_setparam(voice, EMP_FLAGS, 0);
+    }
+}
+
+TEST_F(Sampler, ShortVoiceMixesItsLastFrameAndFreesItsHandle)
+{
+    const std::vector<int16_t> values = {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000};
+    const int sample = emtest_make(values);
+    const int voice = em_triggersample(sampler, sample);
+    const int32_t bytes = emio_getbytes();
+    const std::vector<int32_t> out = emtest_mixof(sampler);
+    for (int f = 0; f < 10; f++)
+        EXPECT_EQ(out[2 * f], values[f] / 2);
+    for (size_t i = 20; i < out.size(); i++)
+        ASSERT_EQ(out[i], 0);
+    EXPECT_EQ(em_isnode(voice), 0);
+    EXPECT_EQ(emio_getbytes(), bytes - static_cast<int32_t>(sizeof(em_node) + sizeof(em_schannel)));
+    EXPECT_EQ(em_triggersample(sampler, sample), voice);
+}
+
+TEST_F(Sampler, LoopingVoiceWrapsWithoutGap)
+{
+    const std::vector<int16_t> values = emtest_values(1000);
+    EXPECT_EQ(em_setparam(sampler, EMP_LOOP, 1), 0);
+    em_triggersample(sampler, emtest_make(values));
+    for (int buffer = 0; buffer < 3; buffer++) {
+        const std::vector<int32_t> out = emtest_mixof(sampler);
+        for (int f = 0; f < 1024; f++)
+            ASSERT_EQ(out[2 * f], emtest_scale(values[(buffer * 1024 + f) % 1000])) << buffer << " " << f;
+    }
+}
+
+TEST_F(Sampler, RampReachesItsTargetsInOneBuffer)
+{
+    const int mono = emtest_make(std::vector<int16_t>(8000, 1000));
+    const int stereo = emtest_make(std::vector<int16_t>(16000, 1000), 2);
+    for (const int sample : {mono, stereo}) {
+        for (const int32_t target : {0x20000, 0x10000 + 100, 0x10000 * 7}) {
+            SCOPED_TRACE(target);
+            const int voice = em_triggersample(sampler, sample);
+            em_setparam(voice, EMP_TARGETPITCH, target);
+            em_setparam(voice, EMP_TARGETVOLUME, 0);
+            em_setparam(voice, EMP_TARGETPAN, 128);
+            const std::vector<int32_t> out = emtest_mixof(sampler);
+            EXPECT_EQ(em_getparam(voice, EMP_PITCH), target);
+            EXPECT_EQ(em_getparam(voice, EMP_VOLUME), 0);
+            EXPECT_EQ(em_getparam(voice, EMP_PAN), 128);
+            EXPECT_EQ(em_getparam(voice, EMP_FLAGS) & EMF_RAMP, 0);
+            EXPECT_GT(out[0], 0);
+            for (int f = 1; f < 1024; f++)
+                ASSERT_LE(out[2 * f], out[2 * f - 2]) << f;
+            EXPECT_LE(out[2 * 1023], 2);
+            // the step slid linearly from the start to the target
+            const double travelled = em_getparam(voice, EMP_POSITION) / em_getsample(sample)->channels;
+            EXPECT_NEAR(travelled, 1024.0 + (target - 0x10000) * 1023.0 / 2.0 / 65536.0, 2.0);
+            em_setparam(voice, EMP_FLAGS, 0);
+        }
+    }
+}
+
+class Sampler3d : public emtest_engine {
+protected:
+    int sampler = 0, longsample = 0;
+    void SetUp() override
+    {
+        emtest_engine::SetUp();
+        sampler = em_createsampler3d(em_getroot(), -1);
+        longsample = emtest_make(emtest_values(44100));
+        ASSERT_NE(sampler, 0);
+    }
+    static em_s3channel* channel(int handle) { return static_cast<em_s3channel*>(em_getnode(handle)->data); }
+};
+
+TEST_F(Sampler3d, SpatialTargetsAndDoppler)
+{
+    const struct { float x, z, vz; int32_t gain, pan, itd, step, posl, posr; } cases[] = {
+        {0, -128, 0, 128, 0, 0, 0x10000, 0, 0},           // ahead
+        {10, 0, 0, 246, 128, 25, 0x10000, -25, 0},        // right: the left ear 25 frames late
+        {-10, 0, 0, 246, -128, -25, 0x10000, 0, -26},     // left: the offset rounds toward minus infinity
+        {0, -64, 0, 192, 0, 0, 0x10000, 0, 0},
+        {0, -256, 0, 0, 0, 0, 0x10000, 0, 0},             // at and beyond the maximum distance
+        {0, -512, 0, 0, 0, 0, 0x10000, 0, 0},
+        {0, -128, -170, 128, 0, 0, 65536 * 2 / 3, 0, 0},  // receding at c/2
+        {0, -128, -2550, 0, 0, 0, 8192, 0, 0},            // beyond 7c: pinned at s/8, silent
+        {0, -128, 306, 0, 0, 0, 65536 * 8, 0, 0},         // approaching past 7/8 c: pinned at 8s
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << " " << c.z << " " << c.vz);
+        em_setparam3f(sampler, EMP_POSITION3DB, c.x, 0, c.z);
+        em_setparam3f(sampler, EMP_VELOCITY3DB, 0, 0, c.vz);
+        const em_s3channel* ch = channel(em_triggersample3d(sampler, longsample));
+        EXPECT_EQ((std::vector<int32_t>{ch->curgain, ch->curpan, ch->itd, ch->curstep, ch->posl, ch->posr}),
+                  (std::vector<int32_t>{c.gain, c.pan, c.itd, c.step, c.posl, c.posr}));
+    }
+}
+
+TEST_F(Sampler3d, OneBufferOfASourceToTheFrontRight)
+{
+    // at (64, 0, -64): gain 165, pan 90, the left ear 18 frames late
+    const std::vector<int16_t> v = emtest_values(3000);
+    em_setparam3f(sampler, EMP_POSITION3DB, 64, 0, -64);
+    const int voice = em_triggersample3d(sampler, emtest_make(v));
+    ASSERT_NE(voice, 0);
+    em_s3channel* ch = channel(voice);
+    const em_s3target t = em_s3spatial(ch);
+    EXPECT_EQ(t.gain, 165);
+    EXPECT_EQ(t.pan, 90);
+    EXPECT_EQ(t.itd, 18);
+    const std::vector<int32_t> out = emtest_mixof(sampler);
+    for (int f = 0; f < 1024; f++) {
+        ASSERT_EQ(out[2 * f], f < 18 ? 0 : emtest_scale(v[f - 18], (165 * (128 - 90)) >> 8)) << f;
+        ASSERT_EQ(out[2 * f + 1], emtest_scale(v[f], (165 * (90 + 128)) >> 8)) << f;
+    }
+    EXPECT_EQ(ch->posl, 1006);
+    EXPECT_EQ(ch->posr, 1024);
+    EXPECT_EQ(ch->offset, 18 * 65536);
+}
+
+class Sequencer : public emtest_engine {
+protected:
+    int seq = 0;
+
+    // A sequencer of one channel playing sample through pattern; the channel's handle.
+    int start(int steps, int32_t duration, const std::vector<int8_t>& pattern, int sample)
+    {
+        seq = em_createsequencer(em_getroot(), 1, steps);
+        em_setparam(seq, EMP_CHANNEL, 0);
+        const int channel = em_getparam(seq, EMP_CHANNELNODE);
+        em_setparam(channel, EMP_SAMPLE, sample);
+        em_setparamp(channel, EMP_PATTERN, pattern.data());
+        em_setparam(seq, EMP_LENGTH, duration);
+        em_setparam(seq, EMP_RUN, 1);
+        return channel;
+    }
+
+    // The sequencer's left values over a number of buffers.
+    std::vector<int32_t> left(int buffers)
+    {
+        std::vector<int32_t> out;
+        for (int b = 0; b < buffers; b++) {
+            const std::vector<int32_t> mix = emtest_mixof(seq);
+            for (int f = 0; f < emstate.samples; f++)
+                out.push_back(mix[2 * f]);
+        }
+        return out;
+    }
+};
+
+TEST_F(Sequencer, EveryPassStartsItsNoteAtItsFirstFrame)
+{
+    const std::vector<int16_t> v = emtest_values(30000);
+    const int sample = emtest_make(v);
+    const struct { int steps; int32_t duration; int buffers; } cases[] = {{4, 44100, 130}, {1, 1500, 6}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.steps);
+        std::vector<int8_t> pattern(static_cast<size_t>(c.steps), 0);
+        pattern[0] = 69;
+        const int channel = start(c.steps, c.duration, pattern, sample);
+        ASSERT_NE(channel, 0);
+        const std::vector<int32_t> out = left(c.buffers);
+        for (size_t f = 0; f < out.size(); f++) {
+            const size_t within = f % static_cast<size_t>(c.duration);
+            ASSERT_EQ(out[f], within < 30000 ? emtest_scale(v[within]) : 0) << f;
+        }
+        em_destroynode(em_getnode(seq));
+    }
+}
+
+TEST_F(Sequencer, StepsStartingAtABufferStartSoundWithTheirPitch)
+{
+    const std::vector<int16_t> v = emtest_values(100);
+    const int sample = emtest_make(v, 1, 32000);
+    const int channel = start(4, 4096, {57, 81, 70, 69}, sample);
+    const int32_t expected[] = {23776, 95104, 50379, 47552};  // half, double, trunc(50379.589), unit
+    for (int b = 0; b < 8; b++) {
+        SCOPED_TRACE(b);
+        const std::vector<int32_t> out = left(1);
+        EXPECT_EQ(em_getparam(channel, EMP_PITCH), expected[b % 4]);
+        EXPECT_EQ(out[0], emtest_scale(v[0]));
+        EXPECT_EQ(out[500], 0);     // the short sample ends inside its step
+    }
+}
+
+TEST_F(Sequencer, StoppedSequencerKeepsItsClock)
+{
+    const std::vector<int16_t> v = emtest_values(5000);
+    start(4, 3000, {69, 69, 69, 69}, emtest_make(v));
+    em_setparam(seq, EMP_RUN, 0);
+    for (const int32_t t : {1024, 2048, 72}) {
+        for (const int32_t value : left(1))
+            ASSERT_EQ(value, 0);
+        EXPECT_EQ(static_cast<em_sequencer*>(em_getnode(seq)->data)->time, t);
+    }
+    // started at 72: the next step to begin is step 1 at 750, frame 678 here
+    em_setparam(seq, EMP_RUN, 1);
+    const std::vector<int32_t> out = left(1);
+    for (int f = 0; f < 1024; f++)
+        ASSERT_EQ(out[static_cast<size_t>(f)], f < 678 ? 0 : emtest_scale(v[static_cast<size_t>(f - 678)])) << f;
+}
+
+}  // namespace
