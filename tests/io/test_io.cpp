@@ -1,0 +1,123 @@
+// test_io.cpp -- the accounting allocator and its report, and the line readers on tricky inputs
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/io.h"
+
+static std::string readlog()
+{
+    std::stringstream text;
+    text << std::ifstream("log.txt", std::ios::binary).rdbuf();
+    return text.str();
+}
+
+TEST(IoAlloc, FullTableRefusesThenReusesLowestFreeSlot)
+{
+    io_init();
+    static void *blocks[IO_MAXALLOCS];
+    for (int i = 0; i < IO_MAXALLOCS; i++)
+        ASSERT_NE(blocks[i] = io_calloc(1, 1, 1), nullptr) << i;
+    EXPECT_EQ(io_calloc(1, 1, 1), nullptr);
+    io_free(blocks[1000]);
+    io_free(blocks[7]);
+    blocks[7] = io_calloc(2, 3, 5);
+    EXPECT_EQ(inout.allocs[7].ptr, blocks[7]);
+    EXPECT_EQ(inout.allocs[7].size, 6u);
+    EXPECT_EQ(inout.allocs[7].tag, 5);
+    EXPECT_EQ(inout.allocs[1000].ptr, nullptr);
+    EXPECT_EQ(inout.curbytes, IO_MAXALLOCS - 2 + 6);
+    for (int i = 0; i < IO_MAXALLOCS; i++)
+        if (i != 1000)
+            io_free(blocks[i]);
+    io_deinit();
+    EXPECT_EQ(readlog(), "ERROR: io_calloc - couldn't allocate\n"
+                         "Max bytes allocated during run: " + std::to_string(IO_MAXALLOCS + 4) + "\n"
+                         "Bytes left allocated at io_deinit: 0\n");
+}
+
+TEST(IoAlloc, BadFreesAreReportedAndLeaksListedWithABlankLine)
+{
+    io_init();
+    void *big = io_calloc(10, 10, 11);
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(std::string(static_cast<const char *>(big), 100), std::string(100, '\0'));
+    io_free(big);
+    io_free(big);  // a second free must not reach the heap again
+    io_free(nullptr);
+    io_free(malloc(32));  // unknown: released anyway, counters untouched
+    EXPECT_NE(io_calloc(50, 1, 77), nullptr);
+    EXPECT_NE(io_calloc(3, 4, 203), nullptr);
+    io_deinit();
+    EXPECT_EQ(inout.curbytes, 0) << "leftovers are released by the report";
+    EXPECT_EQ(readlog(), "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
+                         "ERROR: io_free - tried to free NULL pointer\n"
+                         "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
+                         "Max bytes allocated during run: 100\n"
+                         "Bytes left allocated at io_deinit: 62\n"
+                         "ERROR: name 77: 50 bytes\n\n"
+                         "ERROR: name 203: 12 bytes\n\n");
+}
+
+// Writes the text as "data.txt" in the working directory and opens it through io_fopen.
+static FILE *opentext(const std::string &text)
+{
+    std::ofstream("data.txt", std::ios::binary) << text;
+    return io_fopen("data.txt", "rb");
+}
+
+TEST(IoFiles, ReadlineOnTrickyInputs)
+{
+    const struct {
+        const char *text;
+        uint32_t size;
+        std::vector<std::string> lines;  // every result until the end; only the last returns 1
+    } cases[] = {
+        {"last line without end", 256, {"last line without end"}},
+        {"one\r\ntwo\r\n", 256, {"one", "two", ""}},  // CR ends the line, the LF is skipped
+        {"key\tvalue\n", 256, {"key", "value", ""}},  // a tab ends a line
+        {"   \n \r\n\n  ", 256, {""}},
+        {"  \x01 lead and  trail  \n\xE9t\xE9\n", 256, {"lead and  trail  ", "\xE9t\xE9", ""}},
+        {"abcdefghij\nxyz\n0123456789", 5, {"abcd", "xyz", "0123"}},  // cut, resumed on the next line
+    };
+    for (const auto &c : cases) {
+        FILE *file = opentext(c.text);
+        ASSERT_NE(file, nullptr);
+        std::vector<std::string> got;
+        std::vector<char> text(c.size + 1, '#');
+        for (int result = 0; result == 0 && got.size() < 20;) {
+            result = io_readline(file, text.data(), c.size);
+            EXPECT_EQ(text[c.size], '#') << "wrote past the buffer: " << c.text;
+            got.emplace_back(text.data());
+        }
+        EXPECT_EQ(got, c.lines) << c.text;
+        EXPECT_TRUE(feof(file)) << c.text;
+        io_fclose(file);
+    }
+}
+
+TEST(IoFiles, KeyValueAndCaseSensitiveKeyword)
+{
+    FILE *file = opentext("  MASK   file.png  \nLONGKEYWORD a long value here\nFLAG");
+    ASSERT_NE(file, nullptr);
+    char key[5], value[7];
+    const char *const want[3][2] = {{"MASK", "file.p"}, {"LONG", "a long"}, {"FLAG", ""}};  // cut to the buffers
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(io_readkeyvalue(file, key, sizeof(key), value, sizeof(value)), i == 2 ? 1 : 0);
+        EXPECT_EQ(std::string(key) + "|" + value, std::string(want[i][0]) + "|" + want[i][1]);
+    }
+    io_fclose(file);
+
+    static const char *const words[3] = {"FLAG", "MASK", "FRAME"};
+    file = opentext("FRAME 1\nframe 1\nMASK a\nFLAGS x\n\nFRAMEWORK 2\nFRAME");
+    ASSERT_NE(file, nullptr);
+    char word[6], rest[32];
+    for (int32_t index : {2, -1, 1, -1, -1, 2})
+        EXPECT_EQ(io_readkeyword(file, word, sizeof(word), rest, sizeof(rest), words, 3), index) << word;
+    EXPECT_TRUE(feof(file));
+    io_fclose(file);
+}
