@@ -1,86 +1,83 @@
-// fuzz_common.h -- shared pieces of the libFuzzer targets: a private working
-// folder, file writing, the check that stops a run, and little-endian reads
+// fuzz_common.h -- shared by the fuzz targets and the bad-file tables: the check
+// that stops a run, a private working folder, files and little-endian fields
 #pragma once
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-// Stops the run with a message when an invariant does not hold; libFuzzer (or
-// the replay test) then reports the input as a crash.
-#define FUZZ_CHECK(cond, ...)                                                  \
-    do {                                                                       \
-        if (!(cond)) {                                                         \
-            fprintf(stderr, "fuzz check failed at %s:%d: %s: ", __FILE__,     \
-                    __LINE__, #cond);                                          \
-            fprintf(stderr, __VA_ARGS__);                                      \
-            fputc('\n', stderr);                                               \
-            abort();                                                           \
-        }                                                                      \
+typedef std::vector<uint8_t> fuzz_bytes;
+
+// libFuzzer (or the replay test) reports the input as a crash.
+#define FUZZ_CHECK(cond, ...)                                                                 \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
+            fprintf(stderr, "fuzz check failed at %s:%d: %s: ", __FILE__, __LINE__, #cond); \
+            fprintf(stderr, __VA_ARGS__);                                                     \
+            fputc('\n', stderr);                                                              \
+            abort();                                                                          \
+        }                                                                                     \
     } while (0)
 
-// The folder made by fuzz_enterdir, removed at exit.
-static std::string fuzz_dir;
-
-static inline void fuzz_removedir()
-{
-    if (fuzz_dir.empty())
-        return;
-    const std::string command = "rm -rf '" + fuzz_dir + "'";
-    if (system(command.c_str()) != 0)
-        fprintf(stderr, "could not remove %s\n", fuzz_dir.c_str());
-}
-
-// Makes a fresh folder under /tmp and makes it the working directory: the
-// loaders read their files relative to it.
+// A fresh folder under /tmp as the working directory, removed at exit.
 static inline void fuzz_enterdir()
 {
-    char pattern[] = "/tmp/quorrel-fuzz-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    if (!made || chdir(made) != 0) {
-        fprintf(stderr, "fuzz: cannot make a working folder\n");
-        abort();
-    }
-    fuzz_dir = made;
-    atexit(fuzz_removedir);
+    static char dir[] = "/tmp/quorrel-fuzz-XXXXXX";
+    FUZZ_CHECK(mkdtemp(dir) && chdir(dir) == 0, "cannot make a working folder");
+    atexit([] { FUZZ_CHECK(system((std::string("rm -rf '") + dir + "'").c_str()) == 0, "rm %s", dir); });
 }
 
-static inline void fuzz_writefile(const char *name, const uint8_t *data, size_t size)
+static inline fuzz_bytes fuzz_readfile(const std::string &name)
 {
-    FILE *file = fopen(name, "wb");
-    FUZZ_CHECK(file != nullptr, "cannot create %s", name);
-    FUZZ_CHECK(size == 0 || fwrite(data, 1, size, file) == size, "cannot write %s", name);
-    FUZZ_CHECK(fclose(file) == 0, "cannot close %s", name);
+    fuzz_bytes bytes;
+    if (FILE *file = fopen(name.c_str(), "rb")) {
+        for (int c; (c = fgetc(file)) != EOF;)
+            bytes.push_back(static_cast<uint8_t>(c));
+        fclose(file);
+    }
+    return bytes;
 }
 
-// Splits an input into leading fields and the rest, as a reader over it.
+static inline bool fuzz_writefile(const std::string &name, const uint8_t *data, size_t size)
+{
+    FILE *file = fopen(name.c_str(), "wb");
+    const bool done = file && (size == 0 || fwrite(data, 1, size, file) == size);
+    return file && fclose(file) == 0 && done;
+}
+
+static inline bool fuzz_writefile(const std::string &name, const fuzz_bytes &bytes)
+{
+    return fuzz_writefile(name, bytes.data(), bytes.size());
+}
+
+// A copy with count little-endian bytes of value written at offset at, past the end appended.
+static inline fuzz_bytes fuzz_put(fuzz_bytes bytes, size_t at, uint32_t value, int count)
+{
+    bytes.resize(std::max(bytes.size(), at + count));
+    for (int i = 0; i < count; i++)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+static inline fuzz_bytes fuzz_cut(const fuzz_bytes &bytes, size_t count)
+{
+    return fuzz_bytes(bytes.begin(), bytes.begin() + std::min(count, bytes.size()));
+}
+
+// Takes leading little-endian fields of an input, zero past its end.
 struct fuzz_reader {
     const uint8_t *data;
     size_t size;
-
-    uint32_t take(int bytes)
+    uint32_t take(size_t bytes)
     {
         uint32_t value = 0;
-        for (int i = 0; i < bytes; i++) {
-            const uint32_t byte = size > 0 ? *data : 0;
-            if (size > 0) {
-                data++;
-                size--;
-            }
-            value |= byte << (8 * i);
-        }
+        for (size_t i = 0; i < bytes && size > 0; i++, size--)
+            value |= static_cast<uint32_t>(*data++) << (8 * i);
         return value;
-    }
-    // The next count bytes (fewer at the end of the input).
-    const uint8_t *block(size_t count, size_t *got)
-    {
-        *got = count < size ? count : size;
-        const uint8_t *at = data;
-        data += *got;
-        size -= *got;
-        return at;
     }
 };

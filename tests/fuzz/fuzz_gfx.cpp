@@ -1,0 +1,171 @@
+// fuzz_gfx.cpp -- the fuzz targets of the descriptor and picture readers and the
+// TGA writer, one per build (FUZZ_<target>): what comes out must be consistent
+// and nothing may be left allocated.
+#include <cstring>
+
+#include "fuzz_common.h"
+#include "gfx/gfx.h"
+#include "io/io.h"
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz_enterdir();
+#ifdef FUZZ_icon
+    setenv("SDL_VIDEODRIVER", "dummy", 1);   // the icon goes to SDL without a window system
+    FUZZ_CHECK(SDL_Init(SDL_INIT_VIDEO) == 0, "SDL_Init: %s", SDL_GetError());
+#endif
+    return 0;
+}
+
+#if defined(FUZZ_descriptor)
+// The line readers: key, value/5 and line buffer sizes (a byte each), then the
+// text. Each buffer has a guard byte past its end; keywords match whole words.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const char *const words[6] = {"FLAG", "MASK", "FRAME", "repeat", "nomip", "nofilter"};
+    fuzz_reader in = {data, size};
+    const uint32_t keysize = in.take(1), valuesize = in.take(1) * 5, linesize = in.take(1);
+    FUZZ_CHECK(fuzz_writefile("desc.ini", in.data, in.size), "write");
+    char key[256 + 1], value[1275 + 1], line[256 + 1];
+    FILE *file = io_fopen("desc.ini", "rb");
+    FUZZ_CHECK(file != nullptr, "io_fopen");
+    for (int pass = 0; pass < 3; pass++) {
+        rewind(file);
+        for (size_t lines = 1; !feof(file) && !ferror(file); lines++) {
+            key[keysize] = value[valuesize] = line[linesize] = '#';
+            if (pass == 0) {
+                const int32_t found = io_readkeyword(file, key, keysize, value, valuesize, words, 3);
+                FUZZ_CHECK(found < 3 && (found < 0 || strcmp(key, words[found]) == 0), "keyword %d", found);
+            } else if (pass == 1) {
+                io_readkeyvalue(file, key, keysize, value, valuesize);
+            } else {
+                io_readline(file, line, linesize);
+                FUZZ_CHECK(linesize == 0 || (strlen(line) < linesize && static_cast<uint8_t>(line[0] - 1) >= 32),
+                           "line not terminated or leading blank kept");
+            }
+            FUZZ_CHECK(key[keysize] == '#' && value[valuesize] == '#' && line[linesize] == '#', "wrote past a buffer");
+            FUZZ_CHECK(pass != 0 || keysize == 0 || strlen(key) < keysize, "key not terminated");
+            FUZZ_CHECK(pass != 0 || valuesize == 0 || strlen(value) < valuesize, "value not terminated");
+            FUZZ_CHECK(lines <= in.size + 1, "more lines than bytes");
+        }
+    }
+    io_fclose(file);
+    return 0;
+}
+#else
+// Reads every byte so that a short buffer shows.
+inline void fuzz_touch(const uint8_t *bytes, size_t count)
+{
+    volatile uint8_t sum = 0;
+    for (size_t i = 0; i < count; i++)
+        sum = sum + bytes[i];
+}
+
+#if defined(FUZZ_asset)
+// Picture kind (bits 0-1) and alpha kind (bits 2-3) of tga, bmp, png, tga; the
+// descriptor and alpha lengths (16 bits each), the descriptor (no file when
+// empty), the alpha image and the picture.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const char *const kinds[4] = {"tga", "bmp", "png", "tga"};
+    fuzz_reader in = {data, size};
+    const uint32_t kind = in.take(1), desc = in.take(2), alpha = in.take(2);
+    const size_t desclen = std::min<size_t>(desc, in.size), alphalen = std::min<size_t>(alpha, in.size - desclen);
+    for (const char *old : {"a.ini", "m.tga", "m.bmp", "m.png", "a.bmp", "a.png", "a.tga"})
+        remove(old);
+    const std::string name = std::string("a.") + kinds[kind & 3];
+    FUZZ_CHECK(desclen == 0 || fuzz_writefile("a.ini", in.data, desclen), "write");
+    FUZZ_CHECK(alphalen == 0 || fuzz_writefile(std::string("m.") + kinds[(kind >> 2) & 3], in.data + desclen, alphalen),
+               "write");
+    FUZZ_CHECK(fuzz_writefile(name, in.data + desclen + alphalen, in.size - desclen - alphalen), "write");
+
+    io_init();
+    gfx_numimages = 0;
+    gfx_images = static_cast<gfx_image **>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image *), 201));
+    if (gfx_image *image = gfx_loadasset(name.c_str(), 1)) {
+        FUZZ_CHECK(image->bpp == 8 || image->bpp == 24 || image->bpp == 32, "depth %d", image->bpp);
+        FUZZ_CHECK(image->width >= 0 && image->height >= 0, "size %dx%d", image->width, image->height);
+        FUZZ_CHECK(image->pitch == image->width * (image->bpp / 8), "pitch %d", image->pitch);
+        FUZZ_CHECK(image->numframes >= 1 && image->frames != nullptr, "frames %d", image->numframes);
+        FUZZ_CHECK(strlen(image->name) < GFX_NAMELEN, "name");
+        fuzz_touch(image->pixels, static_cast<size_t>(image->pitch) * image->height);
+        fuzz_touch(reinterpret_cast<const uint8_t *>(image->frames), sizeof(*image->frames) * image->numframes);
+        FUZZ_CHECK(gfx_numimages == 1 && gfx_images[0] == image, "listed once");
+        FUZZ_CHECK(gfx_getasset("%s", name.c_str()) == image, "found again by its name");
+    } else {
+        FUZZ_CHECK(gfx_numimages == 0, "a refused asset stays unlisted");
+    }
+    gfx_freeallimages();
+    io_free(gfx_images);
+    gfx_images = nullptr;
+#elif defined(FUZZ_icon)
+// Any "icon.bmp" through gfx_seticon (SDL's BMP reader, then the mask), and the
+// mask on its own for whatever surface the reader made.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FUZZ_CHECK(fuzz_writefile("icon.bmp", data, size), "write");
+    io_init();
+    gfx_seticon();
+    FUZZ_CHECK(inout.curbytes == 0, "%d bytes left allocated", inout.curbytes);
+    if (SDL_Surface *icon = SDL_LoadBMP("icon.bmp")) {
+        uint8_t *mask = gfx_iconmask(icon);
+        FUZZ_CHECK(!mask || icon->format->BytesPerPixel == 1, "a mask for %d-byte pixels", icon->format->BytesPerPixel);
+        if (mask) {
+            fuzz_touch(mask, (static_cast<size_t>(icon->w) + 7) / 8 * static_cast<size_t>(icon->h));
+            io_free(mask);
+        }
+        SDL_FreeSurface(icon);
+    }
+#elif defined(FUZZ_tga)
+// The TGA writer: width and height (24-bit signed each), a depth selector, then
+// pixel bytes repeated to fill the image. What it writes must read back as the
+// same picture, what it cannot describe it must not write, and the image must be
+// unchanged.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const int32_t depths[4] = {24, 32, 8, 16};
+    fuzz_reader in = {data, size};
+    const int32_t width = static_cast<int32_t>(in.take(3) << 8) >> 8, height = static_cast<int32_t>(in.take(3) << 8) >> 8;
+    const int32_t bpp = depths[in.take(1) & 3];
+    const bool describable = (bpp == 24 || bpp == 32) && width >= 0 && height >= 0 && width <= 65535 && height <= 65535;
+    const int64_t bytes = static_cast<int64_t>(width) * height * (bpp / 8);
+    remove("out.tga");
+    io_init();
+    // Sizes no allocation backs (up to 1 MiB is made) get a one-byte buffer,
+    // which the writer must leave alone when it cannot describe the size.
+    uint8_t pixel = 0x5A;
+    gfx_image record = {};
+    record.width = width;
+    record.height = height;
+    record.bpp = bpp;
+    record.pitch = static_cast<int32_t>(static_cast<uint32_t>(width) * static_cast<uint32_t>(bpp / 8));
+    record.pixels = &pixel;
+    const bool small = width >= 0 && height >= 0 && bytes <= (1 << 20);
+    gfx_image *image = small ? gfx_createimage("fuzz", width, height, bpp, 0) : &record;
+    FUZZ_CHECK(image != nullptr, "createimage %dx%d at %d", width, height, bpp);
+    for (int64_t i = 0; small && i < bytes; i++)
+        image->pixels[i] = in.size > 0 ? in.data[i % static_cast<int64_t>(in.size)] : static_cast<uint8_t>(i);
+    const fuzz_bytes before(image->pixels, image->pixels + (small ? bytes : 1));
+    if (small || !describable)
+        gfx_writetga("out.tga", image);
+    FUZZ_CHECK(fuzz_bytes(image->pixels, image->pixels + before.size()) == before, "image changed");
+    const fuzz_bytes file = fuzz_readfile("out.tga");
+    FUZZ_CHECK(file.empty() == !(describable && small), "wrote %zu bytes for %dx%d at %d bits", file.size(), width,
+               height, bpp);
+    if (small && describable) {
+        FUZZ_CHECK(static_cast<int64_t>(file.size()) == 18 + bytes, "file of %zu bytes", file.size());
+        FUZZ_CHECK(file[2] == 2 && file[16] == bpp, "header type %d depth %d", file[2], file[16]);
+        FUZZ_CHECK((file[12] | (file[13] << 8)) == width && (file[14] | (file[15] << 8)) == height, "header size");
+        for (int64_t i = 0; i < bytes; i++) {   // blue and red swapped
+            const int64_t from = i % (bpp / 8) == 0 ? i + 2 : i % (bpp / 8) == 2 ? i - 2 : i;
+            FUZZ_CHECK(file[18 + i] == before[from], "byte %lld", static_cast<long long>(i));
+        }
+    }
+    if (small)
+        gfx_freeimage(image);
+#endif
+    FUZZ_CHECK(inout.curbytes == 0, "%d bytes left allocated", inout.curbytes);
+    io_deinit();
+    return 0;
+}
+#endif
