@@ -28,25 +28,23 @@ TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
     }
 }
 
-class Blob : public quorrel_videofixture {
-protected:
-    // The shot requests that the keys leave, after the window system's own events.
-    static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
-    {
-        SDL_Delay(50);
-        app_pollevents();
-        gfx_shotrequest = 0;
-        for (const auto &key : pressed) {
-            SDL_Event event = {};
-            event.type = SDL_KEYDOWN;
-            event.key.keysym.sym = key.first;
-            event.key.keysym.unicode = key.second;
-            SDL_PushEvent(&event);
-        }
-        app_pollevents();
-        return gfx_shotrequest;
+class Blob : public quorrel_videofixture {};
+
+// The shot requests that key presses leave, after the window system's own events.
+static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
+{
+    SDL_Delay(50);
+    app_pollevents();
+    gfx_shotrequest = 0;
+    for (const auto &key : pressed) {
+        SDL_Event event = {};
+        event.type = SDL_KEYDOWN;
+        event.key.keysym = {0, key.first, KMOD_NONE, key.second};
+        SDL_PushEvent(&event);
     }
-};
+    app_pollevents();
+    return gfx_shotrequest;
+}
 
 // The field drawn for real at the program's window size with opaque white
 // sprites, all still and out of view (rows above 383 are not shown) but three.
@@ -54,11 +52,10 @@ TEST_F(Blob, OnlyOverlapsPassTheThresholdAtAtMostThreeQuartersBrightness)
 {
     startvideo(1024, 768);
     blob_sprites = gfx_createimage("blobs.tga", 256, 256, 32, 1);
-    ASSERT_NE(blob_sprites, nullptr);
+    blob_target = gfx_createimage("blobrender", BLOB_AREA, BLOB_AREA, 32, 1);
+    ASSERT_TRUE(blob_sprites && blob_target);
     memset(blob_sprites->pixels, 0xff, 256 * 256 * 4);
     blob_sprites->flags = GFX_NOMIP;
-    blob_target = gfx_createimage("blobrender", BLOB_AREA, BLOB_AREA, 32, 1);
-    ASSERT_NE(blob_target, nullptr);
     for (blob &b : blobs)
         b = {256, 511, 0, 0, 0};
     blobs[0] = {100, 100, 0, 0, 0};  // alone: alpha 0.45, never shown

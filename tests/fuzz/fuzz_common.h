@@ -35,12 +35,10 @@ static inline void fuzz_enterdir()
 static inline fuzz_bytes fuzz_readfile(const std::string &name)
 {
     fuzz_bytes bytes;
-    if (FILE *file = fopen(name.c_str(), "rb")) {
-        for (int c; (c = fgetc(file)) != EOF;)
-            bytes.push_back(static_cast<uint8_t>(c));
-        fclose(file);
-    }
-    return bytes;
+    FILE *file = fopen(name.c_str(), "rb");
+    for (int c; file && (c = fgetc(file)) != EOF;)
+        bytes.push_back(static_cast<uint8_t>(c));
+    return file && fclose(file) == 0 ? bytes : fuzz_bytes();
 }
 
 static inline bool fuzz_writefile(const std::string &name, const uint8_t *data, size_t size)
@@ -55,7 +53,7 @@ static inline bool fuzz_writefile(const std::string &name, const fuzz_bytes &byt
     return fuzz_writefile(name, bytes.data(), bytes.size());
 }
 
-// A copy with count little-endian bytes of value written at offset at, past the end appended.
+// A copy with count little-endian bytes of value at offset at, appended past the end.
 static inline fuzz_bytes fuzz_put(fuzz_bytes bytes, size_t at, uint32_t value, int count)
 {
     bytes.resize(std::max(bytes.size(), at + count));

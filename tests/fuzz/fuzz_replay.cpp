@@ -19,7 +19,6 @@ int main(int argc, char **argv)
             FUZZ_CHECK(!seeds[i].empty() && fuzz_writefile(name, seeds[i]), "cannot write %s", name.c_str());
         }
     }
-    return 0;
 }
 #else
 #include <gtest/gtest.h>
@@ -29,21 +28,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 TEST(FuzzReplay, SeedsAndCrashInputsRunCleanly)
 {
-    std::vector<std::pair<std::string, fuzz_bytes>> inputs;
-    for (const fuzz_bytes &seed : fuzz_seeds(QUORREL_FUZZ_TARGET))
-        inputs.push_back({"seed " + std::to_string(inputs.size()), seed});
+    std::vector<fuzz_bytes> inputs = fuzz_seeds(QUORREL_FUZZ_TARGET);
     ASSERT_FALSE(inputs.empty());
-    if (DIR *dir = opendir(QUORREL_FUZZ_REGRESSIONS)) {
-        while (const dirent *entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                inputs.push_back({entry->d_name, fuzz_readfile(QUORREL_FUZZ_REGRESSIONS "/" + std::string(entry->d_name))});
-        closedir(dir);
-    }
+    std::vector<std::string> names(inputs.size(), "a seed");
+    DIR *dir = opendir(QUORREL_FUZZ_REGRESSIONS);
+    for (const dirent *entry; dir && (entry = readdir(dir));)
+        if (entry->d_name[0] != '.') {
+            names.push_back(QUORREL_FUZZ_REGRESSIONS "/" + std::string(entry->d_name));
+            inputs.push_back(fuzz_readfile(names.back()));
+        }
+    dir ? closedir(dir) : 0;
     LLVMFuzzerInitialize(nullptr, nullptr);   // after the seeds: it changes directory
-    for (const auto &input : inputs) {
-        SCOPED_TRACE(input.first);
-        ASSERT_FALSE(input.second.empty());
-        EXPECT_EQ(LLVMFuzzerTestOneInput(input.second.data(), input.second.size()), 0);
+    for (size_t i = 0; i < inputs.size(); i++) {
+        ASSERT_FALSE(inputs[i].empty()) << names[i];
+        EXPECT_EQ(LLVMFuzzerTestOneInput(inputs[i].data(), inputs[i].size()), 0) << names[i];
     }
 }
 #endif

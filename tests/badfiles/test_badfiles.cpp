@@ -1,0 +1,151 @@
+// test_badfiles.cpp -- damaged files of each kind the program and the engine read:
+// each row names the file, whether it is usable and the error line it must give;
+// the allocation report must end with nothing left
+#include "tests/em/em_harness.h"
+#include "tests/fuzz/fuzz_seeds.h"
+#include "tests/gfx/glcontext.h"
+
+namespace {
+
+// Usable: the asset loads, the icon gets its mask, the sample loads, the music
+// plays. An empty message means no error line at all.
+struct badrow {
+    const char *what, *name;   // icon.bmp goes through gfx_seticon, other pictures through gfx_loadasset
+    fuzz_bytes bytes;
+    bool usable;
+    std::string message, descriptor = "";   // the asset's ".ini" text, none when empty
+};
+
+void expectmessage(const badrow &row, const std::string &text)
+{
+    EXPECT_TRUE(row.message.empty() ? text.find("ERROR") == std::string::npos : text.find(row.message) != std::string::npos)
+        << "wanted: " << (row.message.empty() ? "no error" : row.message) << "\ngot: " << text;
+}
+
+TEST(BadFiles, PicturesDescriptorsAndIcons)
+{
+    for (int tries = 0; tries < 40 && SDL_Init(SDL_INIT_VIDEO) != 0; tries++)
+        usleep(50000);
+    const fuzz_bytes tga = fuzz_tga(8, 8, 4), bmp = fuzz_bmp(8, 8, 3), png = fuzz_png(8, 8, 4), icon = fuzz_bmp(32, 32, 1);
+    const std::string notga = "ERROR: File not found: pic.tga\n", nobmp = "ERROR: File not found: pic.bmp\n";
+    const std::string nopng = "ERROR: File not found: pic.png\n", noicon = "ERROR: icon file not found!\n";
+    std::string manyframes;
+    for (int32_t i = 0; i < 5000; i++)
+        manyframes += "FRAME 0 0 1 1\n";
+    const badrow rows[] = {
+        {"TGA: good", "pic.tga", tga, true, ""},
+        {"TGA: empty", "pic.tga", {}, false, notga},
+        {"TGA: cut inside the pixels keeps what was read", "pic.tga", fuzz_cut(tga, 18 + 100), true, ""},
+        {"TGA: a WAV under the name", "pic.tga", fuzz_wav(1, 1, 44100, 16, 0), false, notga},
+        {"TGA: 65535 x 65535 pixels", "pic.tga", fuzz_put(tga, 12, 0xFFFFFFFF, 4), false, notga},
+        {"TGA: 16 bits per pixel", "pic.tga", fuzz_put(fuzz_put(tga, 12, 16, 2), 16, 16, 1), false,
+         "ERROR: Can't load image ./pic.tga\n"},
+        {"BMP: good", "pic.bmp", bmp, true, ""},
+        {"BMP: empty", "pic.bmp", {}, false, nobmp},
+        {"BMP: cut inside the pixels", "pic.bmp", fuzz_cut(bmp, 54 + 100), false, nobmp},
+        {"BMP: a TGA under the name", "pic.bmp", tga, false, nobmp},
+        {"BMP: 30000 x 30000 pixels", "pic.bmp", fuzz_put(fuzz_put(bmp, 18, 30000, 4), 22, 30000, 4), false, nobmp},
+        {"BMP: 16 bits per pixel", "pic.bmp", fuzz_bmp(4, 4, 2), false, "ERROR: Can't load image ./pic.bmp\n"},
+        {"PNG: good", "pic.png", png, true, ""},
+        {"PNG: empty", "pic.png", {}, false, nopng},
+        {"PNG: cut inside the data", "pic.png", fuzz_cut(png, png.size() / 2), false, nopng},
+        {"PNG: a BMP under the name decodes by its content", "pic.png", bmp, true, ""},
+        {"PNG: width 2^31 - 1 (big-endian at 16)", "pic.png", fuzz_put(png, 16, 0xFF7F, 2), false, nopng},
+        {"PNG: two channels with shorter rows", "pic.png", fuzz_png(4, 4, 2), false, nopng},
+        {"descriptor: numbers beyond 32 bits", "pic.tga", tga, true, "1 frames", "FRAME 99999999999 -1 4294967296\n"},
+        {"descriptor: 5000 frames", "pic.tga", tga, true, "5000 frames", manyframes},
+        {"descriptor: a mask of the wrong depth", "pic.tga", tga, true,
+         "ERROR: Alpha image ./pic.tga ignored: ./pic.tga is not 24-bit\n", "MASK pic.tga\n"},
+        {"icon: good", "icon.bmp", icon, true, ""},
+        {"icon: empty", "icon.bmp", {}, false, noicon},
+        {"icon: cut inside the palette", "icon.bmp", fuzz_cut(icon, 300), false, noicon},
+        {"icon: a PNG under the name", "icon.bmp", png, false, noicon},
+        {"icon: 40000 x 40000 pixels", "icon.bmp", fuzz_put(fuzz_put(icon, 18, 40000, 4), 22, 40000, 4), false, noicon},
+        {"icon: 24 bits per pixel", "icon.bmp", fuzz_bmp(32, 32, 3), false,
+         "ERROR: icon.bmp is not an 8-bit palette image: no transparency\n"},
+    };
+    for (const badrow &row : rows) {
+        SCOPED_TRACE(row.what);
+        quorrel_tempdir dir;
+        io_init();
+        ASSERT_TRUE(fuzz_writefile(row.name, row.bytes));
+        ASSERT_TRUE(row.descriptor.empty() || fuzz_writefile("pic.ini", fuzz_bytes(row.descriptor.begin(), row.descriptor.end())));
+        if (std::string(row.name) == "icon.bmp") {
+            gfx_seticon();
+            EXPECT_TRUE(!row.usable || inout.maxbytes > 0) << "the mask was made";
+        } else {
+            gfx_numimages = 0;
+            gfx_images = static_cast<gfx_image **>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image *), 201));
+            gfx_image *image = gfx_loadasset(row.name, 1);
+            EXPECT_EQ(image != nullptr, row.usable);
+            EXPECT_EQ(gfx_numimages, image ? 1 : 0);
+            EXPECT_TRUE(!image || image->pitch == image->width * (image->bpp / 8));
+            gfx_freeallimages();
+            io_free(gfx_images);
+        }
+        EXPECT_EQ(inout.curbytes, 0);
+        io_deinit();
+        expectmessage(row, quorrel_readlog());
+        EXPECT_NE(quorrel_readlog().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos);
+    }
+    EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u) << "icons are set through SDL";
+    SDL_Quit();
+}
+
+TEST(BadFiles, WavAndOggFiles)
+{
+    const fuzz_bytes wav = fuzz_wav(1, 2, 22050, 16, 400), ogg = fuzz_ogg(2, 44100, 200000);
+    ASSERT_GT(ogg.size(), 15000u);
+    const std::string cantread = "ERROR: em_loadsample: can't read bad.wav: ";
+    const std::string cantuse = "ERROR: em_loadsample: can't use bad.wav: ";
+    const std::string cantopen = "ERROR: em_openoggmusic: can't open bad.ogg\n";
+    const badrow rows[] = {
+        {"WAV: good", "bad.wav", wav, true, ""},
+        {"WAV: empty", "bad.wav", {}, false, cantread},
+        {"WAV: cut inside the format chunk", "bad.wav", fuzz_cut(wav, 30), false, cantread},
+        {"WAV: cut inside the data", "bad.wav", fuzz_cut(wav, 44 + 101), false, cantread},
+        {"WAV: an Ogg file under the name", "bad.wav", ogg, false, cantread},
+        {"WAV: a data length of 4 GiB", "bad.wav", fuzz_put(wav, 40, 0xFFFFFFF0u, 4), false, cantread},
+        {"WAV: rate 2^31 - 1", "bad.wav", fuzz_put(wav, 24, 0x7FFFFFFF, 4), false, cantuse + "sample rate out of range\n"},
+        {"WAV: 0 channels", "bad.wav", fuzz_put(wav, 22, 0, 2), false, cantuse + "no whole frame of sound\n"},
+        {"WAV: 24 bits per value", "bad.wav", fuzz_wav(1, 1, 44100, 24, 300), false, cantread},
+        {"Ogg: good", "bad.ogg", ogg, true, ""},
+        {"Ogg: empty", "bad.ogg", {}, false, cantopen},
+        {"Ogg: cut inside the setup header", "bad.ogg", fuzz_cut(ogg, 400), false, cantopen},
+        {"Ogg: cut inside the sound plays what is there", "bad.ogg", fuzz_cut(ogg, ogg.size() * 3 / 4), true, ""},
+        {"Ogg: a WAV file under the name", "bad.ogg", wav, false, cantopen},
+        {"Ogg: three channels", "bad.ogg", fuzz_ogg(3, 44100, 3000), false, cantopen},
+        {"Ogg: a damaged page checksum", "bad.ogg", fuzz_put(ogg, 22, ogg[22] ^ 1u, 1), false, cantopen},
+    };
+    for (const badrow &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(fuzz_writefile(row.name, row.bytes));
+        ASSERT_EQ(emtest_startpaused(), 0);
+        const bool ogg = row.name == std::string("bad.ogg");
+        const int node = ogg ? em_createoggmusic(em_getroot()) : em_createsampler(em_getroot(), -1);
+        emtest_capture cap;
+        if (ogg) {
+            const bool played = em_playoggmusic(node, row.name) == 0;
+            EXPECT_EQ(played, row.usable);
+            if (played)
+                em_setparam(node, EMP_STATE, 3);   // once to the end
+            for (int b = 0; b < 200 && em_getparam(node, EMP_STATE) > 0; b++)
+                emtest_render();
+            EXPECT_EQ(em_getparam(node, EMP_STATE), 0) << "the stream ends or never starts";
+        } else if (const int sample = em_loadsample(row.name)) {
+            EXPECT_TRUE(row.usable);
+            EXPECT_NE(em_triggersample(node, sample), 0);
+            emtest_render();
+            em_freesample(sample);
+            emtest_render();
+        } else {
+            EXPECT_FALSE(row.usable);
+        }
+        expectmessage(row, cap.err());
+        emtest_capture report;
+        em_deinit();
+        EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << report.out();
+    }
+}
+
+}  // namespace
