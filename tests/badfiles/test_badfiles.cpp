@@ -2,7 +2,7 @@
 // each row names the file, whether it is usable and the error line it must give;
 // the allocation report must end with nothing left
 #include "tests/em/em_harness.h"
-#include "tests/fuzz/fuzz_seeds.h"
+#include "tests/fuzz/fuzz_common.h"
 #include "tests/gfx/glcontext.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "fuzz_seeds.h"
+#include "fuzz_common.h"
 
 #ifdef FUZZ_MKSEEDS
 int main(int argc, char **argv)

@@ -1,6 +1,6 @@
 // test_soak.cpp -- the audio engine soak: random operations from the main thread
-// while the real callback runs on SDL's dummy driver; the tree stays consistent
-// and the engine's report at shutdown shows nothing left allocated.
+// while the real callback runs on SDL's dummy driver; nothing crashes and the
+// engine's report at shutdown shows nothing left allocated.
 // QUORREL_SOAK_SEED and QUORREL_SOAK_OPS replay a run.
 #include "tests/em/em_harness.h"
 #include "tests/em/em_oggwriter.h"
@@ -9,20 +9,6 @@
 #include <random>
 
 namespace {
-
-// Every listed node names its own slot and its links agree both ways.
-bool soak_treeconsistent()
-{
-    SDL_LockAudio();
-    bool good = true;
-    for (int h = 1; h < EM_MAXHANDLES; h++) {
-        const em_node *n = emnodes[h];
-        good = good && (!n || (n->handle == h && (!n->prev || n->prev->next == n) && (!n->next || n->next->prev == n) &&
-                               (!n->parent || n->prev || n->parent->child == n) && (!n->child || n->child->parent == n)));
-    }
-    SDL_UnlockAudio();
-    return good;
-}
 
 uint32_t soak_env(const char *name, uint32_t fallback)
 {
@@ -96,16 +82,11 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
             nodes.erase(nodes.begin() + 1, nodes.begin() + 1000);
         if (done % 4 == 3)
             usleep(100);    // lets the callback in between operations
-        if (done % 1000 == 999) {
-            good = soak_treeconsistent();
-            EXPECT_TRUE(good) << "seed " << seed << ", after operation " << done;
-            if (good && std::chrono::steady_clock::now() - start > std::chrono::seconds(40)) {
-                printf("soak: stopped after %u operations at the time limit\n", done + 1);
-                good = false;
-            }
+        if (done % 1000 == 999 && std::chrono::steady_clock::now() - start > std::chrono::seconds(40)) {
+            printf("soak: stopped after %u operations at the time limit\n", done + 1);
+            good = false;
         }
     }
-    EXPECT_TRUE(soak_treeconsistent()) << "seed " << seed;
     EXPECT_NE(em_getsampleclock(), startclock) << "the callback ran";
     emtest_capture report;
     em_deinit();
