@@ -28,11 +28,8 @@ void app_pollevents()
             if (event.key.keysym.sym == SDLK_F12 || (event.key.keysym.unicode & 0xff) == '`')
                 gfx_shotrequest = 1;
             break;
-        case SDL_QUIT:
-            app_state = APP_QUIT;
-            break;
-        default:
-            break;
+        case SDL_QUIT: app_state = APP_QUIT; break;
+        default: break;
         }
     }
 }
@@ -84,7 +81,7 @@ void app_shutdown()
     SDL_Quit();
 }
 
-void app_sdlerror(const char *what)
+void app_sdlerror(const char* what)
 {
     fprintf(stderr, "SDL error: %s: %s\n", what, SDL_GetError());
     app_shutdown();

@@ -1,11 +1,14 @@
 // app.h -- the demo program: frame loop, event handling, shutdown and the blob field
-#pragma once
+#ifndef APP_APP_H
+#define APP_APP_H
 
 #include <cstdint>
 
-#define APP_QUIT 2           // app_state value once the user asked to quit
+enum {
+    APP_QUIT = 2 // app_state value once the user asked to quit
+};
 
-extern int32_t app_state;    // 0 while running, APP_QUIT after a quit request
+extern int32_t app_state; // 0 while running, APP_QUIT after a quit request
 
 // Takes every pending SDL event and acts on it (quit, screenshot keys, focus).
 void app_pollevents();
@@ -18,33 +21,37 @@ void app_frameloop();
 // Stops the audio engine, the display, the io service and SDL, in that order.
 void app_shutdown();
 // Reports an SDL failure on standard error ("SDL error: what: SDL's text"), then shuts down.
-void app_sdlerror(const char *what);
+void app_sdlerror(const char* what);
 
 // ---- Blob field ------------------------------------------------------------
 
-#define BLOB_COUNT 100       // blobs drawn per frame
-#define BLOB_AREA 512        // blobs live in a BLOB_AREA square, pixels
-#define BLOB_HALFSIZE 64     // half the edge of a blob sprite, pixels
+enum {
+    BLOB_COUNT = 100,  // blobs drawn per frame
+    BLOB_AREA = 512,   // blobs live in a BLOB_AREA square, pixels
+    BLOB_HALFSIZE = 64 // half the edge of a blob sprite, pixels
+};
 
 // One sprite of the field.
 struct blob {
-    int32_t x;       // centre, 0..512 pixels from the left of the square
-    int32_t y;       // centre, 0..512 pixels from the bottom
-    int32_t sprite;  // atlas quarter 0..3
-    int32_t dx;      // step per drawn frame, -2..2
+    int32_t x;      // centre, 0..512 pixels from the left of the square
+    int32_t y;      // centre, 0..512 pixels from the bottom
+    int32_t sprite; // atlas quarter 0..3
+    int32_t dx;     // step per drawn frame, -2..2
     int32_t dy;
 };
 
 struct gfx_image;
 extern blob blobs[BLOB_COUNT];
-extern gfx_image *blob_sprites;  // "blobs.tga", the 2x2 sprite atlas
-extern gfx_image *blob_target;   // "blobrender", the copy of the summed sprites
+extern gfx_image* blob_sprites; // "blobs.tga", the 2x2 sprite atlas
+extern gfx_image* blob_target;  // "blobrender", the copy of the summed sprites
 
 // Loads the sprites, creates the render target and scatters the blobs (rand()).
 void blob_init();
 // Draws the field: sprites summed additively, then copied and shown through an alpha threshold.
 void blob_render();
 // Moves one blob a step, reflecting it at the edges of the square.
-void blob_move(blob *b);
+void blob_move(blob* b);
 // Lower left texture coordinate of an atlas quarter.
-void blob_spriteorigin(int32_t sprite, float *s0, float *t0);
+void blob_spriteorigin(int32_t sprite, float* s0, float* t0);
+
+#endif

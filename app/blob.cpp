@@ -9,20 +9,20 @@
 #include "gfx/gfx.h"
 
 blob blobs[BLOB_COUNT];
-gfx_image *blob_sprites;
-gfx_image *blob_target;
+gfx_image* blob_sprites;
+gfx_image* blob_target;
 
-static const float BLOB_ALPHA = 0.45f;      // alpha each sprite adds: one alone stays below the threshold
+static const float BLOB_ALPHA = 0.45f; // alpha each sprite adds: one alone stays below the threshold
 static const float BLOB_THRESHOLD = 0.5f;
-static const float BLOB_SCREENW = 1024.0f;  // the field is drawn over this fixed window area
+static const float BLOB_SCREENW = 1024.0f; // the field is drawn over this fixed window area
 static const float BLOB_SCREENH = 768.0f;
-static const float BLOB_SHOWN = 0.75f;      // part of the copied square shown (rows 0..383)
+static const float BLOB_SHOWN = 0.75f; // part of the copied square shown (rows 0..383)
 
 void blob_init()
 {
     blob_sprites = gfx_getasset("blobs.tga");
     blob_target = gfx_createimage("blobrender", BLOB_AREA, BLOB_AREA, 32, 1);
-    for (blob &b : blobs) {
+    for (blob& b : blobs) {
         b.x = rand() % BLOB_AREA;
         b.y = rand() % BLOB_AREA;
         b.sprite = rand() % 4;
@@ -32,7 +32,7 @@ void blob_init()
 }
 
 // One axis of a blob's step: a step that leaves 0..BLOB_AREA is undone and reversed.
-static void blob_step(int32_t *position, int32_t *step)
+static void blob_step(int32_t* position, int32_t* step)
 {
     *position += *step;
     if (*position < 0 || *position > BLOB_AREA) {
@@ -41,13 +41,13 @@ static void blob_step(int32_t *position, int32_t *step)
     }
 }
 
-void blob_move(blob *b)
+void blob_move(blob* b)
 {
     blob_step(&b->x, &b->dx);
     blob_step(&b->y, &b->dy);
 }
 
-void blob_spriteorigin(int32_t sprite, float *s0, float *t0)
+void blob_spriteorigin(int32_t sprite, float* s0, float* t0)
 {
     *s0 = static_cast<float>(sprite & 1) * 0.5f;
     *t0 = static_cast<float>(sprite & 2) * 0.25f;
@@ -80,7 +80,7 @@ static void blob_accumulate()
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE);
     glBegin(GL_QUADS);
-    for (blob &b : blobs) {
+    for (blob& b : blobs) {
         blob_move(&b);
         float s0, t0;
         blob_spriteorigin(b.sprite, &s0, &t0);

@@ -7,7 +7,7 @@
 #include "gfx/gfx.h"
 #include "io/io.h"
 
-int main(int, char **)
+int main(int, char**)
 {
     gfx_videoflags = 0;
     io_init();

@@ -25,11 +25,11 @@ template <typename F> emb_figure emb_measure(F&& body, double roundms = 20.0, in
 
 // Voice kinds of the callback table.
 enum emb_kind {
-    EMB_MONO,           // mono sample, unit step
-    EMB_MONOSTEP,       // mono sample, steps 0.75 .. 1.25
-    EMB_STEREO,         // stereo sample, unit step
-    EMB_3D,             // mono sample placed and moving around the listener
-    EMB_SEQUENCER,      // 8-channel step sequencers playing note patterns (engine only)
+    EMB_MONO,      // mono sample, unit step
+    EMB_MONOSTEP,  // mono sample, steps 0.75 .. 1.25
+    EMB_STEREO,    // stereo sample, unit step
+    EMB_3D,        // mono sample placed and moving around the listener
+    EMB_SEQUENCER, // 8-channel step sequencers playing note patterns (engine only)
     EMB_KINDS
 };
 
@@ -37,23 +37,23 @@ enum emb_kind {
 // OpenAL Soft's loopback device as the peer (bench_openal.cpp): 44100 Hz
 // signed 16-bit stereo, nearest-sample resampling where offered, no HRTF.
 // ---------------------------------------------------------------------------
-int emb_alopen(int maxsources);     // 0, or -1 when the device or context cannot be made
+int emb_alopen(int maxsources); // 0, or -1 when the device or context cannot be made
 void emb_alclose();
-const char* emb_alresampler();      // name of the resampler in use
+const char* emb_alresampler(); // name of the resampler in use
 // Starts voices sources of a kind playing the given 16-bit data (interleaved for
 // stereo), with the same gains, pans, pitches and places as the engine's voices.
 // The number started (fewer when the device refuses more).
 int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, const std::vector<int16_t>& stereo);
-void emb_alrender(int16_t* out, int frames);   // moves the moving sources one buffer on, renders frames
-void emb_alreplace();               // puts moving sources back on their first places
-void emb_alstop();                  // deletes the sources and buffers
+void emb_alrender(int16_t* out, int frames); // moves the moving sources one buffer on, renders frames
+void emb_alreplace();                        // puts moving sources back on their first places
+void emb_alstop();                           // deletes the sources and buffers
 
 // The voice parameters both renderers use, from the voice's index.
-int32_t emb_voicevolume(int i);     // 256 = unity
-int32_t emb_voicepan(int i);        // -128 .. 128
-int32_t emb_voicestep(int i);       // 16.16, 0.75 .. 1.25, never exactly 1
-int32_t emb_voicestart(int i, int32_t length);   // first frame
-void emb_voiceplace(int i, float* position, float* velocity);   // 3-D place and velocity
+int32_t emb_voicevolume(int i);                               // 256 = unity
+int32_t emb_voicepan(int i);                                  // -128 .. 128
+int32_t emb_voicestep(int i);                                 // 16.16, 0.75 .. 1.25, never exactly 1
+int32_t emb_voicestart(int i, int32_t length);                // first frame
+void emb_voiceplace(int i, float* position, float* velocity); // 3-D place and velocity
 
 template <typename F> emb_figure emb_measure(F&& body, double roundms, int rounds)
 {

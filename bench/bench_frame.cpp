@@ -45,10 +45,12 @@ int main()
     blob_init();
     for (int i = 0; i < 20; i++)
         emb_frame();
-    const emb_figure f = emb_measure([](long n) {
-        for (long i = 0; i < n; i++)
-            emb_frame();
-    }, 400.0, 5);
+    const emb_figure f = emb_measure(
+        [](long n) {
+            for (long i = 0; i < n; i++)
+                emb_frame();
+        },
+        400.0, 5);
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     printf("| blob_render + swap, uncapped, 1024x768 (%s) | %.2f ms | %.1f fps | best %.2f ms |\n", renderer ? renderer : "?",
            f.median / 1e6, 1e9 / f.median, f.best / 1e6);

@@ -19,18 +19,18 @@
 
 namespace {
 
-const int32_t EMB_FRAMES = 1024;            // frames per buffer, as the device asks
-const int32_t EMB_SAMPLEFRAMES = 44100;     // one second of source data
+const int32_t EMB_FRAMES = 1024;        // frames per buffer, as the device asks
+const int32_t EMB_SAMPLEFRAMES = 44100; // one second of source data
 const int EMB_COUNTS[] = {1, 64, 256, 510};
 
 // The hash of the long mix rendered by the mixing loops as they were before
 // they were optimised: every later version must render the same values.
-const uint64_t EMB_REFOUT = 0x6532dcd4f26d202dull;         // 16-bit output
-const uint64_t EMB_REFMIX = 0x85ebe866a679b5faull;         // 32-bit root mix before the limiter
+const uint64_t EMB_REFOUT = 0x6532dcd4f26d202dull; // 16-bit output
+const uint64_t EMB_REFMIX = 0x85ebe866a679b5faull; // 32-bit root mix before the limiter
 // The hashes of the 3-D long mix rendered before the 3-D and ramp loops were optimised.
-const uint64_t EMB_REF3DOUT = 0xbdba20c0955d61e4ull;       // 16-bit output
-const uint64_t EMB_REF3DMIX = 0xa7058bafe88b82ddull;       // 32-bit root mix before the limiter
-const uint64_t EMB_REF3DSTATE = 0x07e4fcbc9e18a0f6ull;     // the voices' read heads, gains and steps
+const uint64_t EMB_REF3DOUT = 0xbdba20c0955d61e4ull;   // 16-bit output
+const uint64_t EMB_REF3DMIX = 0xa7058bafe88b82ddull;   // 32-bit root mix before the limiter
+const uint64_t EMB_REF3DSTATE = 0x07e4fcbc9e18a0f6ull; // the voices' read heads, gains and steps
 
 // ---------------------------------------------------------------------------
 // Source data: the same 16-bit values go into the engine and the peer
@@ -397,12 +397,12 @@ void emb_callbacks(const emb_sources& src, bool peer)
                 peermade = emb_alstart(kind, made, src.mono, src.stereo);
                 std::vector<int16_t> alout(2 * EMB_FRAMES);
                 peerns = emb_measure([&](long n) {
-                    for (long i = 0; i < n; i++) {
-                        emb_alrender(alout.data(), EMB_FRAMES);
-                        if (((i + 1) & 255) == 0 && kind == EMB_3D)
-                            emb_alreplace();
-                    }
-                }).median;
+                             for (long i = 0; i < n; i++) {
+                                 emb_alrender(alout.data(), EMB_FRAMES);
+                                 if (((i + 1) & 255) == 0 && kind == EMB_3D)
+                                     emb_alreplace();
+                             }
+                         }).median;
                 emb_alstop();
             }
             std::string goal;
@@ -444,7 +444,8 @@ void emb_oggstream()
             for (long i = 0; i < n; i++)
                 emb_callback(&out);
         });
-        printf("| 1 | Ogg stream (stereo, 44100 Hz) | %.1f | %.2f | - | | | |\n", f.median / 1000.0, 100.0 * f.median / EMB_BUDGETNS);
+        printf("| 1 | Ogg stream (stereo, 44100 Hz) | %.1f | %.2f | - | | | |\n", f.median / 1000.0,
+               100.0 * f.median / EMB_BUDGETNS);
     }
     em_destroynode(em_getnode(music));
     unlink(path.c_str());
@@ -457,7 +458,7 @@ void emb_oggstream()
 // ---------------------------------------------------------------------------
 
 struct emb_hashsamples {
-    const em_sample* s[4];      // long mono, long stereo, short mono, short stereo
+    const em_sample* s[4]; // long mono, long stereo, short mono, short stereo
 };
 
 uint64_t emb_fnv(uint64_t h, const void* data, size_t bytes)
@@ -476,7 +477,7 @@ int32_t emb_randomstep(emb_lcg* r, const em_sample* s)
     case 2: return 0xFFFF;
     case 3: return 0;
     case 4: return -r->range(1, 0x20000);
-    case 5: return s->length * 0x10000 + r->range(0, 0x7FFFFF);    // more than the whole sample
+    case 5: return s->length * 0x10000 + r->range(0, 0x7FFFFF); // more than the whole sample
     default: return r->range(0x100, 0x30000);
     }
 }
@@ -554,7 +555,7 @@ void emb_hash(uint64_t* outhash, uint64_t* mixhash, int buffers)
 #ifdef QUORREL_BENCH_3D
 struct emb_hash3dstate {
     emb_lcg r;
-    const em_sample* s[4];      // long mono, long stereo, short mono, short stereo
+    const em_sample* s[4]; // long mono, long stereo, short mono, short stereo
     int listeners[2];
 };
 
@@ -562,16 +563,16 @@ struct emb_hash3dstate {
 // listener, above, or anywhere.
 void emb_h3place(emb_lcg* r, float* p)
 {
-    const float d = static_cast<float>(r->range(1, 4000)) / 16.0f;    // up to 250, past 256 below
+    const float d = static_cast<float>(r->range(1, 4000)) / 16.0f; // up to 250, past 256 below
     p[0] = p[1] = p[2] = 0.0f;
     switch (r->range(0, 8)) {
     case 0: p[2] = -d; break;
     case 1: p[2] = d; break;
     case 2: p[0] = -d; break;
     case 3: p[0] = d; break;
-    case 4: break;                                          // at the listener
+    case 4: break; // at the listener
     case 5: p[1] = d; break;
-    case 6: p[0] = static_cast<float>(r->range(257, 2000)); break;     // out of range
+    case 6: p[0] = static_cast<float>(r->range(257, 2000)); break; // out of range
     default:
         p[0] = static_cast<float>(r->range(-600, 600)) / 8.0f;
         p[1] = static_cast<float>(r->range(-100, 100)) / 8.0f;
@@ -593,7 +594,7 @@ void emb_h3velocity(emb_lcg* r, const float* p, float* v)
         return;
     }
     static const float speeds[] = {-340.0f, -330.0f, -300.0f, -290.0f, -200.0f, 700.0f, 1100.0f,
-                                   1400.0f, 2300.0f, 2390.0f, 2400.0f, 5000.0f, 40.0f, -40.0f};
+                                   1400.0f, 2300.0f, 2390.0f, 2400.0f, 5000.0f, 40.0f,  -40.0f};
     const float speed = speeds[r->range(0, 13)];
     const float len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
     if (len > 0.0f) {
@@ -610,7 +611,7 @@ int32_t emb_h3pitch(emb_lcg* r)
     case 0: return 0;
     case 1: return -r->range(1, 0x20000);
     case 2: return 0x10000;
-    case 3: return r->range(0x100000, 0x4000000);       // many frames a frame
+    case 3: return r->range(0x100000, 0x4000000); // many frames a frame
     case 4: return 0x7FFFFFFF;
     default: return r->range(0x4000, 0x30000);
     }
@@ -669,7 +670,9 @@ void emb_h3change(emb_hash3dstate* st, int voice)
     case 2: em_setparam(voice, EMP_PITCH, emb_h3pitch(r)); break;
     case 3: em_setparam(voice, EMP_VOLUME, r->range(0, 9) == 0 ? r->range(0, 90000) : r->range(0, 400)); break;
     case 4: em_setparam(voice, EMP_POSITION, r->range(-3000, s->length + 50)); break;
-    case 5: ch->maxdistance = r->range(0, 3) == 0 ? static_cast<float>(r->range(-10, 10)) : static_cast<float>(r->range(20, 3000)); break;
+    case 5:
+        ch->maxdistance = r->range(0, 3) == 0 ? static_cast<float>(r->range(-10, 10)) : static_cast<float>(r->range(20, 3000));
+        break;
     case 6: em_setparam(voice, EMP_FLAGS, static_cast<int32_t>(ch->flags ^ EMF_LOOP)); break;
     default: break;
     }
@@ -743,8 +746,8 @@ void emb_hash3d(uint64_t* outhash, uint64_t* mixhash, uint64_t* statehash, int b
         for (const int l : st.listeners) {
             for (int h = em_getchild(l); h; h = em_getnext(h)) {
                 const em_s3channel* ch = static_cast<const em_s3channel*>(em_getnode(h)->data);
-                const int32_t words[] = {ch->posl, ch->fracl, ch->posr, ch->fracr, ch->curpan, ch->curgain, ch->curstep,
-                                         ch->itd, ch->offset, static_cast<int32_t>(ch->flags)};
+                const int32_t words[] = {ch->posl,    ch->fracl,   ch->posr, ch->fracr,  ch->curpan,
+                                         ch->curgain, ch->curstep, ch->itd,  ch->offset, static_cast<int32_t>(ch->flags)};
                 hs3 = emb_fnv(hs3, words, sizeof(words));
             }
         }
@@ -783,7 +786,8 @@ void emb_printhash()
     uint64_t h3o, h3m, h3s;
     emb_hash3d(&h3o, &h3m, &h3s, buffers3d);
     printf("\nHash of a 3-D long mix: %d buffers (%.0f s) of 200 positioned voices around two listeners and 48 ramped"
-           " sampler voices.\n\n", buffers3d, buffers3d * 1024.0 / 44100.0);
+           " sampler voices.\n\n",
+           buffers3d, buffers3d * 1024.0 / 44100.0);
     printf("| what | FNV-1a 64 | before the 3-D and ramp loops were optimised | same |\n|---|---|---|---|\n");
     printf("| 16-bit output | %016llx | %016llx | %s |\n", static_cast<unsigned long long>(h3o),
            static_cast<unsigned long long>(EMB_REF3DOUT), h3o == EMB_REF3DOUT ? "yes" : "NO");
@@ -794,7 +798,7 @@ void emb_printhash()
 #endif
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

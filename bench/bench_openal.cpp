@@ -18,11 +18,11 @@ namespace {
 struct emb_alstate {
     ALCdevice* device = nullptr;
     ALCcontext* context = nullptr;
-    ALint resampler = -1;           // index of the nearest-sample resampler, -1 default
+    ALint resampler = -1; // index of the nearest-sample resampler, -1 default
     std::string resamplername = "default";
     ALuint buffer = 0;
     std::vector<ALuint> sources;
-    std::vector<float> positions;   // 3 per source while moving
+    std::vector<float> positions; // 3 per source while moving
     std::vector<float> velocities;
     bool moving = false;
 };
@@ -51,7 +51,7 @@ void emb_alfindresampler()
     }
 }
 
-}  // namespace
+} // namespace
 
 int emb_alopen(int maxsources)
 {
@@ -60,12 +60,18 @@ int emb_alopen(int maxsources)
     emal.device = alcLoopbackOpenDeviceSOFT(nullptr);
     if (!emal.device)
         return -1;
-    const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT,
-                            ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
-                            ALC_FREQUENCY, 44100,
-                            ALC_MONO_SOURCES, maxsources,
-                            ALC_STEREO_SOURCES, maxsources,
-                            ALC_HRTF_SOFT, ALC_FALSE,
+    const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT,
+                            ALC_STEREO_SOFT,
+                            ALC_FORMAT_TYPE_SOFT,
+                            ALC_SHORT_SOFT,
+                            ALC_FREQUENCY,
+                            44100,
+                            ALC_MONO_SOURCES,
+                            maxsources,
+                            ALC_STEREO_SOURCES,
+                            maxsources,
+                            ALC_HRTF_SOFT,
+                            ALC_FALSE,
                             0};
     if (!alcIsRenderFormatSupportedSOFT(emal.device, 44100, ALC_STEREO_SOFT, ALC_SHORT_SOFT)) {
         emb_alclose();

@@ -10,57 +10,57 @@
 // Parameter ids: the same id names the same quantity on every node type.
 // ---------------------------------------------------------------------------
 enum {
-    EMP_RATE = 1,           // int: stream sample rate, Hz
-    EMP_LENGTH = 2,         // int: stream length in stream frames / sequence pass length
-    EMP_LENGTHMS = 3,       // int: stream length in milliseconds
-    EMP_OUTLENGTH = 4,      // int: stream length in output frames
-    EMP_VOLUME = 5,         // int: gain, 256 = unity
-    EMP_PITCH = 6,          // int: playback step, 16.16, 0x10000 = 1.0
-    EMP_PAN = 7,            // int: -128 left .. +128 right
-    EMP_FLAGS = 8,          // int: voice flag word (EMF_*)
-    EMP_SAMPLE = 9,         // int: sample-bank number played
-    EMP_POSITION = 10,      // int: play position; setting it clears the fraction
-    EMP_STARTCLOCK = 11,    // int: sample clock at the start of the current pass
-    EMP_STARTMS = 12,       // int: millisecond clock at the start of the current pass
-    EMP_STATE = 13,         // int: 0 idle, 1 set, 3 playing, 4 playing and looping
-    EMP_POSITION3D = 14,    // vector: position
-    EMP_VELOCITY3D = 15,    // vector: velocity
-    EMP_FORWARD3D = 16,     // vector: listener forward axis
-    EMP_RIGHT3D = 17,       // vector: listener right axis
-    EMP_UP3D = 18,          // vector: listener up axis
-    EMP_DEFVOLUME = 19,     // int: volume given to voices the node starts
-    EMP_DEFPITCH = 20,      // int: pitch factor given to new voices, 0x10000 = 1.0
-    EMP_DEFPAN = 21,        // int: pan given to new voices, clamped to -128..128
-    EMP_LOOP = 22,          // int: 0 or 1, new voices loop
-    EMP_DEFFLAGS = 23,      // int: the node's own flag word / flags of new 3-D voices
-    EMP_TARGETVOLUME = 24,  // int: ramp target for the volume (sets EMF_RAMP)
-    EMP_TARGETPITCH = 25,   // int: ramp target for the step (sets EMF_RAMP)
-    EMP_TARGETPAN = 26,     // int: ramp target for the pan (sets EMF_RAMP)
-    EMP_POSITION3DB = 28,   // vector: 3-D voice position / position for new voices
-    EMP_VELOCITY3DB = 29,   // vector: 3-D voice velocity / velocity for new voices
-    EMP_3DSCALE = 30,       // float: speed of sound in scene units per second
-    EMP_3DFACTOR = 31,      // float: distance between the listener's ears
-    EMP_SWITCHMODE = 32,    // int: above 0, a new start fades out and switches
-    EMP_RUN = 33,           // int: non-zero, the sequencer triggers notes
-    EMP_PATTERN = 34,       // block: a channel's step pattern, one signed byte per step
-    EMP_STEPS = 35,         // int: steps in one pass
-    EMP_CHANNEL = 36,       // int: selected channel index, -1 none
-    EMP_CHANNELNODE = 37    // int: handle of the selected channel's node, -1 none
+    EMP_RATE = 1,          // int: stream sample rate, Hz
+    EMP_LENGTH = 2,        // int: stream length in stream frames / sequence pass length
+    EMP_LENGTHMS = 3,      // int: stream length in milliseconds
+    EMP_OUTLENGTH = 4,     // int: stream length in output frames
+    EMP_VOLUME = 5,        // int: gain, 256 = unity
+    EMP_PITCH = 6,         // int: playback step, 16.16, 0x10000 = 1.0
+    EMP_PAN = 7,           // int: -128 left .. +128 right
+    EMP_FLAGS = 8,         // int: voice flag word (EMF_*)
+    EMP_SAMPLE = 9,        // int: sample-bank number played
+    EMP_POSITION = 10,     // int: play position; setting it clears the fraction
+    EMP_STARTCLOCK = 11,   // int: sample clock at the start of the current pass
+    EMP_STARTMS = 12,      // int: millisecond clock at the start of the current pass
+    EMP_STATE = 13,        // int: 0 idle, 1 set, 3 playing, 4 playing and looping
+    EMP_POSITION3D = 14,   // vector: position
+    EMP_VELOCITY3D = 15,   // vector: velocity
+    EMP_FORWARD3D = 16,    // vector: listener forward axis
+    EMP_RIGHT3D = 17,      // vector: listener right axis
+    EMP_UP3D = 18,         // vector: listener up axis
+    EMP_DEFVOLUME = 19,    // int: volume given to voices the node starts
+    EMP_DEFPITCH = 20,     // int: pitch factor given to new voices, 0x10000 = 1.0
+    EMP_DEFPAN = 21,       // int: pan given to new voices, clamped to -128..128
+    EMP_LOOP = 22,         // int: 0 or 1, new voices loop
+    EMP_DEFFLAGS = 23,     // int: the node's own flag word / flags of new 3-D voices
+    EMP_TARGETVOLUME = 24, // int: ramp target for the volume (sets EMF_RAMP)
+    EMP_TARGETPITCH = 25,  // int: ramp target for the step (sets EMF_RAMP)
+    EMP_TARGETPAN = 26,    // int: ramp target for the pan (sets EMF_RAMP)
+    EMP_POSITION3DB = 28,  // vector: 3-D voice position / position for new voices
+    EMP_VELOCITY3DB = 29,  // vector: 3-D voice velocity / velocity for new voices
+    EMP_3DSCALE = 30,      // float: speed of sound in scene units per second
+    EMP_3DFACTOR = 31,     // float: distance between the listener's ears
+    EMP_SWITCHMODE = 32,   // int: above 0, a new start fades out and switches
+    EMP_RUN = 33,          // int: non-zero, the sequencer triggers notes
+    EMP_PATTERN = 34,      // block: a channel's step pattern, one signed byte per step
+    EMP_STEPS = 35,        // int: steps in one pass
+    EMP_CHANNEL = 36,      // int: selected channel index, -1 none
+    EMP_CHANNELNODE = 37   // int: handle of the selected channel's node, -1 none
 };
 
 // Voice flag word (EMP_FLAGS).
 enum : uint32_t {
-    EMF_LOOP = 0x1,         // at the end the read index wraps to the start
-    EMF_AUTOFREE = 0x2,     // when the sound ends the voice destroys its own node
-    EMF_MOVING = 0x4,       // a 3-D voice moves by its velocity
-    EMF_PLAYING = 0x1000,   // the voice mixes; clear = silent
-    EMF_RAMP = 0x4000       // a ramp towards the targets is pending for the next buffer
+    EMF_LOOP = 0x1,       // at the end the read index wraps to the start
+    EMF_AUTOFREE = 0x2,   // when the sound ends the voice destroys its own node
+    EMF_MOVING = 0x4,     // a 3-D voice moves by its velocity
+    EMF_PLAYING = 0x1000, // the voice mixes; clear = silent
+    EMF_RAMP = 0x4000     // a ramp towards the targets is pending for the next buffer
 };
 
 // Sampler flag word (EMP_DEFFLAGS on a sampler).
 enum : uint32_t {
-    EMS_ONDEMAND = 0x1,     // play requests create voices
-    EMS_LOOP = 0x2          // voices the sampler starts loop
+    EMS_ONDEMAND = 0x1, // play requests create voices
+    EMS_LOOP = 0x2      // voices the sampler starts loop
 };
 
 // Node handles are 1..511; 0 names no node.
@@ -73,14 +73,14 @@ enum { EM_MAXSAMPLES = 512 };
 // created and linked by the engine and named by handle outside it.
 // ---------------------------------------------------------------------------
 struct em_node {
-    em_node* prev;          // previous sibling, null for the first child
-    em_node* next;          // next sibling, null for the last
-    em_node* parent;        // parent, null for the root and detached nodes
-    em_node* child;         // first child, null if none
-    int32_t handle;         // slot in the handle table, 1..511
-    int32_t* mixbuf;        // own mix buffer (frames x 2 words, L/R), or null
-    void (*process)(em_node* node);     // mixes the node's sound; null = nothing
-    void (*destroy)(em_node* node);     // releases the type's data; null = nothing
+    em_node* prev;                  // previous sibling, null for the first child
+    em_node* next;                  // next sibling, null for the last
+    em_node* parent;                // parent, null for the root and detached nodes
+    em_node* child;                 // first child, null if none
+    int32_t handle;                 // slot in the handle table, 1..511
+    int32_t* mixbuf;                // own mix buffer (frames x 2 words, L/R), or null
+    void (*process)(em_node* node); // mixes the node's sound; null = nothing
+    void (*destroy)(em_node* node); // releases the type's data; null = nothing
     int (*setparam)(em_node* node, int id, int32_t value);
     int (*getparam)(em_node* node, int id);
     int (*setparamf)(em_node* node, int id, float value);
@@ -89,86 +89,121 @@ struct em_node {
     int (*getparamv)(em_node* node, int id, float* v);
     int (*setparamp)(em_node* node, int id, const void* block);
     int (*getparamp)(em_node* node, int id, void* block);
-    void* data;             // the type's data record, freed by destroy
-    int32_t volume;         // gain into the parent's buffer, 256 = unity
+    void* data;     // the type's data record, freed by destroy
+    int32_t volume; // gain into the parent's buffer, 256 = unity
 };
 
 // One sound of the sample bank, converted to 32-bit values in the 16-bit range.
 struct em_sample {
-    int32_t* data;          // length x channels values, interleaved L/R for stereo
-    int32_t handle;         // slot in the sample table, 1..511
-    int32_t bytes;          // size of data in bytes = length x channels x 4
-    int32_t length;         // frames
-    int32_t channels;       // 1 or 2
-    int32_t rate;           // the file's rate, Hz
-    int32_t step;           // 16.16 source frames per output frame at unity pitch
+    int32_t* data;    // length x channels values, interleaved L/R for stereo
+    int32_t handle;   // slot in the sample table, 1..511
+    int32_t bytes;    // size of data in bytes = length x channels x 4
+    int32_t length;   // frames
+    int32_t channels; // 1 or 2
+    int32_t rate;     // the file's rate, Hz
+    int32_t step;     // 16.16 source frames per output frame at unity pitch
 };
 
 // ---------------------------------------------------------------------------
 // Engine start and stop, clocks
 // ---------------------------------------------------------------------------
-int em_init();                      // opens the device (44100 Hz S16 stereo); 0, or -1 no audio subsystem, -2 no device, -3 no sample bank, -4 no node table, -5 already up
-void em_deinit();                   // stops the device, destroys all nodes and samples, prints the allocation report; no-op when down
-uint32_t em_getsampleclock();       // output frames since em_init, interpolated between buffers; 0 when down
-uint32_t em_getmsclock();           // milliseconds since em_init; 0 when down
+// opens the device (44100 Hz S16 stereo); 0, or -1 no audio subsystem, -2 no device, -3 no sample bank, -4 no node table, -5 already up
+int em_init();
+// stops the device, destroys all nodes and samples, prints the allocation report; no-op when down
+void em_deinit();
+// output frames since em_init, interpolated between buffers; 0 when down
+uint32_t em_getsampleclock();
+// milliseconds since em_init; 0 when down
+uint32_t em_getmsclock();
 
 // ---------------------------------------------------------------------------
 // Node tree by handle (all return the "down" value when the engine is down or
 // the handle names no node)
 // ---------------------------------------------------------------------------
-int em_getroot();                   // handle of the root node; 0 when down
-int em_isnode(int handle);          // 1 if the handle names a node, else 0
-int em_getparent(int handle);       // parent's handle; 0 if none or no node
-int em_getchild(int handle);        // first child's handle; 0 if none or no node
-int em_getnext(int handle);         // next sibling's handle; 0 if none or no node
-int em_getprev(int handle);         // previous sibling's handle; 0 if none or no node
-int em_setparam(int handle, int id, int32_t value);        // sets an int parameter; 0, or -1 for no node / id not taken
-int em_getparam(int handle, int id);                       // the int parameter; -1 for no node / id not taken
-int em_setparamf(int handle, int id, float value);         // sets a float parameter; 0, or -1
-float em_getparamf(int handle, int id);                    // the float parameter; -1.0 for no node / id not taken
-int em_setparamv(int handle, int id, const float* v);      // sets a 3-vector parameter; 0, or -1
-int em_getparamv(int handle, int id, float* v);            // copies a 3-vector parameter into v; 0, or -1
-int em_setparam3f(int handle, int id, float x, float y, float z);       // em_setparamv with (x, y, z); 0, or -1
-int em_getparam3f(int handle, int id, float* x, float* y, float* z);   // em_getparamv into x, y, z; 0, or -1 (outputs untouched)
-int em_setparamp(int handle, int id, const void* block);   // sets a block parameter (copied); 0, or -1
-int em_getparamp(int handle, int id, void* block);         // copies a block parameter into block; 0, or -1
+// handle of the root node; 0 when down
+int em_getroot();
+// 1 if the handle names a node, else 0
+int em_isnode(int handle);
+// parent's handle; 0 if none or no node
+int em_getparent(int handle);
+// first child's handle; 0 if none or no node
+int em_getchild(int handle);
+// next sibling's handle; 0 if none or no node
+int em_getnext(int handle);
+// previous sibling's handle; 0 if none or no node
+int em_getprev(int handle);
+// sets an int parameter; 0, or -1 for no node / id not taken
+int em_setparam(int handle, int id, int32_t value);
+// the int parameter; -1 for no node / id not taken
+int em_getparam(int handle, int id);
+// sets a float parameter; 0, or -1
+int em_setparamf(int handle, int id, float value);
+// the float parameter; -1.0 for no node / id not taken
+float em_getparamf(int handle, int id);
+// sets a 3-vector parameter; 0, or -1
+int em_setparamv(int handle, int id, const float* v);
+// copies a 3-vector parameter into v; 0, or -1
+int em_getparamv(int handle, int id, float* v);
+// em_setparamv with (x, y, z); 0, or -1
+int em_setparam3f(int handle, int id, float x, float y, float z);
+// em_getparamv into x, y, z; 0, or -1 (outputs untouched)
+int em_getparam3f(int handle, int id, float* x, float* y, float* z);
+// sets a block parameter (copied); 0, or -1
+int em_setparamp(int handle, int id, const void* block);
+// copies a block parameter into block; 0, or -1
+int em_getparamp(int handle, int id, void* block);
 
 // ---------------------------------------------------------------------------
 // Sample bank
 // ---------------------------------------------------------------------------
-int em_loadsample(const char* name);   // loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
-void em_freesample(int handle);        // frees the sample in that slot; no-op for an invalid handle
-int em_validsample(int handle);        // 1 if the engine is up and the slot holds a sample, else 0
-em_sample* em_getsample(int handle);   // the sample of a slot, or null
+// loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
+int em_loadsample(const char* name);
+// frees the sample in that slot; no-op for an invalid handle
+void em_freesample(int handle);
+// 1 if the engine is up and the slot holds a sample, else 0
+int em_validsample(int handle);
+// the sample of a slot, or null
+em_sample* em_getsample(int handle);
 
 // Analysis (print their findings on standard output)
-int32_t em_findzero(const em_sample* s, int32_t pos, int mode, int* dir);  // nearest zero crossing (mode bits 1 back, 2 forward, 4 rising, 8 falling); 0 with *dir 0 if none
-int em_compareregions(const em_sample* s, int32_t a, int32_t b, int32_t c); // prints length, amplitude and shape differences of [a,b) and [b,c); 0, prints nothing for empty or out-of-range regions
-int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);           // finds a crossing near pos and compares the stretches dist before and after; 0
+// nearest zero crossing (mode bits 1 back, 2 forward, 4 rising, 8 falling); 0 with *dir 0 if none
+int32_t em_findzero(const em_sample* s, int32_t pos, int mode, int* dir);
+// prints length, amplitude and shape differences of [a,b) and [b,c); 0, prints nothing for empty or out-of-range regions
+int em_compareregions(const em_sample* s, int32_t a, int32_t b, int32_t c);
+// finds a crossing near pos and compares the stretches dist before and after; 0
+int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);
 
 // ---------------------------------------------------------------------------
 // Sampler: one voice node per play request
 // ---------------------------------------------------------------------------
-int em_createsampler(int parent, int mode);     // a sampler under parent (mode < 0: plays on demand); its handle, or 0
-int em_triggersample(int sampler, int sample);  // starts a voice of a loaded sample on a sampler; the voice's handle, or 0
+// a sampler under parent (mode < 0: plays on demand); its handle, or 0
+int em_createsampler(int parent, int mode);
+// starts a voice of a loaded sample on a sampler; the voice's handle, or 0
+int em_triggersample(int sampler, int sample);
 
 // ---------------------------------------------------------------------------
 // Ogg Vorbis music stream
 // ---------------------------------------------------------------------------
-int em_createoggmusic(int parent);                  // a music node under parent; its handle, or 0
-int em_playoggmusic(int handle, const char* name);  // starts (or, in switch mode, fades to) a file; 0, or -1 for no node / a file that cannot be opened
-void em_stopoggmusic(int handle);                   // ends the playing stream; no-op for no node
+// a music node under parent; its handle, or 0
+int em_createoggmusic(int parent);
+// starts (or, in switch mode, fades to) a file; 0, or -1 for no node / a file that cannot be opened
+int em_playoggmusic(int handle, const char* name);
+// ends the playing stream; no-op for no node
+void em_stopoggmusic(int handle);
 
 // ---------------------------------------------------------------------------
 // 3-D sampler: positioned voices around one listener
 // ---------------------------------------------------------------------------
-int em_createsampler3d(int parent, int mode);       // a 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
-int em_triggersample3d(int sampler3d, int sample);  // starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
+// a 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
+int em_createsampler3d(int parent, int mode);
+// starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
+int em_triggersample3d(int sampler3d, int sample);
 
 // ---------------------------------------------------------------------------
 // Step sequencer: up to EM_SEQCHANNELS channels of note patterns
 // ---------------------------------------------------------------------------
 enum { EM_SEQCHANNELS = 8 };
-int em_createsequencer(int parent, int channels, int steps);  // a stopped sequencer of 0..8 channels and steps >= 1 under parent; its handle, or 0
+// a stopped sequencer of 0..8 channels and steps >= 1 under parent; its handle, or 0
+int em_createsequencer(int parent, int channels, int steps);
 
 #endif

@@ -8,8 +8,8 @@
 em_state emstate;
 
 enum {
-    EM_REQFREQ = 44100,     // requested device rate, Hz
-    EM_REQSAMPLES = 1024    // requested device buffer, frames
+    EM_REQFREQ = 44100,  // requested device rate, Hz
+    EM_REQSAMPLES = 1024 // requested device buffer, frames
 };
 
 // Opens the device for signed 16-bit stereo. When the driver offers another

@@ -18,15 +18,15 @@
 enum { EMIO_MAXALLOCS = 4096 };
 
 struct emio_alloc {
-    void* ptr;              // the block; null marks a free entry
-    int32_t size;           // bytes (count x size as requested)
-    int32_t name;           // the caller's numeric tag
+    void* ptr;    // the block; null marks a free entry
+    int32_t size; // bytes (count x size as requested)
+    int32_t name; // the caller's numeric tag
 };
 
 struct emio_state {
-    emio_alloc* allocs;     // EMIO_MAXALLOCS entries, or null while down
-    int32_t bytes;          // sum of size over the live entries
-    int32_t maxbytes;       // highest value bytes reached since emio_init
+    emio_alloc* allocs; // EMIO_MAXALLOCS entries, or null while down
+    int32_t bytes;      // sum of size over the live entries
+    int32_t maxbytes;   // highest value bytes reached since emio_init
 };
 extern emio_state eminout;
 
@@ -37,32 +37,32 @@ void emio_init();
 void* emio_calloc(uint32_t count, uint32_t size, int32_t tag);
 void emio_free(void* ptr);
 void emio_deinit();
-void emio_drop();               // frees the table quietly after a failed engine start
+void emio_drop(); // frees the table quietly after a failed engine start
 void emio_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void emio_print(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 FILE* emio_open(const char* path, const char* mode);
 int emio_close(FILE* stream);
-int32_t emio_getbytes();        // bytes, read under the table's lock
-int32_t emio_getmaxbytes();     // maxbytes, read under the table's lock
+int32_t emio_getbytes();    // bytes, read under the table's lock
+int32_t emio_getmaxbytes(); // maxbytes, read under the table's lock
 
 // ---------------------------------------------------------------------------
 // Engine state and output (em_device.cpp)
 // ---------------------------------------------------------------------------
 struct em_state {
-    int inited;             // 1 between a successful em_init and em_deinit
-    int32_t freq;           // device rate, Hz
-    int32_t samples;        // device buffer length in frames; every mix buffer holds this many
-    em_node* root;          // root of the node tree, null while down
-    uint32_t samplepos;     // frames delivered since em_init (written by the callback; atomic access)
-    uint32_t tick0;         // SDL tick count at em_init, ms
-    uint32_t lastcb;        // ms from tick0 to the latest callback (written by the callback; atomic access)
+    int inited;         // 1 between a successful em_init and em_deinit
+    int32_t freq;       // device rate, Hz
+    int32_t samples;    // device buffer length in frames; every mix buffer holds this many
+    em_node* root;      // root of the node tree, null while down
+    uint32_t samplepos; // frames delivered since em_init (written by the callback; atomic access)
+    uint32_t tick0;     // SDL tick count at em_init, ms
+    uint32_t lastcb;    // ms from tick0 to the latest callback (written by the callback; atomic access)
 };
 extern em_state emstate;
 
 void em_audiocallback(void* userdata, Uint8* stream, int len);
 void em_processnode(em_node* node);
 void em_mixtoparent(em_node* node);
-int16_t em_limit(int32_t v);    // the soft-knee limiter for one mix value
+int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
 // True when the mixing loops may take eight frames at a time with AVX2: the
 // processor has it and EM_NOSIMD is not set in the environment (the tests
 // use it to run the plain loops, which give the very same values). Decided once.
@@ -71,7 +71,7 @@ bool em_usesimd();
 // ---------------------------------------------------------------------------
 // Node tree (em_node.cpp)
 // ---------------------------------------------------------------------------
-extern em_node** emnodes;   // EM_MAXHANDLES node pointers, slot 0 unused
+extern em_node** emnodes; // EM_MAXHANDLES node pointers, slot 0 unused
 
 em_node* em_createnode(em_node* parent);
 void em_destroynode(em_node* node);
@@ -80,7 +80,7 @@ void em_destroynode(em_node* node);
 em_node* em_createmixnode(int32_t tag, const char* nodefail, const char* mixfail);
 // The destroy callback of node types whose data record owns no further blocks.
 void em_freenodedata(em_node* node);
-int em_attachnode(em_node* node, em_node* parent);  // 0, or -1 when parent is node or inside its subtree
+int em_attachnode(em_node* node, em_node* parent); // 0, or -1 when parent is node or inside its subtree
 void em_detachnode(em_node* node);
 em_node* em_getnode(int handle);
 int em_findfreehandle();
@@ -91,7 +91,7 @@ em_node* em_createroot();
 // ---------------------------------------------------------------------------
 // Sample bank (em_sample.cpp)
 // ---------------------------------------------------------------------------
-extern em_sample** em_samples;  // EM_MAXSAMPLES sample pointers, slot 0 unused
+extern em_sample** em_samples; // EM_MAXSAMPLES sample pointers, slot 0 unused
 
 int em_initsamples();
 void em_deinitsamples();
@@ -108,23 +108,23 @@ void em_swap16(uint8_t* buffer, uint32_t bytes);
 // Sampler and its voices (em_sampler.cpp)
 // ---------------------------------------------------------------------------
 struct em_sampler {
-    int32_t volume;         // volume given to new voices, 256 = unity
-    int32_t pan;            // pan given to new voices, -128..128
-    int32_t pitch;          // 16.16 factor on the sample's rate step, 0x10000 = 1.0
-    uint32_t flags;         // EMS_ONDEMAND, EMS_LOOP
+    int32_t volume; // volume given to new voices, 256 = unity
+    int32_t pan;    // pan given to new voices, -128..128
+    int32_t pitch;  // 16.16 factor on the sample's rate step, 0x10000 = 1.0
+    uint32_t flags; // EMS_ONDEMAND, EMS_LOOP
 };
 
 struct em_schannel {
-    int32_t sample;         // sample-bank number played, 0 = none
-    int32_t pos;            // read index: frame (mono) or value index, 2 x frame (stereo)
-    int32_t frac;           // fraction of the read index, 0..65535 (1/65536 frame)
-    int32_t volume;         // 256 = unity
-    int32_t step;           // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
-    int32_t pan;            // -128 left .. 128 right
-    uint32_t flags;         // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume;        // ramp target for volume
-    int32_t tstep;          // ramp target for step
-    int32_t tpan;           // ramp target for pan
+    int32_t sample;  // sample-bank number played, 0 = none
+    int32_t pos;     // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;    // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;  // 256 = unity
+    int32_t step;    // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;     // -128 left .. 128 right
+    uint32_t flags;  // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume; // ramp target for volume
+    int32_t tstep;   // ramp target for step
+    int32_t tpan;    // ramp target for pan
 };
 
 // The parameters every sample voice answers alike: the fields em_schannel and
@@ -189,28 +189,28 @@ int em_mixstereoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t 
 // Ogg Vorbis music stream (em_oggmusic.cpp)
 // ---------------------------------------------------------------------------
 enum {
-    EM_OGGNAME = 64,        // file names are shorter than this
-    EM_OGGFRAMES = 1024     // stereo frames in the load buffer
+    EM_OGGNAME = 64,    // file names are shorter than this
+    EM_OGGFRAMES = 1024 // stereo frames in the load buffer
 };
 
 struct em_oggmusic {
-    char nextname[EM_OGGNAME];  // file to switch to after the fade; empty = none pending
-    FILE* fp;               // the current stream's file, owned by vf once opened
-    OggVorbis_File vf;      // decoder state of the current stream
-    vorbis_info* vi;        // the stream's info from ov_info
-    int32_t open;           // 1 while a stream is open (and so playing)
-    int32_t rate;           // stream rate, Hz
-    int32_t length;         // stream length in stream frames (low 32 bits)
-    int32_t loop;           // 1: restart at the end
-    int32_t switchmode;     // above 0: a start fades the playing stream out and switches
-    int32_t setvolume;      // volume last set through EMP_VOLUME, restored after a switch
-    int32_t step;           // 16.16 stream frames per output frame
-    int32_t speed;          // 16.16 playback speed, 0x10000 = normal
-    int32_t pos;            // read frame in loadbuf, 0..1023; outside = refill first
-    uint32_t startclock;    // sample clock at the start of the current pass
-    uint32_t startms;       // millisecond clock at the start of the current pass
-    int16_t* loadbuf;       // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
-    int32_t channels;       // channels of the current stream, 1 or 2 (mono plays on both sides)
+    char nextname[EM_OGGNAME]; // file to switch to after the fade; empty = none pending
+    FILE* fp;                  // the current stream's file, owned by vf once opened
+    OggVorbis_File vf;         // decoder state of the current stream
+    vorbis_info* vi;           // the stream's info from ov_info
+    int32_t open;              // 1 while a stream is open (and so playing)
+    int32_t rate;              // stream rate, Hz
+    int32_t length;            // stream length in stream frames (low 32 bits)
+    int32_t loop;              // 1: restart at the end
+    int32_t switchmode;        // above 0: a start fades the playing stream out and switches
+    int32_t setvolume;         // volume last set through EMP_VOLUME, restored after a switch
+    int32_t step;              // 16.16 stream frames per output frame
+    int32_t speed;             // 16.16 playback speed, 0x10000 = normal
+    int32_t pos;               // read frame in loadbuf, 0..1023; outside = refill first
+    uint32_t startclock;       // sample clock at the start of the current pass
+    uint32_t startms;          // millisecond clock at the start of the current pass
+    int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
+    int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
 };
 
 em_node* em_initoggmusic(em_node* parent);
@@ -229,23 +229,49 @@ int em_isoggmusic(const em_node* node);
 // with arithmetic shifts; these helpers give exactly that without relying on
 // undefined signed overflow or shifts of negative values.
 // ---------------------------------------------------------------------------
-static inline int32_t em_wrap(uint32_t v) { return static_cast<int32_t>(v); }
-static inline int32_t em_add32(int32_t a, int32_t b) { return em_wrap(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-static inline int32_t em_sub32(int32_t a, int32_t b) { return em_wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-static inline int32_t em_mul32(int32_t a, int32_t b) { return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
-static inline int32_t em_shl32(int32_t a, int n) { return em_wrap(static_cast<uint32_t>(a) << n); }
-static inline int32_t em_sar32(int32_t a, int n) { return a >= 0 ? a >> n : ~(~a >> n); }
+static inline int32_t em_wrap(uint32_t v)
+{
+    return static_cast<int32_t>(v);
+}
+static inline int32_t em_add32(int32_t a, int32_t b)
+{
+    return em_wrap(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+static inline int32_t em_sub32(int32_t a, int32_t b)
+{
+    return em_wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+static inline int32_t em_mul32(int32_t a, int32_t b)
+{
+    return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+static inline int32_t em_shl32(int32_t a, int n)
+{
+    return em_wrap(static_cast<uint32_t>(a) << n);
+}
+static inline int32_t em_sar32(int32_t a, int n)
+{
+    return a >= 0 ? a >> n : ~(~a >> n);
+}
 // Truncating division that is defined for INT32_MIN / -1 (wraps) and x / 0 (0).
 static inline int32_t em_div32(int32_t a, int32_t b)
 {
-    if (b == 0) return 0;
-    if (b == -1) return em_sub32(0, a);
+    if (b == 0)
+        return 0;
+    if (b == -1)
+        return em_sub32(0, a);
     return a / b;
 }
 
 // Relaxed atomic access to words shared with the audio thread.
-template <typename T> static inline T em_load(const T* p) { return __atomic_load_n(p, __ATOMIC_RELAXED); }
-template <typename T> static inline void em_store(T* p, T v) { __atomic_store_n(p, v, __ATOMIC_RELAXED); }
+template <typename T> static inline T em_load(const T* p)
+{
+    return __atomic_load_n(p, __ATOMIC_RELAXED);
+}
+template <typename T> static inline void em_store(T* p, T v)
+{
+    __atomic_store_n(p, v, __ATOMIC_RELAXED);
+}
 
 
 // ---------------------------------------------------------------------------
@@ -272,28 +298,28 @@ struct em_vector {
 
 void em_vecset(em_vector* v, float x, float y, float z);
 void em_veccopy(em_vector* to, const em_vector* from);
-em_vector em_vecsub(const em_vector* a, const em_vector* b);          // a - b
-void em_vecaddscaled(em_vector* a, float s, const em_vector* b);      // a += s x b
+em_vector em_vecsub(const em_vector* a, const em_vector* b);     // a - b
+void em_vecaddscaled(em_vector* a, float s, const em_vector* b); // a += s x b
 float em_vecdot(const em_vector* a, const em_vector* b);
-em_vector em_veccross(const em_vector* a, const em_vector* b);        // a x b
+em_vector em_veccross(const em_vector* a, const em_vector* b); // a x b
 float em_veclength(const em_vector* v);
-float em_vecnormalise(em_vector* v);    // divides by the length, which it returns; a zero vector stays zero
+float em_vecnormalise(em_vector* v); // divides by the length, which it returns; a zero vector stays zero
 
 struct em_sampler3d {
-    int32_t ondemand;       // nonzero: play requests create voices
-    float soundspeed;       // speed of sound, scene units per second; <= 0: no Doppler, no ear delay
-    float eardistance;      // distance between the ears, scene units
-    em_vector position;     // listener position
-    em_vector velocity;     // listener velocity, units per second
-    em_vector forward;      // view direction (not normalised)
-    em_vector right;        // right-hand direction
-    em_vector up;           // up direction
-    int32_t volume;         // volume of new voices, 256 = unity
-    int32_t pitch;          // 16.16 factor on the sample's step for new voices
-    uint32_t flags;         // initial flags of new voices (EMF_*)
-    float maxdistance;      // distance at which new voices fall silent, scene units
-    em_vector srcposition;  // initial position of new voices
-    em_vector srcvelocity;  // initial velocity of new voices
+    int32_t ondemand;      // nonzero: play requests create voices
+    float soundspeed;      // speed of sound, scene units per second; <= 0: no Doppler, no ear delay
+    float eardistance;     // distance between the ears, scene units
+    em_vector position;    // listener position
+    em_vector velocity;    // listener velocity, units per second
+    em_vector forward;     // view direction (not normalised)
+    em_vector right;       // right-hand direction
+    em_vector up;          // up direction
+    int32_t volume;        // volume of new voices, 256 = unity
+    int32_t pitch;         // 16.16 factor on the sample's step for new voices
+    uint32_t flags;        // initial flags of new voices (EMF_*)
+    float maxdistance;     // distance at which new voices fall silent, scene units
+    em_vector srcposition; // initial position of new voices
+    em_vector srcvelocity; // initial velocity of new voices
 };
 
 struct em_s3channel {
@@ -318,11 +344,11 @@ struct em_s3channel {
 
 // What the geometry asks of a voice for the next buffer.
 struct em_s3target {
-    int32_t pan;            // -128..128
-    int32_t gain;           // 256 = unity
-    int32_t step;           // 16.16, after Doppler
-    int32_t itd;            // ear delay, output frames
-    int32_t offset;         // 16.16 right head ahead of the left, sample frames
+    int32_t pan;    // -128..128
+    int32_t gain;   // 256 = unity
+    int32_t step;   // 16.16, after Doppler
+    int32_t itd;    // ear delay, output frames
+    int32_t offset; // 16.16 right head ahead of the left, sample frames
 };
 
 em_node* em_initsampler3d(em_node* parent, int mode);
@@ -338,30 +364,30 @@ int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
 // Step sequencer and its channels (em_sequencer.cpp)
 // ---------------------------------------------------------------------------
 struct em_sequencer {
-    int32_t playing;        // nonzero: steps trigger their notes
-    int32_t duration;       // one pass, output frames, >= 1
-    int32_t time;           // position in the pass, output frames, 0..duration - 1
-    int32_t steps;          // steps of every pattern, >= 1
-    int32_t stepno;         // last step whose first frame lies before time, -1 none
-    int32_t nchannels;      // channels, 0..EM_SEQCHANNELS
-    int32_t handles[EM_SEQCHANNELS];    // each channel's node handle, -1 when not made
-    int8_t* patterns[EM_SEQCHANNELS];   // each channel's steps note bytes, owned here
-    int32_t selected;       // channel index for EMP_CHANNELNODE, -1 none
+    int32_t playing;                  // nonzero: steps trigger their notes
+    int32_t duration;                 // one pass, output frames, >= 1
+    int32_t time;                     // position in the pass, output frames, 0..duration - 1
+    int32_t steps;                    // steps of every pattern, >= 1
+    int32_t stepno;                   // last step whose first frame lies before time, -1 none
+    int32_t nchannels;                // channels, 0..EM_SEQCHANNELS
+    int32_t handles[EM_SEQCHANNELS];  // each channel's node handle, -1 when not made
+    int8_t* patterns[EM_SEQCHANNELS]; // each channel's steps note bytes, owned here
+    int32_t selected;                 // channel index for EMP_CHANNELNODE, -1 none
 };
 
 struct em_seqchannel {
-    int32_t sequencer;      // handle of the sequencer node
-    int32_t index;          // the channel's index in the sequencer (its pattern)
-    int32_t sample;         // sample-bank number, 0 = none
-    int32_t pos;            // read index, frames
-    int32_t frac;           // its fraction, 0..65535
-    int32_t volume;         // 256 = unity
-    int32_t step;           // 16.16 advance per output frame, set by every note
-    int32_t pan;            // -128..128
-    uint32_t flags;         // EMF_LOOP, EMF_PLAYING (EMF_RAMP and EMF_AUTOFREE are kept, not acted on)
-    int32_t tvolume;        // ramp target for volume (not applied)
-    int32_t tstep;          // ramp target for step (not applied)
-    int32_t tpan;           // ramp target for pan (not applied)
+    int32_t sequencer; // handle of the sequencer node
+    int32_t index;     // the channel's index in the sequencer (its pattern)
+    int32_t sample;    // sample-bank number, 0 = none
+    int32_t pos;       // read index, frames
+    int32_t frac;      // its fraction, 0..65535
+    int32_t volume;    // 256 = unity
+    int32_t step;      // 16.16 advance per output frame, set by every note
+    int32_t pan;       // -128..128
+    uint32_t flags;    // EMF_LOOP, EMF_PLAYING (EMF_RAMP and EMF_AUTOFREE are kept, not acted on)
+    int32_t tvolume;   // ramp target for volume (not applied)
+    int32_t tstep;     // ramp target for step (not applied)
+    int32_t tpan;      // ramp target for pan (not applied)
 };
 
 em_node* em_initsequencer(em_node* parent, int channels, int steps);

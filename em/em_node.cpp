@@ -5,9 +5,9 @@
 em_node** emnodes;
 
 enum {
-    EMTAG_NODE = 901,       // one em_node record
-    EMTAG_ROOTMIX = 902,    // the root's mix buffer
-    EMTAG_NODETABLE = 990   // the handle table
+    EMTAG_NODE = 901,     // one em_node record
+    EMTAG_ROOTMIX = 902,  // the root's mix buffer
+    EMTAG_NODETABLE = 990 // the handle table
 };
 
 // Holds the audio lock for a scope. The public handle calls run under it so
@@ -21,14 +21,38 @@ struct em_audiolock {
 };
 
 // Default parameter callbacks: take nothing, answer 0.
-static int em_defsetparam(em_node*, int, int32_t) { return 0; }
-static int em_defgetparam(em_node*, int) { return 0; }
-static int em_defsetparamf(em_node*, int, float) { return 0; }
-static float em_defgetparamf(em_node*, int) { return 0.0f; }
-static int em_defsetparamv(em_node*, int, const float*) { return 0; }
-static int em_defgetparamv(em_node*, int, float*) { return 0; }
-static int em_defsetparamp(em_node*, int, const void*) { return 0; }
-static int em_defgetparamp(em_node*, int, void*) { return 0; }
+static int em_defsetparam(em_node*, int, int32_t)
+{
+    return 0;
+}
+static int em_defgetparam(em_node*, int)
+{
+    return 0;
+}
+static int em_defsetparamf(em_node*, int, float)
+{
+    return 0;
+}
+static float em_defgetparamf(em_node*, int)
+{
+    return 0.0f;
+}
+static int em_defsetparamv(em_node*, int, const float*)
+{
+    return 0;
+}
+static int em_defgetparamv(em_node*, int, float*)
+{
+    return 0;
+}
+static int em_defsetparamp(em_node*, int, const void*)
+{
+    return 0;
+}
+static int em_defgetparamp(em_node*, int, void*)
+{
+    return 0;
+}
 
 int em_findfreehandle()
 {
@@ -311,9 +335,12 @@ int em_getparam3f(int handle, int id, float* x, float* y, float* z)
     const int result = em_getparamv(handle, id, v);
     if (result == -1)
         return -1;
-    if (x) *x = v[0];
-    if (y) *y = v[1];
-    if (z) *z = v[2];
+    if (x)
+        *x = v[0];
+    if (y)
+        *y = v[1];
+    if (z)
+        *z = v[2];
     return result;
 }
 

@@ -5,13 +5,13 @@
 #include "em/em_local.h"
 
 enum {
-    EMTAG_OGGMUSIC = 950,   // one em_oggmusic record
-    EMTAG_OGGBUFFER = 951   // the load buffer
+    EMTAG_OGGMUSIC = 950, // one em_oggmusic record
+    EMTAG_OGGBUFFER = 951 // the load buffer
 };
 
 enum {
-    EM_FADESTEP = 5,        // volume taken off per buffer while fading out
-    EM_MAXREADERRORS = 8    // consecutive decode errors that end a stream
+    EM_FADESTEP = 5,     // volume taken off per buffer while fading out
+    EM_MAXREADERRORS = 8 // consecutive decode errors that end a stream
 };
 
 static em_oggmusic* em_oggof(em_node* node)
@@ -128,7 +128,7 @@ void em_closeoggmusic(em_node* node)
         ov_clear(&om->vf);
         om->open = 0;
     }
-    om->nextname[0] = '\0';     // a stop also cancels a pending switch
+    om->nextname[0] = '\0'; // a stop also cancels a pending switch
     SDL_UnlockAudio();
 }
 
@@ -161,7 +161,7 @@ int em_filloggmusic(em_node* node, int32_t framesdone)
     int32_t written = 0;
     int ended = 0;
     int errors = 0;
-    bool restarted = false;     // nothing read since the last restart
+    bool restarted = false; // nothing read since the last restart
     while (written < capacity && !ended) {
         int section = 0;
         const long n = ov_read(&om->vf, buffer + written, capacity - written, 0, 2, 1, &section);
@@ -176,7 +176,7 @@ int em_filloggmusic(em_node* node, int32_t framesdone)
         } else if (loop == 1 && ov_seekable(&om->vf) && !restarted) {
             em_markrestart(om, framesdone, written);
             ov_raw_seek(&om->vf, 0);
-            restarted = true;   // a stream that yields nothing after a restart ends
+            restarted = true; // a stream that yields nothing after a restart ends
         } else {
             ended = 1;
         }
@@ -215,7 +215,7 @@ void em_mixoggmusic(em_node* node)
     for (int32_t f = 0; f < emstate.samples; f++) {
         if (om->pos < 0 || om->pos >= EM_OGGFRAMES) {
             if (ended)
-                break;      // the rest of the buffer stays silent
+                break; // the rest of the buffer stays silent
             om->pos = 0;
             ended = em_filloggmusic(node, f);
         }
@@ -270,11 +270,8 @@ static int em_oggsetparam(em_node* node, int id, int32_t value)
         else if (value == 3 && om->open && om->loop)
             om->loop = 0;
         return 0;
-    case EMP_SWITCHMODE:
-        om->switchmode = value;
-        return 0;
-    default:
-        return -1;
+    case EMP_SWITCHMODE: om->switchmode = value; return 0;
+    default: return -1;
     }
 }
 
@@ -284,8 +281,7 @@ static int em_ogggetparam(em_node* node, int id)
     switch (id) {
     case EMP_RATE: return om->rate;
     case EMP_LENGTH: return om->length;
-    case EMP_LENGTHMS:
-        return om->rate > 0 ? static_cast<int>(static_cast<int64_t>(om->length) * 1000 / om->rate) : 0;
+    case EMP_LENGTHMS: return om->rate > 0 ? static_cast<int>(static_cast<int64_t>(om->length) * 1000 / om->rate) : 0;
     case EMP_OUTLENGTH: {
         if (om->rate <= 0)
             return 0;

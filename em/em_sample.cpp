@@ -7,9 +7,9 @@
 em_sample** em_samples;
 
 enum {
-    EMTAG_SAMPLE = 980,      // one em_sample record
-    EMTAG_SAMPLEDATA = 981,  // a sample's converted values
-    EMTAG_SAMPLETABLE = 982  // the sample table
+    EMTAG_SAMPLE = 980,     // one em_sample record
+    EMTAG_SAMPLEDATA = 981, // a sample's converted values
+    EMTAG_SAMPLETABLE = 982 // the sample table
 };
 
 int em_initsamples()
@@ -65,13 +65,10 @@ static int em_formatbytes(uint16_t format)
 {
     switch (format) {
     case AUDIO_U8:
-    case AUDIO_S8:
-        return 1;
+    case AUDIO_S8: return 1;
     case AUDIO_S16LSB:
-    case AUDIO_S16MSB:
-        return 2;
-    default:
-        return 0;
+    case AUDIO_S16MSB: return 2;
+    default: return 0;
     }
 }
 
@@ -141,19 +138,13 @@ em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* b
 
     const uint32_t count = length * static_cast<uint32_t>(chans);
     switch (format) {
-    case AUDIO_U8:
-        em_convertu8(sample->data, buffer, count);
-        break;
-    case AUDIO_S8:
-        em_converts8(sample->data, buffer, count);
-        break;
+    case AUDIO_U8: em_convertu8(sample->data, buffer, count); break;
+    case AUDIO_S8: em_converts8(sample->data, buffer, count); break;
     case AUDIO_S16MSB:
         em_swap16(buffer, bytes);
         em_converts16(sample->data, buffer, count);
         break;
-    default:
-        em_converts16(sample->data, buffer, count);
-        break;
+    default: em_converts16(sample->data, buffer, count); break;
     }
     sample->handle = slot;
     // The audio thread looks samples up by slot: publish the finished record
@@ -264,14 +255,16 @@ int32_t em_findzero(const em_sample* s, int32_t pos, int mode, int* dir)
         if (backward && b > 0 && b < length) {
             const int found = em_crossingat(s, b, mode);
             if (found) {
-                if (dir) *dir = found;
+                if (dir)
+                    *dir = found;
                 return static_cast<int32_t>(b);
             }
         }
         if (forward && f > 0 && f < length) {
             const int found = em_crossingat(s, f, mode);
             if (found) {
-                if (dir) *dir = found;
+                if (dir)
+                    *dir = found;
                 return static_cast<int32_t>(f);
             }
         }
@@ -318,8 +311,8 @@ int em_compareregions(const em_sample* s, int32_t a, int32_t b, int32_t c)
     em_regionlevel(s, b, c, &sum2, &peak2);
     const int64_t a1 = sum1 / l1;
     const int64_t a2 = sum2 / l2;
-    emio_print("A1 %d (max %d), A2 %d (max %d) - diff %d%%\n", static_cast<int32_t>(a1), peak1,
-               static_cast<int32_t>(a2), peak2, em_percentdiff(a1, a2));
+    emio_print("A1 %d (max %d), A2 %d (max %d) - diff %d%%\n", static_cast<int32_t>(a1), peak1, static_cast<int32_t>(a2), peak2,
+               em_percentdiff(a1, a2));
 
     // Region 2 resampled to region 1's length and scaled to its level. A zero
     // average means region 2 is silent, so its scaled values are 0.

@@ -37,10 +37,10 @@ static inline void em_addmono(int32_t* out, int32_t value, em_monogain g)
 
 // Stereo voice: a 2 x 2 matrix that moves one side into the other, 256 = full.
 struct em_stereogain {
-    int32_t ll;     // left from left
-    int32_t lr;     // left from right
-    int32_t rl;     // right from left
-    int32_t rr;     // right from right
+    int32_t ll; // left from left
+    int32_t lr; // left from right
+    int32_t rl; // right from left
+    int32_t rr; // right from right
 };
 
 static em_stereogain em_stereogains(int32_t volume, int32_t pan)
@@ -102,8 +102,8 @@ static inline void em_stereorun(int32_t* out, const int32_t* in, int32_t n, cons
 }
 
 // n frames of a stepped mono run: frame i reads base[(off + i x step) >> 16].
-__attribute__((always_inline)) static inline void em_monosteprun(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n,
-                                                                 em_monogain g)
+__attribute__((always_inline)) static inline void em_monosteprun(int32_t* out, const int32_t* base, uint64_t off, int32_t step,
+                                                                 int32_t n, em_monogain g)
 {
     for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step))
         em_addmono(out + 2 * i, base[off >> 16], g);
@@ -122,14 +122,14 @@ __attribute__((always_inline)) static inline void em_stereosteprun(int32_t* out,
 #if defined(__x86_64__)
 // The runs compiled for AVX2, where a lane set is one register and a stepped
 // run gathers eight frames at once; chosen once, at start-up.
-typedef uint32_t em_lanes __attribute__((vector_size(32)));     // wrapping products and sums
-typedef int32_t em_slanes __attribute__((vector_size(32)));     // arithmetic shifts
+typedef uint32_t em_lanes __attribute__((vector_size(32))); // wrapping products and sums
+typedef int32_t em_slanes __attribute__((vector_size(32))); // arithmetic shifts
 
 // The unit-step runs in eight lanes.
 __attribute__((always_inline)) static inline void em_monorunlanes(int32_t* out, const int32_t* in, int32_t n, em_monogain g)
 {
-    const em_lanes gl = em_lanes{} + static_cast<uint32_t>(g.left);
-    const em_lanes gr = em_lanes{} + static_cast<uint32_t>(g.right);
+    const em_lanes gl = em_lanes {} + static_cast<uint32_t>(g.left);
+    const em_lanes gr = em_lanes {} + static_cast<uint32_t>(g.right);
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         em_lanes v, lo, hi;
@@ -223,7 +223,8 @@ __attribute__((target("avx2"))) static void em_stereosteprunavx2(int32_t* out, c
             const __m256i v = _mm256_i32gather_epi32(base, index, 4);
             offs = _mm256_add_epi32(offs, advance);
             const __m256i swapped = _mm256_shuffle_epi32(v, 0xB1);
-            const __m256i mixed = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, own), _mm256_mullo_epi32(swapped, other)), 8);
+            const __m256i mixed =
+                _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(v, own), _mm256_mullo_epi32(swapped, other)), 8);
             __m256i* o = reinterpret_cast<__m256i*>(out + 2 * i);
             _mm256_storeu_si256(o, _mm256_add_epi32(_mm256_loadu_si256(o), mixed));
         }
@@ -286,7 +287,8 @@ template <int channels> static inline void em_rampvalue(int32_t* out, const int3
 
 // n frames from the 16.16 place p (in frames) of a ramped voice.
 template <int channels>
-__attribute__((always_inline)) static inline void em_ramprun(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n)
+__attribute__((always_inline)) static inline void em_ramprun(int32_t* out, const int32_t* data, int64_t* p, em_glides* g,
+                                                             int32_t n)
 {
     int64_t place = *p, step = g->step, volume = g->volume, pan = g->pan;
     for (int32_t i = 0; i < n; i++) {
@@ -463,8 +465,8 @@ int em_mixmonostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
 // A linear slide of step, volume and pan to their targets over one buffer,
 // in 16.16 increments per frame carried by accumulators.
 struct em_ramp {
-    int64_t stepinc, volinc, paninc;    // 16.16 per frame
-    int64_t stepacc, volacc, panacc;    // carried fractions
+    int64_t stepinc, volinc, paninc; // 16.16 per frame
+    int64_t stepacc, volacc, panacc; // carried fractions
 };
 
 static int64_t em_rampinc(int32_t from, int32_t to, int32_t frames)
@@ -514,8 +516,7 @@ static void em_finishramp(em_schannel* ch, const em_ramp& r)
 
 // A ramped voice frame by frame: the form for step glides whose sums leave
 // 32 bits, and for the frames that may reach the end.
-template <int channels>
-static int em_mixrampframes(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames, em_ramp* r)
+template <int channels> static int em_mixrampframes(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames, em_ramp* r)
 {
     const int32_t* data = s->data;
     const int32_t end = channels * s->length;
@@ -556,8 +557,8 @@ template <int channels> static int em_mixramp(em_schannel* ch, const em_sample* 
     // glide must not wrap in 32 bits within the buffer. They also take the
     // read place as a frame on the sample.
     const int64_t laststep = static_cast<int64_t>(ch->step) + (frames - 1) * r.stepinc / 65536;
-    if (laststep < INT32_MIN || laststep > INT32_MAX || ch->pos < 0 || ch->pos >= channels * s->length || ch->pos % channels != 0 ||
-        ch->frac < 0 || ch->frac > 0xFFFF) {
+    if (laststep < INT32_MIN || laststep > INT32_MAX || ch->pos < 0 || ch->pos >= channels * s->length ||
+        ch->pos % channels != 0 || ch->frac < 0 || ch->frac > 0xFFFF) {
         const int ended = em_mixrampframes<channels>(ch, s, out, frames, &r);
         em_finishramp(ch, r);
         return ended;
@@ -565,8 +566,12 @@ template <int channels> static int em_mixramp(em_schannel* ch, const em_sample* 
     const int32_t* data = s->data;
     const int32_t length = s->length;
     const bool loop = (ch->flags & EMF_LOOP) != 0;
-    em_glides g = {em_glide(ch->step, r.stepinc), em_glide(ch->volume, r.volinc), em_glide(ch->pan, r.paninc),
-                   r.stepinc, r.volinc, r.paninc};
+    em_glides g = {em_glide(ch->step, r.stepinc),
+                   em_glide(ch->volume, r.volinc),
+                   em_glide(ch->pan, r.paninc),
+                   r.stepinc,
+                   r.volinc,
+                   r.paninc};
     const int32_t last = static_cast<int32_t>(laststep);
     const int64_t limit = static_cast<int64_t>(length) * 65536;
     int64_t p = static_cast<int64_t>(ch->pos / channels) * 65536 + ch->frac;
@@ -750,7 +755,7 @@ static int em_schannelgetparam(em_node* node, int id)
 
 em_node* em_initschannel(em_node* parent, int autofree)
 {
-    (void)parent;   // the caller attaches the finished voice
+    (void)parent; // the caller attaches the finished voice
     em_node* node = em_createnode(nullptr);
     if (!node) {
         emio_error("em_initschannel: can't create node");
@@ -818,8 +823,8 @@ int em_issampler(const em_node* node)
 
 em_node* em_initsampler(em_node* parent, int mode)
 {
-    em_node* node = em_createmixnode(EMTAG_SAMPLERMIX, "em_initsampler: can't create node",
-                                     "em_initsampler: can't allocate mix buffer");
+    em_node* node =
+        em_createmixnode(EMTAG_SAMPLERMIX, "em_initsampler: can't create node", "em_initsampler: can't allocate mix buffer");
     if (!node)
         return nullptr;
     node->process = em_mixtoparent;

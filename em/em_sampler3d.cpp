@@ -9,9 +9,9 @@
 #include "em/em_local.h"
 
 enum {
-    EMTAG_SAMPLER3DMIX = 940,   // a sampler3d's mix buffer
-    EMTAG_SAMPLER3D = 941,      // one em_sampler3d record
-    EMTAG_S3CHANNEL = 942       // one em_s3channel record
+    EMTAG_SAMPLER3DMIX = 940, // a sampler3d's mix buffer
+    EMTAG_SAMPLER3D = 941,    // one em_sampler3d record
+    EMTAG_S3CHANNEL = 942     // one em_s3channel record
 };
 
 // ---------------------------------------------------------------------------
@@ -170,7 +170,7 @@ static inline void em_s3ramp(int32_t* field, int64_t* acc, int64_t inc)
 struct em_s3head {
     int32_t pos;
     int32_t frac;
-    int64_t correction;     // 16.16 added to the step each frame
+    int64_t correction; // 16.16 added to the step each frame
     int32_t value;
     bool ended;
 };
@@ -268,8 +268,8 @@ static inline int32_t em_s3runlength(int64_t p, int64_t limit, int64_t lo, int64
 // each frame reads, scales and adds. pl and pr are 16.16 places.
 template <int channels>
 static inline void em_s3run(int32_t* out, const int32_t* data, int32_t n, int64_t* pl, int64_t* pr, int64_t cl, int64_t cr,
-                            int64_t* gs, int64_t* gg, int64_t* gp, int64_t stepinc, int64_t gaininc, int64_t paninc,
-                            int32_t* vl, int32_t* vr)
+                            int64_t* gs, int64_t* gg, int64_t* gp, int64_t stepinc, int64_t gaininc, int64_t paninc, int32_t* vl,
+                            int32_t* vr)
 {
     int64_t l = *pl, r = *pr, s = *gs, g = *gg, p = *gp;
     int32_t a = 0, b = 0;
@@ -346,9 +346,9 @@ template <int channels> __attribute__((target("avx2"))) static inline __m256i em
 }
 
 template <int channels>
-__attribute__((target("avx2"))) static void em_s3runavx2(int32_t* out, const int32_t* data, int32_t n, int64_t* pl, int64_t* pr,
-                                                         int64_t cl, int64_t cr, int64_t* gs, int64_t* gg, int64_t* gp,
-                                                         int64_t stepinc, int64_t gaininc, int64_t paninc, int32_t* vl, int32_t* vr)
+__attribute__((target("avx2"))) static void
+em_s3runavx2(int32_t* out, const int32_t* data, int32_t n, int64_t* pl, int64_t* pr, int64_t cl, int64_t cr, int64_t* gs,
+             int64_t* gg, int64_t* gp, int64_t stepinc, int64_t gaininc, int64_t paninc, int32_t* vl, int32_t* vr)
 {
     int32_t i = 0;
     if (n >= 8) {
@@ -364,10 +364,12 @@ __attribute__((target("avx2"))) static void em_s3runavx2(int32_t* out, const int
             const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
             const __m256i kcl = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(static_cast<int32_t>(cl)));
             const __m256i kcr = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(static_cast<int32_t>(cr)));
-            const __m256i ecl = _mm256_set1_epi32(static_cast<int32_t>(8 * cl)), ecr = _mm256_set1_epi32(static_cast<int32_t>(8 * cr));
+            const __m256i ecl = _mm256_set1_epi32(static_cast<int32_t>(8 * cl)),
+                          ecr = _mm256_set1_epi32(static_cast<int32_t>(8 * cr));
             __m256i ol = _mm256_set1_epi32(static_cast<int32_t>(*pl & 0xFFFF));
             __m256i orr = _mm256_set1_epi32(static_cast<int32_t>(*pr & 0xFFFF));
-            em_s3lanes step = em_s3glidelanes(*gs, stepinc), gain = em_s3glidelanes(*gg, gaininc), pan = em_s3glidelanes(*gp, paninc);
+            em_s3lanes step = em_s3glidelanes(*gs, stepinc), gain = em_s3glidelanes(*gg, gaininc),
+                       pan = em_s3glidelanes(*gp, paninc);
             const __m256i c128 = _mm256_set1_epi32(128);
             __m256i a = _mm256_setzero_si256(), b = _mm256_setzero_si256();
             for (; i + 8 <= n; i += 8) {
@@ -475,8 +477,7 @@ static void em_mixs3runs(em_s3head* left, em_s3head* right, const int32_t* data,
     }
 }
 
-template <int channels>
-static int em_mixs3(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t n)
+template <int channels> static int em_mixs3(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t n)
 {
     const em_s3target t = em_s3spatial(ch);
     const int32_t* data = s->data;
@@ -500,8 +501,8 @@ static int em_mixs3(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
         em_mixs3runs<channels>(&left, &right, data, length, loop, out, n, ch->curstep, ch->curgain, ch->curpan, stepinc, gaininc,
                                paninc);
     else
-        em_mixs3frames<channels>(&left, &right, data, length, loop, out, n, ch->curstep, ch->curgain, ch->curpan, stepinc, gaininc,
-                                 paninc);
+        em_mixs3frames<channels>(&left, &right, data, length, loop, out, n, ch->curstep, ch->curgain, ch->curpan, stepinc,
+                                 gaininc, paninc);
     if (stepinc != 0)
         ch->curstep = t.step;
     if (paninc != 0)
@@ -575,7 +576,7 @@ static int em_s3channelsetparam(em_node* node, int id, int32_t value)
         ch->itd = 0;
         ch->offset = 0;
         return 0;
-    default: return -1;     // EMP_PAN and EMP_STATE included: both are computed
+    default: return -1; // EMP_PAN and EMP_STATE included: both are computed
     }
 }
 
@@ -751,8 +752,8 @@ int em_issampler3d(const em_node* node)
 
 em_node* em_initsampler3d(em_node* parent, int mode)
 {
-    em_node* node = em_createmixnode(EMTAG_SAMPLER3DMIX, "em_initsampler: can't create node",
-                                     "em_initsampler32: can't allocate mix buffer");
+    em_node* node =
+        em_createmixnode(EMTAG_SAMPLER3DMIX, "em_initsampler: can't create node", "em_initsampler32: can't allocate mix buffer");
     if (!node)
         return nullptr;
     node->process = em_mixtoparent;

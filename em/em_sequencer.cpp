@@ -6,10 +6,10 @@
 #include "em/em_local.h"
 
 enum {
-    EMTAG_SEQUENCERMIX = 960,   // a sequencer's mix buffer
-    EMTAG_SEQUENCER = 961,      // one em_sequencer record
-    EMTAG_SEQCHANNEL = 962,     // one em_seqchannel record
-    EMTAG_PATTERN = 963         // one channel's pattern, steps bytes
+    EMTAG_SEQUENCERMIX = 960, // a sequencer's mix buffer
+    EMTAG_SEQUENCER = 961,    // one em_sequencer record
+    EMTAG_SEQCHANNEL = 962,   // one em_seqchannel record
+    EMTAG_PATTERN = 963       // one channel's pattern, steps bytes
 };
 
 // Pattern bytes from this value up (as signed bytes) are notes.
@@ -86,7 +86,7 @@ static int32_t em_mixseqmono(em_seqchannel* ch, const em_sample* s, int32_t* out
     const bool loop = (ch->flags & EMF_LOOP) != 0;
     const int32_t left = em_sar32(em_mul32(ch->volume, em_sub32(128, ch->pan)), 8);
     const int32_t right = em_sar32(em_mul32(ch->volume, em_add32(ch->pan, 128)), 8);
-    const int32_t step = ch->step < 0 ? 0 : ch->step;     // a negative step holds still
+    const int32_t step = ch->step < 0 ? 0 : ch->step; // a negative step holds still
     for (int32_t f = 0; f < n; f++) {
         const int32_t value = data[ch->pos];
         const bool ended = em_seqadvance(ch, step, s->length, loop);
@@ -173,7 +173,7 @@ static void em_seqchannelprocess(em_node* node)
     const em_sample* s = em_getsample(ch->sample);
     if (!em_seqsampleusable(s)) {
         s = nullptr;
-        ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);   // a freed sample is never read
+        ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING); // a freed sample is never read
     }
     const int8_t* pattern = em_seqpattern(sq, ch);
     // Local copies: every channel walks the same clock and writes none of it.
@@ -339,8 +339,7 @@ static int em_sequencergetparam(em_node* node, int id)
     case EMP_RUN: return sq->playing;
     case EMP_STEPS: return sq->steps;
     case EMP_CHANNEL: return sq->selected;
-    case EMP_CHANNELNODE:
-        return sq->selected >= 0 && sq->selected < sq->nchannels ? sq->handles[sq->selected] : -1;
+    case EMP_CHANNELNODE: return sq->selected >= 0 && sq->selected < sq->nchannels ? sq->handles[sq->selected] : -1;
     default: return -1;
     }
 }

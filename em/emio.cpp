@@ -58,7 +58,7 @@ static void emio_droptable()
 void emio_init()
 {
     std::lock_guard<std::mutex> guard(emio_lock);
-    emio_droptable();   // a table left by a failed start is replaced, not leaked
+    emio_droptable(); // a table left by a failed start is replaced, not leaked
     eminout.allocs = static_cast<emio_alloc*>(calloc(EMIO_MAXALLOCS, sizeof(emio_alloc)));
     eminout.bytes = 0;
     eminout.maxbytes = 0;

@@ -1,6 +1,7 @@
 // gfx.h -- display state, video mode and GL context, tick timer, images with
 // lazily made textures, image assets and screenshots. Main thread only.
-#pragma once
+#ifndef GFX_GFX_H
+#define GFX_GFX_H
 
 #include <cstdint>
 
@@ -8,32 +9,36 @@
 
 // ---- Display ---------------------------------------------------------------
 
-#define GFX_MAXMODES 16      // full-screen modes examined and kept by gfx_init
-#define GFX_MAXTIMERS 8      // tick timer slots; slot 0 is the program clock
+enum {
+    GFX_MAXMODES = 16, // full-screen modes examined and kept by gfx_init
+    GFX_MAXTIMERS = 8  // tick timer slots; slot 0 is the program clock
+};
 
-#define GFX_CAPS_EDGECLAMP 1 // the driver lists GL_EXT_texture_edge_clamp
-#define GFX_CAPS_BASE 2      // always set by gfx_initvideo
-#define GFX_CAPS_STENCIL 16  // the context has a stencil buffer
+enum {
+    GFX_CAPS_EDGECLAMP = 1, // the driver lists GL_EXT_texture_edge_clamp
+    GFX_CAPS_BASE = 2,      // always set by gfx_initvideo
+    GFX_CAPS_STENCIL = 16   // the context has a stencil buffer
+};
 
 struct gfx_mode {
     int32_t width;
     int32_t height;
 };
 
-extern int32_t gfx_width;          // window width, pixels
-extern int32_t gfx_height;         // window height, pixels
-extern int32_t gfx_bpp;            // bits per pixel asked of SDL
-extern uint32_t gfx_videoflags;    // extra SDL video flags (SDL_FULLSCREEN, ...)
-extern uint32_t gfx_caps;          // GFX_CAPS_* found by gfx_initvideo
+extern int32_t gfx_width;       // window width, pixels
+extern int32_t gfx_height;      // window height, pixels
+extern int32_t gfx_bpp;         // bits per pixel asked of SDL
+extern uint32_t gfx_videoflags; // extra SDL video flags (SDL_FULLSCREEN, ...)
+extern uint32_t gfx_caps;       // GFX_CAPS_* found by gfx_initvideo
 extern gfx_mode gfx_modes[GFX_MAXMODES];
-extern int32_t gfx_nummodes;       // entries used in gfx_modes
-extern int32_t gfx_desktopw;       // desktop size when the program started
+extern int32_t gfx_nummodes; // entries used in gfx_modes
+extern int32_t gfx_desktopw; // desktop size when the program started
 extern int32_t gfx_desktoph;
-extern uint32_t gfx_shotrequest;   // a screenshot is wanted after the next swap
+extern uint32_t gfx_shotrequest; // a screenshot is wanted after the next swap
 
 // Keeps and logs the acceptable entries of an SDL full-screen mode list
 // (the first 16 examined); returns how many were kept.
-int32_t gfx_listmodes(SDL_Rect *const *modes);
+int32_t gfx_listmodes(SDL_Rect* const* modes);
 // Resets the shot request, creates the image list, logs the modes and the desktop size.
 // Returns 0, or 1 when the image list cannot be allocated.
 int gfx_init();
@@ -51,9 +56,9 @@ void gfx_seticon();
 // Centres the window on the desktop; returns 0 when there is no window to move.
 int gfx_centerwindow();
 // 1 when the GL extension list holds name as a whole word, else 0.
-int gfx_hasextension(const char *name);
+int gfx_hasextension(const char* name);
 // 1 when list holds name as a whole blank-separated word, else 0 (the search behind gfx_hasextension).
-int gfx_findextension(const char *list, const char *name);
+int gfx_findextension(const char* list, const char* name);
 // Vertical field of view in degrees for a window: 90 degrees across the wider side.
 double gfx_fieldofview(int32_t width, int32_t height);
 // Pushes a pixel-space projection (origin lower left) and an identity modelview.
@@ -70,62 +75,66 @@ uint32_t gfx_ticksbetween(uint32_t start, uint32_t now, uint32_t divisor);
 void gfx_warpmouse(uint16_t x, uint16_t y);
 // Builds the icon's transparency mask: one bit per pixel, MSB first, 1 where the
 // palette index is not 0. Returns the mask (io_calloc, tag 999) or null.
-uint8_t *gfx_iconmask(const SDL_Surface *icon);
+uint8_t* gfx_iconmask(const SDL_Surface* icon);
 
 // ---- Images and textures ---------------------------------------------------
 
-#define GFX_MAXIMAGES 512    // entries of the image list
-#define GFX_NAMELEN 64       // image name buffer, terminator included
+enum {
+    GFX_MAXIMAGES = 512, // entries of the image list
+    GFX_NAMELEN = 64     // image name buffer, terminator included
+};
 
-#define GFX_REPEAT 1         // wrap mode GL_REPEAT instead of GL_CLAMP_TO_EDGE
-#define GFX_NOMIP 2          // a single texture level, no mipmaps
-#define GFX_NOFILTER 4       // nearest-texel filtering
+enum {
+    GFX_REPEAT = 1,  // wrap mode GL_REPEAT instead of GL_CLAMP_TO_EDGE
+    GFX_NOMIP = 2,   // a single texture level, no mipmaps
+    GFX_NOFILTER = 4 // nearest-texel filtering
+};
 
 // A rectangle within an image with its texture coordinates.
 struct gfx_frame {
-    int32_t x, y;            // left column and top row, pixels from the top left
-    int32_t w, h;            // size in pixels
-    int32_t aux0, aux1;      // stored unchanged from the descriptor
-    float s0, t0;            // top left texture coordinate
-    float s1, t1;            // bottom right texture coordinate
+    int32_t x, y;       // left column and top row, pixels from the top left
+    int32_t w, h;       // size in pixels
+    int32_t aux0, aux1; // stored unchanged from the descriptor
+    float s0, t0;       // top left texture coordinate
+    float s1, t1;       // bottom right texture coordinate
 };
 
 // An image in memory, the master copy of its lazily made texture.
 struct gfx_image {
     int32_t width;
     int32_t height;
-    int32_t pitch;           // bytes per row = width * (bpp / 8), rows without gaps
-    int32_t bpp;             // 8, 24 or 32 (others get no texture data)
-    int32_t flags;           // GFX_REPEAT | GFX_NOMIP | GFX_NOFILTER
-    int32_t uploaded;        // the texture exists
-    int32_t lastuse;         // gfx_readtimer(0) at the last upload or bind
-    uint32_t texture;        // GL texture name, 0 when none
-    uint8_t *pixels;         // pitch * height bytes; 24/32-bit rows bottom row first
+    int32_t pitch;    // bytes per row = width * (bpp / 8), rows without gaps
+    int32_t bpp;      // 8, 24 or 32 (others get no texture data)
+    int32_t flags;    // GFX_REPEAT | GFX_NOMIP | GFX_NOFILTER
+    int32_t uploaded; // the texture exists
+    int32_t lastuse;  // gfx_readtimer(0) at the last upload or bind
+    uint32_t texture; // GL texture name, 0 when none
+    uint8_t* pixels;  // pitch * height bytes; 24/32-bit rows bottom row first
     char name[GFX_NAMELEN];
-    int32_t numframes;       // entries in frames, at least 1
-    gfx_frame *frames;
+    int32_t numframes; // entries in frames, at least 1
+    gfx_frame* frames;
 };
 
-extern gfx_image **gfx_images;     // GFX_MAXIMAGES entries, the listed images first
+extern gfx_image** gfx_images; // GFX_MAXIMAGES entries, the listed images first
 extern int32_t gfx_numimages;
-extern uint32_t gfx_boundtexture;  // texture last bound to GL_TEXTURE_2D by this code
+extern uint32_t gfx_boundtexture; // texture last bound to GL_TEXTURE_2D by this code
 
 // New zero-filled image with one default frame, listed when addtolist; null on failure.
-gfx_image *gfx_createimage(const char *name, int32_t width, int32_t height, int32_t bpp, int addtolist);
+gfx_image* gfx_createimage(const char* name, int32_t width, int32_t height, int32_t bpp, int addtolist);
 // Makes the texture when there is none and refreshes lastuse; returns the texture name (0 for null).
-uint32_t gfx_uploadimage(gfx_image *image);
+uint32_t gfx_uploadimage(gfx_image* image);
 // Makes the texture if needed and binds it, skipping the bind when already bound.
-void gfx_bindimage(gfx_image *image);
+void gfx_bindimage(gfx_image* image);
 // Sends the current pixels to the existing texture (or makes it); returns the texture name.
-uint32_t gfx_updateimage(gfx_image *image);
+uint32_t gfx_updateimage(gfx_image* image);
 // Deletes the image's texture and keeps the image.
-void gfx_releasetexture(gfx_image *image);
+void gfx_releasetexture(gfx_image* image);
 // Deletes the texture of every listed image.
 void gfx_releasealltextures();
 // Releases the texture of at most one listed image unused for more than 50 ticks.
 void gfx_sweeptextures();
 // Unlists the image, deletes its texture and frees it; null is ignored.
-void gfx_freeimage(gfx_image *image);
+void gfx_freeimage(gfx_image* image);
 // Frees every listed image, the last one first.
 void gfx_freeallimages();
 
@@ -134,25 +143,27 @@ void gfx_freeallimages();
 // An asset name with the image it resolves to (null until first use).
 struct gfx_assetref {
     char name[GFX_NAMELEN];
-    gfx_image *image;
+    gfx_image* image;
 };
 
 // The first listed image with exactly this name, or null.
-gfx_image *gfx_findimage(const char *name);
+gfx_image* gfx_findimage(const char* name);
 // The listed image of the printf-formed name, loading it as an asset when absent; null on failure.
-gfx_image *gfx_getasset(const char *format, ...) __attribute__((format(printf, 1, 2)));
+gfx_image* gfx_getasset(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The image of refs[index], loaded on first use; null while it cannot be loaded.
-gfx_image *gfx_resolveasset(gfx_assetref *refs, int32_t index);
+gfx_image* gfx_resolveasset(gfx_assetref* refs, int32_t index);
 // Loads an image file with its optional ".ini" descriptor; null on failure.
-gfx_image *gfx_loadasset(const char *name, int addtolist);
+gfx_image* gfx_loadasset(const char* name, int addtolist);
 // Decodes an image file (and an alpha image) into a new image; null on failure.
-gfx_image *gfx_loadimage(const char *name, const char *alphaname, int addtolist);
+gfx_image* gfx_loadimage(const char* name, const char* alphaname, int addtolist);
 
 // ---- Screenshots -----------------------------------------------------------
 
-extern int32_t gfx_shotnumber;     // number tried first for the next "shot%04d.tga"
+extern int32_t gfx_shotnumber; // number tried first for the next "shot%04d.tga"
 
 // Writes a 24- or 32-bit image as an uncompressed TGA; silent on failure.
-void gfx_writetga(const char *path, gfx_image *image);
+void gfx_writetga(const char* path, gfx_image* image);
 // Reads the window into the next free "shot%04d.tga"; silent on failure.
 void gfx_screenshot();
+
+#endif

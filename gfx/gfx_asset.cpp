@@ -8,32 +8,32 @@
 #include <cstdlib>
 #include <cstring>
 
-#define GFX_TAG_FRAMES 205      // a frame table made from a descriptor
+enum {
+    GFX_TAG_FRAMES = 205 // a frame table made from a descriptor
+};
 
-#define GFX_ASSETNAMEMAX 61     // "./" and the name must fit an image name of 63 characters
-#define GFX_EXTLEN 4            // the extension the descriptor name replaces, ".tga"
-#define GFX_FORMATLEN 256       // gfx_getasset's formatted name, terminator included
-#define GFX_PATHLEN 1100        // a base directory, a slash and a MASK value
-#define GFX_KEYLEN 72           // a descriptor key, terminator included
-#define GFX_VALUELEN 1024       // a descriptor value, terminator included
-#define GFX_FRAMENUMBERS 6      // x y w h aux0 aux1
+enum {
+    GFX_ASSETNAMEMAX = 61, // "./" and the name must fit an image name of 63 characters
+    GFX_EXTLEN = 4,        // the extension the descriptor name replaces, ".tga"
+    GFX_FORMATLEN = 256,   // gfx_getasset's formatted name, terminator included
+    GFX_PATHLEN = 1100,    // a base directory, a slash and a MASK value
+    GFX_KEYLEN = 72,       // a descriptor key, terminator included
+    GFX_VALUELEN = 1024,   // a descriptor value, terminator included
+    GFX_FRAMENUMBERS = 6   // x y w h aux0 aux1
+};
 
 // The base directories image files are looked up in, primary first.
-static const char *const gfx_basedirs[2] = {".", "."};
+static const char* const gfx_basedirs[2] = {".", "."};
 
 // The descriptor's keys (the first three) and the flag words of a FLAG value,
 // whose positions after the keys give their bits 1, 2, 4.
-static const char *const gfx_assetwords[6] = {"FLAG", "MASK", "FRAME", "repeat", "nomip", "nofilter"};
-#define GFX_KEY_FLAG 0
-#define GFX_KEY_MASK 1
-#define GFX_KEY_FRAME 2
-#define GFX_NUMKEYS 3
-#define GFX_NUMFLAGWORDS 3
+static const char* const gfx_assetwords[6] = {"FLAG", "MASK", "FRAME", "repeat", "nomip", "nofilter"};
+enum { GFX_KEY_FLAG = 0, GFX_KEY_MASK = 1, GFX_KEY_FRAME = 2, GFX_NUMKEYS = 3, GFX_NUMFLAGWORDS = 3 };
 
 // The extensions tried, in order, for the automatic alpha image of a 24-bit picture.
-static const char *const gfx_alphaexts[3] = {".bmp", ".tga", ".png"};
+static const char* const gfx_alphaexts[3] = {".bmp", ".tga", ".png"};
 
-gfx_image *gfx_findimage(const char *name)
+gfx_image* gfx_findimage(const char* name)
 {
     if (!gfx_images)
         return nullptr;
@@ -43,24 +43,24 @@ gfx_image *gfx_findimage(const char *name)
     return nullptr;
 }
 
-gfx_image *gfx_getasset(const char *format, ...)
+gfx_image* gfx_getasset(const char* format, ...)
 {
     char name[GFX_FORMATLEN];
     va_list args;
     va_start(args, format);
     vsnprintf(name, sizeof(name), format, args);
     va_end(args);
-    gfx_image *image = gfx_findimage(name);
+    gfx_image* image = gfx_findimage(name);
     if (image)
         return image;
     return gfx_loadasset(name, 1);
 }
 
-gfx_image *gfx_resolveasset(gfx_assetref *refs, int32_t index)
+gfx_image* gfx_resolveasset(gfx_assetref* refs, int32_t index)
 {
     if (!refs || index < 0)
         return nullptr;
-    gfx_assetref *ref = &refs[index];
+    gfx_assetref* ref = &refs[index];
     if (!ref->image)
         ref->image = gfx_getasset("%s", ref->name);
     return ref->image;
@@ -69,20 +69,20 @@ gfx_image *gfx_resolveasset(gfx_assetref *refs, int32_t index)
 // ---- Descriptors -------------------------------------------------------------
 
 // A pass over a descriptor ends at the end of the file, or at a read error.
-static bool gfx_atend(FILE *file)
+static bool gfx_atend(FILE* file)
 {
     return feof(file) || ferror(file);
 }
 
 // Reads the next descriptor line; returns GFX_KEY_* or -1 for any other key.
-static int32_t gfx_readkey(FILE *file, char *value)
+static int32_t gfx_readkey(FILE* file, char* value)
 {
     char key[GFX_KEYLEN];
     return io_readkeyword(file, key, sizeof(key), value, GFX_VALUELEN, gfx_assetwords, GFX_NUMKEYS);
 }
 
 // First pass: the last MASK line's value (empty when none), logging each one.
-static void gfx_readmask(FILE *file, char *alphaname)
+static void gfx_readmask(FILE* file, char* alphaname)
 {
     char value[GFX_VALUELEN];
     alphaname[0] = '\0';
@@ -95,7 +95,7 @@ static void gfx_readmask(FILE *file, char *alphaname)
 }
 
 // Second pass: the number of FRAME lines.
-static int64_t gfx_countframes(FILE *file)
+static int64_t gfx_countframes(FILE* file)
 {
     char value[GFX_VALUELEN];
     int64_t count = 0;
@@ -107,7 +107,7 @@ static int64_t gfx_countframes(FILE *file)
 }
 
 // A FLAG value: each flag word found anywhere in it, case-sensitive, sets its bit.
-static int32_t gfx_parseflags(const char *value)
+static int32_t gfx_parseflags(const char* value)
 {
     int32_t flags = 0;
     for (int32_t i = 0; i < GFX_NUMFLAGWORDS; i++)
@@ -119,11 +119,11 @@ static int32_t gfx_parseflags(const char *value)
 // Reads up to count decimal integers separated by blanks, stopping at the first item
 // that is not one (as the scanf format "%d %d ..." does); returns how many were read.
 // Out-of-range numbers are clamped to the int32 range instead of being undefined.
-static int32_t gfx_parseints(const char *text, int32_t *numbers, int32_t count)
+static int32_t gfx_parseints(const char* text, int32_t* numbers, int32_t count)
 {
     int32_t done = 0;
     while (done < count) {
-        char *end = nullptr;
+        char* end = nullptr;
         long number = strtol(text, &end, 10);
         if (end == text)
             break;
@@ -139,7 +139,7 @@ static int32_t gfx_parseints(const char *text, int32_t *numbers, int32_t count)
 
 // Texture coordinates of a frame from its rectangle and the image size, in double
 // precision; an image without area leaves them 0.
-static void gfx_frametexcoords(gfx_frame *frame, int32_t width, int32_t height)
+static void gfx_frametexcoords(gfx_frame* frame, int32_t width, int32_t height)
 {
     if (width <= 0 || height <= 0)
         return;
@@ -151,7 +151,7 @@ static void gfx_frametexcoords(gfx_frame *frame, int32_t width, int32_t height)
 }
 
 // A FRAME value: x y w h aux0 aux1, missing numbers 0.
-static void gfx_parseframe(const char *value, gfx_frame *frame, int32_t width, int32_t height)
+static void gfx_parseframe(const char* value, gfx_frame* frame, int32_t width, int32_t height)
 {
     int32_t numbers[GFX_FRAMENUMBERS] = {0, 0, 0, 0, 0, 0};
     gfx_parseints(value, numbers, GFX_FRAMENUMBERS);
@@ -166,7 +166,7 @@ static void gfx_parseframe(const char *value, gfx_frame *frame, int32_t width, i
 
 // Last pass: FLAG lines set the flags, FRAME lines fill the frame table in file order.
 // Never more frames than the table holds, even if the file grew since it was counted.
-static void gfx_readsettings(FILE *file, gfx_image *image, bool hasframes)
+static void gfx_readsettings(FILE* file, gfx_image* image, bool hasframes)
 {
     char value[GFX_VALUELEN];
     int32_t next = 0;
@@ -183,12 +183,11 @@ static void gfx_readsettings(FILE *file, gfx_image *image, bool hasframes)
 }
 
 // Replaces the default frame with a zeroed table of count frames; false on failure.
-static bool gfx_allocframes(gfx_image *image, int64_t count)
+static bool gfx_allocframes(gfx_image* image, int64_t count)
 {
     if (count > INT32_MAX || static_cast<uint64_t>(count) > UINT32_MAX / sizeof(gfx_frame))
         return false;
-    gfx_frame *frames = static_cast<gfx_frame *>(
-        io_calloc(static_cast<uint32_t>(count), sizeof(gfx_frame), GFX_TAG_FRAMES));
+    gfx_frame* frames = static_cast<gfx_frame*>(io_calloc(static_cast<uint32_t>(count), sizeof(gfx_frame), GFX_TAG_FRAMES));
     if (!frames)
         return false;
     io_free(image->frames);
@@ -197,7 +196,7 @@ static bool gfx_allocframes(gfx_image *image, int64_t count)
     return true;
 }
 
-gfx_image *gfx_loadasset(const char *name, int addtolist)
+gfx_image* gfx_loadasset(const char* name, int addtolist)
 {
     // The descriptor name replaces the last four characters, and the image is found
     // again by its name, which must fit the image's name buffer with its path prefix.
@@ -215,13 +214,13 @@ gfx_image *gfx_loadasset(const char *name, int addtolist)
     memcpy(descname + length - GFX_EXTLEN, ".ini", GFX_EXTLEN + 1);
 
     char alphaname[GFX_VALUELEN] = "";
-    FILE *desc = io_fopen(descname, "rb");
+    FILE* desc = io_fopen(descname, "rb");
     if (desc) {
         io_log("%s ", descname);
         gfx_readmask(desc, alphaname);
     }
 
-    gfx_image *image = gfx_loadimage(name, alphaname, addtolist);
+    gfx_image* image = gfx_loadimage(name, alphaname, addtolist);
     if (!image) {
         if (desc)
             io_fclose(desc);
@@ -251,13 +250,13 @@ gfx_image *gfx_loadasset(const char *name, int addtolist)
 
 // Decodes name under the primary, then the fallback base directory; path receives
 // the path that was decoded (or the last one tried). Null when neither decodes.
-static SDL_Surface *gfx_decode(const char *name, char *path)
+static SDL_Surface* gfx_decode(const char* name, char* path)
 {
-    for (const char *dir : gfx_basedirs) {
+    for (const char* dir : gfx_basedirs) {
         const int length = snprintf(path, GFX_PATHLEN, "%s/%s", dir, name);
         if (length < 0 || length >= GFX_PATHLEN)
             continue;
-        SDL_Surface *surface = IMG_Load(path);
+        SDL_Surface* surface = IMG_Load(path);
         if (surface)
             return surface;
     }
@@ -267,17 +266,17 @@ static SDL_Surface *gfx_decode(const char *name, char *path)
 // The automatic alpha image of a 24-bit picture: the image path with its extension
 // replaced by ".bmp", ".tga" or ".png", the first that decodes and is not the path
 // itself. Only names of at least four characters have an extension to replace.
-static SDL_Surface *gfx_findalpha(const char *name, const char *path, char *alphapath)
+static SDL_Surface* gfx_findalpha(const char* name, const char* path, char* alphapath)
 {
     const size_t length = strlen(path);
     if (strlen(name) < GFX_EXTLEN || length >= GFX_PATHLEN)
         return nullptr;
-    for (const char *ext : gfx_alphaexts) {
+    for (const char* ext : gfx_alphaexts) {
         memcpy(alphapath, path, length - GFX_EXTLEN);
         memcpy(alphapath + length - GFX_EXTLEN, ext, GFX_EXTLEN + 1);
         if (strcmp(alphapath, path) == 0)
             continue;
-        SDL_Surface *surface = IMG_Load(alphapath);
+        SDL_Surface* surface = IMG_Load(alphapath);
         if (surface)
             return surface;
     }
@@ -287,8 +286,7 @@ static SDL_Surface *gfx_findalpha(const char *name, const char *path, char *alph
 // The merge reads the picture as 3 bytes per pixel and the first byte of each
 // alpha pixel, row for row: an alpha image that does not fit that is dropped with
 // a message, and the picture is then loaded by its own depth.
-static bool gfx_alphausable(const SDL_Surface *picture, const char *path,
-                            const SDL_Surface *alpha, const char *alphapath)
+static bool gfx_alphausable(const SDL_Surface* picture, const char* path, const SDL_Surface* alpha, const char* alphapath)
 {
     const int32_t alphabpp = alpha->format->BitsPerPixel;
     if (picture->format->BitsPerPixel != 24) {
@@ -306,24 +304,23 @@ static bool gfx_alphausable(const SDL_Surface *picture, const char *path,
     return true;
 }
 
-static const uint8_t *gfx_surfacerow(const SDL_Surface *surface, int32_t y)
+static const uint8_t* gfx_surfacerow(const SDL_Surface* surface, int32_t y)
 {
-    return static_cast<const uint8_t *>(surface->pixels) + static_cast<size_t>(y) * surface->pitch;
+    return static_cast<const uint8_t*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch;
 }
 
 // A 32-bit image from a 24-bit picture and the first byte of each alpha pixel,
 // the picture's top row becoming the image's last row.
-static gfx_image *gfx_mergealpha(const SDL_Surface *picture, const SDL_Surface *alpha,
-                                 const char *path, int addtolist)
+static gfx_image* gfx_mergealpha(const SDL_Surface* picture, const SDL_Surface* alpha, const char* path, int addtolist)
 {
-    gfx_image *image = gfx_createimage(path, picture->w, picture->h, 32, addtolist);
+    gfx_image* image = gfx_createimage(path, picture->w, picture->h, 32, addtolist);
     if (!image)
         return nullptr;
     const int32_t alphastep = alpha->format->BytesPerPixel;
     for (int32_t y = 0; y < image->height; y++) {
-        const uint8_t *src = gfx_surfacerow(picture, y);
-        const uint8_t *mask = gfx_surfacerow(alpha, y);
-        uint8_t *dst = image->pixels + static_cast<size_t>(image->height - 1 - y) * image->pitch;
+        const uint8_t* src = gfx_surfacerow(picture, y);
+        const uint8_t* mask = gfx_surfacerow(alpha, y);
+        uint8_t* dst = image->pixels + static_cast<size_t>(image->height - 1 - y) * image->pitch;
         for (int32_t x = 0; x < image->width; x++) {
             dst[0] = src[0];
             dst[1] = src[1];
@@ -339,27 +336,26 @@ static gfx_image *gfx_mergealpha(const SDL_Surface *picture, const SDL_Surface *
 
 // An image of the picture's own depth: 8-bit rows keep the file's order, 24- and
 // 32-bit rows are flipped so the bottom row comes first.
-static gfx_image *gfx_copysurface(const SDL_Surface *picture, const char *path, int addtolist)
+static gfx_image* gfx_copysurface(const SDL_Surface* picture, const char* path, int addtolist)
 {
     const int32_t bpp = picture->format->BitsPerPixel;
     if (bpp != 8 && bpp != 24 && bpp != 32) {
         io_error("Can't load image %s", path);
         return nullptr;
     }
-    gfx_image *image = gfx_createimage(path, picture->w, picture->h, bpp, addtolist);
+    gfx_image* image = gfx_createimage(path, picture->w, picture->h, bpp, addtolist);
     if (!image)
         return nullptr;
     // A picture without columns has no pixel rows to copy (its surface may have none).
     for (int32_t y = 0; y < image->height && image->pitch > 0; y++) {
         const int32_t row = (bpp == 8) ? y : image->height - 1 - y;
-        memcpy(image->pixels + static_cast<size_t>(row) * image->pitch, gfx_surfacerow(picture, y),
-               image->pitch);
+        memcpy(image->pixels + static_cast<size_t>(row) * image->pitch, gfx_surfacerow(picture, y), image->pitch);
     }
     return image;
 }
 
 // A TGA file holds B, G, R(, A): exchanging bytes 0 and 2 gives R, G, B(, A).
-static void gfx_swapredblue(gfx_image *image)
+static void gfx_swapredblue(gfx_image* image)
 {
     const int32_t step = image->bpp / 8;
     const size_t bytes = static_cast<size_t>(image->pitch) * image->height;
@@ -370,10 +366,10 @@ static void gfx_swapredblue(gfx_image *image)
     }
 }
 
-gfx_image *gfx_loadimage(const char *name, const char *alphaname, int addtolist)
+gfx_image* gfx_loadimage(const char* name, const char* alphaname, int addtolist)
 {
     char path[GFX_PATHLEN];
-    SDL_Surface *picture = gfx_decode(name, path);
+    SDL_Surface* picture = gfx_decode(name, path);
     if (!picture) {
         io_error("File not found: %s", name);
         return nullptr;
@@ -382,7 +378,7 @@ gfx_image *gfx_loadimage(const char *name, const char *alphaname, int addtolist)
 
     // Surfaces from the image decoder live in system memory and need no locking.
     char alphapath[GFX_PATHLEN] = "";
-    SDL_Surface *alpha = nullptr;
+    SDL_Surface* alpha = nullptr;
     if (alphaname && alphaname[0])
         alpha = gfx_decode(alphaname, alphapath);
     else if (picture->format->BitsPerPixel == 24)
@@ -392,8 +388,7 @@ gfx_image *gfx_loadimage(const char *name, const char *alphaname, int addtolist)
         alpha = nullptr;
     }
 
-    gfx_image *image = alpha ? gfx_mergealpha(picture, alpha, path, addtolist)
-                             : gfx_copysurface(picture, path, addtolist);
+    gfx_image* image = alpha ? gfx_mergealpha(picture, alpha, path, addtolist) : gfx_copysurface(picture, path, addtolist);
     if (image && tga && (image->bpp == 24 || image->bpp == 32))
         gfx_swapredblue(image);
 

@@ -11,13 +11,17 @@
 #define GL_CLAMP_TO_EDGE 0x812F
 #endif
 
-#define GFX_TAG_IMAGE 202    // one gfx_image record
-#define GFX_TAG_PIXELS 203   // an image's pixel buffer
-#define GFX_TAG_FRAME 204    // an image's default frame table
+enum {
+    GFX_TAG_IMAGE = 202,  // one gfx_image record
+    GFX_TAG_PIXELS = 203, // an image's pixel buffer
+    GFX_TAG_FRAME = 204   // an image's default frame table
+};
 
-#define GFX_SWEEPTICKS 50    // a texture idle for more ticks than this may be swept
+enum {
+    GFX_SWEEPTICKS = 50 // a texture idle for more ticks than this may be swept
+};
 
-gfx_image **gfx_images;
+gfx_image** gfx_images;
 int32_t gfx_numimages;
 uint32_t gfx_boundtexture;
 
@@ -35,7 +39,7 @@ static int64_t gfx_imagebytes(int32_t width, int32_t height, int32_t bpp)
 }
 
 // The one frame every new image has: the whole picture, texture square (0,1)-(1,0).
-static void gfx_setdefaultframe(gfx_frame *frame, int32_t width, int32_t height)
+static void gfx_setdefaultframe(gfx_frame* frame, int32_t width, int32_t height)
 {
     frame->x = 0;
     frame->y = 0;
@@ -49,7 +53,7 @@ static void gfx_setdefaultframe(gfx_frame *frame, int32_t width, int32_t height)
     frame->t1 = 0.0f;
 }
 
-gfx_image *gfx_createimage(const char *name, int32_t width, int32_t height, int32_t bpp, int addtolist)
+gfx_image* gfx_createimage(const char* name, int32_t width, int32_t height, int32_t bpp, int addtolist)
 {
     // Refused before anything is allocated, so a refusal leaves nothing to undo.
     const int64_t bytes = gfx_imagebytes(width, height, bpp);
@@ -62,7 +66,7 @@ gfx_image *gfx_createimage(const char *name, int32_t width, int32_t height, int3
         return nullptr;
     }
 
-    gfx_image *image = static_cast<gfx_image *>(io_calloc(1, sizeof(gfx_image), GFX_TAG_IMAGE));
+    gfx_image* image = static_cast<gfx_image*>(io_calloc(1, sizeof(gfx_image), GFX_TAG_IMAGE));
     if (!image)
         return nullptr;
     snprintf(image->name, sizeof(image->name), "%s", name);
@@ -75,14 +79,14 @@ gfx_image *gfx_createimage(const char *name, int32_t width, int32_t height, int3
     image->pitch = width * (bpp / 8);
     image->numframes = 1;
 
-    image->frames = static_cast<gfx_frame *>(io_calloc(1, sizeof(gfx_frame), GFX_TAG_FRAME));
+    image->frames = static_cast<gfx_frame*>(io_calloc(1, sizeof(gfx_frame), GFX_TAG_FRAME));
     if (!image->frames) {
         io_free(image);
         return nullptr;
     }
     gfx_setdefaultframe(image->frames, width, height);
 
-    image->pixels = static_cast<uint8_t *>(io_calloc(static_cast<uint32_t>(bytes), 1, GFX_TAG_PIXELS));
+    image->pixels = static_cast<uint8_t*>(io_calloc(static_cast<uint32_t>(bytes), 1, GFX_TAG_PIXELS));
     if (!image->pixels) {
         io_free(image->frames);
         io_free(image);
@@ -97,7 +101,7 @@ gfx_image *gfx_createimage(const char *name, int32_t width, int32_t height, int3
 }
 
 // GL's internal format and pixel format for an image depth; 0 when the depth has none.
-static int gfx_glformat(int32_t bpp, GLint *internal, GLenum *format)
+static int gfx_glformat(int32_t bpp, GLint* internal, GLenum* format)
 {
     switch (bpp) {
     case 8:
@@ -112,8 +116,7 @@ static int gfx_glformat(int32_t bpp, GLint *internal, GLenum *format)
         *internal = GL_RGBA8;
         *format = GL_RGBA;
         return 1;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -128,7 +131,7 @@ static GLint gfx_packedrows()
     return old;
 }
 
-static void gfx_sendpixels(const gfx_image *image)
+static void gfx_sendpixels(const gfx_image* image)
 {
     GLint internal;
     GLenum format;
@@ -136,11 +139,9 @@ static void gfx_sendpixels(const gfx_image *image)
         return;
     const GLint oldalign = gfx_packedrows();
     if (image->flags & GFX_NOMIP)
-        glTexImage2D(GL_TEXTURE_2D, 0, internal, image->width, image->height, 0, format,
-                     GL_UNSIGNED_BYTE, image->pixels);
+        glTexImage2D(GL_TEXTURE_2D, 0, internal, image->width, image->height, 0, format, GL_UNSIGNED_BYTE, image->pixels);
     else
-        gluBuild2DMipmaps(GL_TEXTURE_2D, internal, image->width, image->height, format,
-                          GL_UNSIGNED_BYTE, image->pixels);
+        gluBuild2DMipmaps(GL_TEXTURE_2D, internal, image->width, image->height, format, GL_UNSIGNED_BYTE, image->pixels);
     glPixelStorei(GL_UNPACK_ALIGNMENT, oldalign);
 }
 
@@ -162,7 +163,7 @@ static void gfx_setfilters(int32_t flags)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
 }
 
-uint32_t gfx_uploadimage(gfx_image *image)
+uint32_t gfx_uploadimage(gfx_image* image)
 {
     if (!image)
         return 0;
@@ -180,7 +181,7 @@ uint32_t gfx_uploadimage(gfx_image *image)
     return image->texture;
 }
 
-void gfx_bindimage(gfx_image *image)
+void gfx_bindimage(gfx_image* image)
 {
     const uint32_t texture = gfx_uploadimage(image);
     if (image && texture != gfx_boundtexture) {
@@ -189,7 +190,7 @@ void gfx_bindimage(gfx_image *image)
     }
 }
 
-uint32_t gfx_updateimage(gfx_image *image)
+uint32_t gfx_updateimage(gfx_image* image)
 {
     if (!image || !image->uploaded)
         return gfx_uploadimage(image);
@@ -199,14 +200,13 @@ uint32_t gfx_updateimage(gfx_image *image)
     GLenum format;
     if (gfx_glformat(image->bpp, &internal, &format)) {
         const GLint oldalign = gfx_packedrows();
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image->width, image->height, format,
-                        GL_UNSIGNED_BYTE, image->pixels);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image->width, image->height, format, GL_UNSIGNED_BYTE, image->pixels);
         glPixelStorei(GL_UNPACK_ALIGNMENT, oldalign);
     }
     return image->texture;
 }
 
-void gfx_releasetexture(gfx_image *image)
+void gfx_releasetexture(gfx_image* image)
 {
     if (!image || !image->uploaded)
         return;
@@ -231,7 +231,7 @@ void gfx_sweeptextures()
     if (!gfx_images)
         return;
     const uint32_t now = gfx_readtimer(0);
-    gfx_image *image = gfx_images[now % GFX_MAXIMAGES];
+    gfx_image* image = gfx_images[now % GFX_MAXIMAGES];
     if (!image || !image->uploaded)
         return;
     // The clock wraps; the difference is taken modulo 2^32 and read as signed.
@@ -241,21 +241,21 @@ void gfx_sweeptextures()
 }
 
 // Takes the image out of the list, closing the gap so the listed images stay in order.
-static void gfx_unlistimage(const gfx_image *image)
+static void gfx_unlistimage(const gfx_image* image)
 {
     if (!gfx_images)
         return;
     for (int32_t i = 0; i < GFX_MAXIMAGES; i++) {
         if (gfx_images[i] != image)
             continue;
-        memmove(&gfx_images[i], &gfx_images[i + 1], (GFX_MAXIMAGES - 1 - i) * sizeof(gfx_image *));
+        memmove(&gfx_images[i], &gfx_images[i + 1], (GFX_MAXIMAGES - 1 - i) * sizeof(gfx_image*));
         gfx_images[GFX_MAXIMAGES - 1] = nullptr;
         gfx_numimages--;
         return;
     }
 }
 
-void gfx_freeimage(gfx_image *image)
+void gfx_freeimage(gfx_image* image)
 {
     if (!image)
         return;
@@ -273,7 +273,7 @@ void gfx_freeallimages()
     if (!gfx_images)
         return;
     while (gfx_numimages >= 1) {
-        gfx_image *image = gfx_images[gfx_numimages - 1];
+        gfx_image* image = gfx_images[gfx_numimages - 1];
         if (!image) {
             gfx_numimages--; // a hole would otherwise stop the loop from ending
             continue;

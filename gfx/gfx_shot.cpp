@@ -5,14 +5,16 @@
 
 #include <cstdio>
 
-#define GFX_SHOTLAST 9999       // the search gives up once the counter reaches this
-#define GFX_SHOTNAMELEN 32      // "shot%04d.tga" for any int32, terminator included
-#define GFX_TGAMAXSIZE 65535    // the header holds width and height in 16 bits
+enum {
+    GFX_SHOTLAST = 9999,   // the search gives up once the counter reaches this
+    GFX_SHOTNAMELEN = 32,  // "shot%04d.tga" for any int32, terminator included
+    GFX_TGAMAXSIZE = 65535 // the header holds width and height in 16 bits
+};
 
 int32_t gfx_shotnumber;
 
 // Exchanges bytes 0 and 2 of every pixel: R, G, B(, A) <-> B, G, R(, A).
-static void gfx_swapchannels(gfx_image *image, size_t bytes)
+static void gfx_swapchannels(gfx_image* image, size_t bytes)
 {
     const size_t step = static_cast<size_t>(image->bpp / 8);
     for (size_t i = 0; i + 2 < bytes; i += step) {
@@ -24,17 +26,17 @@ static void gfx_swapchannels(gfx_image *image, size_t bytes)
 
 // Only 24- and 32-bit images whose size the 16-bit header fields can hold are
 // written; for anything else the header would describe other data than follows.
-static bool gfx_tgawritable(const gfx_image *image)
+static bool gfx_tgawritable(const gfx_image* image)
 {
     return image && image->pixels && (image->bpp == 24 || image->bpp == 32) && image->width >= 0 &&
            image->width <= GFX_TGAMAXSIZE && image->height >= 0 && image->height <= GFX_TGAMAXSIZE;
 }
 
-void gfx_writetga(const char *path, gfx_image *image)
+void gfx_writetga(const char* path, gfx_image* image)
 {
     if (!gfx_tgawritable(image))
         return;
-    FILE *file = fopen(path, "wb");
+    FILE* file = fopen(path, "wb");
     if (!file)
         return;
     // Uncompressed true colour, no ID field, no colour map, origin at the bottom left.
@@ -44,9 +46,9 @@ void gfx_writetga(const char *path, gfx_image *image)
         return;
     }
     const uint8_t size[6] = {
-        static_cast<uint8_t>(image->width & 255), static_cast<uint8_t>(image->width / 256),
+        static_cast<uint8_t>(image->width & 255),  static_cast<uint8_t>(image->width / 256),
         static_cast<uint8_t>(image->height & 255), static_cast<uint8_t>(image->height / 256),
-        static_cast<uint8_t>(image->bpp), 0,
+        static_cast<uint8_t>(image->bpp),          0,
     };
     if (fwrite(size, 1, sizeof(size), file) < sizeof(size)) {
         fclose(file);
@@ -63,11 +65,11 @@ void gfx_writetga(const char *path, gfx_image *image)
 
 // Finds the next name of the series that cannot be opened for reading; false when
 // the counter reaches the last number while passing existing files.
-static bool gfx_nextshotname(char *name)
+static bool gfx_nextshotname(char* name)
 {
     for (;;) {
         snprintf(name, GFX_SHOTNAMELEN, "shot%04d.tga", gfx_shotnumber);
-        FILE *existing = fopen(name, "rb");
+        FILE* existing = fopen(name, "rb");
         if (!existing)
             return true;
         fclose(existing);
@@ -84,7 +86,7 @@ void gfx_screenshot()
         return;
     if (gfx_width <= 0 || gfx_height <= 0)
         return;
-    gfx_image *image = gfx_createimage(name, gfx_width, gfx_height, 32, 0);
+    gfx_image* image = gfx_createimage(name, gfx_width, gfx_height, 32, 0);
     if (!image)
         return;
     // Rows of 4-byte pixels are aligned for GL's default pack alignment of 4; it is

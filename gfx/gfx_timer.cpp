@@ -2,8 +2,8 @@
 #include "gfx/gfx.h"
 
 struct gfx_timer {
-    uint32_t start;    // SDL_GetTicks() when the slot was started
-    uint32_t divisor;  // milliseconds per tick; 0 = never started
+    uint32_t start;   // SDL_GetTicks() when the slot was started
+    uint32_t divisor; // milliseconds per tick; 0 = never started
 };
 
 static gfx_timer gfx_timers[GFX_MAXTIMERS];

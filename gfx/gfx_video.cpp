@@ -24,12 +24,12 @@ uint32_t gfx_shotrequest;
 static const char GFX_CAPTION[] = "Quorrel project";
 static const char GFX_ICONFILE[] = "icon.bmp";
 
-int32_t gfx_listmodes(SDL_Rect *const *modes)
+int32_t gfx_listmodes(SDL_Rect* const* modes)
 {
     gfx_nummodes = 0;
     // SDL answers null for "no modes" and -1 for "any size will do"; neither
     // is a list of sizes, so neither gives mode lines.
-    if (!modes || modes == reinterpret_cast<SDL_Rect *const *>(-1))
+    if (!modes || modes == reinterpret_cast<SDL_Rect* const*>(-1))
         return gfx_nummodes;
     for (int i = 0; i < GFX_MAXMODES && modes[i]; i++) {
         const int32_t w = modes[i]->w;
@@ -49,31 +49,31 @@ int gfx_init()
 {
     gfx_shotrequest = 0;
     gfx_numimages = 0;
-    gfx_images = static_cast<gfx_image **>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image *), 201));
+    gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
     if (!gfx_images)
         return 1;
 
     gfx_listmodes(SDL_ListModes(nullptr, SDL_FULLSCREEN | SDL_HWSURFACE));
 
-    const SDL_VideoInfo *info = SDL_GetVideoInfo();
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
     gfx_desktopw = info ? info->current_w : 0;
     gfx_desktoph = info ? info->current_h : 0;
     io_log("Desktop resolution %d*%d\n", gfx_desktopw, gfx_desktoph);
     return 0;
 }
 
-uint8_t *gfx_iconmask(const SDL_Surface *icon)
+uint8_t* gfx_iconmask(const SDL_Surface* icon)
 {
     if (!icon || !icon->format || icon->format->BytesPerPixel != 1)
         return nullptr;
     // Rows of whole bytes; a width that is not a multiple of 8 pads its last byte.
     const uint32_t rowbytes = (static_cast<uint32_t>(icon->w) + 7) / 8;
-    uint8_t *mask = static_cast<uint8_t *>(io_calloc(rowbytes * static_cast<uint32_t>(icon->h), 1, 999));
+    uint8_t* mask = static_cast<uint8_t*>(io_calloc(rowbytes * static_cast<uint32_t>(icon->h), 1, 999));
     if (!mask)
         return nullptr;
-    const uint8_t *pixels = static_cast<const uint8_t *>(icon->pixels);
+    const uint8_t* pixels = static_cast<const uint8_t*>(icon->pixels);
     for (int y = 0; y < icon->h; y++) {
-        const uint8_t *row = pixels + y * icon->pitch;
+        const uint8_t* row = pixels + y * icon->pitch;
         for (int x = 0; x < icon->w; x++)
             if (row[x] != 0)
                 mask[y * rowbytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
@@ -83,13 +83,13 @@ uint8_t *gfx_iconmask(const SDL_Surface *icon)
 
 void gfx_seticon()
 {
-    SDL_RWops *stream = SDL_RWFromFile(GFX_ICONFILE, "rb");
-    SDL_Surface *icon = stream ? SDL_LoadBMP_RW(stream, 1) : nullptr;
+    SDL_RWops* stream = SDL_RWFromFile(GFX_ICONFILE, "rb");
+    SDL_Surface* icon = stream ? SDL_LoadBMP_RW(stream, 1) : nullptr;
     if (!icon) {
         io_error("icon file not found!");
         return;
     }
-    uint8_t *mask = nullptr;
+    uint8_t* mask = nullptr;
     if (icon->format->BytesPerPixel != 1)
         io_error("icon.bmp is not an 8-bit palette image: no transparency");
     else
@@ -113,21 +113,30 @@ double gfx_fieldofview(int32_t width, int32_t height)
 static void gfx_coloursizes(int32_t bpp, int sizes[4])
 {
     if (bpp == 8) {
-        sizes[0] = 2; sizes[1] = 3; sizes[2] = 3; sizes[3] = 0;
+        sizes[0] = 2;
+        sizes[1] = 3;
+        sizes[2] = 3;
+        sizes[3] = 0;
     } else if (bpp == 15 || bpp == 16) {
-        sizes[0] = 5; sizes[1] = 5; sizes[2] = 5; sizes[3] = 0;
+        sizes[0] = 5;
+        sizes[1] = 5;
+        sizes[2] = 5;
+        sizes[3] = 0;
     } else {
-        sizes[0] = 8; sizes[1] = 8; sizes[2] = 8; sizes[3] = 8;
+        sizes[0] = 8;
+        sizes[1] = 8;
+        sizes[2] = 8;
+        sizes[3] = 8;
     }
 }
 
-static const char *gfx_glstring(GLenum name)
+static const char* gfx_glstring(GLenum name)
 {
-    const GLubyte *text = glGetString(name);
-    return text ? reinterpret_cast<const char *>(text) : "";
+    const GLubyte* text = glGetString(name);
+    return text ? reinterpret_cast<const char*>(text) : "";
 }
 
-static void gfx_reportdriver(const SDL_Surface *screen)
+static void gfx_reportdriver(const SDL_Surface* screen)
 {
     io_log("Screen BPP: %d\n", screen->format->BitsPerPixel);
     io_log("\n");
@@ -142,18 +151,15 @@ static void gfx_reportattributes(const int colour[4], int depth, int stencil)
 {
     struct attribute {
         SDL_GLattr attr;
-        const char *name;
+        const char* name;
         int requested;
     };
     const attribute attributes[] = {
-        {SDL_GL_STENCIL_SIZE, "SDL_GL_STENCIL_SIZE", stencil},
-        {SDL_GL_RED_SIZE, "SDL_GL_RED_SIZE", colour[0]},
-        {SDL_GL_GREEN_SIZE, "SDL_GL_GREEN_SIZE", colour[1]},
-        {SDL_GL_BLUE_SIZE, "SDL_GL_BLUE_SIZE", colour[2]},
-        {SDL_GL_ALPHA_SIZE, "SDL_GL_ALPHA_SIZE", colour[3]},
-        {SDL_GL_DEPTH_SIZE, "SDL_GL_DEPTH_SIZE", depth},
+        {SDL_GL_STENCIL_SIZE, "SDL_GL_STENCIL_SIZE", stencil}, {SDL_GL_RED_SIZE, "SDL_GL_RED_SIZE", colour[0]},
+        {SDL_GL_GREEN_SIZE, "SDL_GL_GREEN_SIZE", colour[1]},   {SDL_GL_BLUE_SIZE, "SDL_GL_BLUE_SIZE", colour[2]},
+        {SDL_GL_ALPHA_SIZE, "SDL_GL_ALPHA_SIZE", colour[3]},   {SDL_GL_DEPTH_SIZE, "SDL_GL_DEPTH_SIZE", depth},
     };
-    for (const attribute &a : attributes) {
+    for (const attribute& a : attributes) {
         int got = 0;
         SDL_GL_GetAttribute(a.attr, &got);
         io_log("%s: requested %d, got %d\n", a.name, a.requested, got);
@@ -208,7 +214,7 @@ int gfx_initvideo(uint32_t flags)
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, stencil);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
-    SDL_Surface *screen = SDL_SetVideoMode(gfx_width, gfx_height, gfx_bpp, flags);
+    SDL_Surface* screen = SDL_SetVideoMode(gfx_width, gfx_height, gfx_bpp, flags);
     if (!screen) {
         io_error("Couldn't set GL mode: %s\n", SDL_GetError());
         SDL_Quit();
@@ -260,14 +266,14 @@ void gfx_videoquit()
     SDL_VideoQuit();
 }
 
-int gfx_findextension(const char *list, const char *name)
+int gfx_findextension(const char* list, const char* name)
 {
     if (!list || !name || !*name || strchr(name, ' '))
         return 0;
     const size_t length = strlen(name);
     // A hit counts only as a whole word: at the start of the list or after a
     // blank, and followed by a blank or the end of the list.
-    for (const char *hit = strstr(list, name); hit; hit = strstr(hit + length, name)) {
+    for (const char* hit = strstr(list, name); hit; hit = strstr(hit + length, name)) {
         const char after = hit[length];
         if ((hit == list || hit[-1] == ' ') && (after == ' ' || after == '\0'))
             return 1;
@@ -275,9 +281,9 @@ int gfx_findextension(const char *list, const char *name)
     return 0;
 }
 
-int gfx_hasextension(const char *name)
+int gfx_hasextension(const char* name)
 {
-    return gfx_findextension(reinterpret_cast<const char *>(glGetString(GL_EXTENSIONS)), name);
+    return gfx_findextension(reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)), name);
 }
 
 void gfx_begin2d()

@@ -5,7 +5,7 @@
 
 // The window's outer rectangle: the top-level window that holds it, which is
 // a window manager's frame when one runs and the window itself otherwise.
-static void gfx_outersize(Display *display, Window window, int *width, int *height)
+static void gfx_outersize(Display* display, Window window, int* width, int* height)
 {
     Window outer = window;
     for (;;) {
@@ -32,7 +32,7 @@ int gfx_centerwindow()
     if (SDL_GetWMInfo(&info) <= 0 || info.subsystem != SDL_SYSWM_X11)
         return 0;
 
-    Display *display = info.info.x11.display;
+    Display* display = info.info.x11.display;
     const Window window = info.info.x11.wmwindow;
     info.info.x11.lock_func();
     const int screen = DefaultScreen(display);

@@ -6,16 +6,16 @@
 
 io_state inout;
 
-FILE *io_init()
+FILE* io_init()
 {
-    inout.allocs = static_cast<io_allocentry *>(calloc(IO_MAXALLOCS, sizeof(io_allocentry)));
+    inout.allocs = static_cast<io_allocentry*>(calloc(IO_MAXALLOCS, sizeof(io_allocentry)));
     inout.curbytes = 0;
     inout.maxbytes = 0;
     inout.logfile = fopen("log.txt", "w");
     return inout.logfile;
 }
 
-void io_log(const char *format, ...)
+void io_log(const char* format, ...)
 {
     if (!inout.logfile)
         return;
@@ -25,7 +25,7 @@ void io_log(const char *format, ...)
     va_end(args);
 }
 
-void io_error(const char *format, ...)
+void io_error(const char* format, ...)
 {
     char text[IO_ERRORLEN];
     va_list args;
@@ -42,13 +42,13 @@ static int32_t io_addbytes(int32_t total, uint32_t size, bool add)
     return static_cast<int32_t>(add ? t + size : t - size);
 }
 
-void *io_calloc(uint32_t count, uint32_t size, int32_t tag)
+void* io_calloc(uint32_t count, uint32_t size, int32_t tag)
 {
     if (!inout.allocs) {
         io_error("io_calloc - no inout.allocs");
         return nullptr;
     }
-    io_allocentry *slot = nullptr;
+    io_allocentry* slot = nullptr;
     for (int i = 0; i < IO_MAXALLOCS; i++) {
         if (!inout.allocs[i].ptr) {
             slot = &inout.allocs[i];
@@ -72,7 +72,7 @@ void *io_calloc(uint32_t count, uint32_t size, int32_t tag)
 
 // A block that some slot released and no slot holds now was freed by us
 // already: releasing it again would corrupt the heap.
-static bool io_wasfreed(const void *block)
+static bool io_wasfreed(const void* block)
 {
     for (int i = 0; i < IO_MAXALLOCS; i++)
         if (inout.allocs[i].freed == block)
@@ -80,7 +80,7 @@ static bool io_wasfreed(const void *block)
     return false;
 }
 
-void io_free(void *block)
+void io_free(void* block)
 {
     if (!inout.allocs) {
         io_error("io_free - no inout.allocs");
@@ -91,7 +91,7 @@ void io_free(void *block)
         return;
     }
     for (int i = 0; i < IO_MAXALLOCS; i++) {
-        io_allocentry &slot = inout.allocs[i];
+        io_allocentry& slot = inout.allocs[i];
         if (slot.ptr == block) {
             inout.curbytes = io_addbytes(inout.curbytes, slot.size, false);
             slot.ptr = nullptr;
@@ -111,7 +111,7 @@ void io_deinit()
     io_log("Bytes left allocated at io_deinit: %d\n", inout.curbytes);
     if (inout.allocs) {
         for (int i = 0; i < IO_MAXALLOCS; i++) {
-            const io_allocentry &slot = inout.allocs[i];
+            const io_allocentry& slot = inout.allocs[i];
             if (slot.ptr) {
                 io_error("name %d: %d bytes\n", slot.tag, static_cast<int32_t>(slot.size));
                 io_free(slot.ptr);

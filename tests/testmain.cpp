@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     setenv("SDL_VIDEODRIVER", "x11", 0);

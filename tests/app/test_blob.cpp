@@ -28,7 +28,7 @@ TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
     }
 }
 
-class Blob : public quorrel_videofixture {};
+class Blob : public quorrel_videofixture { };
 
 // The shot requests that key presses leave, after the window system's own events.
 static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
@@ -36,7 +36,7 @@ static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
     SDL_Delay(50);
     app_pollevents();
     gfx_shotrequest = 0;
-    for (const auto &key : pressed) {
+    for (const auto& key : pressed) {
         SDL_Event event = {};
         event.type = SDL_KEYDOWN;
         event.key.keysym = {0, key.first, KMOD_NONE, key.second};
@@ -56,16 +56,16 @@ TEST_F(Blob, OnlyOverlapsPassTheThresholdAtAtMostThreeQuartersBrightness)
     ASSERT_TRUE(blob_sprites && blob_target);
     memset(blob_sprites->pixels, 0xff, 256 * 256 * 4);
     blob_sprites->flags = GFX_NOMIP;
-    for (blob &b : blobs)
+    for (blob& b : blobs)
         b = {256, 511, 0, 0, 0};
-    blobs[0] = {100, 100, 0, 0, 0};  // alone: alpha 0.45, never shown
-    blobs[1] = {300, 100, 1, 0, 0};  // two on one spot: alpha 0.9, shown
+    blobs[0] = {100, 100, 0, 0, 0}; // alone: alpha 0.45, never shown
+    blobs[1] = {300, 100, 1, 0, 0}; // two on one spot: alpha 0.9, shown
     blobs[2] = {300, 100, 3, 0, 0};
     blob_render();
 
     static uint8_t frame[768][1024][4];
     glReadPixels(0, 0, 1024, 768, GL_RGBA, GL_UNSIGNED_BYTE, frame);
-    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(frame);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(frame);
     int lit = 0;
     for (int i = 0; i < 1024 * 768 * 4; i++) {
         ASSERT_TRUE(i % 4 == 3 || bytes[i] <= 192) << "byte " << i << ": at most 0.75 of full scale";
@@ -94,7 +94,7 @@ TEST_F(Blob, ScreenshotKeysAskForOneShotPerSwap)
     EXPECT_EQ(keys({{SDLK_BACKQUOTE, 0}}), 0u);
     EXPECT_NE(keys({{SDLK_F12, 0}, {SDLK_F12, 0}, {SDLK_BACKQUOTE, '`'}}), 0u);
     app_swap();
-    app_swap();   // no request left: no file
+    app_swap(); // no request left: no file
     EXPECT_EQ(gfx_shotrequest, 0u);
     EXPECT_EQ(std::ifstream("shot0000.tga", std::ios::ate | std::ios::binary).tellg(), 18 + 64 * 48 * 4);
     EXPECT_NE(access("shot0001.tga", F_OK), 0);

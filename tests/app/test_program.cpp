@@ -10,10 +10,10 @@
 namespace {
 
 // Output of a shell command, without its last line end.
-std::string shell(const std::string &command)
+std::string shell(const std::string& command)
 {
     std::string out;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
+    if (FILE* pipe = popen(command.c_str(), "r")) {
         for (int c; (c = fgetc(pipe)) != EOF;)
             out += static_cast<char>(c);
         pclose(pipe);
@@ -22,7 +22,7 @@ std::string shell(const std::string &command)
 }
 
 // The lines of log.txt, from the mode list to the allocation report.
-std::string logpattern(const std::string &icon)
+std::string logpattern(const std::string& icon)
 {
     return "((\\d+ \\d+\\n)*Detected \\d+ acceptable videomodes\\n)?Desktop resolution 1280\\*1024\\n" + icon +
            "Bpp: 32\\nScreen BPP: \\d+\\n\\nVendor     : [^\\n]*\\nRenderer   : [^\\n]*\\nVersion    : [^\\n]*\\n"
@@ -41,7 +41,7 @@ protected:
 
     void SetUp() override { ASSERT_EQ(shell(bin + "/tools/mkassets/mkassets " + dir + " >/dev/null; echo $?"), "0"); }
     void TearDown() override { shell(HasFailure() ? "echo run folder kept: " + dir + " >&2" : "rm -rf " + dir); }
-    std::string file(const std::string &name) const
+    std::string file(const std::string& name) const
     {
         std::stringstream text;
         text << std::ifstream(dir + "/" + name, std::ios::binary).rdbuf();
@@ -49,7 +49,7 @@ protected:
     }
     // Starts the program in the background with settings (NAME=value ...); its
     // exit status goes into status.txt, 124 when it ran for 20 s.
-    void start(const std::string &env)
+    void start(const std::string& env)
     {
         shell("cd " + dir + " && rm -f status.txt log.txt && (env " + env + " timeout 20 " + bin +
               "/app/quorrel ignored-argument >stdout.txt 2>stderr.txt; echo $? >status.txt) >/dev/null 2>&1 &");
@@ -63,7 +63,7 @@ protected:
     // Waits for the window titled "Quorrel project"; its id, or empty.
     std::string window() { return shell("timeout 20 xdotool search --sync --name '^Quorrel project$' | head -n 1"); }
     // Asks the window to close as a window manager's close button does.
-    bool close(const std::string &wid) { return shell(bin + "/tools/xclose/xclose " + wid + "; echo $?") == "0"; }
+    bool close(const std::string& wid) { return shell(bin + "/tools/xclose/xclose " + wid + "; echo $?") == "0"; }
 };
 
 TEST_F(Program, NormalRunTakesTwoScreenshotsAndClosesOnAWindowCloseRequest)
@@ -75,7 +75,7 @@ TEST_F(Program, NormalRunTakesTwoScreenshotsAndClosesOnAWindowCloseRequest)
     const std::string geometry = shell("xdotool getwindowgeometry " + wid);
     EXPECT_NE(geometry.find("Position: 128,128"), std::string::npos) << geometry;
     EXPECT_NE(geometry.find("Geometry: 1024x768"), std::string::npos) << geometry;
-    for (const char *keys : {"Escape q a Return", "F12", "grave"})   // other keys do nothing
+    for (const char* keys : {"Escape q a Return", "F12", "grave"}) // other keys do nothing
         shell("sleep 0.4; xdotool key --window " + wid + " " + keys);
     usleep(400000);
     ASSERT_TRUE(close(wid));
@@ -84,7 +84,7 @@ TEST_F(Program, NormalRunTakesTwoScreenshotsAndClosesOnAWindowCloseRequest)
     const std::string first = file("shot0000.tga"), second = file("shot0001.tga");
     EXPECT_EQ(file("shot0002.tga"), "") << "only F12 and ` take shots";
     EXPECT_NE(first, second) << "the blobs moved between the two shots";
-    for (const std::string &shot : {first, second}) {
+    for (const std::string& shot : {first, second}) {
         ASSERT_EQ(shot.size(), 3145746u);
         EXPECT_EQ(shot.substr(0, 18), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\0\4\0\3\x20\0", 18)) << "1024x768, 32-bit";
         long lit = 0, black = 0;
@@ -118,15 +118,15 @@ TEST_F(Program, BadStartsAreLoggedAndTheReportEndsTheLog)
         int status;
         const char *log, *err, *out;
     } const rows[] = {
-        {"SDL cannot start", "SDL_VIDEODRIVER=nosuchdriver", false, 1,
-         "^Max bytes allocated during run: 0\\n", "^SDL error: initialising SDL: [^\\n]*\\n$", nullptr},
+        {"SDL cannot start", "SDL_VIDEODRIVER=nosuchdriver", false, 1, "^Max bytes allocated during run: 0\\n",
+         "^SDL error: initialising SDL: [^\\n]*\\n$", nullptr},
         {"the mode cannot be set", "DISPLAY=8bit", false, 1,
          "Bpp: 32\\nERROR: Couldn't set GL mode: [^\\n]+\\n\\nMax bytes allocated during run: \\d+\\n", "^$", nullptr},
         {"no audio device", "SDL_AUDIODRIVER=nosuchdriver", true, 0,
          "Desktop resolution 1280\\*1024\\nERROR: Couldn't start mixer!\\n\\nBpp: 32\\n", "^$", "^$"},
         {"no icon", "", true, 0, nullptr, "^$", nullptr},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         std::string env = row.env, xvfb;
         if (env == "DISPLAY=8bit") {
@@ -154,4 +154,4 @@ TEST_F(Program, BadStartsAreLoggedAndTheReportEndsTheLog)
     }
 }
 
-}  // namespace
+} // namespace

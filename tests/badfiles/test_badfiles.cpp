@@ -10,13 +10,13 @@ namespace {
 // Usable: the asset loads, the icon gets its mask, the sample loads, the music
 // plays. An empty message means no error line at all.
 struct badrow {
-    const char *what, *name;   // icon.bmp goes through gfx_seticon, other pictures through gfx_loadasset
+    const char *what, *name; // icon.bmp goes through gfx_seticon, other pictures through gfx_loadasset
     fuzz_bytes bytes;
     bool usable;
-    std::string message, descriptor = "";   // the asset's ".ini" text, none when empty
+    std::string message, descriptor = ""; // the asset's ".ini" text, none when empty
 };
 
-void expectmessage(const badrow &row, const std::string &text)
+void expectmessage(const badrow& row, const std::string& text)
 {
     EXPECT_TRUE(row.message.empty() ? text.find("ERROR") == std::string::npos : text.find(row.message) != std::string::npos)
         << "wanted: " << (row.message.empty() ? "no error" : row.message) << "\ngot: " << text;
@@ -64,19 +64,20 @@ TEST(BadFiles, PicturesDescriptorsAndIcons)
         {"icon: 24 bits per pixel", "icon.bmp", fuzz_bmp(32, 32, 3), false,
          "ERROR: icon.bmp is not an 8-bit palette image: no transparency\n"},
     };
-    for (const badrow &row : rows) {
+    for (const badrow& row : rows) {
         SCOPED_TRACE(row.what);
         quorrel_tempdir dir;
         io_init();
         ASSERT_TRUE(fuzz_writefile(row.name, row.bytes));
-        ASSERT_TRUE(row.descriptor.empty() || fuzz_writefile("pic.ini", fuzz_bytes(row.descriptor.begin(), row.descriptor.end())));
+        ASSERT_TRUE(row.descriptor.empty() ||
+                    fuzz_writefile("pic.ini", fuzz_bytes(row.descriptor.begin(), row.descriptor.end())));
         if (std::string(row.name) == "icon.bmp") {
             gfx_seticon();
             EXPECT_TRUE(!row.usable || inout.maxbytes > 0) << "the mask was made";
         } else {
             gfx_numimages = 0;
-            gfx_images = static_cast<gfx_image **>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image *), 201));
-            gfx_image *image = gfx_loadasset(row.name, 1);
+            gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
+            gfx_image* image = gfx_loadasset(row.name, 1);
             EXPECT_EQ(image != nullptr, row.usable);
             EXPECT_EQ(gfx_numimages, image ? 1 : 0);
             EXPECT_TRUE(!image || image->pitch == image->width * (image->bpp / 8));
@@ -117,7 +118,7 @@ TEST(BadFiles, WavAndOggFiles)
         {"Ogg: three channels", "bad.ogg", fuzz_ogg(3, 44100, 3000), false, cantopen},
         {"Ogg: a damaged page checksum", "bad.ogg", fuzz_put(ogg, 22, ogg[22] ^ 1u, 1), false, cantopen},
     };
-    for (const badrow &row : rows) {
+    for (const badrow& row : rows) {
         SCOPED_TRACE(row.what);
         ASSERT_TRUE(fuzz_writefile(row.name, row.bytes));
         ASSERT_EQ(emtest_startpaused(), 0);
@@ -128,7 +129,7 @@ TEST(BadFiles, WavAndOggFiles)
             const bool played = em_playoggmusic(node, row.name) == 0;
             EXPECT_EQ(played, row.usable);
             if (played)
-                em_setparam(node, EMP_STATE, 3);   // once to the end
+                em_setparam(node, EMP_STATE, 3); // once to the end
             for (int b = 0; b < 200 && em_getparam(node, EMP_STATE) > 0; b++)
                 emtest_render();
             EXPECT_EQ(em_getparam(node, EMP_STATE), 0) << "the stream ends or never starts";
@@ -148,4 +149,4 @@ TEST(BadFiles, WavAndOggFiles)
     }
 }
 
-}  // namespace
+} // namespace

@@ -48,8 +48,17 @@ public:
             files_[i] = nullptr;
         }
     }
-    const std::string& out() { stop(); return text_[0]; }
-    const std::string& err() { stop(); return text_[1]; }
+    const std::string& out()
+    {
+        stop();
+        return text_[0];
+    }
+    const std::string& err()
+    {
+        stop();
+        return text_[1];
+    }
+
 private:
     FILE* files_[2] = {};
     int saved_[2] = {-1, -1};
@@ -130,8 +139,8 @@ static inline void emtest_put(std::string& s, uint32_t v, int bytes)
 }
 
 // Writes a RIFF WAVE file with a plain "fmt " chunk and the given data bytes.
-inline void emtest_writewav(const std::string& path, uint16_t formattag, uint16_t channels, uint32_t rate,
-                            uint16_t bits, const std::vector<uint8_t>& data)
+inline void emtest_writewav(const std::string& path, uint16_t formattag, uint16_t channels, uint32_t rate, uint16_t bits,
+                            const std::vector<uint8_t>& data)
 {
     const uint32_t align = static_cast<uint32_t>(channels * ((bits + 7) / 8));
     std::string wav = "RIFF";

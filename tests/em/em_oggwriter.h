@@ -54,7 +54,8 @@ inline int emtest_writeogg(const std::string& path, int channels, long rate, lon
             float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(chunk));
             for (long i = 0; i < chunk; i++)
                 for (int c = 0; c < channels; c++)
-                    buffer[c][i] = static_cast<float>(0.4 * sin(2.0 * M_PI * hz * (1.0 + 0.5 * c) * static_cast<double>(done + i) / rate));
+                    buffer[c][i] =
+                        static_cast<float>(0.4 * sin(2.0 * M_PI * hz * (1.0 + 0.5 * c) * static_cast<double>(done + i) / rate));
             vorbis_analysis_wrote(&vd, static_cast<int>(chunk));
             done += chunk;
         } else {

@@ -28,13 +28,34 @@ using Device = emtest_engine;
 
 TEST_F(Device, CallbackShapesTheRootMixThroughTheLimiter)
 {
-    const struct { int32_t in; int16_t out; } limits[] = {
-        {0, 0}, {1, 1}, {-1, -1}, {16384, 16384}, {16385, 16385}, {20000, 19347},
-        {32767, 24576}, {32768, 24576}, {65536, 28672}, {131072, 30720}, {1048576, 32512},
-        {268435456, 32767}, {268435457, 32767}, {INT32_MAX, 32767},
-        {-16384, -16384}, {-16385, -16385}, {-20000, -19347}, {-32768, -24576},
-        {-65536, -28672}, {-131072, -30720}, {-1048576, -32512}, {-268435456, -32767},
-        {-268435457, -32767}, {INT32_MIN, -32767},
+    const struct {
+        int32_t in;
+        int16_t out;
+    } limits[] = {
+        {0, 0},
+        {1, 1},
+        {-1, -1},
+        {16384, 16384},
+        {16385, 16385},
+        {20000, 19347},
+        {32767, 24576},
+        {32768, 24576},
+        {65536, 28672},
+        {131072, 30720},
+        {1048576, 32512},
+        {268435456, 32767},
+        {268435457, 32767},
+        {INT32_MAX, 32767},
+        {-16384, -16384},
+        {-16385, -16385},
+        {-20000, -19347},
+        {-32768, -24576},
+        {-65536, -28672},
+        {-131072, -30720},
+        {-1048576, -32512},
+        {-268435456, -32767},
+        {-268435457, -32767},
+        {INT32_MIN, -32767},
     };
     const size_t cases = sizeof(limits) / sizeof(limits[0]);
     std::vector<int32_t> values(static_cast<size_t>(emstate.samples) * 2, 0);
@@ -61,8 +82,8 @@ TEST(DeviceLife, SecondInitChangesNothingAndTheShutdownReportIsExact)
         em_deinit();
         const int32_t peak = 512 * static_cast<int32_t>(sizeof(em_sample*) + sizeof(em_node*)) +
                              2 * static_cast<int32_t>(sizeof(em_node)) + 1024 * 2 * 4;
-        EXPECT_EQ(cap.out(), "Max bytes allocated during run: " + std::to_string(peak) +
-                                 "\nBytes left allocated at io_deinit: 0\n");
+        EXPECT_EQ(cap.out(),
+                  "Max bytes allocated during run: " + std::to_string(peak) + "\nBytes left allocated at io_deinit: 0\n");
         EXPECT_EQ(cap.err(), "");
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
         EXPECT_EQ(em_getroot(), 0);
@@ -79,7 +100,7 @@ TEST(DeviceLife, FailedStartsGiveTheirCodesAndUndoEverything)
 {
     setenv("SDL_AUDIODRIVER", "emtest-nosuchdriver", 1);
     const int result = em_init();
-    EXPECT_TRUE(result == -1 || result == -2) << result;   // SDL refuses the subsystem or the device
+    EXPECT_TRUE(result == -1 || result == -2) << result; // SDL refuses the subsystem or the device
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
     // heap calls in order: sample table, node table, root node, root mix buffer
@@ -109,7 +130,7 @@ TEST_F(Nodes, TreeLinksCyclesAndLowestHandleReuse)
     em_node* b = em_createnode(emstate.root);
     em_node* c = em_createnode(a);
     ASSERT_EQ(a->handle, 2);
-    EXPECT_EQ(em_getchild(1), b->handle);   // new children go to the front
+    EXPECT_EQ(em_getchild(1), b->handle); // new children go to the front
     EXPECT_EQ(em_getnext(b->handle), a->handle);
     EXPECT_EQ(em_getprev(a->handle), b->handle);
     EXPECT_EQ(em_attachnode(a, c), -1);
@@ -145,4 +166,4 @@ TEST_F(Nodes, ChildDestroyingItselfDoesNotBreakTheWalk)
     EXPECT_EQ(emtest_render()[5], 11);
 }
 
-}  // namespace
+} // namespace

@@ -9,9 +9,9 @@ TEST_F(Samples, FormatsConvertToSignedValues)
 {
     emtest_tempdir dir;
     std::vector<uint8_t> s16 = emtest_bytes16({-32768, 32767, -2, 0x1234});
-    s16.insert(s16.end(), {0x11, 0x22});     // half a frame: dropped
+    s16.insert(s16.end(), {0x11, 0x22}); // half a frame: dropped
     const struct {
-        uint16_t format;    // 0: a WAV file of tag and bits, else made in memory
+        uint16_t format; // 0: a WAV file of tag and bits, else made in memory
         uint16_t tag, bits, channels;
         uint32_t rate;
         std::vector<uint8_t> data;
@@ -21,10 +21,18 @@ TEST_F(Samples, FormatsConvertToSignedValues)
         {0, 1, 8, 1, 44100, {0, 128, 255, 1, 127}, 1, 5, 65536, {-32768, 0, 32512, -32512, -256}},
         {0, 1, 16, 2, 22050, s16, 2, 2, 32768, {-32768, 32767, -2, 0x1234}},
         {AUDIO_S8, 0, 0, 1, 48000, {0x00, 0x7F, 0x80, 0xFF}, 1, 4, 71328, {0, 32512, -32768, -256}},
-        {AUDIO_S16MSB, 0, 0, 2, 44100, {0x80, 0x00, 0x7F, 0xFF, 0xFF, 0xFE, 0x12, 0x34, 0x99}, 2, 2, 65536,
+        {AUDIO_S16MSB,
+         0,
+         0,
+         2,
+         44100,
+         {0x80, 0x00, 0x7F, 0xFF, 0xFF, 0xFE, 0x12, 0x34, 0x99},
+         2,
+         2,
+         65536,
          {-32768, 32767, -2, 0x1234}},
-        {0, 3, 32, 1, 44100, std::vector<uint8_t>(64, 0), 0, 0, 0, {}},     // float: refused
-        {0, 1, 24, 1, 44100, std::vector<uint8_t>(64, 0), 0, 0, 0, {}},     // 24 bits: refused
+        {0, 3, 32, 1, 44100, std::vector<uint8_t>(64, 0), 0, 0, 0, {}}, // float: refused
+        {0, 1, 24, 1, 44100, std::vector<uint8_t>(64, 0), 0, 0, 0, {}}, // 24 bits: refused
     };
     const int32_t bytes = emio_getbytes();
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
@@ -43,8 +51,8 @@ TEST_F(Samples, FormatsConvertToSignedValues)
             continue;
         }
         ASSERT_NE(s, nullptr);
-        EXPECT_EQ((std::vector<int32_t>{s->channels, s->length, s->step}),
-                  (std::vector<int32_t>{c.channelsout, c.length, c.step}));
+        EXPECT_EQ((std::vector<int32_t> {s->channels, s->length, s->step}),
+                  (std::vector<int32_t> {c.channelsout, c.length, c.step}));
         EXPECT_EQ(std::vector<int32_t>(s->data, s->data + c.values.size()), c.values);
         em_freesample(s->handle);
     }
@@ -88,11 +96,15 @@ TEST_F(Sampler, StereoPansAndPitchesPickTheirFrames)
     const int monosample = emtest_make(mono), stereosample = emtest_make(stereo, 2);
     const int halfrate = emtest_make(mono, 1, 22050);
     // the side values: 0 left, 1 right, 2 both sides together, 3 silent, 4 half of mono
-    const struct { int sample, pan; int32_t pitch; int num, den, left, right; } cases[] = {
-        {stereosample, 0, 0x10000, 1, 1, 0, 1}, {stereosample, 128, 0x10000, 1, 1, 3, 2},
+    const struct {
+        int sample, pan;
+        int32_t pitch;
+        int num, den, left, right;
+    } cases[] = {
+        {stereosample, 0, 0x10000, 1, 1, 0, 1},    {stereosample, 128, 0x10000, 1, 1, 3, 2},
         {stereosample, -128, 0x10000, 1, 1, 2, 3}, {stereosample, 0, 0x8000, 1, 2, 0, 1},
-        {stereosample, 0, 0x20000, 2, 1, 0, 1}, {monosample, 0, 0x8000, 1, 2, 4, 4},
-        {monosample, 0, 0x20000, 2, 1, 4, 4}, {halfrate, 0, 0x10000, 1, 2, 4, 4},
+        {stereosample, 0, 0x20000, 2, 1, 0, 1},    {monosample, 0, 0x8000, 1, 2, 4, 4},
+        {monosample, 0, 0x20000, 2, 1, 4, 4},      {halfrate, 0, 0x10000, 1, 2, 4, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.pan << " " << c.pitch << " " << c.num << "/" << c.den);
@@ -183,24 +195,25 @@ protected:
 
 TEST_F(Sampler3d, SpatialTargetsAndDoppler)
 {
-    const struct { float x, z, vz; int32_t gain, pan, itd, step, posl, posr; } cases[] = {
-        {0, -128, 0, 128, 0, 0, 0x10000, 0, 0},           // ahead
-        {10, 0, 0, 246, 128, 25, 0x10000, -25, 0},        // right: the left ear 25 frames late
-        {-10, 0, 0, 246, -128, -25, 0x10000, 0, -26},     // left: the offset rounds toward minus infinity
-        {0, -64, 0, 192, 0, 0, 0x10000, 0, 0},
-        {0, -256, 0, 0, 0, 0, 0x10000, 0, 0},             // at and beyond the maximum distance
-        {0, -512, 0, 0, 0, 0, 0x10000, 0, 0},
-        {0, -128, -170, 128, 0, 0, 65536 * 2 / 3, 0, 0},  // receding at c/2
-        {0, -128, -2550, 0, 0, 0, 8192, 0, 0},            // beyond 7c: pinned at s/8, silent
-        {0, -128, 306, 0, 0, 0, 65536 * 8, 0, 0},         // approaching past 7/8 c: pinned at 8s
+    const struct {
+        float x, z, vz;
+        int32_t gain, pan, itd, step, posl, posr;
+    } cases[] = {
+        {0, -128, 0, 128, 0, 0, 0x10000, 0, 0},       // ahead
+        {10, 0, 0, 246, 128, 25, 0x10000, -25, 0},    // right: the left ear 25 frames late
+        {-10, 0, 0, 246, -128, -25, 0x10000, 0, -26}, // left: the offset rounds toward minus infinity
+        {0, -64, 0, 192, 0, 0, 0x10000, 0, 0},        {0, -256, 0, 0, 0, 0, 0x10000, 0, 0}, // at and beyond the maximum distance
+        {0, -512, 0, 0, 0, 0, 0x10000, 0, 0},         {0, -128, -170, 128, 0, 0, 65536 * 2 / 3, 0, 0}, // receding at c/2
+        {0, -128, -2550, 0, 0, 0, 8192, 0, 0},    // beyond 7c: pinned at s/8, silent
+        {0, -128, 306, 0, 0, 0, 65536 * 8, 0, 0}, // approaching past 7/8 c: pinned at 8s
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << " " << c.z << " " << c.vz);
         em_setparam3f(sampler, EMP_POSITION3DB, c.x, 0, c.z);
         em_setparam3f(sampler, EMP_VELOCITY3DB, 0, 0, c.vz);
         const em_s3channel* ch = channel(em_triggersample3d(sampler, longsample));
-        EXPECT_EQ((std::vector<int32_t>{ch->curgain, ch->curpan, ch->itd, ch->curstep, ch->posl, ch->posr}),
-                  (std::vector<int32_t>{c.gain, c.pan, c.itd, c.step, c.posl, c.posr}));
+        EXPECT_EQ((std::vector<int32_t> {ch->curgain, ch->curpan, ch->itd, ch->curstep, ch->posl, ch->posr}),
+                  (std::vector<int32_t> {c.gain, c.pan, c.itd, c.step, c.posl, c.posr}));
     }
 }
 
@@ -260,7 +273,11 @@ TEST_F(Sequencer, EveryPassStartsItsNoteAtItsFirstFrame)
 {
     const std::vector<int16_t> v = emtest_values(30000);
     const int sample = emtest_make(v);
-    const struct { int steps; int32_t duration; int buffers; } cases[] = {{4, 44100, 130}, {1, 1500, 6}};
+    const struct {
+        int steps;
+        int32_t duration;
+        int buffers;
+    } cases[] = {{4, 44100, 130}, {1, 1500, 6}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.steps);
         std::vector<int8_t> pattern(static_cast<size_t>(c.steps), 0);
@@ -281,13 +298,13 @@ TEST_F(Sequencer, StepsStartingAtABufferStartSoundWithTheirPitch)
     const std::vector<int16_t> v = emtest_values(100);
     const int sample = emtest_make(v, 1, 32000);
     const int channel = start(4, 4096, {57, 81, 70, 69}, sample);
-    const int32_t expected[] = {23776, 95104, 50379, 47552};  // half, double, trunc(50379.589), unit
+    const int32_t expected[] = {23776, 95104, 50379, 47552}; // half, double, trunc(50379.589), unit
     for (int b = 0; b < 8; b++) {
         SCOPED_TRACE(b);
         const std::vector<int32_t> out = left(1);
         EXPECT_EQ(em_getparam(channel, EMP_PITCH), expected[b % 4]);
         EXPECT_EQ(out[0], emtest_scale(v[0]));
-        EXPECT_EQ(out[500], 0);     // the short sample ends inside its step
+        EXPECT_EQ(out[500], 0); // the short sample ends inside its step
     }
 }
 
@@ -308,4 +325,4 @@ TEST_F(Sequencer, StoppedSequencerKeepsItsClock)
         ASSERT_EQ(out[static_cast<size_t>(f)], f < 678 ? 0 : emtest_scale(v[static_cast<size_t>(f - 678)])) << f;
 }
 
-}  // namespace
+} // namespace

@@ -2,7 +2,8 @@
 // that stops a run, a private working folder, files and little-endian fields, and
 // good files made by the project's test writers: the fuzz seeds and the files the
 // bad-file tables damage
-#pragma once
+#ifndef TESTS_FUZZ_FUZZ_COMMON_H
+#define TESTS_FUZZ_FUZZ_COMMON_H
 
 #include <unistd.h>
 
@@ -19,14 +20,14 @@
 typedef std::vector<uint8_t> fuzz_bytes;
 
 // libFuzzer (or the replay test) reports the input as a crash.
-#define FUZZ_CHECK(cond, ...)                                                                 \
-    do {                                                                                      \
-        if (!(cond)) {                                                                        \
-            fprintf(stderr, "fuzz check failed at %s:%d: %s: ", __FILE__, __LINE__, #cond); \
-            fprintf(stderr, __VA_ARGS__);                                                     \
-            fputc('\n', stderr);                                                              \
-            abort();                                                                          \
-        }                                                                                     \
+#define FUZZ_CHECK(cond, ...)                                                                                                    \
+    do {                                                                                                                         \
+        if (!(cond)) {                                                                                                           \
+            fprintf(stderr, "fuzz check failed at %s:%d: %s: ", __FILE__, __LINE__, #cond);                                      \
+            fprintf(stderr, __VA_ARGS__);                                                                                        \
+            fputc('\n', stderr);                                                                                                 \
+            abort();                                                                                                             \
+        }                                                                                                                        \
     } while (0)
 
 // A fresh folder under /tmp as the working directory, removed at exit.
@@ -37,23 +38,23 @@ static inline void fuzz_enterdir()
     atexit([] { FUZZ_CHECK(system((std::string("rm -rf '") + dir + "'").c_str()) == 0, "rm %s", dir); });
 }
 
-static inline fuzz_bytes fuzz_readfile(const std::string &name)
+static inline fuzz_bytes fuzz_readfile(const std::string& name)
 {
     fuzz_bytes bytes;
-    FILE *file = fopen(name.c_str(), "rb");
+    FILE* file = fopen(name.c_str(), "rb");
     for (int c; file && (c = fgetc(file)) != EOF;)
         bytes.push_back(static_cast<uint8_t>(c));
     return file && fclose(file) == 0 ? bytes : fuzz_bytes();
 }
 
-static inline bool fuzz_writefile(const std::string &name, const uint8_t *data, size_t size)
+static inline bool fuzz_writefile(const std::string& name, const uint8_t* data, size_t size)
 {
-    FILE *file = fopen(name.c_str(), "wb");
+    FILE* file = fopen(name.c_str(), "wb");
     const bool done = file && (size == 0 || fwrite(data, 1, size, file) == size);
     return file && fclose(file) == 0 && done;
 }
 
-static inline bool fuzz_writefile(const std::string &name, const fuzz_bytes &bytes)
+static inline bool fuzz_writefile(const std::string& name, const fuzz_bytes& bytes)
 {
     return fuzz_writefile(name, bytes.data(), bytes.size());
 }
@@ -67,14 +68,14 @@ static inline fuzz_bytes fuzz_put(fuzz_bytes bytes, size_t at, uint32_t value, i
     return bytes;
 }
 
-static inline fuzz_bytes fuzz_cut(const fuzz_bytes &bytes, size_t count)
+static inline fuzz_bytes fuzz_cut(const fuzz_bytes& bytes, size_t count)
 {
     return fuzz_bytes(bytes.begin(), bytes.begin() + std::min(count, bytes.size()));
 }
 
 // Takes leading little-endian fields of an input, zero past its end.
 struct fuzz_reader {
-    const uint8_t *data;
+    const uint8_t* data;
     size_t size;
     uint32_t take(size_t bytes)
     {
@@ -114,14 +115,14 @@ static inline fuzz_bytes fuzz_ogg(int channels, long rate, long frames)
 }
 
 // Little-endian fields {value, bytes}, then text, then files.
-static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields, const std::string &text,
+static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields, const std::string& text,
                                     std::vector<fuzz_bytes> files = {})
 {
     fuzz_bytes out;
-    for (const auto &field : fields)
+    for (const auto& field : fields)
         out = fuzz_put(out, out.size(), static_cast<uint32_t>(field.first), field.second);
     out.insert(out.end(), text.begin(), text.end());
-    for (const fuzz_bytes &file : files)
+    for (const fuzz_bytes& file : files)
         out.insert(out.end(), file.begin(), file.end());
     return out;
 }
@@ -131,43 +132,66 @@ static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields
 static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits, uint32_t size)
 {
     const uint32_t align = channels * ((bits + 7) / 8);
-    fuzz_bytes out = fuzz_input({{0x46464952, 4}, {36 + size, 4}, {0x45564157, 4}, {0x20746d66, 4}, {16, 4},
-                                 {tag, 2}, {channels, 2}, {rate, 4}, {rate * align, 4}, {align, 2}, {bits, 2},
-                                 {0x61746164, 4}, {size, 4}}, "");   // "RIFF", "WAVE", "fmt ", "data"
+    fuzz_bytes out = fuzz_input({{0x46464952, 4},
+                                 {36 + size, 4},
+                                 {0x45564157, 4},
+                                 {0x20746d66, 4},
+                                 {16, 4},
+                                 {tag, 2},
+                                 {channels, 2},
+                                 {rate, 4},
+                                 {rate * align, 4},
+                                 {align, 2},
+                                 {bits, 2},
+                                 {0x61746164, 4},
+                                 {size, 4}},
+                                ""); // "RIFF", "WAVE", "fmt ", "data"
     for (uint32_t i = 0; i < size; i++)
         out.push_back(static_cast<uint8_t>(i * 37 + (i >> 3)));
     return out;
 }
 
 // Each target's input layout is described at its LLVMFuzzerTestOneInput.
-static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string &target)
+static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string& target)
 {
     std::vector<fuzz_bytes> seeds;
-    auto asset = [](uint32_t kinds, const std::string &desc, const fuzz_bytes &alpha, const fuzz_bytes &picture) {
+    auto asset = [](uint32_t kinds, const std::string& desc, const fuzz_bytes& alpha, const fuzz_bytes& picture) {
         return fuzz_input({{kinds, 1}, {desc.size(), 2}, {alpha.size(), 2}}, desc, {alpha, picture});
     };
     if (target == "descriptor")
-        for (const char *text : {"FLAG repeat nomip\nMASK blobsalpha.bmp\nFRAME 0 0 128 128 1 2\nFRAME 128 0 9 9\n",
+        for (const char* text : {"FLAG repeat nomip\nMASK blobsalpha.bmp\nFRAME 0 0 128 128 1 2\nFRAME 128 0 9 9\n",
                                  "  FRAME\t1 2 3\r\nFLAG nofilter\n\n\nMASK  a b c  \n", "FRAMEWORK 1 2\nframe 3\nFLAG\n"})
             for (uint32_t sizes : {0x50FF48u, 0x020403u})
                 seeds.push_back(fuzz_input({{sizes, 3}}, text));
     if (target == "asset")
-        seeds = {asset(0, "", {}, fuzz_tga(8, 8, 4)), asset(1, "FLAG repeat nofilter\n", {}, fuzz_bmp(6, 5, 3)),
+        seeds = {asset(0, "", {}, fuzz_tga(8, 8, 4)),
+                 asset(1, "FLAG repeat nofilter\n", {}, fuzz_bmp(6, 5, 3)),
                  asset(4, "MASK m.bmp\nFRAME 0 0 4 4\nFRAME 4 4 4 4 7 9\n", fuzz_bmp(8, 8, 1), fuzz_tga(8, 8, 3, true)),
                  asset(9, "MASK m.png\n", fuzz_png(6, 5, 1), fuzz_bmp(6, 5, 3)),
-                 asset(2, "FRAME 1 1 2 2\n", {}, fuzz_png(5, 7, 4)), asset(0, "", {}, fuzz_tga(5, 3, 1))};
+                 asset(2, "FRAME 1 1 2 2\n", {}, fuzz_png(5, 7, 4)),
+                 asset(0, "", {}, fuzz_tga(5, 3, 1))};
     if (target == "icon")
         seeds = {fuzz_bmp(32, 32, 1), fuzz_bmp(13, 5, 1), fuzz_bmp(1, 1, 1), fuzz_bmp(8, 8, 3)};
     if (target == "wav")
         seeds = {fuzz_wav(1, 1, 22050, 8, 300), fuzz_wav(1, 2, 44100, 16, 400), fuzz_wav(1, 1, 48000, 16, 202),
-                 fuzz_wav(3, 1, 44100, 32, 64), fuzz_wav(2, 1, 22050, 4, 64), fuzz_wav(0x11, 1, 22050, 4, 64)};
+                 fuzz_wav(3, 1, 44100, 32, 64), fuzz_wav(2, 1, 22050, 4, 64),   fuzz_wav(0x11, 1, 22050, 4, 64)};
     if (target == "ogg")
-        for (const fuzz_bytes &file : {fuzz_ogg(1, 22050, 3000), fuzz_ogg(2, 44100, 4000)})
+        for (const fuzz_bytes& file : {fuzz_ogg(1, 22050, 3000), fuzz_ogg(2, 44100, 4000)})
             for (uint32_t speed : {0x10000u, 0x28000u, 0xFFFF0000u})
                 seeds.push_back(fuzz_input({{speed, 4}, {seeds.size() & 3, 1}}, "", {file}));
-    if (target == "tga")   // -1 is 0xFFFFFF
-        for (const auto &s : std::vector<std::vector<uint64_t>>{{4, 4, 1}, {3, 5, 0}, {0, 0, 1}, {1, 1, 0},
-                 {65535, 2, 1}, {2, 65535, 0}, {65536, 1, 1}, {0xFFFFFF, 5, 0}, {7, 3, 2}, {5, 5, 3}})
+    if (target == "tga") // -1 is 0xFFFFFF
+        for (const auto& s : std::vector<std::vector<uint64_t>> {{4, 4, 1},
+                                                                 {3, 5, 0},
+                                                                 {0, 0, 1},
+                                                                 {1, 1, 0},
+                                                                 {65535, 2, 1},
+                                                                 {2, 65535, 0},
+                                                                 {65536, 1, 1},
+                                                                 {0xFFFFFF, 5, 0},
+                                                                 {7, 3, 2},
+                                                                 {5, 5, 3}})
             seeds.push_back(fuzz_input({{s[0], 3}, {s[1], 3}, {s[2], 1}}, "pixel bytes, repeated to fill"));
     return seeds;
 }
+
+#endif

@@ -8,10 +8,10 @@
 #include "fuzz_common.h"
 
 #ifdef FUZZ_MKSEEDS
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     FUZZ_CHECK(argc == 2 && (mkdir(argv[1], 0755), chdir(argv[1])) == 0, "usage: fuzz_mkseeds <folder>");
-    for (const char *target : {"descriptor", "asset", "icon", "wav", "ogg", "tga"}) {
+    for (const char* target : {"descriptor", "asset", "icon", "wav", "ogg", "tga"}) {
         mkdir(target, 0755);
         const std::vector<fuzz_bytes> seeds = fuzz_seeds(target);
         for (size_t i = 0; i < seeds.size(); i++) {
@@ -23,22 +23,22 @@ int main(int argc, char **argv)
 #else
 #include <gtest/gtest.h>
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 TEST(FuzzReplay, SeedsAndCrashInputsRunCleanly)
 {
     std::vector<fuzz_bytes> inputs = fuzz_seeds(QUORREL_FUZZ_TARGET);
     ASSERT_FALSE(inputs.empty());
     std::vector<std::string> names(inputs.size(), "a seed");
-    DIR *dir = opendir(QUORREL_FUZZ_REGRESSIONS);
-    for (const dirent *entry; dir && (entry = readdir(dir));)
+    DIR* dir = opendir(QUORREL_FUZZ_REGRESSIONS);
+    for (const dirent* entry; dir && (entry = readdir(dir));)
         if (entry->d_name[0] != '.') {
             names.push_back(QUORREL_FUZZ_REGRESSIONS "/" + std::string(entry->d_name));
             inputs.push_back(fuzz_readfile(names.back()));
         }
     dir ? closedir(dir) : 0;
-    LLVMFuzzerInitialize(nullptr, nullptr);   // after the seeds: it changes directory
+    LLVMFuzzerInitialize(nullptr, nullptr); // after the seeds: it changes directory
     for (size_t i = 0; i < inputs.size(); i++) {
         ASSERT_FALSE(inputs[i].empty()) << names[i];
         EXPECT_EQ(LLVMFuzzerTestOneInput(inputs[i].data(), inputs[i].size()), 0) << names[i];

@@ -15,7 +15,7 @@ static int32_t fuzz_baseline;
 #include "io/io.h"
 #endif
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz_enterdir();
 #if defined(FUZZ_wav) || defined(FUZZ_ogg)
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     SDL_UnlockAudio();
     fuzz_baseline = emio_getbytes();
 #elif defined(FUZZ_icon)
-    setenv("SDL_VIDEODRIVER", "dummy", 1);   // the icon goes to SDL without a window system
+    setenv("SDL_VIDEODRIVER", "dummy", 1); // the icon goes to SDL without a window system
     FUZZ_CHECK(SDL_Init(SDL_INIT_VIDEO) == 0, "SDL_Init: %s", SDL_GetError());
 #endif
     return 0;
@@ -37,20 +37,20 @@ static void fuzz_render(int buffers)
 {
     static int16_t out[8192];
     for (int i = 0; i < buffers; i++)
-        em_audiocallback(nullptr, reinterpret_cast<Uint8 *>(out), emstate.samples * 4);
+        em_audiocallback(nullptr, reinterpret_cast<Uint8*>(out), emstate.samples * 4);
 }
 
 // wav: the bytes of a WAV file, loaded into the sample bank, played by a voice and
 // freed. ogg: speed (32 bits), mode bits (0 loop, 1 fade and switch to the same
 // file), then the Ogg file, streamed through the music node. The engine's
 // allocations must come back to where they were.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
 #ifdef FUZZ_wav
     FUZZ_CHECK(fuzz_writefile("s.wav", data, size), "write");
     const int node = em_createsampler(em_getroot(), -1);
     if (const int handle = em_loadsample("s.wav")) {
-        const em_sample *s = em_getsample(handle);
+        const em_sample* s = em_getsample(handle);
         FUZZ_CHECK(s && s->handle == handle && (s->channels == 1 || s->channels == 2), "sample record");
         FUZZ_CHECK(s->length > 0 && s->bytes == s->length * s->channels * 4, "length %d bytes %d", s->length, s->bytes);
         for (int32_t i = 0; i < s->length * s->channels; i++)
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             em_setparam(node, EMP_VOLUME, 200);
             em_setparam(node, EMP_SWITCHMODE, 1);
             FUZZ_CHECK(em_playoggmusic(node, "m.ogg") == 0, "a switch is only noted");
-            fuzz_render(45);    // the fade takes 40 buffers
+            fuzz_render(45); // the fade takes 40 buffers
         }
         fuzz_render(4);
     }
@@ -95,16 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #elif defined(FUZZ_descriptor)
 // The line readers: key, value/5 and line buffer sizes (a byte each), then the
 // text. Each buffer has a guard byte past its end; keywords match whole words.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const char *const words[6] = {"FLAG", "MASK", "FRAME", "repeat", "nomip", "nofilter"};
+    static const char* const words[6] = {"FLAG", "MASK", "FRAME", "repeat", "nomip", "nofilter"};
     fuzz_reader in = {data, size};
     const uint32_t keysize = in.take(1), valuesize = in.take(1) * 5, linesize = in.take(1);
     FUZZ_CHECK(fuzz_writefile("desc.ini", in.data, in.size), "write");
     char key[256 + 1], value[1275 + 1], line[256 + 1];
-    FILE *file = io_fopen("desc.ini", "rb");
+    FILE* file = io_fopen("desc.ini", "rb");
     FUZZ_CHECK(file != nullptr, "io_fopen");
-    for (size_t lines = 1; !feof(file) && !ferror(file); lines++) {   // the three readers by turns
+    for (size_t lines = 1; !feof(file) && !ferror(file); lines++) { // the three readers by turns
         key[keysize] = value[valuesize] = line[linesize] = '#';
         if (lines % 3 == 0) {
             const int32_t found = io_readkeyword(file, key, keysize, value, valuesize, words, 3);
@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 }
 #else
 // Reads every byte so that a short buffer shows.
-inline void fuzz_touch(const uint8_t *bytes, size_t count)
+inline void fuzz_touch(const uint8_t* bytes, size_t count)
 {
     for (volatile uint8_t sum = 0; count > 0; count--)
         sum = sum + bytes[count - 1];
@@ -135,30 +135,30 @@ inline void fuzz_touch(const uint8_t *bytes, size_t count)
 // Picture kind (bits 0-1) and alpha kind (bits 2-3) of tga, bmp, png, tga; the
 // descriptor and alpha lengths (16 bits each), the descriptor (no file when
 // empty), the alpha image and the picture.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const char *const kinds[4] = {"tga", "bmp", "png", "tga"};
+    static const char* const kinds[4] = {"tga", "bmp", "png", "tga"};
     fuzz_reader in = {data, size};
     const uint32_t kind = in.take(1), desc = in.take(2), alpha = in.take(2);
     const size_t desclen = std::min<size_t>(desc, in.size), alphalen = std::min<size_t>(alpha, in.size - desclen);
-    for (const char *old : {"a.ini", "m.tga", "m.bmp", "m.png", "a.bmp", "a.png", "a.tga"})
+    for (const char* old : {"a.ini", "m.tga", "m.bmp", "m.png", "a.bmp", "a.png", "a.tga"})
         remove(old);
     const std::string name = std::string("a.") + kinds[kind & 3];
     FUZZ_CHECK(desclen == 0 || fuzz_writefile("a.ini", in.data, desclen), "write");
-    FUZZ_CHECK(alphalen == 0 || fuzz_writefile(std::string("m.") + kinds[(kind >> 2) & 3], in.data + desclen, alphalen),
-               "write");
+    FUZZ_CHECK(alphalen == 0 || fuzz_writefile(std::string("m.") + kinds[(kind >> 2) & 3], in.data + desclen, alphalen), "write");
     FUZZ_CHECK(fuzz_writefile(name, in.data + desclen + alphalen, in.size - desclen - alphalen), "write");
 
     io_init();
     gfx_numimages = 0;
-    gfx_images = static_cast<gfx_image **>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image *), 201));
-    if (gfx_image *image = gfx_loadasset(name.c_str(), 1)) {
-        FUZZ_CHECK((image->bpp == 8 || image->bpp == 24 || image->bpp == 32) && image->width >= 0 &&
-                       image->height >= 0 && image->pitch == image->width * (image->bpp / 8) && image->numframes >= 1 &&
-                       image->frames && strlen(image->name) < GFX_NAMELEN, "%dx%d at %d bits, pitch %d, %d frames",
-                   image->width, image->height, image->bpp, image->pitch, image->numframes);
+    gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
+    if (gfx_image* image = gfx_loadasset(name.c_str(), 1)) {
+        FUZZ_CHECK((image->bpp == 8 || image->bpp == 24 || image->bpp == 32) && image->width >= 0 && image->height >= 0 &&
+                       image->pitch == image->width * (image->bpp / 8) && image->numframes >= 1 && image->frames &&
+                       strlen(image->name) < GFX_NAMELEN,
+                   "%dx%d at %d bits, pitch %d, %d frames", image->width, image->height, image->bpp, image->pitch,
+                   image->numframes);
         fuzz_touch(image->pixels, static_cast<size_t>(image->pitch) * image->height);
-        fuzz_touch(reinterpret_cast<const uint8_t *>(image->frames), sizeof(*image->frames) * image->numframes);
+        fuzz_touch(reinterpret_cast<const uint8_t*>(image->frames), sizeof(*image->frames) * image->numframes);
         FUZZ_CHECK(gfx_numimages == 1 && gfx_images[0] == image, "listed once");
         FUZZ_CHECK(gfx_getasset("%s", name.c_str()) == image, "found again by its name");
     } else {
@@ -170,14 +170,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #elif defined(FUZZ_icon)
 // Any "icon.bmp" through gfx_seticon (SDL's BMP reader, then the mask), and the
 // mask on its own for whatever surface the reader made.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FUZZ_CHECK(fuzz_writefile("icon.bmp", data, size), "write");
     io_init();
     gfx_seticon();
     FUZZ_CHECK(inout.curbytes == 0, "%d bytes left allocated", inout.curbytes);
-    if (SDL_Surface *icon = SDL_LoadBMP("icon.bmp")) {
-        uint8_t *mask = gfx_iconmask(icon);
+    if (SDL_Surface* icon = SDL_LoadBMP("icon.bmp")) {
+        uint8_t* mask = gfx_iconmask(icon);
         FUZZ_CHECK(!mask || icon->format->BytesPerPixel == 1, "a mask for %d-byte pixels", icon->format->BytesPerPixel);
         if (mask) {
             fuzz_touch(mask, (static_cast<size_t>(icon->w) + 7) / 8 * static_cast<size_t>(icon->h));
@@ -190,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 // pixel bytes repeated to fill the image. What it writes must read back as the
 // same picture, what it cannot describe it must not write (an image too large to
 // make gets a one-byte buffer), and the image must stay as it was.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const int32_t depths[4] = {24, 32, 8, 16};
     fuzz_reader in = {data, size};
@@ -205,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     gfx_image record = {};
     record.width = width, record.height = height, record.bpp = bpp, record.pixels = &pixel;
     record.pitch = static_cast<int32_t>(static_cast<uint32_t>(width) * static_cast<uint32_t>(step));
-    gfx_image *image = small ? gfx_createimage("fuzz", width, height, bpp, 0) : &record;
+    gfx_image* image = small ? gfx_createimage("fuzz", width, height, bpp, 0) : &record;
     FUZZ_CHECK(image != nullptr, "createimage %dx%d at %d", width, height, bpp);
     for (int64_t i = 0; small && i < bytes; i++)
         image->pixels[i] = in.size > 0 ? in.data[i % static_cast<int64_t>(in.size)] : static_cast<uint8_t>(i);
@@ -218,9 +218,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(file.empty() || (static_cast<int64_t>(file.size()) == 18 + bytes && file[2] == 2 && file[16] == bpp &&
                                 (file[12] | (file[13] << 8)) == width && (file[14] | (file[15] << 8)) == height),
                "header or size");
-    for (int64_t i = 0; i + 18 < static_cast<int64_t>(file.size()); i++)   // blue and red swapped
-        FUZZ_CHECK(file[18 + i] == before[i % step == 0 ? i + 2 : i % step == 2 ? i - 2 : i], "byte %lld",
-                   static_cast<long long>(i));
+    for (int64_t i = 0; i + 18 < static_cast<int64_t>(file.size()); i++) // blue and red swapped
+        FUZZ_CHECK(file[18 + i] == before[i % step == 0   ? i + 2
+                                          : i % step == 2 ? i - 2
+                                                          : i],
+                   "byte %lld", static_cast<long long>(i));
     if (small)
         gfx_freeimage(image);
 #endif

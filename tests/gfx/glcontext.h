@@ -1,5 +1,6 @@
 // glcontext.h -- test fixtures: a temporary directory, the io service, the image list and GL windows
-#pragma once
+#ifndef TESTS_GFX_GLCONTEXT_H
+#define TESTS_GFX_GLCONTEXT_H
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ class quorrel_tempdir {
 public:
     quorrel_tempdir()
     {
-        if (char *old = getcwd(nullptr, 0))
+        if (char* old = getcwd(nullptr, 0))
             oldcwd = old, free(old);
         char pattern[] = "/tmp/quorrel-test-XXXXXX";
         if (mkdtemp(pattern) && chdir(pattern) == 0)
@@ -32,7 +33,7 @@ public:
         if (system(("rm -rf '" + path + "'").c_str()) != 0)
             fprintf(stderr, "could not remove %s\n", path.c_str());
     }
-    std::string path, oldcwd = ".";  // path is empty when the directory could not be made
+    std::string path, oldcwd = "."; // path is empty when the directory could not be made
 };
 
 // Everything "log.txt" holds (read after io_deinit closed it).
@@ -51,7 +52,7 @@ protected:
         ASSERT_FALSE(dir.path.empty());
         io_init();
         gfx_numimages = 0, gfx_boundtexture = 0;
-        gfx_images = static_cast<gfx_image **>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image *), 201));
+        gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
         ASSERT_NE(gfx_images, nullptr);
     }
     void TearDown() override { finish(); }
@@ -92,7 +93,7 @@ protected:
     }
     void TearDown() override
     {
-        finish();  // textures are deleted while the context still exists
+        finish(); // textures are deleted while the context still exists
         SDL_Quit();
     }
 };
@@ -125,3 +126,5 @@ protected:
     quorrel_tempdir dir;
     bool started = false;
 };
+
+#endif

@@ -1,5 +1,6 @@
 // imagefiles.h -- writes small BMP, TGA and PNG files byte by byte for the loader tests
-#pragma once
+#ifndef TESTS_GFX_IMAGEFILES_H
+#define TESTS_GFX_IMAGEFILES_H
 
 #include <algorithm>
 #include <cstdint>
@@ -11,18 +12,15 @@
 // file holds them (B, G, R(, A) for BMP and TGA; R, G, B(, A) or grey for PNG).
 struct quorrel_picture {
     int32_t width, height, channels;
-    std::vector<uint8_t> bytes;  // width * height * channels, top row first
+    std::vector<uint8_t> bytes; // width * height * channels, top row first
 
-    const uint8_t *pixel(int32_t x, int32_t y) const
-    {
-        return &bytes[(static_cast<size_t>(y) * width + x) * channels];
-    }
+    const uint8_t* pixel(int32_t x, int32_t y) const { return &bytes[(static_cast<size_t>(y) * width + x) * channels]; }
 };
 
 // A picture whose every byte differs from its neighbours; different seeds give different pictures.
 inline quorrel_picture quorrel_makepicture(int32_t width, int32_t height, int32_t channels, int32_t seed)
 {
-    quorrel_picture p{width, height, channels, {}};
+    quorrel_picture p {width, height, channels, {}};
     for (int32_t y = 0; y < height; y++)
         for (int32_t x = 0; x < width; x++)
             for (int32_t c = 0; c < channels; c++)
@@ -33,22 +31,22 @@ inline quorrel_picture quorrel_makepicture(int32_t width, int32_t height, int32_
 namespace quorrel_files {
 
 // Appends v in `bytes` bytes, least significant first unless big.
-inline void put(std::vector<uint8_t> &out, uint32_t v, int bytes, bool big = false)
+inline void put(std::vector<uint8_t>& out, uint32_t v, int bytes, bool big = false)
 {
     for (int i = 0; i < bytes; i++)
         out.push_back(static_cast<uint8_t>(v >> (8 * (big ? bytes - 1 - i : i))));
 }
 
-inline bool save(const std::string &name, const std::vector<uint8_t> &data)
+inline bool save(const std::string& name, const std::vector<uint8_t>& data)
 {
-    FILE *file = fopen(name.c_str(), "wb");
+    FILE* file = fopen(name.c_str(), "wb");
     if (!file)
         return false;
     const size_t done = fwrite(data.data(), 1, data.size(), file);
     return fclose(file) == 0 && done == data.size();
 }
 
-inline void pngchunk(std::vector<uint8_t> &out, const char *type, const std::vector<uint8_t> &data)
+inline void pngchunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
 {
     put(out, static_cast<uint32_t>(data.size()), 4, true);
     std::vector<uint8_t> body(type, type + 4);
@@ -61,11 +59,11 @@ inline void pngchunk(std::vector<uint8_t> &out, const char *type, const std::vec
     put(out, crc ^ 0xFFFFFFFFu, 4, true);
 }
 
-}  // namespace quorrel_files
+} // namespace quorrel_files
 
 // An uncompressed TGA: type 2 (true colour, 3 or 4 channels) or 3 (grey, 1 channel).
 // topdown sets the origin bit; otherwise the rows are stored bottom row first.
-inline bool quorrel_writetga(const std::string &name, const quorrel_picture &p, bool topdown)
+inline bool quorrel_writetga(const std::string& name, const quorrel_picture& p, bool topdown)
 {
     using namespace quorrel_files;
     std::vector<uint8_t> out = {0, 0, static_cast<uint8_t>(p.channels == 1 ? 3 : 2), 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -81,7 +79,7 @@ inline bool quorrel_writetga(const std::string &name, const quorrel_picture &p, 
 
 // An uncompressed BMP (BI_RGB), rows bottom first and padded to 4 bytes. One channel
 // is written as 8-bit palette indices with a grey palette; two channels as 16-bit pixels.
-inline bool quorrel_writebmp(const std::string &name, const quorrel_picture &p)
+inline bool quorrel_writebmp(const std::string& name, const quorrel_picture& p)
 {
     using namespace quorrel_files;
     const uint32_t bits = p.channels * 8;
@@ -104,7 +102,7 @@ inline bool quorrel_writebmp(const std::string &name, const quorrel_picture &p)
 }
 
 // A PNG of 8-bit grey (1 channel), RGB (3) or RGBA (4), filter 0, in stored deflate blocks.
-inline bool quorrel_writepng(const std::string &name, const quorrel_picture &p)
+inline bool quorrel_writepng(const std::string& name, const quorrel_picture& p)
 {
     using namespace quorrel_files;
     std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, header, raw;
@@ -130,3 +128,5 @@ inline bool quorrel_writepng(const std::string &name, const quorrel_picture &p)
     pngchunk(out, "IEND", {});
     return save(name, out);
 }
+
+#endif

@@ -6,10 +6,9 @@
 
 using gfx_assets = quorrel_iofixture;
 
-static std::vector<uint8_t> gfx_bytes(const gfx_image *image)
+static std::vector<uint8_t> gfx_bytes(const gfx_image* image)
 {
-    return image ? std::vector<uint8_t>(image->pixels, image->pixels + image->pitch * image->height)
-                 : std::vector<uint8_t>();
+    return image ? std::vector<uint8_t>(image->pixels, image->pixels + image->pitch * image->height) : std::vector<uint8_t>();
 }
 
 TEST_F(gfx_assets, TgaRowsAreFlippedAndSwappedAndA24BitPictureTakesThePngAlpha)
@@ -23,7 +22,7 @@ TEST_F(gfx_assets, TgaRowsAreFlippedAndSwappedAndA24BitPictureTakesThePngAlpha)
 
     ASSERT_TRUE(quorrel_writetga("pic.tga", quorrel_makepicture(2, 2, 3, 0), false));
     ASSERT_TRUE(quorrel_writepng("pic.png", quorrel_makepicture(2, 2, 1, 100)));
-    gfx_image *image = gfx_loadasset("pic.tga", 1);
+    gfx_image* image = gfx_loadasset("pic.tga", 1);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->bpp, 32);
     EXPECT_EQ(gfx_bytes(image), std::vector<uint8_t>({38, 35, 32, 132, 45, 42, 39, 139, 7, 4, 1, 101, 14, 11, 8, 108}));
@@ -34,15 +33,15 @@ TEST_F(gfx_assets, DescriptorGivesFlagsAndFramesAndIsLogged)
     ASSERT_TRUE(quorrel_writetga("sheet.tga", quorrel_makepicture(256, 128, 4, 0), false));
     const std::string text = "FLAG nomip nofilter\nFRAME 0 0 64 64\nFRAME 64 0 64 64 5 6\n";
     ASSERT_TRUE(quorrel_files::save("sheet.ini", std::vector<uint8_t>(text.begin(), text.end())));
-    gfx_image *image = gfx_loadasset("sheet.tga", 1);
+    gfx_image* image = gfx_loadasset("sheet.tga", 1);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->flags, GFX_NOMIP | GFX_NOFILTER);
     ASSERT_EQ(image->numframes, 2);
-    const gfx_frame &f = image->frames[1];
+    const gfx_frame& f = image->frames[1];
     EXPECT_EQ(std::vector<int32_t>({f.x, f.y, f.w, f.h, f.aux0, f.aux1}), std::vector<int32_t>({64, 0, 64, 64, 5, 6}));
     EXPECT_EQ(std::vector<float>({f.s0, f.t0, f.s1, f.t1}), std::vector<float>({0.25f, 1.0f, 0.5f, 0.5f}));
     EXPECT_EQ(gfx_loadasset("nothing.tga", 1), nullptr);
     EXPECT_EQ(gfx_numimages, 1);
-    finish();  // checks that nothing is left allocated
+    finish(); // checks that nothing is left allocated
     EXPECT_NE(logtext.find("sheet.ini 2 frames\nERROR: File not found: nothing.tga\n"), std::string::npos) << logtext;
 }

@@ -7,7 +7,7 @@
 
 TEST(GfxDisplay, ExtensionSearchTimerWrapAndFieldOfView)
 {
-    const std::pair<const char *, int32_t> lists[] = {
+    const std::pair<const char*, int32_t> lists[] = {
         {"GL_EXT_texture_edge_clamp GL_ARB_a", 1},
         {"GL_ARB_a GL_EXT_texture_edge_clamp GL_ARB_b", 1},
         {"GL_ARB_a GL_EXT_texture_edge_clampX GL_ARB_b", 0},
@@ -16,15 +16,15 @@ TEST(GfxDisplay, ExtensionSearchTimerWrapAndFieldOfView)
         {"XGL_EXT_texture_edge_clampGL_EXT_texture_edge_clamp", 0},
         {"", 0},
     };
-    for (const auto &l : lists)
+    for (const auto& l : lists)
         EXPECT_EQ(gfx_findextension(l.first, "GL_EXT_texture_edge_clamp"), l.second) << l.first;
     EXPECT_EQ(gfx_findextension("GL_ARB_a GL_ARB_b", "GL_ARB_a GL_ARB_b"), 0);
     EXPECT_EQ(gfx_findextension(nullptr, "GL_ARB_a"), 0);
     EXPECT_EQ(gfx_ticksbetween(1000, 1009, 10), 0u);
     EXPECT_EQ(gfx_ticksbetween(1000, 1010, 10), 1u);
-    EXPECT_EQ(gfx_ticksbetween(0xfffffff0u, 0x10u, 10), 3u);  // SDL's counter wrapped
+    EXPECT_EQ(gfx_ticksbetween(0xfffffff0u, 0x10u, 10), 3u); // SDL's counter wrapped
     EXPECT_EQ(gfx_ticksbetween(0xfffffff0u, 0x10u, 1), 32u);
-    EXPECT_EQ(gfx_ticksbetween(5, 500000, 0), 0u);  // a slot never started
+    EXPECT_EQ(gfx_ticksbetween(5, 500000, 0), 0u); // a slot never started
     EXPECT_NEAR(gfx_fieldofview(1024, 768), 73.74, 0.005);
     EXPECT_NEAR(gfx_fieldofview(800, 800), 90.0, 0.001);
     EXPECT_DOUBLE_EQ(gfx_fieldofview(600, 800), 90.0);
@@ -33,22 +33,22 @@ TEST(GfxDisplay, ExtensionSearchTimerWrapAndFieldOfView)
 TEST(GfxDisplay, IconMaskSetsOneBitPerOpaquePixelMostSignificantFirst)
 {
     io_init();
-    SDL_Surface *icon = SDL_CreateRGBSurface(SDL_SWSURFACE, 12, 3, 8, 0, 0, 0, 0);
+    SDL_Surface* icon = SDL_CreateRGBSurface(SDL_SWSURFACE, 12, 3, 8, 0, 0, 0, 0);
     ASSERT_NE(icon, nullptr);
-    uint8_t *pixels = static_cast<uint8_t *>(icon->pixels);
+    uint8_t* pixels = static_cast<uint8_t*>(icon->pixels);
     memset(pixels, 0, static_cast<size_t>(icon->pitch) * 3);
     pixels[0] = 3;
     pixels[9] = 255;
     memset(pixels + 2 * icon->pitch + 2, 1, 10);
-    uint8_t *mask = gfx_iconmask(icon);
+    uint8_t* mask = gfx_iconmask(icon);
     ASSERT_NE(mask, nullptr);
-    const uint8_t expected[6] = {0x80, 0x40, 0, 0, 0x3f, 0xf0};  // rows padded to whole bytes
+    const uint8_t expected[6] = {0x80, 0x40, 0, 0, 0x3f, 0xf0}; // rows padded to whole bytes
     EXPECT_EQ(memcmp(mask, expected, sizeof(expected)), 0);
     EXPECT_EQ(inout.allocs[0].size, 6u);
     io_free(mask);
     SDL_FreeSurface(icon);
     icon = SDL_CreateRGBSurface(SDL_SWSURFACE, 8, 8, 24, 0xff, 0xff00, 0xff0000, 0);
-    EXPECT_EQ(gfx_iconmask(icon), nullptr);  // only palette icons have a transparent index
+    EXPECT_EQ(gfx_iconmask(icon), nullptr); // only palette icons have a transparent index
     SDL_FreeSurface(icon);
     EXPECT_EQ(inout.curbytes, 0);
     io_deinit();
@@ -70,7 +70,7 @@ TEST_F(GfxVideo, AlphaChannelAndBegin2dEnd2dRestoreTheMatrices)
     gfx_begin2d();
     glGetFloatv(GL_PROJECTION_MATRIX, inside[0]);
     glGetFloatv(GL_MODELVIEW_MATRIX, inside[1]);
-    EXPECT_FLOAT_EQ(inside[0][0], 2.0f / 320.0f);  // pixel units: x' = 2x/width - 1
+    EXPECT_FLOAT_EQ(inside[0][0], 2.0f / 320.0f); // pixel units: x' = 2x/width - 1
     EXPECT_FLOAT_EQ(inside[0][5], 2.0f / 240.0f);
     EXPECT_FLOAT_EQ(inside[0][12], -1.0f);
     EXPECT_FLOAT_EQ(inside[1][12], 0.0f);

@@ -13,7 +13,7 @@
 
 using gfx_images_gl = quorrel_glfixture;
 
-static std::vector<uint8_t> gfx_readfile(const char *name)
+static std::vector<uint8_t> gfx_readfile(const char* name)
 {
     std::ifstream in(name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -34,7 +34,7 @@ TEST_F(gfx_images_gl, FreeingFromTheMiddleKeepsTheListInOrder)
 
 TEST_F(gfx_images_gl, TextureIsMadeOnFirstBindAndBoundOnceForTwoBinds)
 {
-    gfx_image *image = gfx_createimage("rgb10", 10, 3, 24, 1);  // rows of 30 bytes: not 4-aligned
+    gfx_image* image = gfx_createimage("rgb10", 10, 3, 24, 1); // rows of 30 bytes: not 4-aligned
     ASSERT_NE(image, nullptr);
     image->flags = GFX_NOMIP;
     for (int32_t b = 0; b < 90; b++)
@@ -49,7 +49,7 @@ TEST_F(gfx_images_gl, TextureIsMadeOnFirstBindAndBoundOnceForTwoBinds)
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, back.data());
     EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.begin() + 90), std::vector<uint8_t>(image->pixels, image->pixels + 90));
-    glBindTexture(GL_TEXTURE_2D, 0);  // a second GL bind would show up as the binding
+    glBindTexture(GL_TEXTURE_2D, 0); // a second GL bind would show up as the binding
     gfx_bindimage(image);
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     EXPECT_EQ(bound, 0);
@@ -67,8 +67,8 @@ TEST_F(gfx_images_gl, FlagsChooseFiltersWrapModesAndMipmaps)
         {GFX_NOFILTER, GL_NEAREST_MIPMAP_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE},
         {GFX_NOFILTER | GFX_NOMIP | GFX_REPEAT, GL_NEAREST, GL_NEAREST, GL_REPEAT},
     };
-    for (const auto &e : table) {
-        gfx_image *image = gfx_createimage("flags", 4, 4, 32, 1);
+    for (const auto& e : table) {
+        gfx_image* image = gfx_createimage("flags", 4, 4, 32, 1);
         ASSERT_NE(image, nullptr);
         image->flags = e.flags;
         gfx_bindimage(image);
@@ -77,14 +77,13 @@ TEST_F(gfx_images_gl, FlagsChooseFiltersWrapModesAndMipmaps)
         for (int k = 0; k < 4; k++)
             glGetTexParameteriv(GL_TEXTURE_2D, names[k], &got[k]);
         glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &got[4]);
-        EXPECT_EQ(got,
-                  std::vector<GLint>({e.min, e.mag, e.wrap, e.wrap, (e.flags & GFX_NOMIP) ? 0 : 2})) << e.flags;
+        EXPECT_EQ(got, std::vector<GLint>({e.min, e.mag, e.wrap, e.wrap, (e.flags & GFX_NOMIP) ? 0 : 2})) << e.flags;
     }
 }
 
 TEST_F(gfx_images_gl, TgaWriterHeaderAndSwappedPixelsLeaveTheImageUnchanged)
 {
-    gfx_image *image = gfx_createimage("pattern", 300, 2, 24, 0);
+    gfx_image* image = gfx_createimage("pattern", 300, 2, 24, 0);
     ASSERT_NE(image, nullptr);
     for (int32_t i = 0; i < 1800; i++)
         image->pixels[i] = static_cast<uint8_t>(i * 13 + 5);
@@ -104,12 +103,12 @@ TEST_F(gfx_images_gl, ScreenshotsSkipExistingFilesAndStopAt9999)
     ASSERT_NE(SDL_SetVideoMode(1024, 768, 32, SDL_OPENGL), nullptr) << SDL_GetError();
     gfx_width = 1024, gfx_height = 768;
     glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
-    for (int i = 0; i < 2; i++) {  // the first swap after a mode change leaves the back buffer undefined
+    for (int i = 0; i < 2; i++) { // the first swap after a mode change leaves the back buffer undefined
         glClear(GL_COLOR_BUFFER_BIT);
         SDL_GL_SwapBuffers();
     }
     const std::vector<uint8_t> keep = {'k'};
-    for (const char *name : {"shot0000.tga", "shot0001.tga", "shot0003.tga"})
+    for (const char* name : {"shot0000.tga", "shot0001.tga", "shot0003.tga"})
         ASSERT_TRUE(quorrel_files::save(name, keep));
     gfx_shotnumber = 0;
     gfx_screenshot();
@@ -125,10 +124,10 @@ TEST_F(gfx_images_gl, ScreenshotsSkipExistingFilesAndStopAt9999)
         snprintf(name, sizeof(name), "shot%04d.tga", i);
         ASSERT_TRUE(quorrel_files::save(name, keep));
     }
-    gfx_screenshot();  // passes the existing files up to the last number and writes nothing
+    gfx_screenshot(); // passes the existing files up to the last number and writes nothing
     EXPECT_EQ(gfx_shotnumber, 9999);
     EXPECT_TRUE(gfx_readfile("shot9999.tga").empty());
-    gfx_screenshot();  // the last name is still free
+    gfx_screenshot(); // the last name is still free
     EXPECT_EQ(gfx_readfile("shot9999.tga").size(), 3145746u);
     gfx_screenshot();
     EXPECT_EQ(gfx_shotnumber, 10000);

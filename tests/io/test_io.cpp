@@ -19,7 +19,7 @@ static std::string readlog()
 TEST(IoAlloc, FullTableRefusesThenReusesLowestFreeSlot)
 {
     io_init();
-    static void *blocks[IO_MAXALLOCS];
+    static void* blocks[IO_MAXALLOCS];
     for (int i = 0; i < IO_MAXALLOCS; i++)
         ASSERT_NE(blocks[i] = io_calloc(1, 1, 1), nullptr) << i;
     EXPECT_EQ(io_calloc(1, 1, 1), nullptr);
@@ -36,20 +36,22 @@ TEST(IoAlloc, FullTableRefusesThenReusesLowestFreeSlot)
             io_free(blocks[i]);
     io_deinit();
     EXPECT_EQ(readlog(), "ERROR: io_calloc - couldn't allocate\n"
-                         "Max bytes allocated during run: " + std::to_string(IO_MAXALLOCS + 4) + "\n"
-                         "Bytes left allocated at io_deinit: 0\n");
+                         "Max bytes allocated during run: " +
+                             std::to_string(IO_MAXALLOCS + 4) +
+                             "\n"
+                             "Bytes left allocated at io_deinit: 0\n");
 }
 
 TEST(IoAlloc, BadFreesAreReportedAndLeaksListedWithABlankLine)
 {
     io_init();
-    void *big = io_calloc(10, 10, 11);
+    void* big = io_calloc(10, 10, 11);
     ASSERT_NE(big, nullptr);
-    EXPECT_EQ(std::string(static_cast<const char *>(big), 100), std::string(100, '\0'));
+    EXPECT_EQ(std::string(static_cast<const char*>(big), 100), std::string(100, '\0'));
     io_free(big);
-    io_free(big);  // a second free must not reach the heap again
+    io_free(big); // a second free must not reach the heap again
     io_free(nullptr);
-    io_free(malloc(32));  // unknown: released anyway, counters untouched
+    io_free(malloc(32)); // unknown: released anyway, counters untouched
     EXPECT_NE(io_calloc(50, 1, 77), nullptr);
     EXPECT_NE(io_calloc(3, 4, 203), nullptr);
     io_deinit();
@@ -64,7 +66,7 @@ TEST(IoAlloc, BadFreesAreReportedAndLeaksListedWithABlankLine)
 }
 
 // Writes the text as "data.txt" in the working directory and opens it through io_fopen.
-static FILE *opentext(const std::string &text)
+static FILE* opentext(const std::string& text)
 {
     std::ofstream("data.txt", std::ios::binary) << text;
     return io_fopen("data.txt", "rb");
@@ -73,19 +75,19 @@ static FILE *opentext(const std::string &text)
 TEST(IoFiles, ReadlineOnTrickyInputs)
 {
     const struct {
-        const char *text;
+        const char* text;
         uint32_t size;
-        std::vector<std::string> lines;  // every result until the end; only the last returns 1
+        std::vector<std::string> lines; // every result until the end; only the last returns 1
     } cases[] = {
         {"last line without end", 256, {"last line without end"}},
-        {"one\r\ntwo\r\n", 256, {"one", "two", ""}},  // CR ends the line, the LF is skipped
-        {"key\tvalue\n", 256, {"key", "value", ""}},  // a tab ends a line
+        {"one\r\ntwo\r\n", 256, {"one", "two", ""}}, // CR ends the line, the LF is skipped
+        {"key\tvalue\n", 256, {"key", "value", ""}}, // a tab ends a line
         {"   \n \r\n\n  ", 256, {""}},
         {"  \x01 lead and  trail  \n\xE9t\xE9\n", 256, {"lead and  trail  ", "\xE9t\xE9", ""}},
-        {"abcdefghij\nxyz\n0123456789", 5, {"abcd", "xyz", "0123"}},  // cut, resumed on the next line
+        {"abcdefghij\nxyz\n0123456789", 5, {"abcd", "xyz", "0123"}}, // cut, resumed on the next line
     };
-    for (const auto &c : cases) {
-        FILE *file = opentext(c.text);
+    for (const auto& c : cases) {
+        FILE* file = opentext(c.text);
         ASSERT_NE(file, nullptr);
         std::vector<std::string> got;
         std::vector<char> text(c.size + 1, '#');
@@ -102,17 +104,17 @@ TEST(IoFiles, ReadlineOnTrickyInputs)
 
 TEST(IoFiles, KeyValueAndCaseSensitiveKeyword)
 {
-    FILE *file = opentext("  MASK   file.png  \nLONGKEYWORD a long value here\nFLAG");
+    FILE* file = opentext("  MASK   file.png  \nLONGKEYWORD a long value here\nFLAG");
     ASSERT_NE(file, nullptr);
     char key[5], value[7];
-    const char *const want[3][2] = {{"MASK", "file.p"}, {"LONG", "a long"}, {"FLAG", ""}};  // cut to the buffers
+    const char* const want[3][2] = {{"MASK", "file.p"}, {"LONG", "a long"}, {"FLAG", ""}}; // cut to the buffers
     for (int i = 0; i < 3; i++) {
         EXPECT_EQ(io_readkeyvalue(file, key, sizeof(key), value, sizeof(value)), i == 2 ? 1 : 0);
         EXPECT_EQ(std::string(key) + "|" + value, std::string(want[i][0]) + "|" + want[i][1]);
     }
     io_fclose(file);
 
-    static const char *const words[3] = {"FLAG", "MASK", "FRAME"};
+    static const char* const words[3] = {"FLAG", "MASK", "FRAME"};
     file = opentext("FRAME 1\nframe 1\nMASK a\nFLAGS x\n\nFRAMEWORK 2\nFRAME");
     ASSERT_NE(file, nullptr);
     char word[6], rest[32];

@@ -10,9 +10,9 @@
 
 namespace {
 
-uint32_t soak_env(const char *name, uint32_t fallback)
+uint32_t soak_env(const char* name, uint32_t fallback)
 {
-    const char *text = getenv(name);
+    const char* text = getenv(name);
     return text && *text ? static_cast<uint32_t>(strtoul(text, nullptr, 0)) : fallback;
 }
 
@@ -20,8 +20,7 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
 {
     const uint32_t seed = soak_env("QUORREL_SOAK_SEED", static_cast<uint32_t>(time(nullptr)));
     const uint32_t ops = soak_env("QUORREL_SOAK_OPS", 20000);
-    printf("soak: seed %u, %u operations (replay: QUORREL_SOAK_SEED=%u QUORREL_SOAK_OPS=%u)\n", seed, ops, seed,
-           ops);
+    printf("soak: seed %u, %u operations (replay: QUORREL_SOAK_SEED=%u QUORREL_SOAK_OPS=%u)\n", seed, ops, seed, ops);
     fflush(stdout);
     std::mt19937 rng(seed);
     auto below = [&rng](size_t n) { return static_cast<int>(rng() % n); };
@@ -30,7 +29,7 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
     emtest_writewav(dir.file("s16.wav"), 1, 2, 44100, 16, std::vector<uint8_t>(8000, 0x40));
     ASSERT_EQ(emtest_writeogg(dir.file("a.ogg"), 2, 44100, 20000, 440), 0);
     const std::string files[] = {dir.file("m8.wav"), dir.file("s16.wav"), dir.file("a.ogg"), dir.file("missing")};
-    ASSERT_EQ(em_init(), 0);    // callbacks come from SDL's audio thread
+    ASSERT_EQ(em_init(), 0); // callbacks come from SDL's audio thread
     std::vector<int> nodes = {0}, samples = {em_loadsample(files[0].c_str()), em_loadsample(files[1].c_str())};
     const uint32_t startclock = em_getsampleclock();
     static int8_t block[65536];
@@ -44,11 +43,11 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
         static const int32_t values[] = {0, 1, -1, 3, 256, 0x10000, 44100, INT32_MAX, INT32_MIN};
         const int32_t v = below(2) ? values[below(9)] : static_cast<int32_t>(rng());
         const float f = below(4) ? static_cast<float>(v) / 100.0f : below(2) ? INFINITY : NAN;
-        const char *file = files[below(4)].c_str();
+        const char* file = files[below(4)].c_str();
         float vector[3];
         int made = 0;
-        emtest_capture quiet;   // refused files print error lines
-        SDL_LockAudio();        // tree operations from outside the engine take the lock
+        emtest_capture quiet; // refused files print error lines
+        SDL_LockAudio();      // tree operations from outside the engine take the lock
         em_node *node = em_getnode(h), *other = em_getnode(nodes[below(nodes.size())]);
         const int op = below(24);
         const bool movable = node && node != emstate.root;
@@ -66,14 +65,22 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
         case 7: made = em_createoggmusic(h), em_playoggmusic(made, file); break;
         case 8: em_playoggmusic(h, file); break;
         case 9: em_stopoggmusic(h); break;
-        case 10: case 11: made = em_triggersample(h, s); break;
+        case 10:
+        case 11: made = em_triggersample(h, s); break;
         case 12: made = em_triggersample3d(h, s); break;
-        case 13: case 14: em_setparam(h, id, v); break;
+        case 13:
+        case 14: em_setparam(h, id, v); break;
         case 15: em_setparamf(h, id, f), em_setparam3f(h, id, f, -f, f); break;
         case 16: em_setparamp(h, id, memset(block, v, sizeof(block))); break;
         case 17: em_getparam(h, id), em_getparamf(h, id), em_getparamv(h, id, vector), em_getparamp(h, id, block); break;
-        case 18: if (const int loaded = em_loadsample(file)) samples.push_back(loaded); break;
-        case 19: if (samples.size() > 2) em_freesample(samples.back()), samples.pop_back(); break;
+        case 18:
+            if (const int loaded = em_loadsample(file))
+                samples.push_back(loaded);
+            break;
+        case 19:
+            if (samples.size() > 2)
+                em_freesample(samples.back()), samples.pop_back();
+            break;
         }
         quiet.stop();
         if (made > 0)
@@ -81,7 +88,7 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
         if (nodes.size() > 2000)
             nodes.erase(nodes.begin() + 1, nodes.begin() + 1000);
         if (done % 4 == 3)
-            usleep(100);    // lets the callback in between operations
+            usleep(100); // lets the callback in between operations
         if (done % 1000 == 999 && std::chrono::steady_clock::now() - start > std::chrono::seconds(40)) {
             printf("soak: stopped after %u operations at the time limit\n", done + 1);
             good = false;
@@ -121,4 +128,4 @@ TEST(Soak, ThreeDVoiceMovedAwayOutlivesItsSampler)
     }
 }
 
-}  // namespace
+} // namespace

@@ -10,10 +10,10 @@ static unsigned long framecount_frames;
 
 static void framecount_save(void)
 {
-    const char *path = getenv("QUORREL_FRAMECOUNT");
+    const char* path = getenv("QUORREL_FRAMECOUNT");
     if (!path)
         return;
-    FILE *file = fopen(path, "w");
+    FILE* file = fopen(path, "w");
     if (!file)
         return;
     fprintf(file, "%lu\n", framecount_frames);

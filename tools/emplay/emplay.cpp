@@ -13,42 +13,41 @@
 #include "wavfile.h"
 
 struct emplay_options {
-    int32_t volume = 256;       // 256 = unity
-    int32_t pan = 0;            // -128..128, samples only
-    double pitch = 1.0;         // sample pitch and music speed factor
+    int32_t volume = 256; // 256 = unity
+    int32_t pan = 0;      // -128..128, samples only
+    double pitch = 1.0;   // sample pitch and music speed factor
     bool loop = false;
-    double seconds = 0.0;       // play limit, 0 = until every sound has ended
+    double seconds = 0.0;           // play limit, 0 = until every sound has ended
     const char* output = nullptr;   // render to this WAV file instead of the device
     const char* sequence = nullptr; // play this sequence file instead of files
-    int mode3d = 0;             // EMPLAY_CIRCLE or EMPLAY_FLYBY: WAV files as 3-D sources
+    int mode3d = 0;                 // EMPLAY_CIRCLE or EMPLAY_FLYBY: WAV files as 3-D sources
     std::vector<const char*> files;
 };
 
 // 3-D demo paths.
 enum {
-    EMPLAY_CIRCLE = 1,          // sources circle the listener at EMPLAY_RADIUS
-    EMPLAY_FLYBY = 2            // sources fly past in front of the listener, left to right
+    EMPLAY_CIRCLE = 1, // sources circle the listener at EMPLAY_RADIUS
+    EMPLAY_FLYBY = 2   // sources fly past in front of the listener, left to right
 };
 
-const float EMPLAY_RADIUS = 20.0f;      // scene units
-const float EMPLAY_LAP = 3.0f;          // seconds per circle
-const float EMPLAY_FLYSPEED = 30.0f;    // scene units per second
-const float EMPLAY_FLYSTART = -60.0f;   // x where a fly-past starts
-const float EMPLAY_FLYMISS = 4.0f;      // closest distance of a fly-past
+const float EMPLAY_RADIUS = 20.0f;    // scene units
+const float EMPLAY_LAP = 3.0f;        // seconds per circle
+const float EMPLAY_FLYSPEED = 30.0f;  // scene units per second
+const float EMPLAY_FLYSTART = -60.0f; // x where a fly-past starts
+const float EMPLAY_FLYMISS = 4.0f;    // closest distance of a fly-past
 
 static void emplay_usage()
 {
-    fprintf(stderr,
-            "usage: emplay [options] file.wav|file.ogg ...\n"
-            "  -v volume   256 = unity (default 256)\n"
-            "  -p pan      -128 left .. 128 right, WAV files (default 0)\n"
-            "  -r factor   pitch of WAV files and speed of Ogg files (default 1.0)\n"
-            "  -l          loop every sound\n"
-            "  -t seconds  stop after this long (needed with -l when rendering)\n"
-            "  -o out.wav  render to a 16-bit stereo WAV file instead of the sound device\n"
-            "  -3 path     play the WAV files as 3-D sources that circle the listener\n"
-            "              (path circle, default 6 s) or fly past in front (flyby, 4 s)\n"
-            "  -s file.seq play a step sequence file instead (default: two passes)\n");
+    fprintf(stderr, "usage: emplay [options] file.wav|file.ogg ...\n"
+                    "  -v volume   256 = unity (default 256)\n"
+                    "  -p pan      -128 left .. 128 right, WAV files (default 0)\n"
+                    "  -r factor   pitch of WAV files and speed of Ogg files (default 1.0)\n"
+                    "  -l          loop every sound\n"
+                    "  -t seconds  stop after this long (needed with -l when rendering)\n"
+                    "  -o out.wav  render to a 16-bit stereo WAV file instead of the sound device\n"
+                    "  -3 path     play the WAV files as 3-D sources that circle the listener\n"
+                    "              (path circle, default 6 s) or fly past in front (flyby, 4 s)\n"
+                    "  -s file.seq play a step sequence file instead (default: two passes)\n");
 }
 
 static bool emplay_endswith(const char* name, const char* suffix)
@@ -101,15 +100,15 @@ static bool emplay_parse(int argc, char** argv, emplay_options* opt)
 // ---------------------------------------------------------------------------
 
 struct emplay_seqchannel {
-    std::string file;           // WAV file, relative to the sequence file's folder
-    int32_t volume = 256;       // 256 = unity
-    int32_t pan = 0;            // -128..128
+    std::string file;     // WAV file, relative to the sequence file's folder
+    int32_t volume = 256; // 256 = unity
+    int32_t pan = 0;      // -128..128
     bool loop = false;
-    std::vector<int8_t> notes;  // one byte per step: 12..127 a note, else none
+    std::vector<int8_t> notes; // one byte per step: 12..127 a note, else none
 };
 
 struct emplay_sequence {
-    int32_t duration = 0;       // output frames per pass
+    int32_t duration = 0; // output frames per pass
     int32_t steps = 0;
     std::vector<emplay_seqchannel> channels;
 };
@@ -125,7 +124,7 @@ static int emplay_note(const char* token)
         const long value = strtol(token, &end, 10);
         return *end == 0 && value <= 255 ? static_cast<int>(value) : -1;
     }
-    static const int semitones[] = {9, 11, 0, 2, 4, 5, 7};     // A B C D E F G
+    static const int semitones[] = {9, 11, 0, 2, 4, 5, 7}; // A B C D E F G
     if (token[0] < 'A' || token[0] > 'G')
         return -1;
     int note = semitones[token[0] - 'A'];
@@ -240,7 +239,7 @@ static bool emplay_readsequence(const char* path, emplay_sequence* seq)
 struct emplay_sounds {
     int sampler = 0;
     std::vector<int> music;
-    int sampler3d = 0;          // 3-D demo: the sampler and its voices
+    int sampler3d = 0; // 3-D demo: the sampler and its voices
     std::vector<int> voices;
     int sequencer = 0;
 };
@@ -318,7 +317,8 @@ static void emplay_move3d(const emplay_options& opt, const emplay_sounds& sounds
         const double a = w * seconds + 2.0 * M_PI * static_cast<double>(i) / n;
         const float r = EMPLAY_RADIUS;
         em_setparam3f(sounds.voices[i], EMP_POSITION3D, r * static_cast<float>(sin(a)), 0.0f, -r * static_cast<float>(cos(a)));
-        em_setparam3f(sounds.voices[i], EMP_VELOCITY3D, r * static_cast<float>(w * cos(a)), 0.0f, r * static_cast<float>(w * sin(a)));
+        em_setparam3f(sounds.voices[i], EMP_VELOCITY3D, r * static_cast<float>(w * cos(a)), 0.0f,
+                      r * static_cast<float>(w * sin(a)));
     }
 }
 
@@ -417,14 +417,14 @@ int main(int argc, char** argv)
     if (opt.sequence && !emplay_readsequence(opt.sequence, &sequence))
         return 1;
     if (opt.output)
-        setenv("SDL_AUDIODRIVER", "dummy", 1);  // the device only paces nothing here
+        setenv("SDL_AUDIODRIVER", "dummy", 1); // the device only paces nothing here
     if (SDL_Init(0) < 0 || em_init() != 0) {
         fprintf(stderr, "emplay: couldn't start the audio engine\n");
         return 1;
     }
     if (opt.output) {
         SDL_PauseAudio(1);
-        SDL_LockAudio();    // waits out a callback in flight
+        SDL_LockAudio(); // waits out a callback in flight
         SDL_UnlockAudio();
     }
     // Endless sounds get a default length: two passes, or one demo path.

@@ -51,7 +51,7 @@ std::vector<double> mk_hat()
         seed = seed * 1103515245u + 12345u;
         const double noise = static_cast<double>((seed >> 8) & 0xFFFF) / 32768.0 - 1.0;
         const double t = static_cast<double>(i) / mk_rate;
-        v.push_back((noise - last) * 0.5 * std::exp(-t * 60.0));   // the difference keeps the highs
+        v.push_back((noise - last) * 0.5 * std::exp(-t * 60.0)); // the difference keeps the highs
         last = noise;
     }
     return v;
@@ -81,7 +81,7 @@ std::vector<double> mk_tone()
     return v;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -90,8 +90,14 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string folder = argv[1];
-    struct { const char* name; std::vector<double> values; } files[] = {
-        {"kick.wav", mk_kick()}, {"hat.wav", mk_hat()}, {"bass.wav", mk_bass()}, {"tone.wav", mk_tone()},
+    struct {
+        const char* name;
+        std::vector<double> values;
+    } files[] = {
+        {"kick.wav", mk_kick()},
+        {"hat.wav", mk_hat()},
+        {"bass.wav", mk_bass()},
+        {"tone.wav", mk_tone()},
     };
     for (const auto& file : files) {
         if (!mk_write(folder + "/" + file.name, file.values)) {

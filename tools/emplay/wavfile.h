@@ -1,6 +1,7 @@
 // wavfile.h -- the little-endian words and the header of a 16-bit PCM WAV
 // file, shared by emplay's renderer and the example sound generator
-#pragma once
+#ifndef TOOLS_EMPLAY_WAVFILE_H
+#define TOOLS_EMPLAY_WAVFILE_H
 
 #include <cstdint>
 #include <cstdio>
@@ -33,3 +34,5 @@ inline void wav_header(FILE* f, uint16_t channels, uint32_t rate, uint32_t datab
     fwrite("data", 1, 4, f);
     wav_put32(f, databytes);
 }
+
+#endif

@@ -9,25 +9,27 @@
 #include <string>
 #include <vector>
 
-#define MK_ATLASSIZE 256     // atlas width and height, pixels
-#define MK_SPRITESIZE 128    // sprite width and height, pixels
-#define MK_ICONSIZE 32       // icon width and height, pixels
+enum {
+    MK_ATLASSIZE = 256,  // atlas width and height, pixels
+    MK_SPRITESIZE = 128, // sprite width and height, pixels
+    MK_ICONSIZE = 32     // icon width and height, pixels
+};
 
-static void mk_put16(std::vector<uint8_t> &out, uint32_t value)
+static void mk_put16(std::vector<uint8_t>& out, uint32_t value)
 {
     out.push_back(static_cast<uint8_t>(value & 255));
     out.push_back(static_cast<uint8_t>((value >> 8) & 255));
 }
 
-static void mk_put32(std::vector<uint8_t> &out, uint32_t value)
+static void mk_put32(std::vector<uint8_t>& out, uint32_t value)
 {
     mk_put16(out, value & 0xFFFF);
     mk_put16(out, value >> 16);
 }
 
-static bool mk_save(const std::string &path, const std::vector<uint8_t> &data)
+static bool mk_save(const std::string& path, const std::vector<uint8_t>& data)
 {
-    FILE *file = fopen(path.c_str(), "wb");
+    FILE* file = fopen(path.c_str(), "wb");
     if (!file) {
         fprintf(stderr, "mkassets: cannot create %s\n", path.c_str());
         return false;
@@ -45,11 +47,11 @@ static bool mk_save(const std::string &path, const std::vector<uint8_t> &data)
 static double mk_outline(int32_t sprite, double angle)
 {
     switch (sprite) {
-    case 0:  // round
+    case 0: // round
         return 0.92;
-    case 1:  // an egg leaning to one side
+    case 1: // an egg leaning to one side
         return 0.78 + 0.14 * cos(angle - 0.6);
-    case 2:  // three soft lobes
+    case 2: // three soft lobes
         return 0.80 + 0.15 * cos(3.0 * angle);
     default: // a squashed pebble
         return 0.94 / sqrt(1.0 + 0.8 * sin(angle + 0.4) * sin(angle + 0.4));
@@ -69,10 +71,10 @@ static double mk_blobalpha(int32_t sprite, double dx, double dy)
 
 // A tint per sprite, brightening towards the centre.
 static const double mk_tints[4][3] = {
-    {0.35, 0.75, 1.00},  // sky blue
-    {1.00, 0.55, 0.30},  // amber
-    {0.45, 1.00, 0.55},  // mint
-    {0.85, 0.45, 1.00},  // violet
+    {0.35, 0.75, 1.00}, // sky blue
+    {1.00, 0.55, 0.30}, // amber
+    {0.45, 1.00, 0.55}, // mint
+    {0.85, 0.45, 1.00}, // violet
 };
 
 static uint8_t mk_byte(double value)
@@ -87,15 +89,15 @@ static uint8_t mk_byte(double value)
 // The file's rows run bottom first, as the texture's t does: sprite s lies in column
 // s % 2 and row s / 2 counted from the bottom, so sprite 0 covers s 0..0.5, t 0..0.5,
 // sprite 1 s 0.5..1, t 0..0.5, sprite 2 s 0..0.5, t 0.5..1 and sprite 3 the rest.
-static bool mk_writeblobs(const std::string &path)
+static bool mk_writeblobs(const std::string& path)
 {
-    std::vector<uint8_t> out = {0, 0, 2, 0, 0, 0, 0, 0};  // true colour, no colour map
+    std::vector<uint8_t> out = {0, 0, 2, 0, 0, 0, 0, 0}; // true colour, no colour map
     mk_put16(out, 0);                                    // x origin
     mk_put16(out, 0);                                    // y origin
     mk_put16(out, MK_ATLASSIZE);
     mk_put16(out, MK_ATLASSIZE);
     out.push_back(32);
-    out.push_back(8);  // 8 alpha bits, rows bottom first
+    out.push_back(8); // 8 alpha bits, rows bottom first
     const double half = MK_SPRITESIZE / 2.0;
     for (int32_t row = 0; row < MK_ATLASSIZE; row++) {
         for (int32_t x = 0; x < MK_ATLASSIZE; x++) {
@@ -104,8 +106,8 @@ static bool mk_writeblobs(const std::string &path)
             const double dy = ((row % MK_SPRITESIZE) + 0.5 - half) / half;
             const double alpha = mk_blobalpha(sprite, dx, dy);
             const double light = 0.7 + 0.3 * alpha;
-            const double *tint = mk_tints[sprite];
-            out.push_back(mk_byte(tint[2] * light));  // B, G, R, A
+            const double* tint = mk_tints[sprite];
+            out.push_back(mk_byte(tint[2] * light)); // B, G, R, A
             out.push_back(mk_byte(tint[1] * light));
             out.push_back(mk_byte(tint[0] * light));
             out.push_back(mk_byte(alpha));
@@ -131,32 +133,36 @@ static uint8_t mk_iconindex(int32_t x, int32_t y)
     return 2;
 }
 
-static bool mk_writeicon(const std::string &path)
+static bool mk_writeicon(const std::string& path)
 {
-    static const uint8_t palette[4][3] = {  // R, G, B
-        {0, 0, 0}, {20, 60, 140}, {70, 170, 255}, {235, 250, 255},
+    static const uint8_t palette[4][3] = {
+        // R, G, B
+        {0, 0, 0},
+        {20, 60, 140},
+        {70, 170, 255},
+        {235, 250, 255},
     };
     const uint32_t palettebytes = 256 * 4;
     const uint32_t offset = 14 + 40 + palettebytes;
-    const uint32_t imagebytes = MK_ICONSIZE * MK_ICONSIZE;  // rows of 32 bytes need no padding
+    const uint32_t imagebytes = MK_ICONSIZE * MK_ICONSIZE; // rows of 32 bytes need no padding
     std::vector<uint8_t> out = {'B', 'M'};
     mk_put32(out, offset + imagebytes);
     mk_put32(out, 0);
     mk_put32(out, offset);
-    mk_put32(out, 40);           // BITMAPINFOHEADER
+    mk_put32(out, 40); // BITMAPINFOHEADER
     mk_put32(out, MK_ICONSIZE);
-    mk_put32(out, MK_ICONSIZE);  // positive: rows bottom first
-    mk_put16(out, 1);            // planes
-    mk_put16(out, 8);            // bits per pixel
-    mk_put32(out, 0);            // BI_RGB
+    mk_put32(out, MK_ICONSIZE); // positive: rows bottom first
+    mk_put16(out, 1);           // planes
+    mk_put16(out, 8);           // bits per pixel
+    mk_put32(out, 0);           // BI_RGB
     mk_put32(out, imagebytes);
-    mk_put32(out, 2835);         // 72 dpi
+    mk_put32(out, 2835); // 72 dpi
     mk_put32(out, 2835);
-    mk_put32(out, 256);          // colours used
+    mk_put32(out, 256); // colours used
     mk_put32(out, 0);
     for (uint32_t i = 0; i < 256; i++) {
-        const uint8_t *rgb = palette[i < 4 ? i : 0];
-        out.push_back(rgb[2]);  // B, G, R, reserved
+        const uint8_t* rgb = palette[i < 4 ? i : 0];
+        out.push_back(rgb[2]); // B, G, R, reserved
         out.push_back(rgb[1]);
         out.push_back(rgb[0]);
         out.push_back(0);
@@ -167,7 +173,7 @@ static bool mk_writeicon(const std::string &path)
     return mk_save(path, out);
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 2) {
         fprintf(stderr, "usage: mkassets <folder>\n");

@@ -6,19 +6,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 2) {
         fprintf(stderr, "usage: xclose <window id>\n");
         return 2;
     }
-    char *end = nullptr;
+    char* end = nullptr;
     const unsigned long id = strtoul(argv[1], &end, 0);
     if (!end || *end || id == 0) {
         fprintf(stderr, "xclose: bad window id '%s'\n", argv[1]);
         return 2;
     }
-    Display *display = XOpenDisplay(nullptr);
+    Display* display = XOpenDisplay(nullptr);
     if (!display) {
         fprintf(stderr, "xclose: cannot open display\n");
         return 1;
