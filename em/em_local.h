@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "SDL.h"
+#include "io/io_blockset.h"
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 #include "em/em.h"
@@ -24,9 +25,10 @@ struct emio_alloc {
 };
 
 struct emio_state {
-    emio_alloc* allocs; // EMIO_MAXALLOCS entries, or null while down
-    int32_t bytes;      // sum of size over the live entries
-    int32_t maxbytes;   // highest value bytes reached since emio_init
+    emio_alloc* allocs;   // EMIO_MAXALLOCS entries, or null while down
+    int32_t bytes;        // sum of size over the live entries
+    int32_t maxbytes;     // highest value bytes reached since emio_init
+    io_blockset released; // blocks released and not handed out again (double-free guard)
 };
 extern emio_state eminout;
 

@@ -53,6 +53,7 @@ static void emio_droptable()
         free(eminout.allocs[slot].ptr);
     free(eminout.allocs);
     eminout.allocs = nullptr;
+    io_blocksetclear(&eminout.released);
 }
 
 void emio_init()
@@ -85,9 +86,14 @@ void* emio_calloc(uint32_t count, uint32_t size, int32_t tag)
     // refused like a failed heap call: silently, nothing counted.
     if (total > INT32_MAX || eminout.bytes + static_cast<int64_t>(total) > INT32_MAX)
         return nullptr;
+    // Room to record the release of every block the table may hold, so that
+    // emio_free (on the audio thread too) never needs the heap for it.
+    if (!io_blocksetreserve(&eminout.released, EMIO_MAXALLOCS))
+        return nullptr;
     void* block = emio_rawcalloc(count, size);
     if (!block)
         return nullptr;
+    io_blocksetremove(&eminout.released, block); // handed out again: freeing it is sound
     emio_alloc& entry = eminout.allocs[slot];
     entry.ptr = block;
     entry.size = static_cast<int32_t>(total);
@@ -98,9 +104,11 @@ void* emio_calloc(uint32_t count, uint32_t size, int32_t tag)
     return block;
 }
 
-// Gives an entry's block back to the heap; the caller holds emio_lock.
+// Gives an entry's block back to the heap and remembers that it did; the
+// caller holds emio_lock.
 static void emio_release(emio_alloc& entry)
 {
+    io_blocksetadd(&eminout.released, entry.ptr);
     free(entry.ptr);
     eminout.bytes -= entry.size;
     entry.ptr = nullptr;
@@ -125,10 +133,18 @@ void emio_free(void* ptr)
             return;
         }
     }
+    // A block released here before and not handed out since would reach the
+    // heap a second time: it is reported and kept back. Any other block the
+    // table never held is released, as its message says.
+    if (io_blocksethas(&eminout.released, ptr)) {
+        guard.unlock();
+        emio_error("emio_free - couldn't find eminout.allocs entry, already freed");
+        return;
+    }
+    if (io_blocksetreserve(&eminout.released, 1))
+        io_blocksetadd(&eminout.released, ptr);
+    free(ptr);
     guard.unlock();
-    // A block the table does not hold is most likely one already given back
-    // (a second free) or one the heap never handed out: handing it to free()
-    // would corrupt the heap, so it is reported and left alone.
     emio_error("emio_free - couldn't find eminout.allocs entry, free anyway");
 }
 
@@ -149,6 +165,7 @@ void emio_deinit()
     }
     free(eminout.allocs);
     eminout.allocs = nullptr;
+    io_blocksetclear(&eminout.released);
 }
 
 void emio_drop()

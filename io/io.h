@@ -3,8 +3,11 @@
 #ifndef IO_IO_H
 #define IO_IO_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "io/io_blockset.h"
 
 enum {
     IO_MAXALLOCS = 4096, // slots in the allocation table
@@ -17,7 +20,6 @@ struct io_allocentry {
     void* ptr;     // block address, null = free slot
     uint32_t size; // bytes asked for (count * size, 32-bit product)
     int32_t tag;   // caller's tag, only printed by the report
-    void* freed;   // last block released from this slot (double-free guard)
 };
 
 // The io service's one state record.
@@ -26,9 +28,13 @@ struct io_state {
     int32_t curbytes;      // sum of size over live slots
     int32_t maxbytes;      // highest curbytes since io_init
     FILE* logfile;         // "log.txt", null when closed
+    io_blockset released;  // blocks released and not handed out again (double-free guard)
 };
 
 extern io_state inout;
+
+// The heap call behind io_calloc; tests replace it to make allocations fail.
+extern void* (*io_rawcalloc)(size_t count, size_t size);
 
 // Creates the allocation table and truncates/opens "log.txt"; returns the log stream or null.
 FILE* io_init();
@@ -38,7 +44,9 @@ void io_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void io_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Zero-filled block of count*size bytes entered in the table under tag; null on failure.
 void* io_calloc(uint32_t count, uint32_t size, int32_t tag);
-// Releases a block from io_calloc; logs and refuses null, unknown blocks are released once.
+// Releases a block from io_calloc. Logs and refuses null; a block the table does not
+// hold is logged and released, unless this allocator released it already and has not
+// handed it out since: that one is logged as already freed and left alone.
 void io_free(void* block);
 // Logs the peak and the bytes still held, one error line per leftover block (then frees it),
 // drops the table and closes the log.

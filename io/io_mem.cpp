@@ -5,9 +5,11 @@
 #include <cstdlib>
 
 io_state inout;
+void* (*io_rawcalloc)(size_t count, size_t size) = calloc;
 
 FILE* io_init()
 {
+    io_blocksetclear(&inout.released);
     inout.allocs = static_cast<io_allocentry*>(calloc(IO_MAXALLOCS, sizeof(io_allocentry)));
     inout.curbytes = 0;
     inout.maxbytes = 0;
@@ -59,25 +61,28 @@ void* io_calloc(uint32_t count, uint32_t size, int32_t tag)
         io_error("io_calloc - couldn't allocate");
         return nullptr;
     }
-    slot->ptr = calloc(count, size);
-    if (!slot->ptr)
+    // Room to record the release of every block the table may hold, so that
+    // io_free never needs the heap for it; refused like a failed heap call.
+    if (!io_blocksetreserve(&inout.released, IO_MAXALLOCS))
         return nullptr;
+    void* block = io_rawcalloc(count, size);
+    if (!block)
+        return nullptr;
+    io_blocksetremove(&inout.released, block); // handed out again: freeing it is sound
+    slot->ptr = block;
     slot->size = count * size;
     slot->tag = tag;
     inout.curbytes = io_addbytes(inout.curbytes, slot->size, true);
     if (inout.maxbytes <= inout.curbytes)
         inout.maxbytes = inout.curbytes;
-    return slot->ptr;
+    return block;
 }
 
-// A block that some slot released and no slot holds now was freed by us
-// already: releasing it again would corrupt the heap.
-static bool io_wasfreed(const void* block)
+// Gives a block back to the heap and remembers that it did.
+static void io_release(void* block)
 {
-    for (int i = 0; i < IO_MAXALLOCS; i++)
-        if (inout.allocs[i].freed == block)
-            return true;
-    return false;
+    io_blocksetadd(&inout.released, block);
+    free(block);
 }
 
 void io_free(void* block)
@@ -95,13 +100,21 @@ void io_free(void* block)
         if (slot.ptr == block) {
             inout.curbytes = io_addbytes(inout.curbytes, slot.size, false);
             slot.ptr = nullptr;
-            slot.freed = block;
-            free(block);
+            io_release(block);
             return;
         }
     }
+    // A block released here before and not handed out since would reach the
+    // heap a second time: it is reported and kept back. Any other block the
+    // table never held is released, as its message says.
+    if (io_blocksethas(&inout.released, block)) {
+        io_error("io_free - couldn't find inout.allocs entry, already freed");
+        return;
+    }
     io_error("io_free - couldn't find inout.allocs entry, free anyway");
-    if (!io_wasfreed(block))
+    if (io_blocksetreserve(&inout.released, 1))
+        io_release(block);
+    else
         free(block);
 }
 
@@ -120,6 +133,7 @@ void io_deinit()
         free(inout.allocs);
         inout.allocs = nullptr;
     }
+    io_blocksetclear(&inout.released);
     if (inout.logfile) {
         fclose(inout.logfile);
         inout.logfile = nullptr;

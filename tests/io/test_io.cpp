@@ -49,20 +49,44 @@ TEST(IoAlloc, BadFreesAreReportedAndLeaksListedWithABlankLine)
     ASSERT_NE(big, nullptr);
     EXPECT_EQ(std::string(static_cast<const char*>(big), 100), std::string(100, '\0'));
     io_free(big);
-    io_free(big); // a second free must not reach the heap again
     io_free(nullptr);
-    io_free(malloc(32)); // unknown: released anyway, counters untouched
     EXPECT_NE(io_calloc(50, 1, 77), nullptr);
     EXPECT_NE(io_calloc(3, 4, 203), nullptr);
     io_deinit();
     EXPECT_EQ(inout.curbytes, 0) << "leftovers are released by the report";
-    EXPECT_EQ(readlog(), "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
-                         "ERROR: io_free - tried to free NULL pointer\n"
-                         "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
+    EXPECT_EQ(readlog(), "ERROR: io_free - tried to free NULL pointer\n"
                          "Max bytes allocated during run: 100\n"
                          "Bytes left allocated at io_deinit: 62\n"
                          "ERROR: name 77: 50 bytes\n\n"
                          "ERROR: name 203: 12 bytes\n\n");
+}
+
+// A, freed, then B (which the heap may place where A was), freed: a second
+// free of either never reaches the heap (the sanitizer build and valgrind
+// would report it), while a block the table never held is released once
+// (the leak checker would report it otherwise) and guarded from then on.
+TEST(IoAlloc, SecondFreesAreKeptBackAndForeignBlocksReleasedOnce)
+{
+    io_init();
+    void* a = io_calloc(1, 24, 1);
+    io_free(a);
+    void* b = io_calloc(1, 24, 2);
+    io_free(b);
+    io_free(a);
+    io_free(b);
+    void* foreign = malloc(4000); // another size: not where a or b lay
+    io_free(foreign);
+    io_free(foreign);
+    void* c = io_calloc(1, 24, 3); // may reuse any of them: its free is a real one
+    io_free(c);
+    EXPECT_EQ(inout.curbytes, 0);
+    io_deinit();
+    EXPECT_EQ(readlog(), "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
+                         "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
+                         "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
+                         "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
+                         "Max bytes allocated during run: 24\n"
+                         "Bytes left allocated at io_deinit: 0\n");
 }
 
 // Writes the text as "data.txt" in the working directory and opens it through io_fopen.
