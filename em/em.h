@@ -107,13 +107,26 @@ struct em_sample {
 // ---------------------------------------------------------------------------
 // Engine start and stop, clocks
 // ---------------------------------------------------------------------------
-// opens the device (44100 Hz S16 stereo); 0, or -1 no audio subsystem, -2 no device, -3 no sample bank, -4 no node table, -5 already up
+// Opens the sound device (44100 Hz, signed 16-bit stereo, 1024-frame buffers) and
+// starts mixing. 0, or -1 no audio subsystem, -2 no device, -3 no sample bank,
+// -4 no node table, -5 already up.
 int em_init();
-// stops the device, destroys all nodes and samples, prints the allocation report; no-op when down
+// Starts the engine as em_init does but opens no sound device: nothing mixes until
+// em_render asks (for rendering to files, tests, machines without a sound card).
+// 0, or -3 no sample bank, -4 no node table, -5 already up.
+int em_initoffline();
+// Mixes the next frames output frames into out (interleaved left/right, the values
+// the device would play, limiter included) and advances both clocks by them. Any
+// number of frames: a mixed buffer not handed out whole is kept for the next call.
+// frames, or -1 when the engine is down, frames is negative, out is null, or the
+// engine was started by em_init and its device is not paused.
+int em_render(int16_t* out, int32_t frames);
+// Stops the device, destroys all nodes and samples, prints the allocation report;
+// does nothing when the engine is down.
 void em_deinit();
-// output frames since em_init, interpolated between buffers; 0 when down
+// Output frames since the start, interpolated between device buffers; 0 when down.
 uint32_t em_getsampleclock();
-// milliseconds since em_init; 0 when down
+// Milliseconds since the start (of rendered sound when started offline); 0 when down.
 uint32_t em_getmsclock();
 
 // ---------------------------------------------------------------------------
@@ -158,6 +171,10 @@ int em_getparamp(int handle, int id, void* block);
 // ---------------------------------------------------------------------------
 // loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
 int em_loadsample(const char* name);
+// Why the latest em_loadsample failed ("No such file or directory", "not a WAV file
+// the engine reads (...)", "sample rate out of range", ...), or "" after a success.
+// The bank prints nothing itself: callers report in their own words.
+const char* em_sampleerror();
 // frees the sample in that slot; no-op for an invalid handle
 void em_freesample(int handle);
 // 1 if the engine is up and the slot holds a sample, else 0

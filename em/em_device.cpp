@@ -39,15 +39,39 @@ static int em_opendevice()
     return 0;
 }
 
+// Everything a start makes besides the device: the sample bank, the node
+// table and the root, the clocks. 0, or the start's failure code.
+static int em_startengine()
+{
+    if (em_initsamples() < 0)
+        return -3;
+    if (em_initnodes() < 0) {
+        em_deinitsamples();
+        return -4;
+    }
+    em_store(&emstate.samplepos, 0u);
+    emstate.tick0 = emstate.device ? SDL_GetTicks() : 0;
+    em_store(&emstate.lastcb, 0u);
+    emstate.rendered = emstate.samples; // no mix waiting for em_render
+    return 0;
+}
+
+// The engine state of a start that has not succeeded (yet).
+static void em_resetstate()
+{
+    emio_init();
+    emstate.inited = 0;
+    emstate.root = nullptr;
+    emstate.device = 0;
+    emnodes = nullptr;
+    em_samples = nullptr;
+}
+
 int em_init()
 {
     if (emstate.inited == 1)
         return -5;
-    emio_init();
-    emstate.inited = 0;
-    emstate.root = nullptr;
-    emnodes = nullptr;
-    em_samples = nullptr;
+    em_resetstate();
     const bool audiowasup = SDL_WasInit(SDL_INIT_AUDIO) != 0;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
         emio_drop();
@@ -61,27 +85,35 @@ int em_init()
         emio_drop();
         return -2;
     }
+    emstate.device = 1;
     // The device thread exists from here on (paused); the lock orders our
     // set-up before its first callback.
     SDL_LockAudio();
-    if (em_initsamples() < 0) {
-        SDL_UnlockAudio();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        emio_drop();
-        return -3;
-    }
-    if (em_initnodes() < 0) {
-        em_deinitsamples();
-        SDL_UnlockAudio();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        emio_drop();
-        return -4;
-    }
-    em_store(&emstate.samplepos, 0u);
-    emstate.tick0 = SDL_GetTicks();
-    em_store(&emstate.lastcb, 0u);
+    const int result = em_startengine();
     SDL_UnlockAudio();
+    if (result < 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        emio_drop();
+        emstate.device = 0;
+        return result;
+    }
     SDL_PauseAudio(0);
+    emstate.inited = 1;
+    return 0;
+}
+
+int em_initoffline()
+{
+    if (emstate.inited == 1)
+        return -5;
+    em_resetstate();
+    emstate.freq = EM_REQFREQ;
+    emstate.samples = EM_REQSAMPLES;
+    const int result = em_startengine();
+    if (result < 0) {
+        emio_drop();
+        return result;
+    }
     emstate.inited = 1;
     return 0;
 }
@@ -90,23 +122,37 @@ void em_deinit()
 {
     if (emstate.inited != 1)
         return;
-    SDL_PauseAudio(1);
-    // Pausing only stops future callbacks; the lock waits out one in flight.
-    SDL_LockAudio();
+    if (emstate.device) {
+        SDL_PauseAudio(1);
+        // Pausing only stops future callbacks; the lock waits out one in flight.
+        SDL_LockAudio();
+    }
     em_deinitnodes();
     em_deinitsamples();
-    SDL_UnlockAudio();
-    // Quitting the subsystem (not only closing the device) lets a later
-    // em_init start it again.
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (emstate.device) {
+        SDL_UnlockAudio();
+        // Quitting the subsystem (not only closing the device) lets a later
+        // em_init start it again.
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
     emio_deinit();
     emstate.inited = 0;
+    emstate.device = 0;
+}
+
+// Milliseconds of sound rendered offline: the offline engine's clock.
+static uint32_t em_renderedms()
+{
+    return static_cast<uint32_t>(static_cast<uint64_t>(em_load(&emstate.samplepos)) * 1000u /
+                                 static_cast<uint32_t>(emstate.freq));
 }
 
 uint32_t em_getsampleclock()
 {
     if (emstate.inited != 1)
         return 0;
+    if (!emstate.device)
+        return em_load(&emstate.samplepos);
     const uint32_t since = SDL_GetTicks() - emstate.tick0 - em_load(&emstate.lastcb);
     return em_load(&emstate.samplepos) + since * static_cast<uint32_t>(emstate.freq) / 1000u;
 }
@@ -115,6 +161,8 @@ uint32_t em_getmsclock()
 {
     if (emstate.inited != 1)
         return 0;
+    if (!emstate.device)
+        return em_renderedms();
     return SDL_GetTicks() - emstate.tick0;
 }
 
@@ -147,26 +195,56 @@ int16_t em_limit(int32_t v)
     return static_cast<int16_t>(v);
 }
 
+// Shapes count values of the root's mix into 16-bit output.
+static void em_limitinto(Uint8* stream, const int32_t* mix, int32_t count)
+{
+    for (int32_t i = 0; i < count; i++) {
+        const int16_t v = em_limit(mix[i]);
+        memcpy(stream + 2 * i, &v, sizeof(v));
+    }
+}
+
 void em_audiocallback(void* userdata, Uint8* stream, int len)
 {
     (void)userdata;
-    em_store(&emstate.lastcb, SDL_GetTicks() - emstate.tick0);
-    if (len <= 0)
-        return;
-    memset(stream, 0, static_cast<size_t>(len));
-    const int32_t n = len / 2;
+    em_store(&emstate.lastcb, emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms());
+    // A device asking for nothing still gets the tree processed: the voices
+    // move on by a buffer, as they do for any other callback.
+    const int32_t n = len > 0 ? len / 2 : 0;
+    if (len > 0)
+        memset(stream, 0, static_cast<size_t>(len));
     em_node* root = emstate.root;
     if (!root)
         return;
     em_processnode(root);
+    emstate.rendered = emstate.samples; // em_render starts from a fresh mix
     // Never read past the root's buffer, whatever length the device asks for.
-    const int32_t values = n < emstate.samples * 2 ? n : emstate.samples * 2;
-    const int32_t* mix = root->mixbuf;
-    for (int32_t i = 0; i < values; i++) {
-        const int16_t v = em_limit(mix[i]);
-        memcpy(stream + 2 * i, &v, sizeof(v));
-    }
+    em_limitinto(stream, root->mixbuf, n < emstate.samples * 2 ? n : emstate.samples * 2);
     em_store(&emstate.samplepos, em_load(&emstate.samplepos) + static_cast<uint32_t>(n / 2));
+}
+
+int em_render(int16_t* out, int32_t frames)
+{
+    if (emstate.inited != 1 || frames < 0 || !out)
+        return -1;
+    if (emstate.device && SDL_GetAudioStatus() == SDL_AUDIO_PLAYING)
+        return -1;
+    SDL_LockAudio();
+    for (int32_t done = 0; done < frames;) {
+        if (emstate.rendered >= emstate.samples) {
+            em_store(&emstate.lastcb, emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms());
+            em_processnode(emstate.root);
+            emstate.rendered = 0;
+        }
+        const int32_t left = emstate.samples - emstate.rendered;
+        const int32_t take = frames - done < left ? frames - done : left;
+        em_limitinto(reinterpret_cast<Uint8*>(out + 2 * done), emstate.root->mixbuf + 2 * emstate.rendered, 2 * take);
+        emstate.rendered += take;
+        done += take;
+        em_store(&emstate.samplepos, em_load(&emstate.samplepos) + static_cast<uint32_t>(take));
+    }
+    SDL_UnlockAudio();
+    return frames;
 }
 
 void em_processnode(em_node* node)

@@ -51,13 +51,15 @@ int32_t emio_getmaxbytes(); // maxbytes, read under the table's lock
 // Engine state and output (em_device.cpp)
 // ---------------------------------------------------------------------------
 struct em_state {
-    int inited;         // 1 between a successful em_init and em_deinit
+    int inited;         // 1 between a successful em_init (or em_initoffline) and em_deinit
     int32_t freq;       // device rate, Hz
     int32_t samples;    // device buffer length in frames; every mix buffer holds this many
     em_node* root;      // root of the node tree, null while down
     uint32_t samplepos; // frames delivered since em_init (written by the callback; atomic access)
     uint32_t tick0;     // SDL tick count at em_init, ms
     uint32_t lastcb;    // ms from tick0 to the latest callback (written by the callback; atomic access)
+    int device;         // 1: a sound device drives the callback; 0: em_render alone mixes
+    int32_t rendered;   // frames of the root's latest mix that em_render has handed out
 };
 extern em_state emstate;
 
@@ -213,6 +215,7 @@ struct em_oggmusic {
     uint32_t startms;          // millisecond clock at the start of the current pass
     int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
     int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
+    int32_t volumeset;         // 1 once EMP_VOLUME was set: setvolume is the caller's
 };
 
 em_node* em_initoggmusic(em_node* parent);

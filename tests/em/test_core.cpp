@@ -146,6 +146,81 @@ TEST(DeviceLife, FailedStartsGiveTheirCodesAndUndoEverything)
     em_deinit();
 }
 
+// A looping voice a little below unit pitch and a 3-D voice to the right:
+// a scene to render the same way through the device callback and em_render.
+void emtest_scene()
+{
+    const int sampler = em_createsampler(em_getroot(), -1);
+    em_setparam(sampler, EMP_DEFPITCH, 0xC000);
+    em_setparam(sampler, EMP_LOOP, 1);
+    ASSERT_NE(em_triggersample(sampler, emtest_make(emtest_values(3001))), 0);
+    const int listener = em_createsampler3d(em_getroot(), -1);
+    em_setparam3f(listener, EMP_POSITION3DB, 5, 0, -5);
+    ASSERT_NE(em_triggersample3d(listener, emtest_make(emtest_values(9000))), 0);
+}
+
+TEST(Render, OfflineFramesEqualTheCallbacksInAnySlicing)
+{
+    EXPECT_EQ(em_render(nullptr, 0), -1) << "before the start";
+    ASSERT_EQ(emtest_startpaused(), 0);
+    emtest_scene();
+    std::vector<int16_t> expected;
+    for (int b = 0; b < 5; b++) {
+        const std::vector<int16_t> one = emtest_render();
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    {
+        emtest_capture quiet;
+        em_deinit();
+    }
+    ASSERT_EQ(em_initoffline(), 0);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "no device, no audio subsystem";
+    EXPECT_EQ(em_initoffline(), -5);
+    EXPECT_EQ(em_init(), -5);
+    emtest_scene();
+    std::vector<int16_t> got(expected.size(), 0x5555);
+    int32_t done = 0;
+    for (const int32_t slice : {1, 100, 923, 0, 1024, 2047, 1025}) {
+        ASSERT_EQ(em_render(got.data() + 2 * done, slice), slice);
+        done += slice;
+    }
+    ASSERT_EQ(done, 5 * 1024);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(em_getsampleclock(), 5u * 1024);
+    EXPECT_EQ(em_getmsclock(), 5u * 1024 * 1000 / 44100) << "the clock of rendered sound";
+    EXPECT_EQ(em_render(got.data(), -1), -1);
+    EXPECT_EQ(em_render(nullptr, 10), -1);
+    emtest_capture report;
+    em_deinit();
+    EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos);
+    EXPECT_EQ(em_render(got.data(), 10), -1) << "after the end";
+}
+
+TEST(Render, RefusedWhileTheDeviceRuns)
+{
+    ASSERT_EQ(em_init(), 0);
+    std::vector<int16_t> out(200);
+    EXPECT_EQ(em_render(out.data(), 100), -1);
+    SDL_PauseAudio(1);
+    EXPECT_EQ(em_render(out.data(), 100), 100) << "a paused device leaves the mixing to em_render";
+    emtest_capture quiet;
+    em_deinit();
+}
+
+// A device asking for no bytes still moves the voices a buffer on.
+TEST_F(Device, CallbackOfNoBytesProcessesTheTree)
+{
+    const int sampler = em_createsampler(em_getroot(), -1);
+    em_setparam(sampler, EMP_LOOP, 1);
+    const int voice = em_triggersample(sampler, emtest_make(emtest_values(3000)));
+    const uint32_t before = emstate.samplepos;
+    int16_t untouched = 0x5555;
+    em_audiocallback(nullptr, reinterpret_cast<Uint8*>(&untouched), 0);
+    EXPECT_EQ(em_getparam(voice, EMP_POSITION), 1024);
+    EXPECT_EQ(emstate.samplepos, before);
+    EXPECT_EQ(untouched, 0x5555);
+}
+
 using Nodes = emtest_engine;
 
 TEST_F(Nodes, TreeLinksCyclesAndLowestHandleReuse)
