@@ -10,6 +10,7 @@ enum {
 };
 
 enum {
+    EM_OGGVOLUME = 256,  // a new node's volume, unity
     EM_FADESTEP = 5,     // volume taken off per buffer while fading out
     EM_MAXREADERRORS = 8 // consecutive decode errors that end a stream
 };
@@ -120,6 +121,17 @@ int em_switchoggmusic(em_node* node, const char* name)
     return 0;
 }
 
+// Drops a pending switch; the fade it began is undone as a completed switch
+// would undo it, so the next stream does not start at a faded volume.
+static void em_cancelswitch(em_node* node)
+{
+    em_oggmusic* om = em_oggof(node);
+    if (!om->nextname[0])
+        return;
+    om->nextname[0] = '\0';
+    node->volume = om->volumeset ? om->setvolume : EM_OGGVOLUME;
+}
+
 void em_closeoggmusic(em_node* node)
 {
     em_oggmusic* om = em_oggof(node);
@@ -128,7 +140,7 @@ void em_closeoggmusic(em_node* node)
         ov_clear(&om->vf);
         om->open = 0;
     }
-    om->nextname[0] = '\0'; // a stop also cancels a pending switch
+    em_cancelswitch(node); // a stop also cancels a pending switch
     SDL_UnlockAudio();
 }
 
@@ -257,6 +269,7 @@ static int em_oggsetparam(em_node* node, int id, int32_t value)
     switch (id) {
     case EMP_VOLUME:
         om->setvolume = value;
+        om->volumeset = 1;
         node->volume = value;
         return 0;
     case EMP_PITCH:

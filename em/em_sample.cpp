@@ -1,6 +1,9 @@
 // em_sample.cpp -- the sample bank: WAV loading and conversion, the sample
 // table, and the zero-crossing and loop analysis routines
+#include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 #include "em/em_local.h"
 
@@ -11,6 +14,23 @@ enum {
     EMTAG_SAMPLEDATA = 981, // a sample's converted values
     EMTAG_SAMPLETABLE = 982 // the sample table
 };
+
+// Why the latest load failed, for em_sampleerror: the bank prints nothing itself.
+static char em_samplewhy[256];
+
+static void em_setsamplewhy(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void em_setsamplewhy(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsnprintf(em_samplewhy, sizeof(em_samplewhy), format, args);
+    va_end(args);
+}
+
+const char* em_sampleerror()
+{
+    return em_samplewhy;
+}
 
 int em_initsamples()
 {
@@ -114,20 +134,28 @@ static const char* em_refusal(uint16_t format, int channels, int32_t rate, uint3
 em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes)
 {
     const int slot = em_freesampleslot();
-    if (slot == 0 || emstate.freq <= 0)
+    if (slot == 0 || emstate.freq <= 0) {
+        em_setsamplewhy(em_samples ? "all %d sample slots are in use" : "the audio engine is not started", EM_MAXSAMPLES - 1);
         return nullptr;
-    if (em_refusal(format, channels, rate, bytes))
+    }
+    const char* refusal = em_refusal(format, channels, rate, bytes);
+    if (refusal) {
+        em_setsamplewhy("%s", refusal);
         return nullptr;
+    }
     const int valuebytes = em_formatbytes(format);
     const int32_t chans = channels == 2 ? 2 : 1;
     const uint32_t length = bytes / static_cast<uint32_t>(valuebytes * chans);
 
     em_sample* sample = static_cast<em_sample*>(emio_calloc(1, sizeof(em_sample), EMTAG_SAMPLE));
-    if (!sample)
+    if (!sample) {
+        em_setsamplewhy("out of memory");
         return nullptr;
+    }
     sample->data = static_cast<int32_t*>(emio_calloc(length, static_cast<uint32_t>(chans) * 4, EMTAG_SAMPLEDATA));
     if (!sample->data) {
         emio_free(sample);
+        em_setsamplewhy("out of memory");
         return nullptr;
     }
     sample->channels = chans;
@@ -157,23 +185,32 @@ em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* b
 
 em_sample* em_readsample(const char* name)
 {
-    if (!name || em_freesampleslot() == 0)
+    if (!name) {
+        em_setsamplewhy("no file name");
         return nullptr;
-    SDL_RWops* file = SDL_RWFromFile(name, "rb");
+    }
+    if (em_freesampleslot() == 0) {
+        em_setsamplewhy("all %d sample slots are in use", EM_MAXSAMPLES - 1);
+        return nullptr;
+    }
+    FILE* file = fopen(name, "rb");
     if (!file) {
-        emio_error("em_loadsample: can't find %s", name);
+        em_setsamplewhy("%s", strerror(errno));
+        return nullptr;
+    }
+    SDL_RWops* stream = SDL_RWFromFP(file, 1);
+    if (!stream) {
+        fclose(file);
+        em_setsamplewhy("out of memory");
         return nullptr;
     }
     SDL_AudioSpec spec;
     Uint8* buffer = nullptr;
     Uint32 bytes = 0;
-    if (!SDL_LoadWAV_RW(file, 1, &spec, &buffer, &bytes)) {
-        emio_error("em_loadsample: can't read %s: %s", name, SDL_GetError());
+    if (!SDL_LoadWAV_RW(stream, 1, &spec, &buffer, &bytes)) {
+        em_setsamplewhy("not a WAV file the engine reads (%s)", SDL_GetError());
         return nullptr;
     }
-    const char* refusal = em_refusal(spec.format, spec.channels, spec.freq, bytes);
-    if (refusal)
-        emio_error("em_loadsample: can't use %s: %s", name, refusal);
     em_sample* sample = em_makesample(spec.format, spec.channels, spec.freq, buffer, bytes);
     SDL_FreeWAV(buffer);
     return sample;
@@ -181,10 +218,15 @@ em_sample* em_readsample(const char* name)
 
 int em_loadsample(const char* name)
 {
-    if (emstate.inited != 1)
+    if (emstate.inited != 1) {
+        em_setsamplewhy("the audio engine is not started");
         return 0;
+    }
     const em_sample* sample = em_readsample(name);
-    return sample ? sample->handle : 0;
+    if (!sample)
+        return 0;
+    em_samplewhy[0] = '\0';
+    return sample->handle;
 }
 
 int em_validsample(int handle)

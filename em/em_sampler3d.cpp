@@ -118,6 +118,17 @@ static void em_s3doppler(em_s3target* t, int32_t s, float vr, float c)
     t->step = vr <= 0.0f ? em_clamp64(static_cast<int64_t>(s) * 8) : em_ftoi(static_cast<float>(s) * 0.125f);
 }
 
+// The sideways share of a direction. A normalised one lies within -1..1, up to
+// rounding, and is used as it is; one that could not be normalised (a source
+// at infinity, a coordinate that is not a number) counts as its sign, or as
+// straight ahead, so no pan or delay grows without bound.
+static float em_s3side(float x)
+{
+    if (!(x == x))
+        return 0.0f;
+    return x > 1.5f ? 1.0f : x < -1.5f ? -1.0f : x;
+}
+
 em_s3target em_s3spatial(const em_s3channel* ch)
 {
     const em_sampler3d* l = ch->listener;
@@ -128,20 +139,24 @@ em_s3target em_s3spatial(const em_s3channel* ch)
     const float dist = em_vecnormalise(&local);
     // A source at the listener has no direction: it is heard centred, undelayed.
     t.gain = em_s3falloff(ch->volume, dist, ch->maxdistance);
-    t.pan = em_ftoi(local.x * 128.0f);
+    const float side = em_s3side(local.x);
+    const int32_t pan = em_ftoi(side * 128.0f);
+    t.pan = pan > 128 ? 128 : pan < -128 ? -128 : pan;
     em_vecnormalise(&d);
     const em_vector relative = em_vecsub(&ch->velocity, &l->velocity);
     const float vr = em_vecdot(&d, &relative);
     // A negative step would read before the sample: such a voice holds still.
     const int32_t s = ch->step < 0 ? 0 : ch->step;
     const float c = l->soundspeed;
-    if (!(c > 0.0f) || !std::isfinite(c)) {
+    if (c == 0.0f || !std::isfinite(c)) {
         // No usable speed of sound: sound arrives at once, without Doppler or ear delay.
         t.step = s;
         return t;
     }
+    // A negative speed of sound has no radial speed inside the Doppler range:
+    // the voice is silent with its step pinned, as beyond the range.
     em_s3doppler(&t, s, vr, c);
-    const float delay = static_cast<float>(emstate.freq) * local.x * l->eardistance / c;
+    const float delay = static_cast<float>(emstate.freq) * side * l->eardistance / c;
     t.itd = em_ftoi(delay);
     t.offset = em_ftoi(static_cast<float>(t.step) * delay);
     return t;
@@ -570,11 +585,11 @@ static int em_s3channelsetparam(em_node* node, int id, int32_t value)
     case EMP_FLAGS: ch->flags = static_cast<uint32_t>(value); return 0;
     case EMP_SAMPLE: ch->sample = value; return 0;
     case EMP_POSITION:
-        // Both heads on one frame: no lead left to walk off.
+        // Both heads on one frame; the offset in force stays, so the next
+        // buffer walks the heads from the offset they had to the new one.
         ch->posl = ch->posr = value;
         ch->fracl = ch->fracr = 0;
         ch->itd = 0;
-        ch->offset = 0;
         return 0;
     default: return -1; // EMP_PAN and EMP_STATE included: both are computed
     }

@@ -314,12 +314,12 @@ static int em_sequencersetparam(em_node* node, int id, int32_t value)
     switch (id) {
     case EMP_LENGTH:
     case EMP_OUTLENGTH:
-        // The duration divides the grid and must consume frames.
+        // The duration divides the grid and must consume frames. Only the
+        // duration is written: the clock belongs to the callback, whose walk
+        // takes a time at or past the new duration as the end of the pass.
         if (value < 1)
             return -1;
         sq->duration = value;
-        sq->time %= value;
-        sq->stepno = em_stepbefore(sq);
         return 0;
     case EMP_VOLUME: node->volume = value; return 0;
     case EMP_RUN: sq->playing = value; return 0;

@@ -104,6 +104,47 @@ TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
         ASSERT_EQ(switched[i], second[i]) << i;
 }
 
+// A stop, or a direct start, during the fade drops the pending switch and
+// gives the node back the volume last set (or its first one, never set), so
+// the next stream is heard at that volume and not at the faded one.
+TEST_F(Music, CancelledSwitchRestoresTheVolume)
+{
+    const std::vector<int16_t> next = emtest_decodeogg(other44);
+    const struct {
+        const char* what;
+        int32_t setvolume; // -1: never set
+        bool stop;         // stop, then start directly; else start directly during the fade
+    } cases[] = {
+        {"stop, volume set", 200, true},
+        {"direct start, volume set", 200, false},
+        {"stop, volume never set", -1, true},
+        {"direct start, volume never set", -1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int node = em_createoggmusic(em_getroot());
+        ASSERT_NE(node, 0);
+        if (c.setvolume >= 0)
+            em_setparam(node, EMP_VOLUME, c.setvolume);
+        const int32_t volume = c.setvolume >= 0 ? c.setvolume : 256;
+        ASSERT_EQ(em_playoggmusic(node, stereo44.c_str()), 0);
+        em_setparam(node, EMP_SWITCHMODE, 1);
+        ASSERT_EQ(em_playoggmusic(node, other44.c_str()), 0);
+        play(10);
+        ASSERT_EQ(em_getparam(node, EMP_VOLUME), volume - 50) << "fading";
+        if (c.stop)
+            em_stopoggmusic(node);
+        em_setparam(node, EMP_SWITCHMODE, 0);
+        ASSERT_EQ(em_playoggmusic(node, other44.c_str()), 0);
+        EXPECT_EQ(em_getparam(node, EMP_VOLUME), volume);
+        const std::vector<int16_t> heard = emtest_render();
+        for (size_t i = 0; i < heard.size(); i++)
+            ASSERT_EQ(heard[i], em_limit(next[i] * volume / 256)) << i;
+        em_stopoggmusic(node);
+        em_freeoggmusic(em_getnode(node));
+    }
+}
+
 std::vector<uint8_t> emtest_readfile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -1,4 +1,6 @@
 // test_voices.cpp -- samples, sampler, 3-D sampler and sequencer, value for value
+#include <limits>
+
 #include "em_harness.h"
 
 namespace {
@@ -239,6 +241,69 @@ TEST_F(Sampler3d, OneBufferOfASourceToTheFrontRight)
     EXPECT_EQ(ch->offset, 18 * 65536);
 }
 
+// Geometry the arithmetic cannot place: a source at infinity, not a number,
+// a speed of sound of 0, below 0, infinite. Whatever it gives, no buffer may
+// be louder than a full-scale sample at unity volume, panned hard to one side.
+TEST_F(Sampler3d, GeometryThatCannotBePlacedNeverExceedsFullScale)
+{
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const int loud = emtest_make(std::vector<int16_t>(44100, -32768));
+    const struct {
+        float x, z, c;
+    } cases[] = {{inf, 0, 340}, {-inf, -1, 340}, {nan, -10, 340}, {1e30f, 1e30f, 340}, {0, -10, 0}, {0, -10, inf}, {0, -10, nan}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << " " << c.z << " " << c.c);
+        em_setparamf(sampler, EMP_3DSCALE, c.c);
+        em_setparam3f(sampler, EMP_POSITION3DB, 0, 0, -10);
+        const int voice = em_triggersample3d(sampler, loud);
+        ASSERT_NE(voice, 0);
+        em_setparam3f(voice, EMP_POSITION3D, c.x, 0, c.z);
+        for (int b = 0; b < 3; b++) {
+            for (const int32_t v : emtest_mixof(sampler))
+                ASSERT_LE(std::abs(static_cast<int64_t>(v)), 32768) << b;
+            const em_s3channel* ch = channel(voice);
+            ASSERT_LE(std::abs(ch->curpan), 128);
+        }
+        em_setparam(voice, EMP_FLAGS, 0);
+    }
+}
+
+// A negative speed of sound leaves no radial speed inside the Doppler range:
+// the voice is silent, its step pinned as beyond the range.
+TEST_F(Sampler3d, NegativeSpeedOfSoundIsSilent)
+{
+    em_setparamf(sampler, EMP_3DSCALE, -340.0f);
+    const struct {
+        float vz;
+        int32_t step;
+    } cases[] = {{0, 0x10000 * 8}, {100, 0x10000 * 8}, {-100, 0x10000 / 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.vz);
+        em_setparam3f(sampler, EMP_VELOCITY3DB, 0, 0, c.vz);
+        const em_s3channel* ch = channel(em_triggersample3d(sampler, longsample));
+        EXPECT_EQ(ch->curgain, 0);
+        EXPECT_EQ(ch->curstep, c.step);
+    }
+}
+
+// Setting the position puts both heads on one frame and clears the delay in
+// frames, but keeps the offset in force: the next buffer starts from it.
+TEST_F(Sampler3d, PositionKeepsTheOffsetInForce)
+{
+    em_setparam3f(sampler, EMP_POSITION3DB, 10, 0, 0);
+    const int voice = em_triggersample3d(sampler, longsample);
+    em_s3channel* ch = channel(voice);
+    const int32_t offset = ch->offset;
+    ASSERT_GT(offset, 25 * 65536);
+    ASSERT_EQ(em_setparam(voice, EMP_POSITION, 500), 0);
+    EXPECT_EQ((std::vector<int32_t> {ch->posl, ch->posr, ch->fracl, ch->fracr, ch->itd, ch->offset}),
+              (std::vector<int32_t> {500, 500, 0, 0, 0, offset}));
+    emtest_mixof(sampler);
+    // the geometry asks for the same offset as the one in force: no drift
+    EXPECT_EQ(ch->posl, 500 + 1024);
+    EXPECT_EQ(ch->posr, 500 + 1024);
+}
+
 class Sequencer : public emtest_engine {
 protected:
     int seq = 0;
@@ -306,6 +371,26 @@ TEST_F(Sequencer, StepsStartingAtABufferStartSoundWithTheirPitch)
         EXPECT_EQ(out[0], emtest_scale(v[0]));
         EXPECT_EQ(out[500], 0); // the short sample ends inside its step
     }
+}
+
+// A shorter pass set mid-pass: only the duration changes, and the next walk,
+// finding the clock past the new end, enters the new pass at once and walks
+// every step that begins at or before the clock (their last note sounds).
+TEST_F(Sequencer, ShorterPassSetMidPassWalksTheStepsAlreadyBegun)
+{
+    const std::vector<int16_t> v = emtest_values(5000);
+    const int channel = start(4, 4096, {0, 69, 0, 0}, emtest_make(v));
+    left(3); // the clock stands at 3072; step 1's note began at 1024
+    em_setparam(channel, EMP_FLAGS, 0);
+    ASSERT_EQ(em_setparam(seq, EMP_LENGTH, 2048), 0);
+    const em_sequencer* sq = static_cast<em_sequencer*>(em_getnode(seq)->data);
+    EXPECT_EQ(sq->time, 3072) << "the setter writes the duration only";
+    const std::vector<int32_t> out = left(1);
+    // 3072 is past the end: the pass restarts at 1024, inside step 2, having
+    // walked steps 0, 1 and 2 at its first frame; step 1's note plays from there
+    for (int f = 0; f < 1024; f++)
+        ASSERT_EQ(out[static_cast<size_t>(f)], emtest_scale(v[static_cast<size_t>(f)])) << f;
+    EXPECT_EQ(sq->time, 0);
 }
 
 TEST_F(Sequencer, StoppedSequencerKeepsItsClock)
