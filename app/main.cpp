@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/app.h"
+#include "app/blob.h"
 #include "em/em.h"
 #include "gfx/gfx.h"
 #include "io/io.h"

@@ -1,5 +1,5 @@
 // gfx_asset.cpp -- image assets: descriptor files, decoding, alpha merge, frames
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 #include "io/io.h"
 
 #include "SDL_image.h"
@@ -7,10 +7,6 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-
-enum {
-    GFX_TAG_FRAMES = 205 // a frame table made from a descriptor
-};
 
 enum {
     GFX_ASSETNAMEMAX = 61, // "./" and the name must fit an image name of 63 characters

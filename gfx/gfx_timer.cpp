@@ -1,5 +1,5 @@
 // gfx_timer.cpp -- the millisecond tick timer with a divisor per slot, and the mouse warp
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 
 struct gfx_timer {
     uint32_t start;   // SDL_GetTicks() when the slot was started

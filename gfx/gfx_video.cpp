@@ -1,6 +1,6 @@
 // gfx_video.cpp -- display state, mode list, GL video mode with icon and driver
 // report, extension test and the 2-D projection
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -49,7 +49,7 @@ int gfx_init()
 {
     gfx_shotrequest = 0;
     gfx_numimages = 0;
-    gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
+    gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), GFX_TAG_IMAGELIST));
     if (!gfx_images)
         return 1;
 
@@ -68,7 +68,7 @@ uint8_t* gfx_iconmask(const SDL_Surface* icon)
         return nullptr;
     // Rows of whole bytes; a width that is not a multiple of 8 pads its last byte.
     const uint32_t rowbytes = (static_cast<uint32_t>(icon->w) + 7) / 8;
-    uint8_t* mask = static_cast<uint8_t*>(io_calloc(rowbytes * static_cast<uint32_t>(icon->h), 1, 999));
+    uint8_t* mask = static_cast<uint8_t*>(io_calloc(rowbytes * static_cast<uint32_t>(icon->h), 1, GFX_TAG_ICONMASK));
     if (!mask)
         return nullptr;
     const uint8_t* pixels = static_cast<const uint8_t*>(icon->pixels);

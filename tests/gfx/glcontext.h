@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "SDL.h"
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 #include "io/io.h"
 
 // A fresh temporary working directory; the old one is restored and the new one removed afterwards.
@@ -52,7 +52,7 @@ protected:
         ASSERT_FALSE(dir.path.empty());
         io_init();
         gfx_numimages = 0, gfx_boundtexture = 0;
-        gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
+        gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), GFX_TAG_IMAGELIST));
         ASSERT_NE(gfx_images, nullptr);
     }
     void TearDown() override { finish(); }
