@@ -35,18 +35,21 @@ extern int32_t gfx_nummodes; // entries used in gfx_modes
 extern int32_t gfx_desktopw; // desktop size when the program started
 extern int32_t gfx_desktoph;
 extern uint32_t gfx_shotrequest; // a screenshot is wanted after the next swap
+extern int32_t gfx_videoset;     // 1 while a video mode and its GL context exist, else 0
 
 // Resets the shot request, creates the image list, logs the modes and the desktop size.
 // Returns 0, or 1 when the image list cannot be allocated.
 int gfx_init();
 // Sets the GL video mode with icon, caption, centring, projection and default GL state.
-// Returns 0, or 1 when the mode cannot be set (SDL has then been shut down).
+// Returns 0, or 1 when the mode cannot be set (SDL has then been shut down and
+// gfx_videoset is 0: nothing may be drawn or swapped).
 int gfx_initvideo(uint32_t flags);
-// Releases every texture and sets the mode again; returns gfx_initvideo's result.
+// Releases every texture and sets the mode again; returns gfx_initvideo's result,
+// or 1 without doing anything when no mode is set.
 int gfx_restartvideo();
 // Frees every image and the image list, then stops SDL's video subsystem.
 void gfx_deinit();
-// Stops SDL's video subsystem.
+// Stops SDL's video subsystem (the video mode goes with it).
 void gfx_videoquit();
 // Sets the window icon from "icon.bmp" (8-bit palette, index 0 transparent).
 void gfx_seticon();

@@ -32,4 +32,9 @@ double gfx_fieldofview(int32_t width, int32_t height);
 // Ticks between two millisecond readings for a divisor (the timer's arithmetic); 0 for divisor 0.
 uint32_t gfx_ticksbetween(uint32_t start, uint32_t now, uint32_t divisor);
 
+// The SDL calls behind the mode change and the tick timer (SDL_SetVideoMode and
+// SDL_GetTicks); tests replace them to make a mode change fail or to drive the clock.
+extern SDL_Surface* (*gfx_rawsetvideomode)(int width, int height, int bpp, uint32_t flags);
+extern uint32_t (*gfx_rawgetticks)();
+
 #endif

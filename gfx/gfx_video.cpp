@@ -20,6 +20,8 @@ int32_t gfx_nummodes;
 int32_t gfx_desktopw;
 int32_t gfx_desktoph;
 uint32_t gfx_shotrequest;
+int32_t gfx_videoset;
+SDL_Surface* (*gfx_rawsetvideomode)(int width, int height, int bpp, uint32_t flags) = SDL_SetVideoMode;
 
 static const char GFX_CAPTION[] = "Quorrel project";
 static const char GFX_ICONFILE[] = "icon.bmp";
@@ -214,10 +216,11 @@ int gfx_initvideo(uint32_t flags)
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, stencil);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
-    SDL_Surface* screen = SDL_SetVideoMode(gfx_width, gfx_height, gfx_bpp, flags);
+    SDL_Surface* screen = gfx_rawsetvideomode(gfx_width, gfx_height, gfx_bpp, flags);
     if (!screen) {
         io_error("Couldn't set GL mode: %s\n", SDL_GetError());
         SDL_Quit();
+        gfx_videoset = 0;
         return 1;
     }
     if (!(flags & SDL_FULLSCREEN))
@@ -242,11 +245,15 @@ int gfx_initvideo(uint32_t flags)
         io_log("Stencil bits %d\n", stencilbits);
         gfx_caps |= GFX_CAPS_STENCIL;
     }
+    gfx_videoset = 1;
     return 0;
 }
 
 int gfx_restartvideo()
 {
+    // Only a mode that is set can be set again: after a failed set-up SDL is shut down.
+    if (!gfx_videoset)
+        return 1;
     gfx_releasealltextures();
     return gfx_initvideo(gfx_videoflags);
 }
@@ -259,11 +266,13 @@ void gfx_deinit()
         gfx_images = nullptr;
     }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    gfx_videoset = 0;
 }
 
 void gfx_videoquit()
 {
     SDL_VideoQuit();
+    gfx_videoset = 0;
 }
 
 int gfx_findextension(const char* list, const char* name)

@@ -43,6 +43,26 @@ inline std::string quorrel_readlog()
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A millisecond clock that tests move by hand, in place of SDL's.
+inline uint32_t quorrel_fakems;
+inline uint32_t quorrel_faketicks()
+{
+    return quorrel_fakems;
+}
+// Puts the display's timer on the fake clock, now reading ms; slot 0 counts 10 ms ticks from here.
+inline void quorrel_usefakeclock(uint32_t ms)
+{
+    quorrel_fakems = ms;
+    gfx_rawgetticks = quorrel_faketicks;
+    gfx_starttimer(0, 10);
+}
+// Gives the display its own SDL calls back.
+inline void quorrel_realsdl()
+{
+    gfx_rawgetticks = SDL_GetTicks;
+    gfx_rawsetvideomode = SDL_SetVideoMode;
+}
+
 // The io service and an empty image list in a temporary directory, no window. finish()
 // (also run by TearDown) frees every image, checks no io block is left and reads the log.
 class quorrel_iofixture : public ::testing::Test {
@@ -95,6 +115,7 @@ protected:
     {
         finish(); // textures are deleted while the context still exists
         SDL_Quit();
+        quorrel_realsdl();
     }
 };
 
@@ -116,6 +137,7 @@ protected:
     }
     void TearDown() override
     {
+        quorrel_realsdl();
         if (!inout.allocs)
             return;
         gfx_deinit();
