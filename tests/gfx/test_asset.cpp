@@ -45,3 +45,36 @@ TEST_F(gfx_assets, DescriptorGivesFlagsAndFramesAndIsLogged)
     finish(); // checks that nothing is left allocated
     EXPECT_NE(logtext.find("sheet.ini 2 frames\nERROR: File not found: nothing.tga\n"), std::string::npos) << logtext;
 }
+
+static bool gfx_savetext(const char* name, const std::string& text)
+{
+    return quorrel_files::save(name, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+TEST_F(gfx_assets, EveryDescriptorLogLineIsWholeAndFollowsTheLoadersErrors)
+{
+    ASSERT_TRUE(quorrel_writepng("m.png", quorrel_makepicture(2, 2, 1, 50)));
+    ASSERT_TRUE(quorrel_writetga("rgba.tga", quorrel_makepicture(2, 2, 4, 0), false));
+    ASSERT_TRUE(quorrel_writetga("rgb.tga", quorrel_makepicture(2, 2, 3, 0), false));
+    const struct {
+        const char *asset, *descriptor;
+        bool loads;
+        const char* log;
+    } rows[] = {
+        {"rgba.tga", "MASK m.png\n", true,
+         "ERROR: Alpha image ./m.png ignored: ./rgba.tga is not 24-bit\nrgba.ini alpha: m.png \n"},
+        {"gone.tga", "MASK m.png\nFRAME 0 0 1 1\n", false, "ERROR: File not found: gone.tga\ngone.ini alpha: m.png \n"},
+        {"rgb.tga", "MASK none.png\nMASK m.png\nFRAME 0 0 2 2\n", true, "rgb.ini alpha: none.png alpha: m.png 1 frames\n"},
+        {"rgb.tga", "FLAG repeat\n", true, "rgb.ini \n"},
+    };
+    std::string expected;
+    for (const auto& row : rows) {
+        std::string descriptor = row.asset;
+        descriptor.replace(descriptor.size() - 4, 4, ".ini");
+        ASSERT_TRUE(gfx_savetext(descriptor.c_str(), row.descriptor));
+        EXPECT_EQ(gfx_loadasset(row.asset, 1) != nullptr, row.loads) << row.asset;
+        expected += row.log;
+    }
+    finish();
+    EXPECT_EQ(logtext.substr(0, logtext.find("Max bytes")), expected);
+}
