@@ -1,4 +1,6 @@
-// test_loop.cpp -- the frame loop on a fake clock: a video restart that fails
+// test_loop.cpp -- the frame loop on a fake clock: one frame per tick, 1 ms pauses
+// between ticks, no catching up; focus events and the video restart, and a restart
+// that fails
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -87,6 +89,83 @@ protected:
         SDL_PushEvent(&event);
     }
 };
+
+// Frames drawn before each pause when every tick takes ten 1 ms pauses: the frame
+// of a tick comes in the pass after the pause that reached it.
+std::vector<int32_t> steadyframes(int32_t first, size_t pauses)
+{
+    std::vector<int32_t> drawn;
+    for (size_t k = 0; k < pauses; k++)
+        drawn.push_back(first + static_cast<int32_t>(k / 10));
+    return drawn;
+}
+
+TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatchingUp)
+{
+    // Pause 5 stands for a stall of 55 ms: the clock goes from 4 to 59 ms (tick 5).
+    std::vector<int32_t> stalled = {0, 0, 0, 0, 0, 1};
+    for (int32_t frames : steadyframes(2, 20))
+        stalled.push_back(frames);
+    const struct {
+        const char* what;
+        size_t jumpat, quitafter;
+        std::vector<int32_t> drawn;
+        int32_t frames;
+    } rows[] = {
+        {"steady clock", 0, 50, steadyframes(0, 50), 4},
+        {"a stall of five ticks", 5, 26, stalled, 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        script = loop_script();
+        script.jumpat = row.jumpat, script.jumpms = 55, script.quitafter = row.quitafter;
+        for (blob& b : blobs)
+            b.x = 0;
+        app_state = 0;
+        quorrel_usefakeclock(0);
+        EXPECT_EQ(app_frameloop(), 0);
+        EXPECT_EQ(script.pauses, std::vector<uint32_t>(row.quitafter, 1u));
+        EXPECT_EQ(script.drawn, row.drawn);
+        EXPECT_EQ(framesdrawn(), row.frames) << "the pass that sees the quit request ends the loop";
+    }
+}
+
+TEST_F(Loop, OnlyAGainOfFocusInFullScreenModeRestartsTheVideoMode)
+{
+    const struct {
+        uint32_t flags;
+        uint8_t gain, state;
+        bool restarts;
+    } rows[] = {
+        {0, 1, SDL_APPINPUTFOCUS | SDL_APPACTIVE, false}, {0, 0, SDL_APPINPUTFOCUS, false},
+        {SDL_FULLSCREEN, 0, SDL_APPACTIVE, false},        {SDL_FULLSCREEN, 1, SDL_APPMOUSEFOCUS, true},
+        {SDL_FULLSCREEN, 1, SDL_APPACTIVE, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "flags " << row.flags << ", gain " << int(row.gain) << ", state " << int(row.state));
+        script.modeflags.clear();
+        gfx_bindimage(blob_sprites);
+        const uint32_t texture = blob_sprites->texture;
+        gfx_videoflags = row.flags;
+        pushfocus(row.gain, row.state);
+        app_pollevents();
+        gfx_videoflags = 0;
+        EXPECT_EQ(gfx_videoset, 1);
+        if (!row.restarts) {
+            EXPECT_TRUE(script.modeflags.empty());
+            EXPECT_EQ(blob_sprites->uploaded, 1);
+            EXPECT_EQ(blob_sprites->texture, texture);
+            continue;
+        }
+        ASSERT_EQ(script.modeflags.size(), 1u);
+        EXPECT_EQ(script.modeflags[0], SDL_FULLSCREEN | SDL_OPENGL | SDL_HWSURFACE);
+        EXPECT_EQ(blob_sprites->uploaded, 0) << "textures are released before the mode is set again";
+        EXPECT_FALSE(glIsTexture(texture));
+        gfx_bindimage(blob_sprites);
+        EXPECT_EQ(blob_sprites->uploaded, 1) << "and made again on the next bind";
+        EXPECT_TRUE(glIsTexture(blob_sprites->texture));
+    }
+}
 
 TEST_F(Loop, AFailedRestartEndsTheLoopBeforeAnythingIsDrawnOrSwapped)
 {
