@@ -56,6 +56,17 @@ inline void quorrel_usefakeclock(uint32_t ms)
     gfx_rawgetticks = quorrel_faketicks;
     gfx_starttimer(0, 10);
 }
+// SDL_Init with video and timer; an X server without -noreset refuses connections
+// while it resets after the last client, so a refusal is tried again for 2 s.
+inline int quorrel_sdlinit()
+{
+    int started = -1;
+    for (int tries = 0; tries < 40 && started != 0; tries++)
+        if ((started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) != 0)
+            usleep(50000);
+    return started;
+}
+
 // Gives the display its own SDL calls back.
 inline void quorrel_realsdl()
 {
@@ -97,12 +108,7 @@ protected:
     void SetUp() override
     {
         quorrel_iofixture::SetUp();
-        // An X server without -noreset refuses connections while it resets after the last client.
-        int started = -1;
-        for (int tries = 0; tries < 40 && started != 0; tries++)
-            if ((started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) != 0)
-                usleep(50000);
-        ASSERT_EQ(started, 0) << SDL_GetError();
+        ASSERT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
         gfx_starttimer(0, 10);
         for (SDL_GLattr a : {SDL_GL_RED_SIZE, SDL_GL_GREEN_SIZE, SDL_GL_BLUE_SIZE, SDL_GL_ALPHA_SIZE})
             SDL_GL_SetAttribute(a, 8);
@@ -127,7 +133,7 @@ protected:
     {
         ASSERT_FALSE(dir.path.empty());
         io_init();
-        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO), 0) << SDL_GetError();
+        ASSERT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
         SDL_EnableUNICODE(1);
         gfx_starttimer(0, 10);
         ASSERT_EQ(gfx_init(), 0);
