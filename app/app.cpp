@@ -10,6 +10,7 @@
 #include "io/io.h"
 
 int32_t app_state;
+void (*app_rawdelay)(uint32_t milliseconds) = SDL_Delay;
 
 void app_pollevents()
 {
@@ -17,12 +18,10 @@ void app_pollevents()
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
         case SDL_ACTIVEEVENT:
-            // A full-screen context may be lost while the program is away.
-            if (event.active.gain && (gfx_videoflags & SDL_FULLSCREEN)) {
-                // Without a video mode there is nothing left to draw into: stop.
-                if (gfx_restartvideo() != 0)
-                    app_state = APP_QUIT;
-            }
+            // A full-screen context may be lost while the program is away. A failed
+            // restart leaves no video mode; the frame loop sees that and stops.
+            if (event.active.gain && (gfx_videoflags & SDL_FULLSCREEN))
+                gfx_restartvideo();
             break;
         case SDL_KEYDOWN:
             if (event.key.keysym.sym == SDLK_F12 || (event.key.keysym.unicode & 0xff) == '`')
@@ -50,26 +49,29 @@ void app_swap()
     }
 }
 
-void app_frameloop()
+int app_frameloop()
 {
     int32_t last = static_cast<int32_t>(gfx_readtimer(0));
     bool drawn = false;
     for (;;) {
         app_pollevents();
+        // Drawing or swapping without a context would crash inside GL.
+        if (!gfx_videoset)
+            return 1;
         const int32_t now = static_cast<int32_t>(gfx_readtimer(0));
         if (now > last) {
             app_render();
             drawn = true;
             last = now;
         } else {
-            SDL_Delay(1);
+            app_rawdelay(1);
         }
         if (drawn) {
             app_swap();
             drawn = false;
         }
         if (app_state == APP_QUIT)
-            break;
+            return 0;
     }
 }
 

@@ -1,8 +1,10 @@
-// app.h -- the demo program: frame loop, event handling, shutdown and the blob field
+// app.h -- the demo program: frame loop, event handling and shutdown
 #ifndef APP_APP_H
 #define APP_APP_H
 
 #include <cstdint>
+
+#include "app/blob.h" // the field app_render draws
 
 enum {
     APP_QUIT = 2 // app_state value once the user asked to quit
@@ -10,48 +12,21 @@ enum {
 
 extern int32_t app_state; // 0 while running, APP_QUIT after a quit request
 
+// The frame loop's pause between ticks (SDL_Delay); tests replace it to drive a fake clock.
+extern void (*app_rawdelay)(uint32_t milliseconds);
+
 // Takes every pending SDL event and acts on it (quit, screenshot keys, focus).
 void app_pollevents();
 // Modelview identity, then the blob field.
 void app_render();
 // Shows the drawn frame, then takes a requested screenshot.
 void app_swap();
-// Draws at most one frame per tick of timer slot 0 until a quit request.
-void app_frameloop();
+// Draws at most one frame per tick of timer slot 0 until a quit request; returns 0
+// then, or 1 as soon as the video mode is lost (a failed restart), drawing nothing more.
+int app_frameloop();
 // Stops the audio engine, the display, the io service and SDL, in that order.
 void app_shutdown();
 // Reports an SDL failure on standard error ("SDL error: what: SDL's text"), then shuts down.
 void app_sdlerror(const char* what);
-
-// ---- Blob field ------------------------------------------------------------
-
-enum {
-    BLOB_COUNT = 100,  // blobs drawn per frame
-    BLOB_AREA = 512,   // blobs live in a BLOB_AREA square, pixels
-    BLOB_HALFSIZE = 64 // half the edge of a blob sprite, pixels
-};
-
-// One sprite of the field.
-struct blob {
-    int32_t x;      // centre, 0..512 pixels from the left of the square
-    int32_t y;      // centre, 0..512 pixels from the bottom
-    int32_t sprite; // atlas quarter 0..3
-    int32_t dx;     // step per drawn frame, -2..2
-    int32_t dy;
-};
-
-struct gfx_image;
-extern blob blobs[BLOB_COUNT];
-extern gfx_image* blob_sprites; // "blobs.tga", the 2x2 sprite atlas
-extern gfx_image* blob_target;  // "blobrender", the copy of the summed sprites
-
-// Loads the sprites, creates the render target and scatters the blobs (rand()).
-void blob_init();
-// Draws the field: sprites summed additively, then copied and shown through an alpha threshold.
-void blob_render();
-// Moves one blob a step, reflecting it at the edges of the square.
-void blob_move(blob* b);
-// Lower left texture coordinate of an atlas quarter.
-void blob_spriteorigin(int32_t sprite, float* s0, float* t0);
 
 #endif

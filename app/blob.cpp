@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/app.h"
+#include "app/blob.h"
 #include "gfx/gfx.h"
 
 blob blobs[BLOB_COUNT];

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/app.h"
+#include "app/blob.h"
 #include "em/em.h"
 #include "gfx/gfx.h"
 #include "io/io.h"
@@ -33,7 +34,8 @@ int main(int, char**)
     }
     srand(static_cast<unsigned>(time(nullptr)));
     blob_init();
-    app_frameloop();
+    // A run that lost its video mode ends as a failed one.
+    const int status = app_frameloop();
     app_shutdown();
-    return 0;
+    return status;
 }

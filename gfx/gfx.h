@@ -35,21 +35,21 @@ extern int32_t gfx_nummodes; // entries used in gfx_modes
 extern int32_t gfx_desktopw; // desktop size when the program started
 extern int32_t gfx_desktoph;
 extern uint32_t gfx_shotrequest; // a screenshot is wanted after the next swap
+extern int32_t gfx_videoset;     // 1 while a video mode and its GL context exist, else 0
 
-// Keeps and logs the acceptable entries of an SDL full-screen mode list
-// (the first 16 examined); returns how many were kept.
-int32_t gfx_listmodes(SDL_Rect* const* modes);
 // Resets the shot request, creates the image list, logs the modes and the desktop size.
 // Returns 0, or 1 when the image list cannot be allocated.
 int gfx_init();
 // Sets the GL video mode with icon, caption, centring, projection and default GL state.
-// Returns 0, or 1 when the mode cannot be set (SDL has then been shut down).
+// Returns 0, or 1 when the mode cannot be set (SDL has then been shut down and
+// gfx_videoset is 0: nothing may be drawn or swapped).
 int gfx_initvideo(uint32_t flags);
-// Releases every texture and sets the mode again; returns gfx_initvideo's result.
+// Releases every texture and sets the mode again; returns gfx_initvideo's result,
+// or 1 without doing anything when no mode is set.
 int gfx_restartvideo();
 // Frees every image and the image list, then stops SDL's video subsystem.
 void gfx_deinit();
-// Stops SDL's video subsystem.
+// Stops SDL's video subsystem (the video mode goes with it).
 void gfx_videoquit();
 // Sets the window icon from "icon.bmp" (8-bit palette, index 0 transparent).
 void gfx_seticon();
@@ -57,10 +57,6 @@ void gfx_seticon();
 int gfx_centerwindow();
 // 1 when the GL extension list holds name as a whole word, else 0.
 int gfx_hasextension(const char* name);
-// 1 when list holds name as a whole blank-separated word, else 0 (the search behind gfx_hasextension).
-int gfx_findextension(const char* list, const char* name);
-// Vertical field of view in degrees for a window: 90 degrees across the wider side.
-double gfx_fieldofview(int32_t width, int32_t height);
 // Pushes a pixel-space projection (origin lower left) and an identity modelview.
 void gfx_begin2d();
 // Pops what gfx_begin2d pushed; leaves the modelview matrix selected.
@@ -69,13 +65,8 @@ void gfx_end2d();
 void gfx_starttimer(uint32_t slot, uint32_t divisor);
 // Whole ticks since the slot started (modulo 2^32); 0 for a slot never started or out of range.
 uint32_t gfx_readtimer(uint32_t slot);
-// Ticks between two millisecond readings for a divisor (the timer's arithmetic); 0 for divisor 0.
-uint32_t gfx_ticksbetween(uint32_t start, uint32_t now, uint32_t divisor);
 // Moves the mouse pointer within the window.
 void gfx_warpmouse(uint16_t x, uint16_t y);
-// Builds the icon's transparency mask: one bit per pixel, MSB first, 1 where the
-// palette index is not 0. Returns the mask (io_calloc, tag 999) or null.
-uint8_t* gfx_iconmask(const SDL_Surface* icon);
 
 // ---- Images and textures ---------------------------------------------------
 

@@ -1,5 +1,5 @@
 // gfx_asset.cpp -- image assets: descriptor files, decoding, alpha merge, frames
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 #include "io/io.h"
 
 #include "SDL_image.h"
@@ -7,10 +7,6 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-
-enum {
-    GFX_TAG_FRAMES = 205 // a frame table made from a descriptor
-};
 
 enum {
     GFX_ASSETNAMEMAX = 61, // "./" and the name must fit an image name of 63 characters
@@ -81,28 +77,36 @@ static int32_t gfx_readkey(FILE* file, char* value)
     return io_readkeyword(file, key, sizeof(key), value, GFX_VALUELEN, gfx_assetwords, GFX_NUMKEYS);
 }
 
-// First pass: the last MASK line's value (empty when none), logging each one.
+// First pass: the last MASK line's value (empty when none).
 static void gfx_readmask(FILE* file, char* alphaname)
 {
     char value[GFX_VALUELEN];
     alphaname[0] = '\0';
-    while (!gfx_atend(file)) {
-        if (gfx_readkey(file, value) != GFX_KEY_MASK)
-            continue;
-        memcpy(alphaname, value, GFX_VALUELEN);
-        io_log("alpha: %s ", alphaname);
-    }
+    while (!gfx_atend(file))
+        if (gfx_readkey(file, value) == GFX_KEY_MASK)
+            memcpy(alphaname, value, GFX_VALUELEN);
 }
 
-// Second pass: the number of FRAME lines.
-static int64_t gfx_countframes(FILE* file)
+// Second pass: the descriptor's log line, its name and each MASK value, with the
+// number of FRAME lines when withframes; returns that number. The line is written
+// in one go once the picture is decoded, so that the decoder's error lines stand
+// before it instead of inside it.
+static int64_t gfx_logdescriptor(FILE* file, const char* descname, bool withframes)
 {
     char value[GFX_VALUELEN];
     int64_t count = 0;
     rewind(file);
-    while (!gfx_atend(file))
-        if (gfx_readkey(file, value) == GFX_KEY_FRAME)
+    io_log("%s ", descname);
+    while (!gfx_atend(file)) {
+        const int32_t key = gfx_readkey(file, value);
+        if (key == GFX_KEY_MASK)
+            io_log("alpha: %s ", value);
+        else if (key == GFX_KEY_FRAME)
             count++;
+    }
+    if (withframes && count > 0)
+        io_log("%lld frames", static_cast<long long>(count));
+    io_log("\n");
     return count;
 }
 
@@ -215,24 +219,23 @@ gfx_image* gfx_loadasset(const char* name, int addtolist)
 
     char alphaname[GFX_VALUELEN] = "";
     FILE* desc = io_fopen(descname, "rb");
-    if (desc) {
-        io_log("%s ", descname);
+    if (desc)
         gfx_readmask(desc, alphaname);
-    }
 
     gfx_image* image = gfx_loadimage(name, alphaname, addtolist);
     if (!image) {
-        if (desc)
+        if (desc) {
+            gfx_logdescriptor(desc, descname, false);
             io_fclose(desc);
+        }
         return nullptr;
     }
     snprintf(image->name, sizeof(image->name), "%s", name);
     if (!desc)
         return image;
 
-    const int64_t count = gfx_countframes(desc);
+    const int64_t count = gfx_logdescriptor(desc, descname, true);
     if (count > 0) {
-        io_log("%lld frames", static_cast<long long>(count));
         if (!gfx_allocframes(image, count)) {
             io_error("gfx_loadasset: couldn't allocate frames for %s", name);
             gfx_freeimage(image);
@@ -241,7 +244,6 @@ gfx_image* gfx_loadasset(const char* name, int addtolist)
         }
     }
     gfx_readsettings(desc, image, count > 0);
-    io_log("\n");
     io_fclose(desc);
     return image;
 }

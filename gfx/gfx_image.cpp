@@ -1,5 +1,5 @@
 // gfx_image.cpp -- images in memory, their lazily made textures and the image list
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 #include "io/io.h"
 
 #include <GL/gl.h>
@@ -10,12 +10,6 @@
 #ifndef GL_CLAMP_TO_EDGE
 #define GL_CLAMP_TO_EDGE 0x812F
 #endif
-
-enum {
-    GFX_TAG_IMAGE = 202,  // one gfx_image record
-    GFX_TAG_PIXELS = 203, // an image's pixel buffer
-    GFX_TAG_FRAME = 204   // an image's default frame table
-};
 
 enum {
     GFX_SWEEPTICKS = 50 // a texture idle for more ticks than this may be swept

@@ -1,12 +1,13 @@
 // gfx_timer.cpp -- the millisecond tick timer with a divisor per slot, and the mouse warp
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 
 struct gfx_timer {
-    uint32_t start;   // SDL_GetTicks() when the slot was started
+    uint32_t start;   // millisecond clock when the slot was started
     uint32_t divisor; // milliseconds per tick; 0 = never started
 };
 
 static gfx_timer gfx_timers[GFX_MAXTIMERS];
+uint32_t (*gfx_rawgetticks)() = SDL_GetTicks;
 
 uint32_t gfx_ticksbetween(uint32_t start, uint32_t now, uint32_t divisor)
 {
@@ -22,7 +23,7 @@ void gfx_starttimer(uint32_t slot, uint32_t divisor)
 {
     if (slot >= GFX_MAXTIMERS)
         return;
-    gfx_timers[slot].start = SDL_GetTicks();
+    gfx_timers[slot].start = gfx_rawgetticks();
     gfx_timers[slot].divisor = divisor;
 }
 
@@ -30,7 +31,7 @@ uint32_t gfx_readtimer(uint32_t slot)
 {
     if (slot >= GFX_MAXTIMERS)
         return 0;
-    return gfx_ticksbetween(gfx_timers[slot].start, SDL_GetTicks(), gfx_timers[slot].divisor);
+    return gfx_ticksbetween(gfx_timers[slot].start, gfx_rawgetticks(), gfx_timers[slot].divisor);
 }
 
 void gfx_warpmouse(uint16_t x, uint16_t y)

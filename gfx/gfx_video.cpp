@@ -1,6 +1,6 @@
 // gfx_video.cpp -- display state, mode list, GL video mode with icon and driver
 // report, extension test and the 2-D projection
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -20,6 +20,8 @@ int32_t gfx_nummodes;
 int32_t gfx_desktopw;
 int32_t gfx_desktoph;
 uint32_t gfx_shotrequest;
+int32_t gfx_videoset;
+SDL_Surface* (*gfx_rawsetvideomode)(int width, int height, int bpp, uint32_t flags) = SDL_SetVideoMode;
 
 static const char GFX_CAPTION[] = "Quorrel project";
 static const char GFX_ICONFILE[] = "icon.bmp";
@@ -49,7 +51,7 @@ int gfx_init()
 {
     gfx_shotrequest = 0;
     gfx_numimages = 0;
-    gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
+    gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), GFX_TAG_IMAGELIST));
     if (!gfx_images)
         return 1;
 
@@ -68,7 +70,7 @@ uint8_t* gfx_iconmask(const SDL_Surface* icon)
         return nullptr;
     // Rows of whole bytes; a width that is not a multiple of 8 pads its last byte.
     const uint32_t rowbytes = (static_cast<uint32_t>(icon->w) + 7) / 8;
-    uint8_t* mask = static_cast<uint8_t*>(io_calloc(rowbytes * static_cast<uint32_t>(icon->h), 1, 999));
+    uint8_t* mask = static_cast<uint8_t*>(io_calloc(rowbytes * static_cast<uint32_t>(icon->h), 1, GFX_TAG_ICONMASK));
     if (!mask)
         return nullptr;
     const uint8_t* pixels = static_cast<const uint8_t*>(icon->pixels);
@@ -214,10 +216,11 @@ int gfx_initvideo(uint32_t flags)
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, stencil);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
-    SDL_Surface* screen = SDL_SetVideoMode(gfx_width, gfx_height, gfx_bpp, flags);
+    SDL_Surface* screen = gfx_rawsetvideomode(gfx_width, gfx_height, gfx_bpp, flags);
     if (!screen) {
         io_error("Couldn't set GL mode: %s\n", SDL_GetError());
         SDL_Quit();
+        gfx_videoset = 0;
         return 1;
     }
     if (!(flags & SDL_FULLSCREEN))
@@ -242,11 +245,15 @@ int gfx_initvideo(uint32_t flags)
         io_log("Stencil bits %d\n", stencilbits);
         gfx_caps |= GFX_CAPS_STENCIL;
     }
+    gfx_videoset = 1;
     return 0;
 }
 
 int gfx_restartvideo()
 {
+    // Only a mode that is set can be set again: after a failed set-up SDL is shut down.
+    if (!gfx_videoset)
+        return 1;
     gfx_releasealltextures();
     return gfx_initvideo(gfx_videoflags);
 }
@@ -259,11 +266,13 @@ void gfx_deinit()
         gfx_images = nullptr;
     }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    gfx_videoset = 0;
 }
 
 void gfx_videoquit()
 {
     SDL_VideoQuit();
+    gfx_videoset = 0;
 }
 
 int gfx_findextension(const char* list, const char* name)

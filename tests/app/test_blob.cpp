@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/app.h"
+#include "app/blob.h"
 #include "gfx/gfx.h"
 #include "io/io.h"
 #include "tests/gfx/glcontext.h"

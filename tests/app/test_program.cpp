@@ -87,15 +87,17 @@ TEST_F(Program, NormalRunTakesTwoScreenshotsAndClosesOnAWindowCloseRequest)
     for (const std::string& shot : {first, second}) {
         ASSERT_EQ(shot.size(), 3145746u);
         EXPECT_EQ(shot.substr(0, 18), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\0\4\0\3\x20\0", 18)) << "1024x768, 32-bit";
-        long lit = 0, black = 0;
+        long lit = 0, black = 0, tinted = 0;
         int brightest = 0;
         for (size_t i = 18; i < shot.size(); i += 4) {
             const int b = static_cast<uint8_t>(shot[i]), g = static_cast<uint8_t>(shot[i + 1]);
             const int r = static_cast<uint8_t>(shot[i + 2]);
             brightest = std::max({brightest, r, g, b});
             (r + g + b ? lit : black)++;
+            tinted += r != g || g != b;
         }
         EXPECT_GT(lit, 1000) << "blob shapes are visible";
+        EXPECT_EQ(tinted, 0) << "the field is grey and white on black";
         EXPECT_GT(black, 1000) << "lone blobs and the background stay black";
         EXPECT_LE(brightest, 192) << "at most 0.75 of full scale";
     }

@@ -11,7 +11,7 @@
 
 static int32_t fuzz_baseline;
 #else
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 #include "io/io.h"
 #endif
 

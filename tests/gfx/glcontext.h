@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "SDL.h"
-#include "gfx/gfx.h"
+#include "gfx/gfx_local.h"
 #include "io/io.h"
 
 // A fresh temporary working directory; the old one is restored and the new one removed afterwards.
@@ -43,6 +43,37 @@ inline std::string quorrel_readlog()
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A millisecond clock that tests move by hand, in place of SDL's.
+inline uint32_t quorrel_fakems;
+inline uint32_t quorrel_faketicks()
+{
+    return quorrel_fakems;
+}
+// Puts the display's timer on the fake clock, now reading ms; slot 0 counts 10 ms ticks from here.
+inline void quorrel_usefakeclock(uint32_t ms)
+{
+    quorrel_fakems = ms;
+    gfx_rawgetticks = quorrel_faketicks;
+    gfx_starttimer(0, 10);
+}
+// SDL_Init with video and timer; an X server without -noreset refuses connections
+// while it resets after the last client, so a refusal is tried again for 2 s.
+inline int quorrel_sdlinit()
+{
+    int started = -1;
+    for (int tries = 0; tries < 40 && started != 0; tries++)
+        if ((started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) != 0)
+            usleep(50000);
+    return started;
+}
+
+// Gives the display its own SDL calls back.
+inline void quorrel_realsdl()
+{
+    gfx_rawgetticks = SDL_GetTicks;
+    gfx_rawsetvideomode = SDL_SetVideoMode;
+}
+
 // The io service and an empty image list in a temporary directory, no window. finish()
 // (also run by TearDown) frees every image, checks no io block is left and reads the log.
 class quorrel_iofixture : public ::testing::Test {
@@ -52,7 +83,7 @@ protected:
         ASSERT_FALSE(dir.path.empty());
         io_init();
         gfx_numimages = 0, gfx_boundtexture = 0;
-        gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), 201));
+        gfx_images = static_cast<gfx_image**>(io_calloc(GFX_MAXIMAGES, sizeof(gfx_image*), GFX_TAG_IMAGELIST));
         ASSERT_NE(gfx_images, nullptr);
     }
     void TearDown() override { finish(); }
@@ -77,12 +108,7 @@ protected:
     void SetUp() override
     {
         quorrel_iofixture::SetUp();
-        // An X server without -noreset refuses connections while it resets after the last client.
-        int started = -1;
-        for (int tries = 0; tries < 40 && started != 0; tries++)
-            if ((started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER)) != 0)
-                usleep(50000);
-        ASSERT_EQ(started, 0) << SDL_GetError();
+        ASSERT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
         gfx_starttimer(0, 10);
         for (SDL_GLattr a : {SDL_GL_RED_SIZE, SDL_GL_GREEN_SIZE, SDL_GL_BLUE_SIZE, SDL_GL_ALPHA_SIZE})
             SDL_GL_SetAttribute(a, 8);
@@ -95,6 +121,7 @@ protected:
     {
         finish(); // textures are deleted while the context still exists
         SDL_Quit();
+        quorrel_realsdl();
     }
 };
 
@@ -106,7 +133,7 @@ protected:
     {
         ASSERT_FALSE(dir.path.empty());
         io_init();
-        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO), 0) << SDL_GetError();
+        ASSERT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
         SDL_EnableUNICODE(1);
         gfx_starttimer(0, 10);
         ASSERT_EQ(gfx_init(), 0);
@@ -116,6 +143,7 @@ protected:
     }
     void TearDown() override
     {
+        quorrel_realsdl();
         if (!inout.allocs)
             return;
         gfx_deinit();

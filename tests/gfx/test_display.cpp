@@ -1,9 +1,12 @@
-// test_display.cpp -- extension search, tick timer, field of view, icon mask and the GL context
+// test_display.cpp -- extension search, tick timer, field of view, mode list, icon
+// mask, and the GL context and state after the video set-up
 #include "glcontext.h"
 
 #include <GL/gl.h>
+#include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 TEST(GfxDisplay, ExtensionSearchTimerWrapAndFieldOfView)
 {
@@ -54,7 +57,91 @@ TEST(GfxDisplay, IconMaskSetsOneBitPerOpaquePixelMostSignificantFirst)
     io_deinit();
 }
 
+TEST(GfxDisplay, ModeListKeepsTheFirstSixteenUnlessBothSidesAreSmall)
+{
+    quorrel_tempdir dir;
+    ASSERT_FALSE(dir.path.empty());
+    io_init();
+    // Entries 16 to 19 are never examined; 640x480 and 799x599 are refused.
+    SDL_Rect rects[20];
+    SDL_Rect* list[21];
+    const uint16_t sizes[6][2] = {{640, 480}, {800, 480}, {640, 600}, {799, 599}, {1024, 768}, {1600, 1200}};
+    for (int i = 0; i < 20; i++) {
+        const uint16_t* size = sizes[i < 4 ? i : (i < 16 ? 4 : 5)];
+        rects[i] = {0, 0, size[0], size[1]};
+        list[i] = &rects[i];
+    }
+    list[20] = nullptr;
+    EXPECT_EQ(gfx_listmodes(list), 14);
+    EXPECT_EQ(gfx_nummodes, 14);
+    EXPECT_TRUE(gfx_modes[0].width == 800 && gfx_modes[0].height == 480);
+    EXPECT_TRUE(gfx_modes[1].width == 640 && gfx_modes[1].height == 600);
+    EXPECT_TRUE(gfx_modes[13].width == 1024 && gfx_modes[13].height == 768);
+    // SDL's answers "no modes" and "any size": no lines at all.
+    EXPECT_EQ(gfx_listmodes(nullptr), 0);
+    EXPECT_EQ(gfx_listmodes(reinterpret_cast<SDL_Rect**>(-1)), 0);
+    io_deinit();
+    std::string expected = "800 480\n640 600\n";
+    for (int i = 0; i < 12; i++)
+        expected += "1024 768\n";
+    expected += "Detected 14 acceptable videomodes\nMax bytes allocated during run: 0\n";
+    EXPECT_EQ(quorrel_readlog().substr(0, expected.size()), expected);
+}
+
 using GfxVideo = quorrel_videofixture;
+
+TEST_F(GfxVideo, SetUpLeavesTheDefaultGlStateCaptionAndHiddenCursor)
+{
+    ASSERT_NO_FATAL_FAILURE(startvideo(320, 240));
+    EXPECT_EQ(gfx_videoset, 1);
+    for (GLenum cap : {GL_TEXTURE_2D, GL_DEPTH_TEST, GL_BLEND, GL_CULL_FACE})
+        EXPECT_TRUE(glIsEnabled(cap)) << cap;
+    const struct {
+        GLenum name;
+        std::vector<GLint> value;
+    } integers[] = {
+        {GL_VIEWPORT, {0, 0, 320, 240}}, {GL_DEPTH_FUNC, {GL_LESS}},       {GL_SHADE_MODEL, {GL_SMOOTH}},
+        {GL_CULL_FACE_MODE, {GL_BACK}},  {GL_FRONT_FACE, {GL_CCW}},        {GL_POLYGON_MODE, {GL_FILL, GL_FILL}},
+        {GL_STENCIL_CLEAR_VALUE, {0}},   {GL_MATRIX_MODE, {GL_MODELVIEW}},
+    };
+    for (const auto& e : integers) {
+        std::vector<GLint> got(4, -1);
+        glGetIntegerv(e.name, got.data());
+        got.resize(e.value.size());
+        EXPECT_EQ(got, e.value) << e.name;
+    }
+    GLint envmode = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &envmode);
+    EXPECT_EQ(envmode, GL_MODULATE);
+    GLfloat clear[5] = {-1, -1, -1, -1, -1};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    glGetFloatv(GL_DEPTH_CLEAR_VALUE, &clear[4]);
+    EXPECT_EQ(std::vector<GLfloat>(clear, clear + 5), std::vector<GLfloat>({0, 0, 0, 0, 1}));
+
+    // Modelview identity; a perspective of about 73.74 degrees, aspect 4:3, planes 2 and 20000.
+    GLfloat modelview[16], projection[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    for (int i = 0; i < 16; i++)
+        EXPECT_EQ(modelview[i], i % 5 == 0 ? 1.0f : 0.0f) << i;
+    const double f = 1.0 / tan(73.7398 * 3.14159265 / 360.0);
+    EXPECT_NEAR(projection[5], f, 1e-4);
+    EXPECT_NEAR(projection[0], f * 240.0 / 320.0, 1e-4);
+    EXPECT_NEAR(projection[10], -20002.0 / 19998.0, 1e-5);
+    EXPECT_NEAR(projection[14], -80000.0 / 19998.0, 1e-4);
+    EXPECT_EQ(projection[11], -1.0f);
+
+    GLint stencil = 0;
+    glGetIntegerv(GL_STENCIL_BITS, &stencil);
+    const uint32_t caps = GFX_CAPS_BASE | (gfx_hasextension("GL_EXT_texture_edge_clamp") ? GFX_CAPS_EDGECLAMP : 0) |
+                          (stencil > 0 ? GFX_CAPS_STENCIL : 0);
+    EXPECT_EQ(gfx_caps, caps);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    char *title = nullptr, *icon = nullptr;
+    SDL_WM_GetCaption(&title, &icon);
+    EXPECT_STREQ(title, "Quorrel project");
+    EXPECT_STREQ(icon, "Quorrel project");
+}
 
 TEST_F(GfxVideo, AlphaChannelAndBegin2dEnd2dRestoreTheMatrices)
 {

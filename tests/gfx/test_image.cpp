@@ -3,6 +3,7 @@
 #include "imagefiles.h"
 
 #include <GL/gl.h>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -132,4 +133,56 @@ TEST_F(gfx_images_gl, ScreenshotsSkipExistingFilesAndStopAt9999)
     gfx_screenshot();
     EXPECT_EQ(gfx_shotnumber, 10000);
     EXPECT_TRUE(gfx_readfile("shot10000.tga").empty());
+}
+
+TEST_F(gfx_images_gl, SweepReleasesTheTextureOfItsSlotAfterMoreThanFiftyIdleTicks)
+{
+    // The sweep looks at the entry (tick mod 512): entry 0 at tick 512, entry 1 at 513.
+    gfx_image *first = gfx_createimage("first", 2, 2, 32, 1), *second = gfx_createimage("second", 2, 2, 32, 1);
+    ASSERT_TRUE(first && second);
+    const struct {
+        uint32_t bound, swept;
+        int32_t first, second;
+    } rows[] = {
+        {462, 512, 1, 1}, // the first idle 50 ticks
+        {463, 513, 1, 1}, // the second idle 50 ticks
+        {462, 513, 1, 0}, // the second idle 51 ticks; the first is not looked at
+        {461, 512, 0, 1}, // the first idle 51 ticks
+    };
+    for (const auto& row : rows) {
+        quorrel_usefakeclock(0);
+        quorrel_fakems = row.bound * 10;
+        gfx_bindimage(first);
+        gfx_bindimage(second);
+        quorrel_fakems = row.swept * 10 + 9;
+        gfx_sweeptextures();
+        EXPECT_EQ(std::vector<int32_t>({first->uploaded, second->uploaded}), std::vector<int32_t>({row.first, row.second}))
+            << "bound at " << row.bound << ", swept at " << row.swept;
+    }
+}
+
+TEST_F(gfx_images_gl, UpdateReplacesLevelZeroAndKeepsTheOtherMipmapLevels)
+{
+    quorrel_usefakeclock(0);
+    quorrel_fakems = 30;
+    gfx_image* image = gfx_createimage("mip", 4, 4, 32, 1);
+    ASSERT_NE(image, nullptr);
+    memset(image->pixels, 0x10, 64);
+    gfx_bindimage(image);
+    const uint32_t texture = image->texture;
+    memset(image->pixels, 0x80, 64);
+    quorrel_fakems = 70;
+    EXPECT_EQ(gfx_updateimage(image), texture);
+    EXPECT_EQ(image->lastuse, 3) << "an update is not a use";
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_EQ(gfx_updateimage(image), texture) << "the texture is bound again whatever was bound";
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, static_cast<GLint>(texture));
+    for (GLint level = 0; level < 3; level++) {
+        const int texels = (4 >> level) * (4 >> level);
+        std::vector<uint8_t> back(texels * 4, 0);
+        glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_UNSIGNED_BYTE, back.data());
+        EXPECT_EQ(back, std::vector<uint8_t>(texels * 4, level == 0 ? 0x80 : 0x10)) << "level " << level;
+    }
 }

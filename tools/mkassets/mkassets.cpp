@@ -1,6 +1,7 @@
 // mkassets.cpp -- writes the demo's own picture files into a folder:
-//   blobs.tga  256x256 32-bit uncompressed TGA, a 2x2 atlas of 128x128 blob sprites
-//              whose alpha is a smooth shape, full at the centre and zero at the edge;
+//   blobs.tga  256x256 32-bit uncompressed TGA, a 2x2 atlas of 128x128 grey blob
+//              sprites whose alpha is a smooth shape, full at the centre and zero at
+//              the edge, and whose grey level follows it;
 //   icon.bmp   32x32 8-bit palette BMP (BI_RGB), index 0 the transparent background.
 //   usage: mkassets <folder>
 #include <cmath>
@@ -69,14 +70,6 @@ static double mk_blobalpha(int32_t sprite, double dx, double dy)
     return fall * fall;
 }
 
-// A tint per sprite, brightening towards the centre.
-static const double mk_tints[4][3] = {
-    {0.35, 0.75, 1.00}, // sky blue
-    {1.00, 0.55, 0.30}, // amber
-    {0.45, 1.00, 0.55}, // mint
-    {0.85, 0.45, 1.00}, // violet
-};
-
 static uint8_t mk_byte(double value)
 {
     if (value <= 0.0)
@@ -104,12 +97,14 @@ static bool mk_writeblobs(const std::string& path)
             const int32_t sprite = (row / MK_SPRITESIZE) * 2 + x / MK_SPRITESIZE;
             const double dx = ((x % MK_SPRITESIZE) + 0.5 - half) / half;
             const double dy = ((row % MK_SPRITESIZE) + 0.5 - half) / half;
+            // Grey, and no brighter than the sprite is opaque: the field adds every
+            // sprite's whole square, so colour outside the shape would show as
+            // patches wherever other sprites lift the alpha past the threshold.
             const double alpha = mk_blobalpha(sprite, dx, dy);
-            const double light = 0.7 + 0.3 * alpha;
-            const double* tint = mk_tints[sprite];
-            out.push_back(mk_byte(tint[2] * light)); // B, G, R, A
-            out.push_back(mk_byte(tint[1] * light));
-            out.push_back(mk_byte(tint[0] * light));
+            const uint8_t grey = mk_byte((0.7 + 0.3 * alpha) * alpha);
+            out.push_back(grey); // B, G, R, A
+            out.push_back(grey);
+            out.push_back(grey);
             out.push_back(mk_byte(alpha));
         }
     }

@@ -1,0 +1,124 @@
+// test_allocfail.cpp -- the display, images, assets and screenshots with the N-th
+// allocation refused, for every N the scenario reaches: each call either works or
+// gives its failure result, nothing stays allocated, and the engine works again
+// once allocations succeed
+#include "glcontext.h"
+#include "imagefiles.h"
+
+#include <GL/gl.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+int32_t allocs;      // io_rawcalloc calls in this run
+int32_t refused;     // the call that fails, counted from 1; 0 = none
+size_t refusedcount; // the element count the refused call asked for
+void* refusingcalloc(size_t count, size_t size)
+{
+    if (++allocs != refused)
+        return calloc(count, size);
+    refusedcount = count;
+    return nullptr;
+}
+
+// Whether the refused allocation came after the count `before` was taken.
+bool refusedsince(int32_t before)
+{
+    return refused > before && refused <= allocs;
+}
+
+// Start-up, a listed and an unlisted image, an asset with a descriptor (flags,
+// frames, an alpha image), textures, a screenshot, freeing and shutdown, as the
+// program does them. Returns whether the refused allocation was reached.
+bool scenario(int32_t refuse)
+{
+    allocs = 0, refused = refuse, refusedcount = 0;
+    bool framesrefused = false;
+    unlink("shot0000.tga");
+    unlink("shot0001.tga");
+    gfx_shotnumber = 0;
+    io_init();
+    io_rawcalloc = refusingcalloc;
+    EXPECT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
+    gfx_starttimer(0, 10);
+    int32_t before = allocs;
+    const int started = gfx_init();
+    EXPECT_EQ(started, refusedsince(before) ? 1 : 0) << "gfx_init";
+    if (started == 0) {
+        gfx_width = 320, gfx_height = 240, gfx_bpp = 32, gfx_videoflags = 0;
+        EXPECT_EQ(gfx_initvideo(gfx_videoflags), 0) << "an icon without its mask is still set";
+
+        gfx_image* made[2] = {};
+        for (int listed = 1; listed >= 0; listed--) {
+            before = allocs;
+            const int32_t count = gfx_numimages;
+            made[listed] = gfx_createimage(listed ? "listed" : "loose", 8, 8, 24 + 8 * listed, listed);
+            EXPECT_EQ(made[listed] == nullptr, refusedsince(before)) << "gfx_createimage, listed " << listed;
+            EXPECT_EQ(gfx_numimages, count + (made[listed] && listed ? 1 : 0));
+        }
+        before = allocs;
+        gfx_image* sheet = gfx_getasset("sheet.tga");
+        EXPECT_EQ(sheet == nullptr, refusedsince(before)) << "gfx_getasset";
+        framesrefused = !sheet && refusedcount == 2; // the table of the two frames
+        if (!sheet)
+            sheet = gfx_getasset("sheet.tga"); // a failed load is not remembered
+        EXPECT_NE(sheet, nullptr) << "the asset loads once allocations succeed";
+        if (sheet) {
+            EXPECT_EQ(sheet->bpp, 32);
+            EXPECT_EQ(sheet->flags, GFX_NOMIP | GFX_REPEAT);
+            EXPECT_EQ(sheet->numframes, 2);
+        }
+        for (gfx_image* image : {made[0], made[1], sheet}) {
+            gfx_bindimage(image);
+            EXPECT_TRUE(!image || glIsTexture(image->texture));
+        }
+
+        glClear(GL_COLOR_BUFFER_BIT);
+        SDL_GL_SwapBuffers();
+        before = allocs;
+        gfx_screenshot();
+        EXPECT_EQ(access("shot0000.tga", F_OK) != 0, refusedsince(before)) << "gfx_screenshot";
+        gfx_screenshot(); // the next request finds the name free, or passes the file written
+        EXPECT_EQ(access("shot0000.tga", F_OK), 0);
+        gfx_freeimage(made[0]);
+        gfx_freeimage(made[1]);
+    }
+    gfx_deinit();
+    io_deinit();
+    io_rawcalloc = calloc;
+    SDL_Quit();
+
+    const std::string log = quorrel_readlog();
+    EXPECT_NE(log.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR: name"), std::string::npos) << log;
+    EXPECT_EQ(log.find("ERROR: gfx_loadasset: couldn't allocate frames for sheet.tga\n") != std::string::npos, framesrefused);
+    return refuse > 0 && refuse <= allocs;
+}
+
+TEST(GfxAllocFail, EveryAllocationMayFailWithoutCrashOrLeak)
+{
+    quorrel_tempdir dir;
+    ASSERT_FALSE(dir.path.empty());
+    ASSERT_TRUE(quorrel_writebmp("icon.bmp", quorrel_makepicture(32, 32, 1, 0)));
+    ASSERT_TRUE(quorrel_writetga("sheet.tga", quorrel_makepicture(4, 2, 3, 0), false));
+    ASSERT_TRUE(quorrel_writepng("mask.png", quorrel_makepicture(4, 2, 1, 9)));
+    const std::string ini = "FLAG nomip repeat\nMASK mask.png\nFRAME 0 0 2 2\nFRAME 2 0 2 2\n";
+    ASSERT_TRUE(quorrel_files::save("sheet.ini", std::vector<uint8_t>(ini.begin(), ini.end())));
+
+    int32_t points = 0;
+    while (points < 1000) {
+        SCOPED_TRACE(testing::Message() << "allocation " << points + 1 << " refused");
+        if (!scenario(points + 1))
+            break;
+        points++;
+    }
+    // The last run reached no refusal: it was a whole run that allocated `points` times.
+    EXPECT_EQ(allocs, points);
+    EXPECT_GE(points, 15);
+    RecordProperty("failure_points", points);
+    printf("allocation failure points covered: %d\n", points);
+}
+
+} // namespace
