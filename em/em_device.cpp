@@ -6,6 +6,24 @@
 #include "em/em_local.h"
 
 em_state emstate;
+int em_locknests;
+
+// How deep this thread holds the audio lock: the callback's thread holds it
+// while the callback runs.
+static thread_local int em_lockdepth;
+
+em_locked::em_locked()
+{
+    if (em_lockdepth++ > 0)
+        __atomic_add_fetch(&em_locknests, 1, __ATOMIC_RELAXED);
+    SDL_LockAudio();
+}
+
+em_locked::~em_locked()
+{
+    SDL_UnlockAudio();
+    em_lockdepth--;
+}
 
 enum {
     EM_REQFREQ = 44100,  // requested device rate, Hz
@@ -86,11 +104,13 @@ int em_init()
         return -2;
     }
     emstate.device = 1;
-    // The device thread exists from here on (paused); the lock orders our
-    // set-up before its first callback.
-    SDL_LockAudio();
-    const int result = em_startengine();
-    SDL_UnlockAudio();
+    int result;
+    {
+        // The device thread exists from here on (paused); the lock orders our
+        // set-up before its first callback.
+        em_locked lock;
+        result = em_startengine();
+    }
     if (result < 0) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         emio_drop();
@@ -122,15 +142,15 @@ void em_deinit()
 {
     if (emstate.inited != 1)
         return;
-    if (emstate.device) {
+    if (emstate.device)
         SDL_PauseAudio(1);
+    {
         // Pausing only stops future callbacks; the lock waits out one in flight.
-        SDL_LockAudio();
+        em_locked lock;
+        em_deinitnodes();
+        em_deinitsamples();
     }
-    em_deinitnodes();
-    em_deinitsamples();
     if (emstate.device) {
-        SDL_UnlockAudio();
         // Quitting the subsystem (not only closing the device) lets a later
         // em_init start it again.
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -166,20 +186,6 @@ uint32_t em_getmsclock()
     return SDL_GetTicks() - emstate.tick0;
 }
 
-static bool em_detectsimd()
-{
-    if (getenv("EM_NOSIMD"))
-        return false;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-bool em_usesimd()
-{
-    static const bool simd = em_detectsimd();
-    return simd;
-}
-
 int16_t em_limit(int32_t v)
 {
     // Identity up to magnitude 16384, then a curve meeting it with the same
@@ -207,6 +213,8 @@ static void em_limitinto(Uint8* stream, const int32_t* mix, int32_t count)
 void em_audiocallback(void* userdata, Uint8* stream, int len)
 {
     (void)userdata;
+    // SDL holds the audio lock around this call (or em_render does).
+    em_lockdepth++;
     em_store(&emstate.lastcb, emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms());
     // A device asking for nothing still gets the tree processed: the voices
     // move on by a buffer, as they do for any other callback.
@@ -214,13 +222,16 @@ void em_audiocallback(void* userdata, Uint8* stream, int len)
     if (len > 0)
         memset(stream, 0, static_cast<size_t>(len));
     em_node* root = emstate.root;
-    if (!root)
+    if (!root) {
+        em_lockdepth--;
         return;
+    }
     em_processnode(root);
     emstate.rendered = emstate.samples; // em_render starts from a fresh mix
     // Never read past the root's buffer, whatever length the device asks for.
     em_limitinto(stream, root->mixbuf, n < emstate.samples * 2 ? n : emstate.samples * 2);
     em_store(&emstate.samplepos, em_load(&emstate.samplepos) + static_cast<uint32_t>(n / 2));
+    em_lockdepth--;
 }
 
 int em_render(int16_t* out, int32_t frames)
@@ -229,7 +240,7 @@ int em_render(int16_t* out, int32_t frames)
         return -1;
     if (emstate.device && SDL_GetAudioStatus() == SDL_AUDIO_PLAYING)
         return -1;
-    SDL_LockAudio();
+    em_locked lock;
     for (int32_t done = 0; done < frames;) {
         if (emstate.rendered >= emstate.samples) {
             em_store(&emstate.lastcb, emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms());
@@ -243,7 +254,6 @@ int em_render(int16_t* out, int32_t frames)
         done += take;
         em_store(&emstate.samplepos, em_load(&emstate.samplepos) + static_cast<uint32_t>(take));
     }
-    SDL_UnlockAudio();
     return frames;
 }
 

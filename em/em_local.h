@@ -1,7 +1,21 @@
-// em_local.h -- the audio engine's internals: accounting, engine state, node
-// and sample internals, and the fixed-width arithmetic helpers of the mixers
+// em_local.h -- the audio engine's internals: the locking rule, defined 32-bit
+// arithmetic, accounting, engine state, node tree and node types, the sample
+// bank, the mixing core and each node type's records
 #ifndef EM_EM_LOCAL_H
 #define EM_EM_LOCAL_H
+
+// ---------------------------------------------------------------------------
+// Locking. SDL calls the audio callback on its audio thread with the audio
+// lock held. Every public call of em.h that reaches the tree, a node or the
+// sample table takes the lock once, for the whole of its work, through
+// em_locked; every internal function expects it held (or the device paused
+// or absent: a failed start, em_deinit, the offline engine) and never takes it
+// itself. Nothing takes the lock twice, so nothing relies on it being
+// re-entrant. Two calls by node pointer kept for programs outside the engine,
+// em_freeoggmusic and em_setnodevolume, take it themselves; nothing inside
+// the engine calls them. The allocator's table has a lock of its own
+// (emio.cpp), always taken innermost: nothing is locked while it is held.
+// ---------------------------------------------------------------------------
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +26,76 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 #include "em/em.h"
+
+// ---------------------------------------------------------------------------
+// Defined 32-bit arithmetic. The mixers work in wrapping signed 32-bit words
+// with arithmetic shifts; these helpers give exactly that without relying on
+// undefined signed overflow or shifts of negative values.
+// ---------------------------------------------------------------------------
+static inline int32_t em_wrap(uint32_t v)
+{
+    return static_cast<int32_t>(v);
+}
+static inline int32_t em_add32(int32_t a, int32_t b)
+{
+    return em_wrap(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+static inline int32_t em_sub32(int32_t a, int32_t b)
+{
+    return em_wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+static inline int32_t em_mul32(int32_t a, int32_t b)
+{
+    return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+static inline int32_t em_shl32(int32_t a, int n)
+{
+    return em_wrap(static_cast<uint32_t>(a) << n);
+}
+static inline int32_t em_sar32(int32_t a, int n)
+{
+    return a >= 0 ? a >> n : ~(~a >> n);
+}
+static inline int64_t em_sar64(int64_t a, int n)
+{
+    return a >= 0 ? a >> n : ~(~a >> n);
+}
+// Truncating division that is defined for INT32_MIN / -1 (wraps) and x / 0 (0).
+static inline int32_t em_div32(int32_t a, int32_t b)
+{
+    if (b == 0)
+        return 0;
+    if (b == -1)
+        return em_sub32(0, a);
+    return a / b;
+}
+// The nearest 32-bit value.
+static inline int32_t em_clamp32(int64_t v)
+{
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+// Truncation toward zero into 32 bits that is defined for every input: NaN
+// gives 0, values beyond the range give its nearest end.
+static inline int32_t em_ftoi(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= 2147483647.0)
+        return INT32_MAX;
+    if (v <= -2147483648.0)
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+// Relaxed atomic access to words shared with the audio thread.
+template <typename T> static inline T em_load(const T* p)
+{
+    return __atomic_load_n(p, __ATOMIC_RELAXED);
+}
+template <typename T> static inline void em_store(T* p, T v)
+{
+    __atomic_store_n(p, v, __ATOMIC_RELAXED);
+}
 
 // ---------------------------------------------------------------------------
 // Accounting allocator and console printers (emio.cpp)
@@ -48,7 +132,7 @@ int32_t emio_getbytes();    // bytes, read under the table's lock
 int32_t emio_getmaxbytes(); // maxbytes, read under the table's lock
 
 // ---------------------------------------------------------------------------
-// Engine state and output (em_device.cpp)
+// Engine state, the audio lock and output (em_device.cpp)
 // ---------------------------------------------------------------------------
 struct em_state {
     int inited;         // 1 between a successful em_init (or em_initoffline) and em_deinit
@@ -63,30 +147,79 @@ struct em_state {
 };
 extern em_state emstate;
 
+// Holds the audio lock for a scope: the one lock a public call takes.
+struct em_locked {
+    em_locked();
+    ~em_locked();
+    em_locked(const em_locked&) = delete;
+    em_locked& operator=(const em_locked&) = delete;
+};
+// How often a thread took the audio lock while it held it already: the
+// locking rule keeps this at 0 (the tests check it).
+extern int em_locknests;
+
 void em_audiocallback(void* userdata, Uint8* stream, int len);
 void em_processnode(em_node* node);
 void em_mixtoparent(em_node* node);
 int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
-// True when the mixing loops may take eight frames at a time with AVX2: the
-// processor has it and EM_NOSIMD is not set in the environment (the tests
-// use it to run the plain loops, which give the very same values). Decided once.
-bool em_usesimd();
 
 // ---------------------------------------------------------------------------
-// Node tree (em_node.cpp)
+// Node tree and node types (em_node.cpp)
 // ---------------------------------------------------------------------------
 extern em_node** emnodes; // EM_MAXHANDLES node pointers, slot 0 unused
 
-em_node* em_createnode(em_node* parent);
-void em_destroynode(em_node* node);
-// A detached node with its own mix buffer (tag names the buffer's block), for
-// the mixing node types; on failure prints nodefail or mixfail and returns null.
-em_node* em_createmixnode(int32_t tag, const char* nodefail, const char* mixfail);
+// What a node type installs in its nodes, and the texts it reports failures
+// with. Null callbacks keep the engine's defaults; a tag of 0 means no block.
+struct em_nodetype {
+    void (*process)(em_node* node);
+    void (*destroy)(em_node* node);
+    int (*setparam)(em_node* node, int id, int32_t value);
+    int (*getparam)(em_node* node, int id);
+    int (*setparamf)(em_node* node, int id, float value);
+    float (*getparamf)(em_node* node, int id);
+    int (*setparamv)(em_node* node, int id, const float* v);
+    int (*getparamv)(em_node* node, int id, float* v);
+    int (*setparamp)(em_node* node, int id, const void* block);
+    int (*getparamp)(em_node* node, int id, void* block);
+    int32_t mixtag;       // the node's own mix buffer (frames x 2 words), 0 for none
+    int32_t datatag;      // the type's data record, 0 for none
+    uint32_t datasize;    // bytes of the data record
+    const char* nodefail; // printed when no node can be made
+    const char* mixfail;  // printed when the mix buffer cannot be had
+    const char* datafail; // printed when the data record cannot be had
+};
+
+// A node of a type: node, mix buffer and zero-filled data record, attached
+// under parent when it is not null. On failure the type's text is printed,
+// everything made so far is undone and the result is null.
+em_node* em_makenode(const em_nodetype* type, em_node* parent);
+// 1 when the node is of the type (installed its setparam and has its data).
+int em_isnodetype(const em_node* node, const em_nodetype* type);
 // The destroy callback of node types whose data record owns no further blocks.
 void em_freenodedata(em_node* node);
+em_node* em_createnode(em_node* parent);
+void em_destroynode(em_node* node);
+em_node* em_getnode(int handle); // null for 0, a free or out-of-range handle, or an engine that is down
+
+// The public calls' way in: under the audio lock, taken once, call(node) on
+// the node of a handle, or none when the handle names no node or the engine
+// is down. The lookup under the lock keeps a voice that ends in the callback
+// from freeing the node between the lookup and its use.
+template <typename Result, typename Call> static inline Result em_onnode(int handle, Result none, Call call)
+{
+    em_locked lock;
+    em_node* node = em_getnode(handle);
+    return node ? call(node) : none;
+}
+// The handle of the node make(parent node) makes under the node of parent;
+// 0 when the engine is down, parent names no node or make fails.
+template <typename Make> static inline int em_createunder(int parent, Make make)
+{
+    const em_node* node = em_onnode(parent, static_cast<const em_node*>(nullptr), [&](em_node* up) { return make(up); });
+    return node ? node->handle : 0;
+}
 int em_attachnode(em_node* node, em_node* parent); // 0, or -1 when parent is node or inside its subtree
 void em_detachnode(em_node* node);
-em_node* em_getnode(int handle);
 int em_findfreehandle();
 int em_initnodes();
 void em_deinitnodes();
@@ -107,6 +240,161 @@ em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* b
 void em_destroysample(em_sample* sample);
 int em_freesampleslot();
 void em_swap16(uint8_t* buffer, uint32_t bytes);
+
+// ---------------------------------------------------------------------------
+// The mixing core (em_mix.cpp): gains, the 16.16 advance, placement, runs up
+// to the next end or loop point, glides, and the voice mixers every voice
+// type calls. The runs, the stretches of frames that cannot reach an end,
+// come in one set per instruction set (em_mixvec.cpp); all give the values
+// of the plain loops, which stay the reference.
+// ---------------------------------------------------------------------------
+
+// The gains of a voice, 256 = full. Mono: left and right share of the value
+// (ll, rr). Stereo: a 2 x 2 matrix that moves one side into the other.
+struct em_gains {
+    int32_t ll; // left from left (mono: left)
+    int32_t lr; // left from right
+    int32_t rl; // right from left
+    int32_t rr; // right from right (mono: right)
+};
+em_gains em_monogains(int32_t volume, int32_t pan);
+em_gains em_stereogains(int32_t volume, int32_t pan);
+
+// A read place on a sample: frame index and 16-bit fraction.
+struct em_place {
+    int32_t frame; // frames from the start
+    int32_t frac;  // 1/65536 frame, 0..65535
+};
+
+// Puts a place set from outside back on the sample: never before the start,
+// wrapped when looping; 1 when a non-looping sample is already past its end.
+int em_placeread(em_place* p, int32_t length, bool loop);
+
+// Mixes up to n frames of a sample (mono or stereo) at a constant 16.16 step
+// (a negative one holds still) and constant gains, adding into out
+// (interleaved left/right). Returns the frames mixed: n, or fewer when a
+// non-looping sample ended, the ending frame included (*ended is then set).
+int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, int32_t* out, int32_t n,
+                     bool* ended);
+
+// Step, volume and pan of a ramped voice: the values in force and their targets.
+struct em_rampvalues {
+    int32_t step, volume, pan;
+};
+// Mixes n frames of a sample while step, volume and pan slide linearly from
+// now to target over exactly n frames (wrapping 32-bit fields); each field
+// that moved ends exactly on its target. As em_mixsteady otherwise.
+int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, int32_t* out,
+                     int32_t n, bool* ended);
+
+// The two read heads of a positioned voice and what they glide to.
+struct em_heads {
+    em_place left, right; // left may run before the start (negative frame): it reads silence there
+    int32_t step;         // 16.16 step in force
+    int32_t gain;         // 256 = unity
+    int32_t pan;          // -128..128
+    int32_t offset;       // 16.16 frames the right head reads ahead of the left one
+};
+// Mixes n frames of both heads (a stereo sample heard as its mono mix-down)
+// while step, gain and pan glide to the target's (clamped 32-bit fields) and
+// the heads drift apart or together by the change of offset, half each. The
+// left head feeds the left output, the right head the right. Returns bit 1
+// when the left head ended, bit 2 the right; the offset and step in force
+// are updated.
+int em_mixheads(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan, int32_t targetoffset,
+                bool loop, int32_t* out, int32_t n);
+
+// A slide of a field over one buffer, 16.16 per frame: an accumulator carries
+// the fraction, the field moves by its whole part (truncated toward zero).
+// The wrapping kind leaves the field's 32-bit sum as it falls; the clamping
+// kind holds it at the 32-bit range.
+void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc);
+void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc);
+// The 16.16 increment a frame that moves from to to over frames frames; a
+// step difference of 32768 or more divides in eighths, as 32 bits must.
+int64_t em_rampinc(int32_t from, int32_t to, int32_t frames);
+int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames);
+
+// A glide kept as one 16.16 word whose top half is the field at each frame:
+// biased so that the arithmetic shift truncates towards zero as the ramp's
+// division does, so while the ramp's sums stay within 32 bits, a glide word
+// gives the same fields with one addition a frame.
+static inline int64_t em_glide(int32_t from, int64_t inc)
+{
+    return static_cast<int64_t>(from) * 65536 + (inc < 0 ? 65535 : 0);
+}
+static inline int32_t em_glidefield(int64_t glide)
+{
+    return em_wrap(static_cast<uint32_t>(static_cast<uint64_t>(em_sar64(glide, 16))));
+}
+
+// Three glides and their increments: step, volume (or gain) and pan.
+struct em_glides {
+    int64_t step, volume, pan;
+    int64_t stepinc, volinc, paninc;
+};
+
+// A run of two read heads: their 16.16 places, their per-frame corrections
+// of the step, the glides, and the values the heads read last.
+struct em_headrun {
+    int64_t left, right;           // 16.16 places, both at or after the start
+    int64_t leftfix, rightfix;     // 16.16 added to the step each frame
+    em_glides g;                   // step, gain, pan
+    int32_t leftvalue, rightvalue; // the values read at the last frame
+};
+
+// The runs of one instruction set. A run reads the sample without reaching
+// its end, so none of its frames tests it.
+struct em_runs {
+    // n frames at unit step from in (n values mono, 2n stereo)
+    void (*mono)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
+    void (*stereo)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
+    // n frames from base at the 16.16 places off + i x step
+    void (*monostep)(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g);
+    void (*stereostep)(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g);
+    // n frames of a ramped voice from the 16.16 place *p (index 0 mono, 1 stereo)
+    void (*ramp[2])(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n);
+    // n frames of two heads (index 0 mono, 1 stereo heard as mono)
+    void (*heads[2])(int32_t* out, const int32_t* data, em_headrun* r, int32_t n);
+};
+extern const em_runs em_plainruns; // em_mix.cpp: the reference
+#if defined(__x86_64__)
+extern const em_runs em_sse2runs; // em_mixvec.cpp at the x86-64 baseline
+extern const em_runs em_avx2runs; // em_mixvec.cpp with AVX2
+#endif
+
+// Instruction sets for the runs.
+enum {
+    EM_SIMDNONE = 0, // the plain loops
+    EM_SIMDSSE2 = 1, // four lanes, every x86-64 processor
+    EM_SIMDAVX2 = 2  // eight lanes, where the processor has AVX2
+};
+// The level the runs use, decided once: the best the processor has, capped
+// by EM_SIMD (none, sse2, avx2) or EM_NOSIMD (the same as none) in the
+// environment. Tests and benchmarks use these to cover every level.
+int em_simdlevel();
+const char* em_simdname(int level);
+// The runs of the level in use.
+const em_runs* em_mixruns();
+
+// ---------------------------------------------------------------------------
+// 3-D vectors (em_vector.cpp): three 32-bit floats; the listener frame is
+// right-handed with x to the right, y up and the view direction along -z
+// ---------------------------------------------------------------------------
+struct em_vector {
+    float x, y, z;
+};
+
+void em_vecset(em_vector* v, float x, float y, float z);
+void em_veccopy(em_vector* to, const em_vector* from);
+em_vector em_vecsub(const em_vector* a, const em_vector* b);     // a - b
+void em_vecaddscaled(em_vector* a, float s, const em_vector* b); // a += s x b
+float em_vecdot(const em_vector* a, const em_vector* b);
+em_vector em_veccross(const em_vector* a, const em_vector* b); // a x b
+float em_veclength(const em_vector* v);
+float em_vecnormalise(em_vector* v);            // divides by the length, which it returns; a zero vector stays zero
+em_vector em_vecfrom(const float* v);           // from a parameter's three floats
+void em_vecto(float* v, const em_vector* from); // into a parameter's three floats
 
 // ---------------------------------------------------------------------------
 // Sampler and its voices (em_sampler.cpp)
@@ -179,15 +467,9 @@ em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);
 int em_playsampler(em_node* sampler, int sample);
 int em_issampler(const em_node* node);
-
-// The mixing routines: add one buffer of frames of the voice into out
-// (interleaved L/R); 1 when a non-looping sample ended, else 0.
-int em_mixmono(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
-int em_mixmonostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
-int em_mixmonoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
-int em_mixstereo(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
-int em_mixstereostep(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
-int em_mixstereoramp(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
+// Mixes one buffer of frames of a voice added into out (interleaved L/R), by
+// its layout, step and ramp; 1 when a non-looping sample ended, else 0.
+int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
 
 // ---------------------------------------------------------------------------
 // Ogg Vorbis music stream (em_oggmusic.cpp)
@@ -223,96 +505,18 @@ void em_openoggmusic(em_node* node, const char* name);
 int em_startoggmusic(em_node* node, const char* name);
 int em_switchoggmusic(em_node* node, const char* name);
 void em_closeoggmusic(em_node* node);
-void em_freeoggmusic(em_node* node);
-void em_setnodevolume(em_node* node, int32_t volume);
+void em_freeoggmusic(em_node* node);                  // takes the audio lock itself
+void em_setnodevolume(em_node* node, int32_t volume); // takes the audio lock itself
 int em_filloggmusic(em_node* node, int32_t framesdone);
 void em_mixoggmusic(em_node* node);
 int em_isoggmusic(const em_node* node);
 
 // ---------------------------------------------------------------------------
-// Defined 32-bit arithmetic. The mixers work in wrapping signed 32-bit words
-// with arithmetic shifts; these helpers give exactly that without relying on
-// undefined signed overflow or shifts of negative values.
-// ---------------------------------------------------------------------------
-static inline int32_t em_wrap(uint32_t v)
-{
-    return static_cast<int32_t>(v);
-}
-static inline int32_t em_add32(int32_t a, int32_t b)
-{
-    return em_wrap(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-static inline int32_t em_sub32(int32_t a, int32_t b)
-{
-    return em_wrap(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
-}
-static inline int32_t em_mul32(int32_t a, int32_t b)
-{
-    return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-static inline int32_t em_shl32(int32_t a, int n)
-{
-    return em_wrap(static_cast<uint32_t>(a) << n);
-}
-static inline int32_t em_sar32(int32_t a, int n)
-{
-    return a >= 0 ? a >> n : ~(~a >> n);
-}
-// Truncating division that is defined for INT32_MIN / -1 (wraps) and x / 0 (0).
-static inline int32_t em_div32(int32_t a, int32_t b)
-{
-    if (b == 0)
-        return 0;
-    if (b == -1)
-        return em_sub32(0, a);
-    return a / b;
-}
-
-// Relaxed atomic access to words shared with the audio thread.
-template <typename T> static inline T em_load(const T* p)
-{
-    return __atomic_load_n(p, __ATOMIC_RELAXED);
-}
-template <typename T> static inline void em_store(T* p, T v)
-{
-    __atomic_store_n(p, v, __ATOMIC_RELAXED);
-}
-
-
-// ---------------------------------------------------------------------------
 // 3-D sampler and its positioned voices (em_sampler3d.cpp)
 // ---------------------------------------------------------------------------
-// Truncation toward zero into 32 bits that is defined for every input: NaN
-// gives 0, values beyond the range give its nearest end.
-static inline int32_t em_ftoi(double v)
-{
-    if (!(v == v))
-        return 0;
-    if (v >= 2147483647.0)
-        return INT32_MAX;
-    if (v <= -2147483648.0)
-        return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
-// Vectors are three 32-bit floats; the listener frame is right-handed with x
-// to the right, y up and the view direction along -z.
-struct em_vector {
-    float x, y, z;
-};
-
-void em_vecset(em_vector* v, float x, float y, float z);
-void em_veccopy(em_vector* to, const em_vector* from);
-em_vector em_vecsub(const em_vector* a, const em_vector* b);     // a - b
-void em_vecaddscaled(em_vector* a, float s, const em_vector* b); // a += s x b
-float em_vecdot(const em_vector* a, const em_vector* b);
-em_vector em_veccross(const em_vector* a, const em_vector* b); // a x b
-float em_veclength(const em_vector* v);
-float em_vecnormalise(em_vector* v); // divides by the length, which it returns; a zero vector stays zero
-
 struct em_sampler3d {
     int32_t ondemand;      // nonzero: play requests create voices
-    float soundspeed;      // speed of sound, scene units per second; <= 0: no Doppler, no ear delay
+    float soundspeed;      // speed of sound, scene units per second; 0 or not finite: no Doppler, no ear delay
     float eardistance;     // distance between the ears, scene units
     em_vector position;    // listener position
     em_vector velocity;    // listener velocity, units per second

@@ -1,5 +1,5 @@
-// em_node.cpp -- the node tree: creation, linking, destruction, the handle
-// table and the public calls that reach nodes by handle
+// em_node.cpp -- the node tree: node types and their creation, linking,
+// destruction, the handle table and the public calls that reach nodes by handle
 #include "em/em_local.h"
 
 em_node** emnodes;
@@ -8,16 +8,6 @@ enum {
     EMTAG_NODE = 901,     // one em_node record
     EMTAG_ROOTMIX = 902,  // the root's mix buffer
     EMTAG_NODETABLE = 990 // the handle table
-};
-
-// Holds the audio lock for a scope. The public handle calls run under it so
-// that a voice destroying itself in the callback cannot free a node between
-// its lookup and its use.
-struct em_audiolock {
-    em_audiolock() { SDL_LockAudio(); }
-    ~em_audiolock() { SDL_UnlockAudio(); }
-    em_audiolock(const em_audiolock&) = delete;
-    em_audiolock& operator=(const em_audiolock&) = delete;
 };
 
 // Default parameter callbacks: take nothing, answer 0.
@@ -71,45 +61,14 @@ em_node* em_getnode(int handle)
     return emnodes[handle];
 }
 
-em_node* em_createmixnode(int32_t tag, const char* nodefail, const char* mixfail)
-{
-    em_node* node = em_createnode(nullptr);
-    if (!node) {
-        emio_error("%s", nodefail);
-        return nullptr;
-    }
-    node->mixbuf = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), tag));
-    if (!node->mixbuf) {
-        emio_error("%s", mixfail);
-        em_destroynode(node);
-        return nullptr;
-    }
-    return node;
-}
-
-void em_freenodedata(em_node* node)
-{
-    if (node->data)
-        emio_free(node->data);
-    node->data = nullptr;
-}
-
 em_node* em_createnode(em_node* parent)
 {
-    em_node* node;
-    {
-        // The callback clears the slots of voices that end: claim a slot
-        // under the audio lock so the scan never races with that.
-        em_audiolock lock;
-        const int h = em_findfreehandle();
-        if (h == 0)
-            return nullptr;
-        node = static_cast<em_node*>(emio_calloc(1, sizeof(em_node), EMTAG_NODE));
-        if (!node)
-            return nullptr;
-        node->handle = h;
-        emnodes[h] = node;
-    }
+    const int h = em_findfreehandle();
+    if (h == 0)
+        return nullptr;
+    em_node* node = static_cast<em_node*>(emio_calloc(1, sizeof(em_node), EMTAG_NODE));
+    if (!node)
+        return nullptr;
     node->volume = 256;
     node->setparam = em_defsetparam;
     node->getparam = em_defgetparam;
@@ -121,11 +80,80 @@ em_node* em_createnode(em_node* parent)
     node->getparamp = em_defgetparamp;
     if (parent)
         em_attachnode(node, parent);
+    node->handle = h;
+    emnodes[h] = node;
     return node;
 }
 
-// Takes node out of its parent's child list; the caller holds the audio lock
-// or knows that no callback runs.
+// Installs what the type sets; null slots keep the defaults.
+static void em_installtype(em_node* node, const em_nodetype* type)
+{
+    node->process = type->process;
+    node->destroy = type->destroy;
+    if (type->setparam)
+        node->setparam = type->setparam;
+    if (type->getparam)
+        node->getparam = type->getparam;
+    if (type->setparamf)
+        node->setparamf = type->setparamf;
+    if (type->getparamf)
+        node->getparamf = type->getparamf;
+    if (type->setparamv)
+        node->setparamv = type->setparamv;
+    if (type->getparamv)
+        node->getparamv = type->getparamv;
+    if (type->setparamp)
+        node->setparamp = type->setparamp;
+    if (type->getparamp)
+        node->getparamp = type->getparamp;
+}
+
+em_node* em_makenode(const em_nodetype* type, em_node* parent)
+{
+    em_node* node = em_createnode(nullptr);
+    if (!node) {
+        if (type->nodefail)
+            emio_error("%s", type->nodefail);
+        return nullptr;
+    }
+    em_installtype(node, type);
+    if (type->mixtag) {
+        node->mixbuf =
+            static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), type->mixtag));
+        if (!node->mixbuf) {
+            if (type->mixfail)
+                emio_error("%s", type->mixfail);
+            em_destroynode(node);
+            return nullptr;
+        }
+    }
+    if (type->datatag) {
+        node->data = emio_calloc(1, type->datasize, type->datatag);
+        if (!node->data) {
+            if (type->datafail)
+                emio_error("%s", type->datafail);
+            em_destroynode(node);
+            return nullptr;
+        }
+    }
+    if (parent)
+        em_attachnode(node, parent);
+    return node;
+}
+
+int em_isnodetype(const em_node* node, const em_nodetype* type)
+{
+    return node && node->setparam == type->setparam && (node->data || !type->datatag) ? 1 : 0;
+}
+
+void em_freenodedata(em_node* node)
+{
+    if (node->data)
+        emio_free(node->data);
+    node->data = nullptr;
+}
+
+// Takes node out of its parent's child list.
 static void em_unlink(em_node* node)
 {
     em_node* parent = node->parent;
@@ -142,17 +170,14 @@ static void em_unlink(em_node* node)
 
 void em_detachnode(em_node* node)
 {
-    if (!node || !node->parent)
-        return;
-    em_audiolock lock;
-    em_unlink(node);
+    if (node && node->parent)
+        em_unlink(node);
 }
 
 int em_attachnode(em_node* node, em_node* parent)
 {
     if (!node)
         return -1;
-    em_audiolock lock;
     // A node under itself would make the tree walk endless.
     for (const em_node* up = parent; up; up = up->parent)
         if (up == node)
@@ -190,17 +215,17 @@ void em_destroynode(em_node* node)
     emio_free(node);
 }
 
+// The root: a mixing node without a process, whose buffer is the final mix.
+// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
+static const em_nodetype em_roottype = {nullptr, nullptr, nullptr,       nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, EMTAG_ROOTMIX, 0,       0,       nullptr, nullptr, nullptr};
+// clang-format on
+
 em_node* em_createroot()
 {
-    em_node* node = em_createnode(nullptr);
-    if (!node)
-        return nullptr;
-    node->mixbuf = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), EMTAG_ROOTMIX));
-    if (!node->mixbuf) {
-        em_destroynode(node);
-        return nullptr;
-    }
-    emstate.root = node;
+    em_node* node = em_makenode(&em_roottype, nullptr);
+    if (node)
+        emstate.root = node;
     return node;
 }
 
@@ -232,7 +257,7 @@ void em_deinitnodes()
 }
 
 // ---------------------------------------------------------------------------
-// Public calls by handle
+// Public calls by handle, each through em_onnode
 // ---------------------------------------------------------------------------
 
 static int em_handleof(const em_node* node)
@@ -249,78 +274,57 @@ int em_getroot()
 
 int em_isnode(int handle)
 {
-    em_audiolock lock;
-    return em_getnode(handle) ? 1 : 0;
-}
-
-// The handle of the node one of a node's links points at; 0 for no node.
-static int em_linkhandle(int handle, em_node* em_node::*link)
-{
-    em_audiolock lock;
-    const em_node* node = em_getnode(handle);
-    return node ? em_handleof(node->*link) : 0;
+    return em_onnode(handle, 0, [](em_node*) { return 1; });
 }
 
 int em_getparent(int handle)
 {
-    return em_linkhandle(handle, &em_node::parent);
+    return em_onnode(handle, 0, [](em_node* n) { return em_handleof(n->parent); });
 }
 
 int em_getchild(int handle)
 {
-    return em_linkhandle(handle, &em_node::child);
+    return em_onnode(handle, 0, [](em_node* n) { return em_handleof(n->child); });
 }
 
 int em_getnext(int handle)
 {
-    return em_linkhandle(handle, &em_node::next);
+    return em_onnode(handle, 0, [](em_node* n) { return em_handleof(n->next); });
 }
 
 int em_getprev(int handle)
 {
-    return em_linkhandle(handle, &em_node::prev);
+    return em_onnode(handle, 0, [](em_node* n) { return em_handleof(n->prev); });
 }
 
 int em_setparam(int handle, int id, int32_t value)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node ? node->setparam(node, id, value) : -1;
+    return em_onnode(handle, -1, [&](em_node* n) { return n->setparam(n, id, value); });
 }
 
 int em_getparam(int handle, int id)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node ? node->getparam(node, id) : -1;
+    return em_onnode(handle, -1, [&](em_node* n) { return n->getparam(n, id); });
 }
 
 int em_setparamf(int handle, int id, float value)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node ? node->setparamf(node, id, value) : -1;
+    return em_onnode(handle, -1, [&](em_node* n) { return n->setparamf(n, id, value); });
 }
 
 float em_getparamf(int handle, int id)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node ? node->getparamf(node, id) : -1.0f;
+    return em_onnode(handle, -1.0f, [&](em_node* n) { return n->getparamf(n, id); });
 }
 
 int em_setparamv(int handle, int id, const float* v)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node && v ? node->setparamv(node, id, v) : -1;
+    return v ? em_onnode(handle, -1, [&](em_node* n) { return n->setparamv(n, id, v); }) : -1;
 }
 
 int em_getparamv(int handle, int id, float* v)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node && v ? node->getparamv(node, id, v) : -1;
+    return v ? em_onnode(handle, -1, [&](em_node* n) { return n->getparamv(n, id, v); }) : -1;
 }
 
 int em_setparam3f(int handle, int id, float x, float y, float z)
@@ -346,14 +350,10 @@ int em_getparam3f(int handle, int id, float* x, float* y, float* z)
 
 int em_setparamp(int handle, int id, const void* block)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node && block ? node->setparamp(node, id, block) : -1;
+    return block ? em_onnode(handle, -1, [&](em_node* n) { return n->setparamp(n, id, block); }) : -1;
 }
 
 int em_getparamp(int handle, int id, void* block)
 {
-    em_audiolock lock;
-    em_node* node = em_getnode(handle);
-    return node && block ? node->getparamp(node, id, block) : -1;
+    return block ? em_onnode(handle, -1, [&](em_node* n) { return n->getparamp(n, id, block); }) : -1;
 }

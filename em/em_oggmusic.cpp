@@ -32,18 +32,15 @@ static int32_t em_oggstep(const em_oggmusic* om)
 void em_openoggmusic(em_node* node, const char* name)
 {
     em_oggmusic* om = em_oggof(node);
-    SDL_LockAudio();
     om->fp = emio_open(name, "rb");
     if (!om->fp) {
         emio_error("em_openoggmusic: can't find %s", name);
-        SDL_UnlockAudio();
         return;
     }
     if (ov_open(om->fp, &om->vf, nullptr, 0) < 0) {
         emio_error("em_openoggmusic: can't open %s\n", name);
         emio_close(om->fp);
         om->fp = nullptr;
-        SDL_UnlockAudio();
         return;
     }
     vorbis_info* vi = ov_info(&om->vf, -1);
@@ -52,7 +49,6 @@ void em_openoggmusic(em_node* node, const char* name)
         emio_error("em_openoggmusic: can't open %s\n", name);
         ov_clear(&om->vf);
         om->fp = nullptr;
-        SDL_UnlockAudio();
         return;
     }
     om->vi = vi;
@@ -60,10 +56,9 @@ void em_openoggmusic(em_node* node, const char* name)
     om->rate = static_cast<int32_t>(vi->rate);
     om->channels = vi->channels;
     om->open = 1;
-    SDL_UnlockAudio();
 }
 
-// Starts the freshly opened stream from its beginning; the caller holds the audio lock.
+// Starts the freshly opened stream from its beginning.
 static void em_beginpass(em_node* node, uint32_t startms)
 {
     em_oggmusic* om = em_oggof(node);
@@ -83,23 +78,18 @@ int em_startoggmusic(em_node* node, const char* name)
         return -1;
     }
     if (om->switchmode > 0) {
-        SDL_LockAudio();
         strcpy(om->nextname, name);
-        SDL_UnlockAudio();
         return 0;
     }
     em_closeoggmusic(node);
-    SDL_LockAudio();
     char file[EM_OGGNAME];
     strcpy(file, name);
     em_openoggmusic(node, file);
     if (!om->open) {
         emio_error("em_startoggmusic: couldn't open %s\n", name);
-        SDL_UnlockAudio();
         return -1;
     }
     em_beginpass(node, em_getmsclock());
-    SDL_UnlockAudio();
     return 0;
 }
 
@@ -135,13 +125,11 @@ static void em_cancelswitch(em_node* node)
 void em_closeoggmusic(em_node* node)
 {
     em_oggmusic* om = em_oggof(node);
-    SDL_LockAudio();
     if (om->open) {
         ov_clear(&om->vf);
         om->open = 0;
     }
     em_cancelswitch(node); // a stop also cancels a pending switch
-    SDL_UnlockAudio();
 }
 
 // Spreads n mono values at the start of buffer over both sides of n frames.
@@ -248,7 +236,6 @@ void em_mixoggmusic(em_node* node)
 static void em_releaseoggmusic(em_node* node)
 {
     em_oggmusic* om = em_oggof(node);
-    SDL_LockAudio();
     if (om) {
         if (om->open) {
             ov_clear(&om->vf);
@@ -260,7 +247,6 @@ static void em_releaseoggmusic(em_node* node)
         emio_free(om);
         node->data = nullptr;
     }
-    SDL_UnlockAudio();
 }
 
 static int em_oggsetparam(em_node* node, int id, int32_t value)
@@ -311,29 +297,36 @@ static int em_ogggetparam(em_node* node, int id)
     }
 }
 
+// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
+static const em_nodetype em_oggmusictype = {em_mixoggmusic,
+                                            em_releaseoggmusic,
+                                            em_oggsetparam,
+                                            em_ogggetparam,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            0,
+                                            EMTAG_OGGMUSIC,
+                                            sizeof(em_oggmusic),
+                                            "em_initoggmusic: can't create node",
+                                            nullptr,
+                                            "em_initoggmusic: can't allocate oggmusic"};
+// clang-format on
+
 int em_isoggmusic(const em_node* node)
 {
-    return node && node->setparam == em_oggsetparam && node->data ? 1 : 0;
+    return em_isnodetype(node, &em_oggmusictype);
 }
 
 em_node* em_initoggmusic(em_node* parent)
 {
-    em_node* node = em_createnode(nullptr);
-    if (!node) {
-        emio_error("em_initoggmusic: can't create node");
+    em_node* node = em_makenode(&em_oggmusictype, nullptr);
+    if (!node)
         return nullptr;
-    }
-    node->process = em_mixoggmusic;
-    node->destroy = em_releaseoggmusic;
-    node->setparam = em_oggsetparam;
-    node->getparam = em_ogggetparam;
-    em_oggmusic* om = static_cast<em_oggmusic*>(emio_calloc(1, sizeof(em_oggmusic), EMTAG_OGGMUSIC));
-    if (!om) {
-        emio_error("em_initoggmusic: can't allocate oggmusic");
-        em_destroynode(node);
-        return nullptr;
-    }
-    node->data = om;
+    em_oggmusic* om = em_oggof(node);
     om->loadbuf = static_cast<int16_t*>(emio_calloc(EM_OGGFRAMES * 2, sizeof(int16_t), EMTAG_OGGBUFFER));
     if (!om->loadbuf) {
         emio_error("em_initoggmusic: can't allocate load buffer");
@@ -352,46 +345,34 @@ em_node* em_initoggmusic(em_node* parent)
 
 void em_freeoggmusic(em_node* node)
 {
-    SDL_LockAudio();
+    em_locked lock;
     em_destroynode(node);
-    SDL_UnlockAudio();
 }
 
 void em_setnodevolume(em_node* node, int32_t volume)
 {
     if (emstate.inited != 1 || !node)
         return;
-    SDL_LockAudio();
+    em_locked lock;
     node->volume = volume;
-    SDL_UnlockAudio();
 }
 
 int em_createoggmusic(int parent)
 {
-    if (emstate.inited != 1)
-        return 0;
-    SDL_LockAudio();
-    em_node* up = em_getnode(parent);
-    const em_node* node = up ? em_initoggmusic(up) : nullptr;
-    SDL_UnlockAudio();
-    return node ? node->handle : 0;
+    return em_createunder(parent, [](em_node* up) { return em_initoggmusic(up); });
 }
 
 int em_playoggmusic(int handle, const char* name)
 {
-    SDL_LockAudio();
-    em_node* node = em_getnode(handle);
     // Only a music node's data can be read as a music record.
-    const int result = em_isoggmusic(node) && name ? em_startoggmusic(node, name) : -1;
-    SDL_UnlockAudio();
-    return result;
+    return em_onnode(handle, -1, [&](em_node* n) { return em_isoggmusic(n) && name ? em_startoggmusic(n, name) : -1; });
 }
 
 void em_stopoggmusic(int handle)
 {
-    SDL_LockAudio();
-    em_node* node = em_getnode(handle);
-    if (em_isoggmusic(node))
-        em_closeoggmusic(node);
-    SDL_UnlockAudio();
+    em_onnode(handle, 0, [](em_node* n) {
+        if (em_isoggmusic(n))
+            em_closeoggmusic(n);
+        return 0;
+    });
 }

@@ -175,11 +175,9 @@ em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* b
     default: em_converts16(sample->data, buffer, count); break;
     }
     sample->handle = slot;
-    // The audio thread looks samples up by slot: publish the finished record
-    // under the audio lock.
-    SDL_LockAudio();
-    em_samples[slot] = sample;
-    SDL_UnlockAudio();
+    // The audio thread looks samples up by slot: the finished record becomes
+    // visible to it with this one store.
+    __atomic_store_n(&em_samples[slot], sample, __ATOMIC_RELEASE);
     return sample;
 }
 
@@ -240,7 +238,7 @@ em_sample* em_getsample(int handle)
 {
     if (!em_samples || handle <= 0 || handle >= EM_MAXSAMPLES)
         return nullptr;
-    return em_samples[handle];
+    return __atomic_load_n(&em_samples[handle], __ATOMIC_ACQUIRE);
 }
 
 void em_freesample(int handle)
@@ -249,10 +247,12 @@ void em_freesample(int handle)
         return;
     // Empty the slot under the audio lock: from the next buffer on no voice
     // can reach the sample, so it can be freed.
-    SDL_LockAudio();
-    em_sample* sample = em_samples[handle];
-    em_samples[handle] = nullptr;
-    SDL_UnlockAudio();
+    em_sample* sample;
+    {
+        em_locked lock;
+        sample = em_samples[handle];
+        __atomic_store_n(&em_samples[handle], static_cast<em_sample*>(nullptr), __ATOMIC_RELAXED);
+    }
     em_destroysample(sample);
 }
 

@@ -49,91 +49,24 @@ static bool em_seqsampleusable(const em_sample* s)
     return s && s->data && s->length > 0;
 }
 
-// Puts a read index set from outside back on the sample; false when a
-// non-looping channel is already past its end.
-static bool em_seqplace(em_seqchannel* ch, const em_sample* s)
-{
-    if (ch->pos < 0)
-        ch->pos = 0;
-    if (ch->pos < s->length)
-        return true;
-    if (!(ch->flags & EMF_LOOP))
-        return false;
-    ch->pos %= s->length;
-    return true;
-}
-
-// Adds step to the fraction and moves the index; true when a non-looping
-// sample has run out.
-static inline bool em_seqadvance(em_seqchannel* ch, int32_t step, int32_t length, bool loop)
-{
-    const uint32_t acc = static_cast<uint32_t>(ch->frac) + static_cast<uint32_t>(step);
-    ch->frac = static_cast<int32_t>(acc & 0xFFFF);
-    ch->pos += static_cast<int32_t>(acc >> 16);
-    if (ch->pos < length)
-        return false;
-    if (!loop)
-        return true;
-    ch->pos -= length;
-    if (ch->pos >= length)
-        ch->pos %= length;
-    return false;
-}
-
-static int32_t em_mixseqmono(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n)
-{
-    const int32_t* data = s->data;
-    const bool loop = (ch->flags & EMF_LOOP) != 0;
-    const int32_t left = em_sar32(em_mul32(ch->volume, em_sub32(128, ch->pan)), 8);
-    const int32_t right = em_sar32(em_mul32(ch->volume, em_add32(ch->pan, 128)), 8);
-    const int32_t step = ch->step < 0 ? 0 : ch->step; // a negative step holds still
-    for (int32_t f = 0; f < n; f++) {
-        const int32_t value = data[ch->pos];
-        const bool ended = em_seqadvance(ch, step, s->length, loop);
-        out[2 * f] = em_add32(out[2 * f], em_sar32(em_mul32(value, left), 8));
-        out[2 * f + 1] = em_add32(out[2 * f + 1], em_sar32(em_mul32(value, right), 8));
-        if (ended)
-            return f + 1;
-    }
-    return n;
-}
-
-// A stereo sample keeps its sides; the pan moves one side into the other.
-static int32_t em_mixseqstereo(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n)
-{
-    const int32_t* data = s->data;
-    const bool loop = (ch->flags & EMF_LOOP) != 0;
-    const int32_t v = ch->volume, pan = ch->pan;
-    int32_t ll = v, lr = 0, rl = 0, rr = v;
-    if (pan >= 0) {
-        ll = em_sar32(em_mul32(v, em_sub32(128, pan)), 7);
-        rl = em_sar32(em_mul32(v, pan), 7);
-    } else {
-        lr = em_sar32(em_mul32(v, em_sub32(0, pan)), 7);
-        rr = em_sar32(em_mul32(v, em_add32(pan, 128)), 7);
-    }
-    const int32_t step = ch->step < 0 ? 0 : ch->step;
-    for (int32_t f = 0; f < n; f++) {
-        const int32_t l = data[2 * ch->pos];
-        const int32_t r = data[2 * ch->pos + 1];
-        const bool ended = em_seqadvance(ch, step, s->length, loop);
-        out[2 * f] = em_add32(out[2 * f], em_sar32(em_add32(em_mul32(l, ll), em_mul32(r, lr)), 8));
-        out[2 * f + 1] = em_add32(out[2 * f + 1], em_sar32(em_add32(em_mul32(l, rl), em_mul32(r, rr)), 8));
-        if (ended)
-            return f + 1;
-    }
-    return n;
-}
-
-// Mixes at most n frames; the frames mixed, the ending frame included. A
-// sample that ends clears EMF_PLAYING; the channel keeps its node.
+// Mixes at most n frames (a non-looping channel already past its end mixes
+// none); the frames mixed, the ending frame included. A sample that ends
+// clears EMF_PLAYING; the channel keeps its node.
 static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n)
 {
     if (n <= 0)
         return 0;
+    const bool loop = (ch->flags & EMF_LOOP) != 0;
+    em_place p = {ch->pos, ch->frac};
     int32_t m = 0;
-    if (em_seqplace(ch, s))
-        m = s->channels == 2 ? em_mixseqstereo(ch, s, out, n) : em_mixseqmono(ch, s, out, n);
+    if (!em_placeread(&p, s->length, loop)) {
+        // Gains taken once per call, from the channel's own volume and pan.
+        const em_gains g = s->channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
+        bool ended = false;
+        m = em_mixsteady(s, &p, ch->step, g, loop, out, n, &ended);
+    }
+    ch->pos = p.frame;
+    ch->frac = p.frac;
     if (m < n)
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
     return m;
@@ -256,30 +189,35 @@ static int em_seqchannelgetparamp(em_node* node, int id, void* block)
     return 0;
 }
 
+// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
+static const em_nodetype em_seqchanneltype = {em_seqchannelprocess,
+                                              em_freenodedata,
+                                              em_seqchannelsetparam,
+                                              em_seqchannelgetparam,
+                                              nullptr,
+                                              nullptr,
+                                              nullptr,
+                                              nullptr,
+                                              em_seqchannelsetparamp,
+                                              em_seqchannelgetparamp,
+                                              0,
+                                              EMTAG_SEQCHANNEL,
+                                              sizeof(em_seqchannel),
+                                              "em_initschannel: can't create node",
+                                              nullptr,
+                                              "em_initseqchannel: can't allocate seqchannel"};
+// clang-format on
+
 em_node* em_initseqchannel(em_node* sequencer, int autofree)
 {
-    em_node* node = em_createnode(nullptr);
-    if (!node) {
-        emio_error("em_initschannel: can't create node");
+    em_node* node = em_makenode(&em_seqchanneltype, nullptr);
+    if (!node)
         return nullptr;
-    }
-    node->process = em_seqchannelprocess;
-    node->destroy = em_freenodedata;
-    node->setparam = em_seqchannelsetparam;
-    node->getparam = em_seqchannelgetparam;
-    node->setparamp = em_seqchannelsetparamp;
-    node->getparamp = em_seqchannelgetparamp;
-    em_seqchannel* ch = static_cast<em_seqchannel*>(emio_calloc(1, sizeof(em_seqchannel), EMTAG_SEQCHANNEL));
-    if (!ch) {
-        emio_error("em_initseqchannel: can't allocate seqchannel");
-        em_destroynode(node);
-        return nullptr;
-    }
+    em_seqchannel* ch = static_cast<em_seqchannel*>(node->data);
     ch->sequencer = sequencer ? sequencer->handle : 0;
     ch->volume = 256;
     ch->step = 0x10000;
     ch->flags = autofree ? static_cast<uint32_t>(EMF_AUTOFREE) : 0u;
-    node->data = ch;
     return node;
 }
 
@@ -344,9 +282,28 @@ static int em_sequencergetparam(em_node* node, int id)
     }
 }
 
+// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
+static const em_nodetype em_sequencertype = {em_sequencerprocess,
+                                             em_sequencerdestroy,
+                                             em_sequencersetparam,
+                                             em_sequencergetparam,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             EMTAG_SEQUENCERMIX,
+                                             EMTAG_SEQUENCER,
+                                             sizeof(em_sequencer),
+                                             "em_initsequencer: can't create node",
+                                             "em_initsequencer: can't allocate mix buffer",
+                                             "em_initsequencer: can't allocate sequencer"};
+// clang-format on
+
 int em_issequencer(const em_node* node)
 {
-    return node && node->setparam == em_sequencersetparam && node->data ? 1 : 0;
+    return em_isnodetype(node, &em_sequencertype);
 }
 
 // Makes channel i with its pattern under the sequencer; -1 in its slot when
@@ -380,21 +337,10 @@ em_node* em_initsequencer(em_node* parent, int channels, int steps)
         emio_error("em_initsequencer: %d steps (at least 1)", steps);
         return nullptr;
     }
-    em_node* node = em_createmixnode(EMTAG_SEQUENCERMIX, "em_initsequencer: can't create node",
-                                     "em_initsequencer: can't allocate mix buffer");
+    em_node* node = em_makenode(&em_sequencertype, nullptr);
     if (!node)
         return nullptr;
-    node->process = em_sequencerprocess;
-    node->destroy = em_sequencerdestroy;
-    node->setparam = em_sequencersetparam;
-    node->getparam = em_sequencergetparam;
-    em_sequencer* sq = static_cast<em_sequencer*>(emio_calloc(1, sizeof(em_sequencer), EMTAG_SEQUENCER));
-    if (!sq) {
-        emio_error("em_initsequencer: can't allocate sequencer");
-        em_destroynode(node);
-        return nullptr;
-    }
-    node->data = sq;
+    em_sequencer* sq = static_cast<em_sequencer*>(node->data);
     sq->steps = steps;
     for (int i = 0; i < EM_SEQCHANNELS; i++)
         sq->handles[i] = -1;
@@ -406,19 +352,11 @@ em_node* em_initsequencer(em_node* parent, int channels, int steps)
     sq->time = 0;
     sq->duration = emstate.freq > 0 ? emstate.freq : 1;
     sq->playing = 0;
-    SDL_LockAudio();
     em_attachnode(node, parent);
-    SDL_UnlockAudio();
     return node;
 }
 
 int em_createsequencer(int parent, int channels, int steps)
 {
-    if (emstate.inited != 1)
-        return 0;
-    SDL_LockAudio();
-    em_node* up = em_getnode(parent);
-    const em_node* node = up ? em_initsequencer(up, channels, steps) : nullptr;
-    SDL_UnlockAudio();
-    return node ? node->handle : 0;
+    return em_createunder(parent, [&](em_node* up) { return em_initsequencer(up, channels, steps); });
 }

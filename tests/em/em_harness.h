@@ -201,8 +201,11 @@ protected:
     void SetUp() override { ASSERT_EQ(emtest_startpaused(), 0); }
     void TearDown() override
     {
-        emtest_capture quiet;
-        em_deinit();
+        {
+            emtest_capture quiet;
+            em_deinit();
+        }
+        EXPECT_EQ(em_locknests, 0) << "the audio lock was taken while held";
     }
 };
 

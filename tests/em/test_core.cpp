@@ -221,6 +221,19 @@ TEST_F(Device, CallbackOfNoBytesProcessesTheTree)
     EXPECT_EQ(untouched, 0x5555);
 }
 
+// The count the fixtures check after every test: a lock taken inside a
+// locked section, on the same thread, is counted.
+TEST(Locking, TakingTheAudioLockWhileHeldIsCounted)
+{
+    const int before = em_locknests;
+    {
+        em_locked outer;
+        em_locked inner;
+    }
+    EXPECT_EQ(em_locknests, before + 1);
+    em_locknests = before;
+}
+
 using Nodes = emtest_engine;
 
 TEST_F(Nodes, TreeLinksCyclesAndLowestHandleReuse)

@@ -100,6 +100,7 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
     printf("soak: %u operations done\n", done);
     EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << report.out();
     EXPECT_EQ(report.err().find("ERROR: name "), std::string::npos) << report.err();
+    EXPECT_EQ(em_locknests, 0) << "the audio lock was taken while held";
 }
 
 // Found by the soak: a 3-D voice moved away from its 3-D sampler kept reading the

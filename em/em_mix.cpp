@@ -1,0 +1,662 @@
+// em_mix.cpp -- the mixing core every voice type calls: gains, the 16.16
+// advance, placement, run lengths up to the next end or loop point, ramps and
+// glides, the voice mixers, and the plain runs that are the reference for the
+// vector runs of em_mixvec.cpp
+#include <cstdlib>
+#include <cstring>
+
+#include "em/em_local.h"
+
+// ---------------------------------------------------------------------------
+// Gains and the 16.16 advance
+// ---------------------------------------------------------------------------
+
+em_gains em_monogains(int32_t volume, int32_t pan)
+{
+    return {em_sar32(em_mul32(volume, em_sub32(128, pan)), 8), 0, 0, em_sar32(em_mul32(volume, em_add32(pan, 128)), 8)};
+}
+
+em_gains em_stereogains(int32_t volume, int32_t pan)
+{
+    if (pan >= 0)
+        return {em_sar32(em_mul32(volume, em_sub32(128, pan)), 7), 0, em_sar32(em_mul32(volume, pan), 7), volume};
+    return {volume, em_sar32(em_mul32(volume, em_sub32(0, pan)), 7), 0, em_sar32(em_mul32(volume, em_add32(pan, 128)), 7)};
+}
+
+static inline void em_addmono(int32_t* out, int32_t value, const em_gains& g)
+{
+    out[0] = em_add32(out[0], em_sar32(em_mul32(value, g.ll), 8));
+    out[1] = em_add32(out[1], em_sar32(em_mul32(value, g.rr), 8));
+}
+
+static inline void em_addstereo(int32_t* out, int32_t left, int32_t right, const em_gains& g)
+{
+    out[0] = em_add32(out[0], em_sar32(em_add32(em_mul32(left, g.ll), em_mul32(right, g.lr)), 8));
+    out[1] = em_add32(out[1], em_sar32(em_add32(em_mul32(left, g.rl), em_mul32(right, g.rr)), 8));
+}
+
+// A negative step would read before the sample: such a voice holds still.
+static inline int32_t em_forwardstep(int32_t step)
+{
+    return step < 0 ? 0 : step;
+}
+
+// Adds step to the fraction; returns the whole frames to advance.
+static inline int32_t em_advance(int32_t* frac, int32_t step)
+{
+    const uint32_t acc = static_cast<uint32_t>(*frac) + static_cast<uint32_t>(step);
+    *frac = static_cast<int32_t>(acc & 0xFFFF);
+    return static_cast<int32_t>(acc >> 16);
+}
+
+// Brings a read index that ran past end back into the sample: one subtraction
+// normally, a remainder when a step covers more than the whole sample.
+static inline int32_t em_wrapindex(int32_t index, int32_t end)
+{
+    index -= end;
+    return index < end ? index : index % end;
+}
+
+int em_placeread(em_place* p, int32_t length, bool loop)
+{
+    if (p->frame < 0)
+        p->frame = 0;
+    if (p->frame < length)
+        return 0;
+    if (!loop)
+        return 1;
+    p->frame %= length;
+    return 0;
+}
+
+// Frames from the 16.16 place p until a step of step reaches limit: at least
+// one (a place already past the end is read once, then tested), at most left.
+static inline int32_t em_runlength(int64_t p, int64_t limit, int32_t step, int32_t left)
+{
+    if (step <= 0)
+        return left;
+    const int64_t need = (limit - p + step - 1) / step;
+    return need < 1 ? 1 : need < left ? static_cast<int32_t>(need) : left;
+}
+
+// ---------------------------------------------------------------------------
+// Ramps: a field slides by 16.16 increments a frame
+// ---------------------------------------------------------------------------
+
+void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc)
+{
+    *acc += inc;
+    const int64_t whole = *acc / 65536;
+    *field = em_add32(*field, static_cast<int32_t>(static_cast<uint32_t>(whole)));
+    *acc -= whole * 65536;
+}
+
+void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc)
+{
+    *acc += inc;
+    const int64_t whole = *acc / 65536;
+    *field = em_clamp32(*field + whole);
+    *acc -= whole * 65536;
+}
+
+int64_t em_rampinc(int32_t from, int32_t to, int32_t frames)
+{
+    return (static_cast<int64_t>(to) - from) * 65536 / frames;
+}
+
+int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames)
+{
+    const int64_t d = static_cast<int64_t>(to) - from;
+    if ((d > -32768 && d < 32768) || frames / 8 == 0)
+        return d * 65536 / frames;
+    return d * 8192 / (frames / 8);
+}
+
+// ---------------------------------------------------------------------------
+// The plain runs
+// ---------------------------------------------------------------------------
+
+static void em_plainmono(int32_t* out, const int32_t* in, int32_t n, const em_gains& g)
+{
+    for (int32_t i = 0; i < n; i++)
+        em_addmono(out + 2 * i, in[i], g);
+}
+
+static void em_plainstereo(int32_t* out, const int32_t* in, int32_t n, const em_gains& g)
+{
+    for (int32_t i = 0; i < n; i++)
+        em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
+}
+
+static void em_plainmonostep(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g)
+{
+    for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step))
+        em_addmono(out + 2 * i, base[off >> 16], g);
+}
+
+static void em_plainstereostep(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g)
+{
+    for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
+        const int32_t* frame = base + 2 * (off >> 16);
+        em_addstereo(out + 2 * i, frame[0], frame[1], g);
+    }
+}
+
+template <int channels> static inline void em_addramped(int32_t* out, const int32_t* frame, int32_t volume, int32_t pan)
+{
+    if (channels == 1)
+        em_addmono(out, frame[0], em_monogains(volume, pan));
+    else
+        em_addstereo(out, frame[0], frame[1], em_stereogains(volume, pan));
+}
+
+// n frames from the 16.16 place p (in frames) of a ramped voice: each frame
+// reads at the place, which then moves by the frame's step (never below 0).
+template <int channels> static void em_plainramp(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n)
+{
+    int64_t place = *p, step = g->step, volume = g->volume, pan = g->pan;
+    for (int32_t i = 0; i < n; i++) {
+        em_addramped<channels>(out + 2 * i, data + channels * (place >> 16), em_glidefield(volume), em_glidefield(pan));
+        place += em_forwardstep(em_glidefield(step));
+        step += g->stepinc;
+        volume += g->volinc;
+        pan += g->paninc;
+    }
+    *p = place;
+    g->step = step;
+    g->volume = volume;
+    g->pan = pan;
+}
+
+// The value a head reads: a stereo sample is heard as its mono mix-down, for
+// a positioned source is a point.
+template <int channels> static inline int32_t em_headvalue(const int32_t* data, int32_t frame)
+{
+    if (channels == 1)
+        return data[frame];
+    return em_sar32(em_add32(data[2 * frame], data[2 * frame + 1]), 1);
+}
+
+// n frames of two heads: each reads, both move by the step and their own
+// correction, the gains come from the gain and pan glides.
+template <int channels> static void em_plainheads(int32_t* out, const int32_t* data, em_headrun* r, int32_t n)
+{
+    int64_t l = r->left, rt = r->right, s = r->g.step, g = r->g.volume, p = r->g.pan;
+    int32_t a = r->leftvalue, b = r->rightvalue;
+    for (int32_t i = 0; i < n; i++) {
+        const int32_t step = em_glidefield(s), gain = em_glidefield(g), pan = em_glidefield(p);
+        a = em_headvalue<channels>(data, static_cast<int32_t>(l >> 16));
+        b = em_headvalue<channels>(data, static_cast<int32_t>(rt >> 16));
+        const int32_t lgain = em_sar32(em_mul32(gain, em_sub32(128, pan)), 8);
+        const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
+        out[2 * i] = em_add32(out[2 * i], em_sar32(em_mul32(a, lgain), 8));
+        out[2 * i + 1] = em_add32(out[2 * i + 1], em_sar32(em_mul32(b, rgain), 8));
+        l += step + r->leftfix;
+        rt += step + r->rightfix;
+        s += r->g.stepinc;
+        g += r->g.volinc;
+        p += r->g.paninc;
+    }
+    r->left = l;
+    r->right = rt;
+    r->g.step = s;
+    r->g.volume = g;
+    r->g.pan = p;
+    r->leftvalue = a;
+    r->rightvalue = b;
+}
+
+const em_runs em_plainruns = {em_plainmono,
+                              em_plainstereo,
+                              em_plainmonostep,
+                              em_plainstereostep,
+                              {em_plainramp<1>, em_plainramp<2>},
+                              {em_plainheads<1>, em_plainheads<2>}};
+
+// ---------------------------------------------------------------------------
+// Steady voices: constant step and gains
+// ---------------------------------------------------------------------------
+
+// Unit step: each frame reads the next one; the fraction never changes.
+static int32_t em_mixunit(const em_runs* runs, const em_sample* s, em_place* p, const em_gains& g, bool loop, int32_t* out,
+                          int32_t n, bool* ended)
+{
+    const int32_t channels = s->channels, length = s->length;
+    int32_t frame = p->frame, f = 0;
+    while (f < n) {
+        const int32_t left = n - f, toend = length - frame;
+        const int32_t run = toend < 1 ? 1 : toend < left ? toend : left;
+        (channels == 2 ? runs->stereo : runs->mono)(out + 2 * f, s->data + channels * frame, run, g);
+        f += run;
+        frame += run;
+        if (frame >= length) {
+            if (!loop) {
+                *ended = true;
+                break;
+            }
+            frame = 0;
+        }
+    }
+    p->frame = frame;
+    return f;
+}
+
+// Any other step: the 16.16 place moves by exactly step a frame.
+static int32_t em_mixstepped(const em_runs* runs, const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop,
+                             int32_t* out, int32_t n, bool* ended)
+{
+    const int32_t channels = s->channels, length = s->length;
+    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    int32_t frame = p->frame, frac = p->frac, f = 0;
+    while (f < n) {
+        const int64_t place = static_cast<int64_t>(frame) * 65536 + frac;
+        const int32_t run = em_runlength(place, limit, step, n - f);
+        (channels == 2 ? runs->stereostep : runs->monostep)(out + 2 * f, s->data + channels * frame, static_cast<uint64_t>(frac),
+                                                            step, run, g);
+        const int64_t moved = place + static_cast<int64_t>(run) * step;
+        frame = static_cast<int32_t>(moved >> 16);
+        frac = static_cast<int32_t>(moved & 0xFFFF);
+        f += run;
+        if (frame >= length) {
+            if (!loop) {
+                *ended = true;
+                break;
+            }
+            frame = em_wrapindex(frame, length);
+        }
+    }
+    p->frame = frame;
+    p->frac = frac;
+    return f;
+}
+
+int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, int32_t* out, int32_t n,
+                     bool* ended)
+{
+    *ended = false;
+    if (n <= 0)
+        return 0;
+    const em_runs* runs = em_mixruns();
+    step = em_forwardstep(step);
+    if (step == 0x10000)
+        return em_mixunit(runs, s, p, g, loop, out, n, ended);
+    return em_mixstepped(runs, s, p, step, g, loop, out, n, ended);
+}
+
+// ---------------------------------------------------------------------------
+// Ramped voices: step, volume and pan slide over the buffer
+// ---------------------------------------------------------------------------
+
+// The frame-by-frame form: for step glides whose sums leave 32 bits, and for
+// places that do not lie on the sample.
+template <int channels>
+static int32_t em_mixrampframes(const em_sample* s, em_place* p, em_rampvalues* v, const em_glides& inc, bool loop, int32_t* out,
+                                int32_t n, bool* ended)
+{
+    const int32_t* data = s->data;
+    const int32_t length = s->length;
+    int32_t frame = p->frame, frac = p->frac;
+    int64_t stepacc = 0, volacc = 0, panacc = 0;
+    int32_t f = 0;
+    while (f < n) {
+        const int32_t* at = data + channels * frame;
+        const int32_t left = at[0];
+        const int32_t right = channels == 2 ? at[1] : 0;
+        frame += em_advance(&frac, em_forwardstep(v->step));
+        bool end = false;
+        if (frame >= length) {
+            if (loop)
+                frame = em_wrapindex(frame, length);
+            else
+                end = true;
+        }
+        if (channels == 1)
+            em_addmono(out + 2 * f, left, em_monogains(v->volume, v->pan));
+        else
+            em_addstereo(out + 2 * f, left, right, em_stereogains(v->volume, v->pan));
+        em_rampwrapping(&v->step, &stepacc, inc.stepinc);
+        em_rampwrapping(&v->volume, &volacc, inc.volinc);
+        em_rampwrapping(&v->pan, &panacc, inc.paninc);
+        f++;
+        if (end) {
+            *ended = true;
+            break;
+        }
+    }
+    p->frame = frame;
+    p->frac = frac;
+    return f;
+}
+
+// The buffer cut into runs that cannot reach the end, with the glides as
+// 16.16 words; a frame that may reach the end goes frame by frame.
+template <int channels>
+static int32_t em_mixrampruns(const em_sample* s, em_place* p, em_glides g, int32_t last, bool loop, int32_t* out, int32_t n,
+                              bool* ended)
+{
+    const em_runs* runs = em_mixruns();
+    const int32_t* data = s->data;
+    const int32_t length = s->length;
+    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    int64_t place = static_cast<int64_t>(p->frame) * 65536 + p->frac;
+    int32_t f = 0;
+    while (f < n) {
+        const int32_t now = em_glidefield(g.step);
+        const int64_t most = now > last ? now : last;
+        int32_t run = n - f;
+        if (most > 0) {
+            const int64_t safe = (limit - 1 - place) / most;
+            run = safe < run ? static_cast<int32_t>(safe) : run;
+        }
+        if (run > 0) {
+            runs->ramp[channels - 1](out + 2 * f, data, &place, &g, run);
+            f += run;
+            continue;
+        }
+        em_addramped<channels>(out + 2 * f, data + channels * (place >> 16), em_glidefield(g.volume), em_glidefield(g.pan));
+        place += em_forwardstep(now);
+        g.step += g.stepinc;
+        g.volume += g.volinc;
+        g.pan += g.paninc;
+        f++;
+        int32_t frame = static_cast<int32_t>(place >> 16);
+        if (frame >= length) {
+            if (!loop) {
+                *ended = true;
+                place = static_cast<int64_t>(frame) * 65536 + (place & 0xFFFF);
+                break;
+            }
+            frame = em_wrapindex(frame, length);
+            place = static_cast<int64_t>(frame) * 65536 + (place & 0xFFFF);
+        }
+    }
+    p->frame = static_cast<int32_t>(place >> 16);
+    p->frac = static_cast<int32_t>(place & 0xFFFF);
+    return f;
+}
+
+int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, int32_t* out,
+                     int32_t n, bool* ended)
+{
+    *ended = false;
+    if (n <= 0)
+        return 0;
+    em_glides g = {0,
+                   0,
+                   0,
+                   em_rampstepinc(now->step, target.step, n),
+                   em_rampinc(now->volume, target.volume, n),
+                   em_rampinc(now->pan, target.pan, n)};
+    // The runs bound the steps by the first and last frame's: the step's
+    // glide must not wrap in 32 bits within the buffer. They also take the
+    // read place as a frame on the sample.
+    const int64_t laststep = static_cast<int64_t>(now->step) + (n - 1) * g.stepinc / 65536;
+    int32_t f;
+    if (laststep < INT32_MIN || laststep > INT32_MAX || p->frame < 0 || p->frame >= s->length || p->frac < 0 ||
+        p->frac > 0xFFFF) {
+        f = s->channels == 2 ? em_mixrampframes<2>(s, p, now, g, loop, out, n, ended)
+                             : em_mixrampframes<1>(s, p, now, g, loop, out, n, ended);
+    } else {
+        g.step = em_glide(now->step, g.stepinc);
+        g.volume = em_glide(now->volume, g.volinc);
+        g.pan = em_glide(now->pan, g.paninc);
+        const int32_t last = static_cast<int32_t>(laststep);
+        f = s->channels == 2 ? em_mixrampruns<2>(s, p, g, last, loop, out, n, ended)
+                             : em_mixrampruns<1>(s, p, g, last, loop, out, n, ended);
+    }
+    // Whatever moved ends exactly on its target.
+    if (g.stepinc != 0)
+        now->step = target.step;
+    if (g.volinc != 0)
+        now->volume = target.volume;
+    if (g.paninc != 0)
+        now->pan = target.pan;
+    return f;
+}
+
+// ---------------------------------------------------------------------------
+// Two read heads: the positioned voice
+// ---------------------------------------------------------------------------
+
+// One ear: read place, the per-frame correction of its step, the value in
+// force and whether it has passed the end.
+struct em_head {
+    int32_t frame;
+    int32_t frac;
+    int64_t correction; // 16.16 added to the step each frame
+    int32_t value;
+    bool ended;
+};
+
+// A head put outside the sample from outside: wrapped when looping, else ended.
+static void em_placehead(em_head* h, int32_t length, bool loop)
+{
+    if (h->frame < length)
+        return;
+    if (loop)
+        h->frame %= length;
+    else
+        h->ended = true;
+}
+
+// Reads the head's value (a head before the start keeps its last one), then
+// advances it and tests the end.
+template <int channels> static inline void em_headframe(em_head* h, const int32_t* data, int32_t length, bool loop, int32_t step)
+{
+    if (h->ended)
+        return;
+    if (h->frame >= 0)
+        h->value = em_headvalue<channels>(data, h->frame);
+    const int64_t acc = h->frac + static_cast<int64_t>(step) + h->correction;
+    h->frac = static_cast<int32_t>(acc & 0xFFFF);
+    h->frame = em_clamp32(h->frame + em_sar64(acc, 16));
+    if (h->frame < length)
+        return;
+    if (loop) {
+        h->frame -= length;
+        if (h->frame >= length)
+            h->frame %= length;
+    } else {
+        h->ended = true;
+        h->value = 0;
+    }
+}
+
+// The right head's lead over the left one in 16.16 sample frames. On a loop,
+// a head that wrapped before the other counts a whole length ahead.
+static int32_t em_headlead(const em_head& l, const em_head& r, int32_t length, bool loop)
+{
+    int64_t frames = static_cast<int64_t>(r.frame) - l.frame;
+    if (loop) {
+        if (frames > length / 2)
+            frames -= length;
+        else if (frames < -(length / 2))
+            frames += length;
+    }
+    return em_clamp32(frames * 65536 + (r.frac - l.frac));
+}
+
+// Frames from the 16.16 place p (p >= 0) that a head moving by lo .. hi a
+// frame can mix with every read at a place >= 0 and every advance short of
+// limit: none of them needs the end test. At most left.
+static inline int32_t em_headrunlength(int64_t p, int64_t limit, int64_t lo, int64_t hi, int32_t left)
+{
+    int64_t run = left;
+    if (hi > 0) {
+        const int64_t safe = (limit - 1 - p) / hi;
+        run = safe < run ? safe : run;
+    }
+    if (lo < 0) {
+        const int64_t safe = p / -lo + 1;
+        run = safe < run ? safe : run;
+    }
+    return static_cast<int32_t>(run);
+}
+
+static inline void em_addheads(int32_t* out, int32_t left, int32_t right, int32_t gain, int32_t pan)
+{
+    const int32_t lgain = em_sar32(em_mul32(gain, em_sub32(128, pan)), 8);
+    const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
+    out[0] = em_add32(out[0], em_sar32(em_mul32(left, lgain), 8));
+    out[1] = em_add32(out[1], em_sar32(em_mul32(right, rgain), 8));
+}
+
+// The frame-by-frame form, for glides that the clamping ramp may stop.
+template <int channels>
+static void em_mixheadframes(em_head* left, em_head* right, const int32_t* data, int32_t length, bool loop, int32_t* out,
+                             int32_t n, int32_t step, int32_t gain, int32_t pan, const em_glides& inc)
+{
+    int64_t stepacc = 0, gainacc = 0, panacc = 0;
+    for (int32_t f = 0; f < n && !(left->ended && right->ended); f++) {
+        em_headframe<channels>(left, data, length, loop, step);
+        em_headframe<channels>(right, data, length, loop, step);
+        const int32_t g = gain, p = pan;
+        em_rampclamping(&step, &stepacc, inc.stepinc);
+        em_rampclamping(&gain, &gainacc, inc.volinc);
+        em_rampclamping(&pan, &panacc, inc.paninc);
+        em_addheads(out + 2 * f, left->value, right->value, g, p);
+    }
+}
+
+// The same frames cut into runs that cannot reach the end: a frame where a
+// head is outside the sample or may reach the end goes frame by frame.
+template <int channels>
+static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, int32_t length, bool loop, int32_t* out, int32_t n,
+                           int32_t step, int32_t gain, int32_t pan, const em_glides& inc)
+{
+    const em_runs* runs = em_mixruns();
+    em_headrun r = {
+        0,
+        0,
+        left->correction,
+        right->correction,
+        {em_glide(step, inc.stepinc), em_glide(gain, inc.volinc), em_glide(pan, inc.paninc), inc.stepinc, inc.volinc, inc.paninc},
+        0,
+        0};
+    // The steps of the buffer lie between the first and the last frame's.
+    const int32_t laststep = em_glidefield(r.g.step + (n - 1) * inc.stepinc);
+    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    for (int32_t f = 0; f < n && !(left->ended && right->ended);) {
+        const int32_t now = em_glidefield(r.g.step);
+        if (!left->ended && !right->ended && left->frame >= 0 && right->frame >= 0) {
+            const int64_t lo = now < laststep ? now : laststep, hi = now < laststep ? laststep : now;
+            r.left = static_cast<int64_t>(left->frame) * 65536 + left->frac;
+            r.right = static_cast<int64_t>(right->frame) * 65536 + right->frac;
+            int32_t run = em_headrunlength(r.left, limit, lo + left->correction, hi + left->correction, n - f);
+            run = em_headrunlength(r.right, limit, lo + right->correction, hi + right->correction, run);
+            if (run > 0) {
+                r.leftvalue = left->value;
+                r.rightvalue = right->value;
+                runs->heads[channels - 1](out + 2 * f, data, &r, run);
+                left->frame = static_cast<int32_t>(em_sar64(r.left, 16));
+                left->frac = static_cast<int32_t>(r.left & 0xFFFF);
+                right->frame = static_cast<int32_t>(em_sar64(r.right, 16));
+                right->frac = static_cast<int32_t>(r.right & 0xFFFF);
+                left->value = r.leftvalue;
+                right->value = r.rightvalue;
+                f += run;
+                continue;
+            }
+        }
+        em_headframe<channels>(left, data, length, loop, now);
+        em_headframe<channels>(right, data, length, loop, now);
+        const int32_t g = em_glidefield(r.g.volume), p = em_glidefield(r.g.pan);
+        r.g.step += inc.stepinc;
+        r.g.volume += inc.volinc;
+        r.g.pan += inc.paninc;
+        em_addheads(out + 2 * f, left->value, right->value, g, p);
+        f++;
+    }
+}
+
+template <int channels>
+static int em_mixheadsof(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan,
+                         int32_t targetoffset, bool loop, int32_t* out, int32_t n)
+{
+    const int32_t* data = s->data;
+    const int32_t length = s->length;
+    const em_glides inc = {
+        0, 0, 0, em_rampstepinc(h->step, targetstep, n), em_rampinc(h->gain, targetgain, n), em_rampinc(h->pan, targetpan, n)};
+    // The heads drift apart (or together) by the change of offset, half each.
+    const int64_t drift = (static_cast<int64_t>(targetoffset) - h->offset) / (2 * static_cast<int64_t>(n));
+    em_head left = {h->left.frame, h->left.frac, -drift, 0, false};
+    em_head right = {h->right.frame, h->right.frac, drift, 0, false};
+    em_placehead(&left, length, loop);
+    em_placehead(&right, length, loop);
+    // Gain and pan glide between two 32-bit values and never meet the clamp;
+    // a step glide in eighths may overshoot its target and meet it.
+    const int64_t laststep = static_cast<int64_t>(h->step) + (n - 1) * inc.stepinc / 65536;
+    if (laststep >= INT32_MIN && laststep <= INT32_MAX)
+        em_mixheadruns<channels>(&left, &right, data, length, loop, out, n, h->step, h->gain, h->pan, inc);
+    else
+        em_mixheadframes<channels>(&left, &right, data, length, loop, out, n, h->step, h->gain, h->pan, inc);
+    if (inc.stepinc != 0)
+        h->step = targetstep;
+    if (inc.paninc != 0)
+        h->pan = targetpan;
+    if (inc.volinc != 0)
+        h->gain = targetgain;
+    h->left = {left.frame, left.frac};
+    h->right = {right.frame, right.frac};
+    h->offset = em_headlead(left, right, length, loop);
+    return (left.ended ? 1 : 0) | (right.ended ? 2 : 0);
+}
+
+int em_mixheads(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan, int32_t targetoffset,
+                bool loop, int32_t* out, int32_t n)
+{
+    if (n <= 0)
+        return 0;
+    if (s->channels == 2)
+        return em_mixheadsof<2>(s, h, targetstep, targetgain, targetpan, targetoffset, loop, out, n);
+    return em_mixheadsof<1>(s, h, targetstep, targetgain, targetpan, targetoffset, loop, out, n);
+}
+
+// ---------------------------------------------------------------------------
+// The instruction set of the runs
+// ---------------------------------------------------------------------------
+
+static int em_detectsimd()
+{
+#if defined(__x86_64__)
+    int cap = EM_SIMDSSE2;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        cap = EM_SIMDAVX2;
+    const char* asked = getenv("EM_SIMD");
+    if (getenv("EM_NOSIMD") || (asked && strcmp(asked, "none") == 0))
+        return EM_SIMDNONE;
+    if (asked && strcmp(asked, "sse2") == 0)
+        return EM_SIMDSSE2;
+    return cap;
+#else
+    return EM_SIMDNONE;
+#endif
+}
+
+int em_simdlevel()
+{
+    static const int level = em_detectsimd();
+    return level;
+}
+
+const char* em_simdname(int level)
+{
+    switch (level) {
+    case EM_SIMDSSE2: return "sse2";
+    case EM_SIMDAVX2: return "avx2";
+    default: return "none";
+    }
+}
+
+const em_runs* em_mixruns()
+{
+#if defined(__x86_64__)
+    static const em_runs* runs = em_simdlevel() == EM_SIMDAVX2   ? &em_avx2runs
+                                 : em_simdlevel() == EM_SIMDSSE2 ? &em_sse2runs
+                                                                 : &em_plainruns;
+    return runs;
+#else
+    return &em_plainruns;
+#endif
+}

@@ -1,0 +1,394 @@
+// em_mixlanes.h -- the mixing runs in vector lanes, written once for EM_LANES
+// lanes of 32 bits and compiled twice: by em_mixsse2.cpp at the x86-64
+// baseline (4 lanes) and by em_mixavx2.cpp with AVX2 (8 lanes). Every lane is
+// a 32-bit word computed with wrapping sums and products and arithmetic
+// shifts, each the value the plain run of em_mix.cpp gives for its frame:
+// - a glide's field at frame k is the top half of its 16.16 word; the lanes
+//   hold it split as whole and 16-bit fraction, the carry moved by hand;
+// - a stepped place is kept relative to the run's first frame, the steps
+//   summed across the lanes; the vector loop runs only where those relative
+//   places stay within 31 bits, so the wrapping sums are exact.
+// Everything here is static: nothing compiled for AVX2 can leak into code
+// that runs on a processor without it. The tail of a run that does not fill
+// the lanes goes to the plain runs.
+#ifndef EM_EM_MIXLANES_H
+#define EM_EM_MIXLANES_H
+
+#include <cstring>
+
+#include "em/em_local.h"
+
+#if EM_LANES == 8
+#include <immintrin.h>
+typedef uint32_t em_lu __attribute__((vector_size(32))); // wrapping sums and products
+typedef int32_t em_li __attribute__((vector_size(32)));  // arithmetic shifts and comparisons
+#define EM_LANEFN(name) name##avx2
+#elif EM_LANES == 4
+typedef uint32_t em_lu __attribute__((vector_size(16)));
+typedef int32_t em_li __attribute__((vector_size(16)));
+#define EM_LANEFN(name) name##sse2
+#else
+#error "EM_LANES must be 4 or 8"
+#endif
+
+// Types and functions of one instruction set, private to the file that
+// includes this one.
+namespace {
+
+enum { EM_W = EM_LANES };
+
+// ---------------------------------------------------------------------------
+// Lane operations
+// ---------------------------------------------------------------------------
+
+static inline em_lu em_lload(const int32_t* p)
+{
+    em_lu v;
+    memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+static inline void em_ladd(int32_t* p, em_lu v)
+{
+    em_lu o;
+    memcpy(&o, p, sizeof(o));
+    o += v;
+    memcpy(p, &o, sizeof(o));
+}
+
+static inline em_lu em_lset(int64_t x)
+{
+    return em_lu {} + static_cast<uint32_t>(x);
+}
+
+static inline em_lu em_lsar(em_lu v, int n)
+{
+    return reinterpret_cast<em_lu>(reinterpret_cast<em_li>(v) >> n);
+}
+
+// All ones where a > b, signed.
+static inline em_lu em_lgreater(em_lu a, em_lu b)
+{
+    return reinterpret_cast<em_lu>(reinterpret_cast<em_li>(a) > reinterpret_cast<em_li>(b));
+}
+
+static inline em_lu em_lselect(em_lu mask, em_lu yes, em_lu no)
+{
+    return (mask & yes) | (~mask & no);
+}
+
+// The lane numbers 0, 1, 2, ...
+static inline em_lu em_lindex()
+{
+#if EM_LANES == 8
+    return em_lu {0, 1, 2, 3, 4, 5, 6, 7};
+#else
+    return em_lu {0, 1, 2, 3};
+#endif
+}
+
+// a, b, a, b, ...
+static inline em_lu em_lpair(int32_t a, int32_t b)
+{
+    const uint32_t x = static_cast<uint32_t>(a), y = static_cast<uint32_t>(b);
+#if EM_LANES == 8
+    return em_lu {x, y, x, y, x, y, x, y};
+#else
+    return em_lu {x, y, x, y};
+#endif
+}
+
+// Each pair of lanes swapped: the other side of a stereo frame.
+static inline em_lu em_lswap(em_lu v)
+{
+#if EM_LANES == 8
+    return __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6);
+#else
+    return __builtin_shufflevector(v, v, 1, 0, 3, 2);
+#endif
+}
+
+// Left and right values of consecutive frames interleaved: the first half
+// of the frames into lo, the second into hi.
+static inline void em_lzip(em_lu l, em_lu r, em_lu* lo, em_lu* hi)
+{
+#if EM_LANES == 8
+    *lo = __builtin_shufflevector(l, r, 0, 8, 1, 9, 2, 10, 3, 11);
+    *hi = __builtin_shufflevector(l, r, 4, 12, 5, 13, 6, 14, 7, 15);
+#else
+    *lo = __builtin_shufflevector(l, r, 0, 4, 1, 5);
+    *hi = __builtin_shufflevector(l, r, 2, 6, 3, 7);
+#endif
+}
+
+// Running sums: lane k holds the sum of lanes 0..k.
+static inline em_lu em_lprefix(em_lu v)
+{
+    const em_lu z = {};
+#if EM_LANES == 8
+    v += __builtin_shufflevector(v, z, 8, 0, 1, 2, 3, 4, 5, 6);
+    v += __builtin_shufflevector(v, z, 8, 8, 0, 1, 2, 3, 4, 5);
+    v += __builtin_shufflevector(v, z, 8, 8, 8, 8, 0, 1, 2, 3);
+#else
+    v += __builtin_shufflevector(v, z, 4, 0, 1, 2);
+    v += __builtin_shufflevector(v, z, 4, 4, 0, 1);
+#endif
+    return v;
+}
+
+static inline em_lu em_llast(em_lu v)
+{
+    return em_lset(v[EM_W - 1]);
+}
+
+// base[index] of every lane (indices may be negative relative to base).
+static inline em_lu em_lgather(const int32_t* base, em_lu index)
+{
+#if EM_LANES == 8
+    return reinterpret_cast<em_lu>(_mm256_i32gather_epi32(base, reinterpret_cast<__m256i>(index), 4));
+#else
+    const em_li i = reinterpret_cast<em_li>(index);
+    return em_lu {static_cast<uint32_t>(base[i[0]]), static_cast<uint32_t>(base[i[1]]), static_cast<uint32_t>(base[i[2]]),
+                  static_cast<uint32_t>(base[i[3]])};
+#endif
+}
+
+// (v x g) >> 8 of every lane.
+static inline em_lu em_lscale(em_lu v, em_lu g)
+{
+    return em_lsar(v * g, 8);
+}
+
+// Adds the left and right values of W consecutive frames into out.
+static inline void em_laddframes(int32_t* out, em_lu l, em_lu r)
+{
+    em_lu lo, hi;
+    em_lzip(l, r, &lo, &hi);
+    em_ladd(out, lo);
+    em_ladd(out + EM_W, hi);
+}
+
+// ---------------------------------------------------------------------------
+// Glides in lanes: fields of W frames split as whole and 16-bit fraction,
+// and the advance of W frames in the same split
+// ---------------------------------------------------------------------------
+
+struct em_lglide {
+    em_lu whole, frac, dwhole, dfrac;
+};
+
+static inline em_lglide em_lstartglide(int64_t glide, int64_t inc)
+{
+    em_lglide g;
+    for (int k = 0; k < EM_W; k++) {
+        const int64_t v = glide + k * inc;
+        g.whole[k] = static_cast<uint32_t>(em_glidefield(v));
+        g.frac[k] = static_cast<uint32_t>(v & 0xFFFF);
+    }
+    const int64_t d = EM_W * inc;
+    g.dwhole = em_lset(em_glidefield(d));
+    g.dfrac = em_lset(d & 0xFFFF);
+    return g;
+}
+
+static inline void em_lnextglide(em_lglide* g)
+{
+    const em_lu f = g->frac + g->dfrac;
+    g->whole += g->dwhole + (f >> 16);
+    g->frac = f & 0xFFFF;
+}
+
+// ---------------------------------------------------------------------------
+// The runs
+// ---------------------------------------------------------------------------
+
+static void EM_LANEFN(em_lanemono)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g)
+{
+    const em_lu gl = em_lset(g.ll), gr = em_lset(g.rr);
+    int32_t i = 0;
+    for (; i + EM_W <= n; i += EM_W) {
+        const em_lu v = em_lload(in + i);
+        em_laddframes(out + 2 * i, em_lscale(v, gl), em_lscale(v, gr));
+    }
+    em_plainruns.mono(out + 2 * i, in + i, n - i, g);
+}
+
+static void EM_LANEFN(em_lanestereo)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g)
+{
+    // Each lane pairs a value with the other side of its frame.
+    const em_lu own = em_lpair(g.ll, g.rr), other = em_lpair(g.lr, g.rl);
+    int32_t i = 0;
+    for (; i + EM_W / 2 <= n; i += EM_W / 2) {
+        const em_lu v = em_lload(in + 2 * i);
+        em_ladd(out + 2 * i, em_lsar(v * own + em_lswap(v) * other, 8));
+    }
+    em_plainruns.stereo(out + 2 * i, in + 2 * i, n - i, g);
+}
+
+// Offsets fit 32 unsigned bits when off + n x step < 2^32; frame i reads at
+// (off + i x step) >> 16 from base.
+static void EM_LANEFN(em_lanemonostep)(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n,
+                                       const em_gains& g)
+{
+    int32_t i = 0;
+    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32)) {
+        em_lu offs = em_lset(static_cast<int64_t>(off)) + em_lset(step) * em_lindex();
+        const em_lu advance = em_lset(static_cast<int64_t>(static_cast<uint32_t>(step) * static_cast<uint32_t>(EM_W)));
+        const em_lu gl = em_lset(g.ll), gr = em_lset(g.rr);
+        for (; i + EM_W <= n; i += EM_W) {
+            const em_lu v = em_lgather(base, offs >> 16);
+            offs += advance;
+            em_laddframes(out + 2 * i, em_lscale(v, gl), em_lscale(v, gr));
+        }
+    }
+    em_plainruns.monostep(out + 2 * i, base, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g);
+}
+
+static void EM_LANEFN(em_lanestereostep)(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n,
+                                         const em_gains& g)
+{
+    int32_t i = 0;
+    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32)) {
+        // Half as many frames as lanes: the offsets of frames 0 0 1 1 ...,
+        // each lane reading at 2 x frame + its side.
+        em_lu offs = em_lset(static_cast<int64_t>(off)) + em_lset(step) * (em_lindex() >> 1);
+        const em_lu advance = em_lset(static_cast<int64_t>(static_cast<uint32_t>(step) * static_cast<uint32_t>(EM_W / 2)));
+        const em_lu own = em_lpair(g.ll, g.rr), other = em_lpair(g.lr, g.rl), side = em_lindex() & 1;
+        for (; i + EM_W / 2 <= n; i += EM_W / 2) {
+            const em_lu v = em_lgather(base, ((offs >> 16) << 1) + side);
+            offs += advance;
+            em_ladd(out + 2 * i, em_lsar(v * own + em_lswap(v) * other, 8));
+        }
+    }
+    em_plainruns.stereostep(out + 2 * i, base, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g);
+}
+
+// W frames of steps (never below 0) summed across the lanes give each frame's
+// place relative to the run's first frame; the run is taken in lanes only
+// where those places stay within 31 bits.
+template <int channels> static void EM_LANEFN(em_laneramp)(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n)
+{
+    int32_t i = 0;
+    const int64_t first = em_glidefield(g->step), last = em_glidefield(g->step + (n - 1) * g->stepinc);
+    const int64_t most = first > last ? first : last;
+    if (n >= EM_W && (most < 0 ? 0 : most) * (n + EM_W) + 65536 < (static_cast<int64_t>(1) << 31)) {
+        const int64_t base = em_sar64(*p, 16);
+        const int32_t* from = data + channels * base;
+        em_lu at = em_lset(*p & 0xFFFF);
+        em_lglide step = em_lstartglide(g->step, g->stepinc), volume = em_lstartglide(g->volume, g->volinc),
+                  pan = em_lstartglide(g->pan, g->paninc);
+        const em_lu c128 = em_lset(128), zero = {};
+        for (; i + EM_W <= n; i += EM_W) {
+            const em_lu st = em_lselect(em_lgreater(step.whole, zero), step.whole, zero);
+            const em_lu sum = em_lprefix(st);
+            const em_lu index = (at + (sum - st)) >> 16;
+            at += em_llast(sum);
+            const em_lu v = volume.whole, q = pan.whole;
+            em_lu l, r;
+            if (channels == 1) {
+                const em_lu value = em_lgather(from, index);
+                l = em_lscale(value, em_lscale(v, c128 - q));
+                r = em_lscale(value, em_lscale(v, q + c128));
+            } else {
+                const em_lu twice = index << 1;
+                const em_lu a = em_lgather(from, twice), b = em_lgather(from + 1, twice);
+                // The side the pan moves towards keeps the volume; the other
+                // keeps (128 - |pan|) / 128 of its own and gives |pan| / 128.
+                const em_lu right = em_lgreater(q, em_lset(-1));
+                const em_lu sign = em_lsar(q, 31), mag = (q ^ sign) - sign;
+                const em_lu own = em_lsar(v * (c128 - mag), 7), cross = em_lsar(v * mag, 7);
+                const em_lu ll = em_lselect(right, own, v), rr = em_lselect(right, v, own);
+                const em_lu lr = ~right & cross, rl = right & cross;
+                l = em_lsar(a * ll + b * lr, 8);
+                r = em_lsar(a * rl + b * rr, 8);
+            }
+            em_laddframes(out + 2 * i, l, r);
+            em_lnextglide(&step);
+            em_lnextglide(&volume);
+            em_lnextglide(&pan);
+        }
+        *p = base * 65536 + at[0];
+        g->step += i * g->stepinc;
+        g->volume += i * g->volinc;
+        g->pan += i * g->paninc;
+    }
+    em_plainruns.ramp[channels - 1](out + 2 * i, data, p, g, n - i);
+}
+
+// The values of a head at W 16.16 places relative to base: a head moving
+// backwards reads before base, never before the sample.
+template <int channels> static inline em_lu EM_LANEFN(em_laneheadvalues)(const int32_t* base, em_lu place)
+{
+    const em_lu index = em_lsar(place, 16);
+    if (channels == 1)
+        return em_lgather(base, index);
+    const em_lu twice = index << 1;
+    return em_lsar(em_lgather(base, twice) + em_lgather(base + 1, twice), 1);
+}
+
+static inline int64_t em_labs64(int64_t v)
+{
+    return v < 0 ? -v : v;
+}
+
+template <int channels> static void EM_LANEFN(em_laneheads)(int32_t* out, const int32_t* data, em_headrun* r, int32_t n)
+{
+    int32_t i = 0;
+    if (n >= EM_W) {
+        // The largest advance of a frame, of either head, or of the step alone.
+        const int64_t first = em_glidefield(r->g.step), last = em_glidefield(r->g.step + (n - 1) * r->g.stepinc);
+        const int64_t mc = em_labs64(r->leftfix) > em_labs64(r->rightfix) ? em_labs64(r->leftfix) : em_labs64(r->rightfix);
+        const int64_t ms = em_labs64(first) > em_labs64(last) ? em_labs64(first) : em_labs64(last);
+        if ((ms + mc) * (n + EM_W) + 65536 < (static_cast<int64_t>(1) << 31)) {
+            const int64_t l0 = em_sar64(r->left, 16), r0 = em_sar64(r->right, 16);
+            const int32_t* lbase = data + channels * l0;
+            const int32_t* rbase = data + channels * r0;
+            const em_lu kcl = em_lindex() * em_lset(r->leftfix), kcr = em_lindex() * em_lset(r->rightfix);
+            const em_lu ecl = em_lset(EM_W * r->leftfix), ecr = em_lset(EM_W * r->rightfix);
+            em_lu ol = em_lset(r->left & 0xFFFF), orr = em_lset(r->right & 0xFFFF);
+            em_lglide step = em_lstartglide(r->g.step, r->g.stepinc), gain = em_lstartglide(r->g.volume, r->g.volinc),
+                      pan = em_lstartglide(r->g.pan, r->g.paninc);
+            const em_lu c128 = em_lset(128);
+            em_lu a = {}, b = {};
+            for (; i + EM_W <= n; i += EM_W) {
+                // Steps summed over the frames before each lane, and over all of them.
+                const em_lu st = step.whole;
+                const em_lu sum = em_lprefix(st);
+                const em_lu before = sum - st, total = em_llast(sum);
+                a = EM_LANEFN(em_laneheadvalues)<channels>(lbase, ol + before + kcl);
+                b = EM_LANEFN(em_laneheadvalues)<channels>(rbase, orr + before + kcr);
+                ol += total + ecl;
+                orr += total + ecr;
+                const em_lu lgain = em_lscale(gain.whole, c128 - pan.whole);
+                const em_lu rgain = em_lscale(gain.whole, pan.whole + c128);
+                em_laddframes(out + 2 * i, em_lscale(a, lgain), em_lscale(b, rgain));
+                em_lnextglide(&step);
+                em_lnextglide(&gain);
+                em_lnextglide(&pan);
+            }
+            r->left = l0 * 65536 + static_cast<int32_t>(ol[0]);
+            r->right = r0 * 65536 + static_cast<int32_t>(orr[0]);
+            r->g.step += i * r->g.stepinc;
+            r->g.volume += i * r->g.volinc;
+            r->g.pan += i * r->g.paninc;
+            r->leftvalue = static_cast<int32_t>(a[EM_W - 1]);
+            r->rightvalue = static_cast<int32_t>(b[EM_W - 1]);
+        }
+    }
+    if (i < n)
+        em_plainruns.heads[channels - 1](out + 2 * i, data, r, n - i);
+}
+
+} // namespace
+
+// The runs of this instruction set, for em_mixruns.
+#define EM_LANERUNS                                                                                                              \
+    {                                                                                                                            \
+        EM_LANEFN(em_lanemono), EM_LANEFN(em_lanestereo), EM_LANEFN(em_lanemonostep), EM_LANEFN(em_lanestereostep),              \
+            {EM_LANEFN(em_laneramp) < 1 >, EM_LANEFN(em_laneramp) < 2 > },                                                       \
+        {                                                                                                                        \
+            EM_LANEFN(em_laneheads)<1>, EM_LANEFN(em_laneheads)<2>                                                               \
+        }                                                                                                                        \
+    }
+
+#endif
