@@ -344,18 +344,22 @@ struct em_headrun {
 };
 
 // The runs of one instruction set. A run reads the sample without reaching
-// its end, so none of its frames tests it.
+// its end, so none of its frames tests it. Sample values lie within
+// -32768..32767, which the vector runs rely on.
 struct em_runs {
     // n frames at unit step from in (n values mono, 2n stereo)
     void (*mono)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
     void (*stereo)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
-    // n frames from base at the 16.16 places off + i x step
-    void (*monostep)(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g);
-    void (*stereostep)(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g);
-    // n frames of a ramped voice from the 16.16 place *p (index 0 mono, 1 stereo)
-    void (*ramp[2])(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n);
+    // n frames from base at the 16.16 places off + i x step; avail values
+    // may be read from base
+    void (*monostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g);
+    void (*stereostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
+                       const em_gains& g);
+    // n frames of a ramped voice from the 16.16 place *p (index 0 mono, 1
+    // stereo) of a sample of values values
+    void (*ramp[2])(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n);
     // n frames of two heads (index 0 mono, 1 stereo heard as mono)
-    void (*heads[2])(int32_t* out, const int32_t* data, em_headrun* r, int32_t n);
+    void (*heads[2])(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n);
 };
 extern const em_runs em_plainruns; // em_mix.cpp: the reference
 #if defined(__x86_64__)

@@ -128,14 +128,18 @@ static void em_plainstereo(int32_t* out, const int32_t* in, int32_t n, const em_
         em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
 }
 
-static void em_plainmonostep(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g)
+static void em_plainmonostep(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
+                             const em_gains& g)
 {
+    (void)avail; // reads only where the frames fall
     for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step))
         em_addmono(out + 2 * i, base[off >> 16], g);
 }
 
-static void em_plainstereostep(int32_t* out, const int32_t* base, uint64_t off, int32_t step, int32_t n, const em_gains& g)
+static void em_plainstereostep(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
+                               const em_gains& g)
 {
+    (void)avail;
     for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
         const int32_t* frame = base + 2 * (off >> 16);
         em_addstereo(out + 2 * i, frame[0], frame[1], g);
@@ -152,8 +156,10 @@ template <int channels> static inline void em_addramped(int32_t* out, const int3
 
 // n frames from the 16.16 place p (in frames) of a ramped voice: each frame
 // reads at the place, which then moves by the frame's step (never below 0).
-template <int channels> static void em_plainramp(int32_t* out, const int32_t* data, int64_t* p, em_glides* g, int32_t n)
+template <int channels>
+static void em_plainramp(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n)
 {
+    (void)values;
     int64_t place = *p, step = g->step, volume = g->volume, pan = g->pan;
     for (int32_t i = 0; i < n; i++) {
         em_addramped<channels>(out + 2 * i, data + channels * (place >> 16), em_glidefield(volume), em_glidefield(pan));
@@ -179,8 +185,9 @@ template <int channels> static inline int32_t em_headvalue(const int32_t* data, 
 
 // n frames of two heads: each reads, both move by the step and their own
 // correction, the gains come from the gain and pan glides.
-template <int channels> static void em_plainheads(int32_t* out, const int32_t* data, em_headrun* r, int32_t n)
+template <int channels> static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n)
 {
+    (void)values;
     int64_t l = r->left, rt = r->right, s = r->g.step, g = r->g.volume, p = r->g.pan;
     int32_t a = r->leftvalue, b = r->rightvalue;
     for (int32_t i = 0; i < n; i++) {
@@ -251,8 +258,8 @@ static int32_t em_mixstepped(const em_runs* runs, const em_sample* s, em_place* 
     while (f < n) {
         const int64_t place = static_cast<int64_t>(frame) * 65536 + frac;
         const int32_t run = em_runlength(place, limit, step, n - f);
-        (channels == 2 ? runs->stereostep : runs->monostep)(out + 2 * f, s->data + channels * frame, static_cast<uint64_t>(frac),
-                                                            step, run, g);
+        (channels == 2 ? runs->stereostep : runs->monostep)(out + 2 * f, s->data + channels * frame, channels * (length - frame),
+                                                            static_cast<uint64_t>(frac), step, run, g);
         const int64_t moved = place + static_cast<int64_t>(run) * step;
         frame = static_cast<int32_t>(moved >> 16);
         frac = static_cast<int32_t>(moved & 0xFFFF);
@@ -349,7 +356,7 @@ static int32_t em_mixrampruns(const em_sample* s, em_place* p, em_glides g, int3
             run = safe < run ? static_cast<int32_t>(safe) : run;
         }
         if (run > 0) {
-            runs->ramp[channels - 1](out + 2 * f, data, &place, &g, run);
+            runs->ramp[channels - 1](out + 2 * f, data, channels * length, &place, &g, run);
             f += run;
             continue;
         }
@@ -547,7 +554,7 @@ static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, i
             if (run > 0) {
                 r.leftvalue = left->value;
                 r.rightvalue = right->value;
-                runs->heads[channels - 1](out + 2 * f, data, &r, run);
+                runs->heads[channels - 1](out + 2 * f, data, channels * length, &r, run);
                 left->frame = static_cast<int32_t>(em_sar64(r.left, 16));
                 left->frac = static_cast<int32_t>(r.left & 0xFFFF);
                 right->frame = static_cast<int32_t>(em_sar64(r.right, 16));
