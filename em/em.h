@@ -45,22 +45,25 @@ enum {
     EMP_PATTERN = 34,      // block: a channel's step pattern, one signed byte per step
     EMP_STEPS = 35,        // int: steps in one pass
     EMP_CHANNEL = 36,      // int: selected channel index, -1 none
-    EMP_CHANNELNODE = 37   // int: handle of the selected channel's node, -1 none
+    EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
+    EMP_INTERPOLATE = 38   // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
 };
 
 // Voice flag word (EMP_FLAGS).
 enum : uint32_t {
-    EMF_LOOP = 0x1,       // at the end the read index wraps to the start
-    EMF_AUTOFREE = 0x2,   // when the sound ends the voice destroys its own node
-    EMF_MOVING = 0x4,     // a 3-D voice moves by its velocity
-    EMF_PLAYING = 0x1000, // the voice mixes; clear = silent
-    EMF_RAMP = 0x4000     // a ramp towards the targets is pending for the next buffer
+    EMF_LOOP = 0x1,          // at the end the read index wraps to the start
+    EMF_AUTOFREE = 0x2,      // when the sound ends the voice destroys its own node
+    EMF_MOVING = 0x4,        // a 3-D voice moves by its velocity
+    EMF_PLAYING = 0x1000,    // the voice mixes; clear = silent
+    EMF_RAMP = 0x4000,       // a ramp towards the targets is pending for the next buffer
+    EMF_INTERPOLATE = 0x8000 // reads between frames on a straight line instead of the nearest frame
 };
 
 // Sampler flag word (EMP_DEFFLAGS on a sampler).
 enum : uint32_t {
-    EMS_ONDEMAND = 0x1, // play requests create voices
-    EMS_LOOP = 0x2      // voices the sampler starts loop
+    EMS_ONDEMAND = 0x1,   // play requests create voices
+    EMS_LOOP = 0x2,       // voices the sampler starts loop
+    EMS_INTERPOLATE = 0x4 // voices the sampler starts interpolate
 };
 
 // Node handles are 1..511; 0 names no node.
@@ -145,6 +148,10 @@ int em_getchild(int handle);
 int em_getnext(int handle);
 // previous sibling's handle; 0 if none or no node
 int em_getprev(int handle);
+// Destroys a node and its subtree (a voice stops, a sampler goes with its
+// voices, a music node closes its stream); safe while the device mixes.
+// 0, or -1 when the handle names no node or names the root.
+int em_freenode(int handle);
 // sets an int parameter; 0, or -1 for no node / id not taken
 int em_setparam(int handle, int id, int32_t value);
 // the int parameter; -1 for no node / id not taken
@@ -171,7 +178,10 @@ int em_getparamp(int handle, int id, void* block);
 // ---------------------------------------------------------------------------
 // loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
 int em_loadsample(const char* name);
-// Why the latest em_loadsample failed ("No such file or directory", "not a WAV file
+// Decodes a whole Ogg Vorbis file (mono or stereo, at its own rate) into the
+// sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
+int em_loadoggsample(const char* name);
+// Why the latest em_loadsample or em_loadoggsample failed ("No such file or directory", "not a WAV file
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
 // The bank prints nothing itself: callers report in their own words.
 const char* em_sampleerror();

@@ -270,12 +270,17 @@ struct em_place {
 // wrapped when looping; 1 when a non-looping sample is already past its end.
 int em_placeread(em_place* p, int32_t length, bool loop);
 
+// How the mixers read a sample: at a frame, its value; with interpolation
+// (EMF_INTERPOLATE), the value on the straight line from it to the next
+// frame's value at the fraction, value + ((next - value) x (frac >> 1)) >> 15.
+// After the last frame comes the first when the voice loops, else silence.
+
 // Mixes up to n frames of a sample (mono or stereo) at a constant 16.16 step
 // (a negative one holds still) and constant gains, adding into out
 // (interleaved left/right). Returns the frames mixed: n, or fewer when a
 // non-looping sample ended, the ending frame included (*ended is then set).
-int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, int32_t* out, int32_t n,
-                     bool* ended);
+int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, bool interp, int32_t* out,
+                     int32_t n, bool* ended);
 
 // Step, volume and pan of a ramped voice: the values in force and their targets.
 struct em_rampvalues {
@@ -284,8 +289,8 @@ struct em_rampvalues {
 // Mixes n frames of a sample while step, volume and pan slide linearly from
 // now to target over exactly n frames (wrapping 32-bit fields); each field
 // that moved ends exactly on its target. As em_mixsteady otherwise.
-int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, int32_t* out,
-                     int32_t n, bool* ended);
+int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, bool interp,
+                     int32_t* out, int32_t n, bool* ended);
 
 // The two read heads of a positioned voice and what they glide to.
 struct em_heads {
@@ -302,7 +307,7 @@ struct em_heads {
 // when the left head ended, bit 2 the right; the offset and step in force
 // are updated.
 int em_mixheads(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan, int32_t targetoffset,
-                bool loop, int32_t* out, int32_t n);
+                bool loop, bool interp, int32_t* out, int32_t n);
 
 // A slide of a field over one buffer, 16.16 per frame: an accumulator carries
 // the fraction, the field moves by its whole part (truncated toward zero).
@@ -347,19 +352,20 @@ struct em_headrun {
 // its end, so none of its frames tests it. Sample values lie within
 // -32768..32767, which the vector runs rely on.
 struct em_runs {
-    // n frames at unit step from in (n values mono, 2n stereo)
+    // n frames at unit step from in (n values mono, 2n stereo), each read as it is
     void (*mono)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
     void (*stereo)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
     // n frames from base at the 16.16 places off + i x step; avail values
-    // may be read from base
-    void (*monostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g);
-    void (*stereostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
-                       const em_gains& g);
+    // may be read from base (with interpolation every frame's next one too)
+    void (*monostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g,
+                     bool interp);
+    void (*stereostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g,
+                       bool interp);
     // n frames of a ramped voice from the 16.16 place *p (index 0 mono, 1
     // stereo) of a sample of values values
-    void (*ramp[2])(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n);
+    void (*ramp[2])(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n, bool interp);
     // n frames of two heads (index 0 mono, 1 stereo heard as mono)
-    void (*heads[2])(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n);
+    void (*heads[2])(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp);
 };
 extern const em_runs em_plainruns; // em_mix.cpp: the reference
 #if defined(__x86_64__)
@@ -423,6 +429,15 @@ struct em_schannel {
     int32_t tpan;    // ramp target for pan
 };
 
+// Sets (value nonzero) or clears a bit of a flag word.
+static inline void em_setflag(uint32_t* flags, uint32_t bit, int32_t value)
+{
+    if (value)
+        *flags |= bit;
+    else
+        *flags &= ~bit;
+}
+
 // The parameters every sample voice answers alike: the fields em_schannel and
 // em_seqchannel share. 0, or -1 for an id a voice does not take. A target
 // (24-26) also asks for a ramp towards it over the next buffer.
@@ -450,6 +465,7 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
         ch->tpan = value;
         ch->flags |= EMF_RAMP;
         return 0;
+    case EMP_INTERPOLATE: em_setflag(&ch->flags, EMF_INTERPOLATE, value); return 0;
     default: return -1;
     }
 }
@@ -463,6 +479,7 @@ template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
     case EMP_SAMPLE: return ch->sample;
     case EMP_POSITION: return ch->pos;
     case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
 }

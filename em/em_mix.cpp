@@ -128,41 +128,79 @@ static void em_plainstereo(int32_t* out, const int32_t* in, int32_t n, const em_
         em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
 }
 
-static void em_plainmonostep(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
-                             const em_gains& g)
+// A value read at a fraction past a frame, on the straight line to the next
+// frame's value b: (b - a) stays within 17 bits and the half fraction within
+// 15, so the product fits 32 bits.
+static inline int32_t em_lerp(int32_t a, int32_t b, int32_t frac)
 {
-    (void)avail; // reads only where the frames fall
-    for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step))
-        em_addmono(out + 2 * i, base[off >> 16], g);
+    return em_add32(a, em_sar32(em_mul32(em_sub32(b, a), frac >> 1), 15));
 }
 
-static void em_plainstereostep(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
-                               const em_gains& g)
+static void em_plainmonostep(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
+                             const em_gains& g, bool interp)
 {
-    (void)avail;
+    (void)avail; // reads only where the frames fall
     for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
-        const int32_t* frame = base + 2 * (off >> 16);
-        em_addstereo(out + 2 * i, frame[0], frame[1], g);
+        const int32_t* at = base + (off >> 16);
+        em_addmono(out + 2 * i, interp ? em_lerp(at[0], at[1], static_cast<int32_t>(off & 0xFFFF)) : at[0], g);
     }
 }
 
-template <int channels> static inline void em_addramped(int32_t* out, const int32_t* frame, int32_t volume, int32_t pan)
+static void em_plainstereostep(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
+                               const em_gains& g, bool interp)
+{
+    (void)avail;
+    for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
+        const int32_t* at = base + 2 * (off >> 16);
+        const int32_t frac = static_cast<int32_t>(off & 0xFFFF);
+        em_addstereo(out + 2 * i, interp ? em_lerp(at[0], at[2], frac) : at[0], interp ? em_lerp(at[1], at[3], frac) : at[1], g);
+    }
+}
+
+// The frame after frame on a sample of length frames: the next one, past the
+// last the first when looping, else -1 (silence follows the end).
+static inline int32_t em_nextframe(int32_t frame, int32_t length, bool loop)
+{
+    return frame + 1 < length ? frame + 1 : loop ? 0 : -1;
+}
+
+// The left and right values (a mono frame's value twice) of frame read at frac
+// past it, anywhere on the sample, the last frame included.
+template <int channels>
+static inline void em_readframe(const int32_t* data, int32_t length, int32_t frame, int32_t frac, bool loop, bool interp,
+                                int32_t* left, int32_t* right)
+{
+    const int32_t* at = data + channels * frame;
+    *left = at[0];
+    *right = at[channels - 1];
+    if (!interp)
+        return;
+    const int32_t next = em_nextframe(frame, length, loop);
+    const int32_t* to = data + channels * next;
+    *left = em_lerp(*left, next < 0 ? 0 : to[0], frac);
+    *right = em_lerp(*right, next < 0 ? 0 : to[channels - 1], frac);
+}
+
+template <int channels> static inline void em_addramped(int32_t* out, int32_t left, int32_t right, int32_t volume, int32_t pan)
 {
     if (channels == 1)
-        em_addmono(out, frame[0], em_monogains(volume, pan));
+        em_addmono(out, left, em_monogains(volume, pan));
     else
-        em_addstereo(out, frame[0], frame[1], em_stereogains(volume, pan));
+        em_addstereo(out, left, right, em_stereogains(volume, pan));
 }
 
 // n frames from the 16.16 place p (in frames) of a ramped voice: each frame
 // reads at the place, which then moves by the frame's step (never below 0).
 template <int channels>
-static void em_plainramp(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n)
+static void em_plainramp(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n, bool interp)
 {
-    (void)values;
     int64_t place = *p, step = g->step, volume = g->volume, pan = g->pan;
+    const int32_t length = values / channels;
     for (int32_t i = 0; i < n; i++) {
-        em_addramped<channels>(out + 2 * i, data + channels * (place >> 16), em_glidefield(volume), em_glidefield(pan));
+        int32_t left, right;
+        em_readframe<channels>(data, length, static_cast<int32_t>(place >> 16), static_cast<int32_t>(place & 0xFFFF), false,
+                               interp, &left, &right);
+        em_addramped<channels>(out + 2 * i, left, right, em_glidefield(volume), em_glidefield(pan));
         place += em_forwardstep(em_glidefield(step));
         step += g->stepinc;
         volume += g->volinc;
@@ -183,17 +221,29 @@ template <int channels> static inline int32_t em_headvalue(const int32_t* data, 
     return em_sar32(em_add32(data[2 * frame], data[2 * frame + 1]), 1);
 }
 
+// A head's value at a 16.16 place on the sample, the last frame included.
+template <int channels>
+static inline int32_t em_headread(const int32_t* data, int32_t length, int32_t frame, int32_t frac, bool loop, bool interp)
+{
+    const int32_t value = em_headvalue<channels>(data, frame);
+    if (!interp)
+        return value;
+    const int32_t next = em_nextframe(frame, length, loop);
+    return em_lerp(value, next < 0 ? 0 : em_headvalue<channels>(data, next), frac);
+}
+
 // n frames of two heads: each reads, both move by the step and their own
 // correction, the gains come from the gain and pan glides.
-template <int channels> static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n)
+template <int channels>
+static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp)
 {
-    (void)values;
+    const int32_t length = values / channels;
     int64_t l = r->left, rt = r->right, s = r->g.step, g = r->g.volume, p = r->g.pan;
     int32_t a = r->leftvalue, b = r->rightvalue;
     for (int32_t i = 0; i < n; i++) {
         const int32_t step = em_glidefield(s), gain = em_glidefield(g), pan = em_glidefield(p);
-        a = em_headvalue<channels>(data, static_cast<int32_t>(l >> 16));
-        b = em_headvalue<channels>(data, static_cast<int32_t>(rt >> 16));
+        a = em_headread<channels>(data, length, static_cast<int32_t>(l >> 16), static_cast<int32_t>(l & 0xFFFF), false, interp);
+        b = em_headread<channels>(data, length, static_cast<int32_t>(rt >> 16), static_cast<int32_t>(rt & 0xFFFF), false, interp);
         const int32_t lgain = em_sar32(em_mul32(gain, em_sub32(128, pan)), 8);
         const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
         out[2 * i] = em_add32(out[2 * i], em_sar32(em_mul32(a, lgain), 8));
@@ -248,22 +298,39 @@ static int32_t em_mixunit(const em_runs* runs, const em_sample* s, em_place* p, 
     return f;
 }
 
-// Any other step: the 16.16 place moves by exactly step a frame.
+// Any other step: the 16.16 place moves by exactly step a frame. With
+// interpolation a frame reads its neighbour too, so the runs stop short of the
+// last frame, which reads across the end one frame at a time.
 static int32_t em_mixstepped(const em_runs* runs, const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop,
-                             int32_t* out, int32_t n, bool* ended)
+                             bool interp, int32_t* out, int32_t n, bool* ended)
 {
     const int32_t channels = s->channels, length = s->length;
-    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    const int64_t limit = static_cast<int64_t>(interp ? length - 1 : length) * 65536;
     int32_t frame = p->frame, frac = p->frac, f = 0;
     while (f < n) {
-        const int64_t place = static_cast<int64_t>(frame) * 65536 + frac;
-        const int32_t run = em_runlength(place, limit, step, n - f);
-        (channels == 2 ? runs->stereostep : runs->monostep)(out + 2 * f, s->data + channels * frame, channels * (length - frame),
-                                                            static_cast<uint64_t>(frac), step, run, g);
-        const int64_t moved = place + static_cast<int64_t>(run) * step;
-        frame = static_cast<int32_t>(moved >> 16);
-        frac = static_cast<int32_t>(moved & 0xFFFF);
-        f += run;
+        if (interp && frame >= length - 1) {
+            int32_t left, right;
+            if (channels == 2)
+                em_readframe<2>(s->data, length, frame, frac, loop, true, &left, &right);
+            else
+                em_readframe<1>(s->data, length, frame, frac, loop, true, &left, &right);
+            if (channels == 2)
+                em_addstereo(out + 2 * f, left, right, g);
+            else
+                em_addmono(out + 2 * f, left, g);
+            frame += em_advance(&frac, step);
+            f++;
+        } else {
+            const int64_t place = static_cast<int64_t>(frame) * 65536 + frac;
+            const int32_t run = em_runlength(place, limit, step, n - f);
+            (channels == 2 ? runs->stereostep : runs->monostep)(out + 2 * f, s->data + channels * frame,
+                                                                channels * (length - frame), static_cast<uint64_t>(frac), step,
+                                                                run, g, interp);
+            const int64_t moved = place + static_cast<int64_t>(run) * step;
+            frame = static_cast<int32_t>(moved >> 16);
+            frac = static_cast<int32_t>(moved & 0xFFFF);
+            f += run;
+        }
         if (frame >= length) {
             if (!loop) {
                 *ended = true;
@@ -277,17 +344,19 @@ static int32_t em_mixstepped(const em_runs* runs, const em_sample* s, em_place* 
     return f;
 }
 
-int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, int32_t* out, int32_t n,
-                     bool* ended)
+int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, bool interp, int32_t* out,
+                     int32_t n, bool* ended)
 {
     *ended = false;
     if (n <= 0)
         return 0;
     const em_runs* runs = em_mixruns();
     step = em_forwardstep(step);
-    if (step == 0x10000)
+    // At unit step the fraction never changes: at 0 every frame is read as
+    // it is, interpolated or not.
+    if (step == 0x10000 && (!interp || p->frac == 0))
         return em_mixunit(runs, s, p, g, loop, out, n, ended);
-    return em_mixstepped(runs, s, p, step, g, loop, out, n, ended);
+    return em_mixstepped(runs, s, p, step, g, loop, interp, out, n, ended);
 }
 
 // ---------------------------------------------------------------------------
@@ -297,8 +366,8 @@ int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gai
 // The frame-by-frame form: for step glides whose sums leave 32 bits, and for
 // places that do not lie on the sample.
 template <int channels>
-static int32_t em_mixrampframes(const em_sample* s, em_place* p, em_rampvalues* v, const em_glides& inc, bool loop, int32_t* out,
-                                int32_t n, bool* ended)
+static int32_t em_mixrampframes(const em_sample* s, em_place* p, em_rampvalues* v, const em_glides& inc, bool loop, bool interp,
+                                int32_t* out, int32_t n, bool* ended)
 {
     const int32_t* data = s->data;
     const int32_t length = s->length;
@@ -306,9 +375,8 @@ static int32_t em_mixrampframes(const em_sample* s, em_place* p, em_rampvalues* 
     int64_t stepacc = 0, volacc = 0, panacc = 0;
     int32_t f = 0;
     while (f < n) {
-        const int32_t* at = data + channels * frame;
-        const int32_t left = at[0];
-        const int32_t right = channels == 2 ? at[1] : 0;
+        int32_t left, right;
+        em_readframe<channels>(data, length, frame, frac, loop, interp, &left, &right);
         frame += em_advance(&frac, em_forwardstep(v->step));
         bool end = false;
         if (frame >= length) {
@@ -338,29 +406,33 @@ static int32_t em_mixrampframes(const em_sample* s, em_place* p, em_rampvalues* 
 // The buffer cut into runs that cannot reach the end, with the glides as
 // 16.16 words; a frame that may reach the end goes frame by frame.
 template <int channels>
-static int32_t em_mixrampruns(const em_sample* s, em_place* p, em_glides g, int32_t last, bool loop, int32_t* out, int32_t n,
-                              bool* ended)
+static int32_t em_mixrampruns(const em_sample* s, em_place* p, em_glides g, int32_t last, bool loop, bool interp, int32_t* out,
+                              int32_t n, bool* ended)
 {
     const em_runs* runs = em_mixruns();
     const int32_t* data = s->data;
     const int32_t length = s->length;
-    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    // With interpolation a run's frames read their neighbours: none may lie on the last frame.
+    const int64_t limit = static_cast<int64_t>(interp ? length - 1 : length) * 65536;
     int64_t place = static_cast<int64_t>(p->frame) * 65536 + p->frac;
     int32_t f = 0;
     while (f < n) {
         const int32_t now = em_glidefield(g.step);
         const int64_t most = now > last ? now : last;
-        int32_t run = n - f;
+        int32_t run = place < limit ? n - f : 0;
         if (most > 0) {
             const int64_t safe = (limit - 1 - place) / most;
             run = safe < run ? static_cast<int32_t>(safe) : run;
         }
         if (run > 0) {
-            runs->ramp[channels - 1](out + 2 * f, data, channels * length, &place, &g, run);
+            runs->ramp[channels - 1](out + 2 * f, data, channels * length, &place, &g, run, interp);
             f += run;
             continue;
         }
-        em_addramped<channels>(out + 2 * f, data + channels * (place >> 16), em_glidefield(g.volume), em_glidefield(g.pan));
+        int32_t left, right;
+        em_readframe<channels>(data, length, static_cast<int32_t>(place >> 16), static_cast<int32_t>(place & 0xFFFF), loop,
+                               interp, &left, &right);
+        em_addramped<channels>(out + 2 * f, left, right, em_glidefield(g.volume), em_glidefield(g.pan));
         place += em_forwardstep(now);
         g.step += g.stepinc;
         g.volume += g.volinc;
@@ -382,8 +454,8 @@ static int32_t em_mixrampruns(const em_sample* s, em_place* p, em_glides g, int3
     return f;
 }
 
-int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, int32_t* out,
-                     int32_t n, bool* ended)
+int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, bool interp,
+                     int32_t* out, int32_t n, bool* ended)
 {
     *ended = false;
     if (n <= 0)
@@ -401,15 +473,15 @@ int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const 
     int32_t f;
     if (laststep < INT32_MIN || laststep > INT32_MAX || p->frame < 0 || p->frame >= s->length || p->frac < 0 ||
         p->frac > 0xFFFF) {
-        f = s->channels == 2 ? em_mixrampframes<2>(s, p, now, g, loop, out, n, ended)
-                             : em_mixrampframes<1>(s, p, now, g, loop, out, n, ended);
+        f = s->channels == 2 ? em_mixrampframes<2>(s, p, now, g, loop, interp, out, n, ended)
+                             : em_mixrampframes<1>(s, p, now, g, loop, interp, out, n, ended);
     } else {
         g.step = em_glide(now->step, g.stepinc);
         g.volume = em_glide(now->volume, g.volinc);
         g.pan = em_glide(now->pan, g.paninc);
         const int32_t last = static_cast<int32_t>(laststep);
-        f = s->channels == 2 ? em_mixrampruns<2>(s, p, g, last, loop, out, n, ended)
-                             : em_mixrampruns<1>(s, p, g, last, loop, out, n, ended);
+        f = s->channels == 2 ? em_mixrampruns<2>(s, p, g, last, loop, interp, out, n, ended)
+                             : em_mixrampruns<1>(s, p, g, last, loop, interp, out, n, ended);
     }
     // Whatever moved ends exactly on its target.
     if (g.stepinc != 0)
@@ -448,12 +520,13 @@ static void em_placehead(em_head* h, int32_t length, bool loop)
 
 // Reads the head's value (a head before the start keeps its last one), then
 // advances it and tests the end.
-template <int channels> static inline void em_headframe(em_head* h, const int32_t* data, int32_t length, bool loop, int32_t step)
+template <int channels>
+static inline void em_headframe(em_head* h, const int32_t* data, int32_t length, bool loop, bool interp, int32_t step)
 {
     if (h->ended)
         return;
     if (h->frame >= 0)
-        h->value = em_headvalue<channels>(data, h->frame);
+        h->value = em_headread<channels>(data, length, h->frame, h->frac, loop, interp);
     const int64_t acc = h->frac + static_cast<int64_t>(step) + h->correction;
     h->frac = static_cast<int32_t>(acc & 0xFFFF);
     h->frame = em_clamp32(h->frame + em_sar64(acc, 16));
@@ -488,6 +561,8 @@ static int32_t em_headlead(const em_head& l, const em_head& r, int32_t length, b
 // limit: none of them needs the end test. At most left.
 static inline int32_t em_headrunlength(int64_t p, int64_t limit, int64_t lo, int64_t hi, int32_t left)
 {
+    if (p >= limit)
+        return 0;
     int64_t run = left;
     if (hi > 0) {
         const int64_t safe = (limit - 1 - p) / hi;
@@ -510,13 +585,13 @@ static inline void em_addheads(int32_t* out, int32_t left, int32_t right, int32_
 
 // The frame-by-frame form, for glides that the clamping ramp may stop.
 template <int channels>
-static void em_mixheadframes(em_head* left, em_head* right, const int32_t* data, int32_t length, bool loop, int32_t* out,
-                             int32_t n, int32_t step, int32_t gain, int32_t pan, const em_glides& inc)
+static void em_mixheadframes(em_head* left, em_head* right, const int32_t* data, int32_t length, bool loop, bool interp,
+                             int32_t* out, int32_t n, int32_t step, int32_t gain, int32_t pan, const em_glides& inc)
 {
     int64_t stepacc = 0, gainacc = 0, panacc = 0;
     for (int32_t f = 0; f < n && !(left->ended && right->ended); f++) {
-        em_headframe<channels>(left, data, length, loop, step);
-        em_headframe<channels>(right, data, length, loop, step);
+        em_headframe<channels>(left, data, length, loop, interp, step);
+        em_headframe<channels>(right, data, length, loop, interp, step);
         const int32_t g = gain, p = pan;
         em_rampclamping(&step, &stepacc, inc.stepinc);
         em_rampclamping(&gain, &gainacc, inc.volinc);
@@ -528,8 +603,8 @@ static void em_mixheadframes(em_head* left, em_head* right, const int32_t* data,
 // The same frames cut into runs that cannot reach the end: a frame where a
 // head is outside the sample or may reach the end goes frame by frame.
 template <int channels>
-static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, int32_t length, bool loop, int32_t* out, int32_t n,
-                           int32_t step, int32_t gain, int32_t pan, const em_glides& inc)
+static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, int32_t length, bool loop, bool interp,
+                           int32_t* out, int32_t n, int32_t step, int32_t gain, int32_t pan, const em_glides& inc)
 {
     const em_runs* runs = em_mixruns();
     em_headrun r = {
@@ -542,7 +617,8 @@ static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, i
         0};
     // The steps of the buffer lie between the first and the last frame's.
     const int32_t laststep = em_glidefield(r.g.step + (n - 1) * inc.stepinc);
-    const int64_t limit = static_cast<int64_t>(length) * 65536;
+    // With interpolation a run's frames read their neighbours: none may lie on the last frame.
+    const int64_t limit = static_cast<int64_t>(interp ? length - 1 : length) * 65536;
     for (int32_t f = 0; f < n && !(left->ended && right->ended);) {
         const int32_t now = em_glidefield(r.g.step);
         if (!left->ended && !right->ended && left->frame >= 0 && right->frame >= 0) {
@@ -554,7 +630,7 @@ static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, i
             if (run > 0) {
                 r.leftvalue = left->value;
                 r.rightvalue = right->value;
-                runs->heads[channels - 1](out + 2 * f, data, channels * length, &r, run);
+                runs->heads[channels - 1](out + 2 * f, data, channels * length, &r, run, interp);
                 left->frame = static_cast<int32_t>(em_sar64(r.left, 16));
                 left->frac = static_cast<int32_t>(r.left & 0xFFFF);
                 right->frame = static_cast<int32_t>(em_sar64(r.right, 16));
@@ -565,8 +641,8 @@ static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, i
                 continue;
             }
         }
-        em_headframe<channels>(left, data, length, loop, now);
-        em_headframe<channels>(right, data, length, loop, now);
+        em_headframe<channels>(left, data, length, loop, interp, now);
+        em_headframe<channels>(right, data, length, loop, interp, now);
         const int32_t g = em_glidefield(r.g.volume), p = em_glidefield(r.g.pan);
         r.g.step += inc.stepinc;
         r.g.volume += inc.volinc;
@@ -578,7 +654,7 @@ static void em_mixheadruns(em_head* left, em_head* right, const int32_t* data, i
 
 template <int channels>
 static int em_mixheadsof(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan,
-                         int32_t targetoffset, bool loop, int32_t* out, int32_t n)
+                         int32_t targetoffset, bool loop, bool interp, int32_t* out, int32_t n)
 {
     const int32_t* data = s->data;
     const int32_t length = s->length;
@@ -594,9 +670,9 @@ static int em_mixheadsof(const em_sample* s, em_heads* h, int32_t targetstep, in
     // a step glide in eighths may overshoot its target and meet it.
     const int64_t laststep = static_cast<int64_t>(h->step) + (n - 1) * inc.stepinc / 65536;
     if (laststep >= INT32_MIN && laststep <= INT32_MAX)
-        em_mixheadruns<channels>(&left, &right, data, length, loop, out, n, h->step, h->gain, h->pan, inc);
+        em_mixheadruns<channels>(&left, &right, data, length, loop, interp, out, n, h->step, h->gain, h->pan, inc);
     else
-        em_mixheadframes<channels>(&left, &right, data, length, loop, out, n, h->step, h->gain, h->pan, inc);
+        em_mixheadframes<channels>(&left, &right, data, length, loop, interp, out, n, h->step, h->gain, h->pan, inc);
     if (inc.stepinc != 0)
         h->step = targetstep;
     if (inc.paninc != 0)
@@ -610,13 +686,13 @@ static int em_mixheadsof(const em_sample* s, em_heads* h, int32_t targetstep, in
 }
 
 int em_mixheads(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan, int32_t targetoffset,
-                bool loop, int32_t* out, int32_t n)
+                bool loop, bool interp, int32_t* out, int32_t n)
 {
     if (n <= 0)
         return 0;
     if (s->channels == 2)
-        return em_mixheadsof<2>(s, h, targetstep, targetgain, targetpan, targetoffset, loop, out, n);
-    return em_mixheadsof<1>(s, h, targetstep, targetgain, targetpan, targetoffset, loop, out, n);
+        return em_mixheadsof<2>(s, h, targetstep, targetgain, targetpan, targetoffset, loop, interp, out, n);
+    return em_mixheadsof<1>(s, h, targetstep, targetgain, targetpan, targetoffset, loop, interp, out, n);
 }
 
 // ---------------------------------------------------------------------------

@@ -177,6 +177,45 @@ static inline em_lu em_lread(const int32_t* base, em_lu index, int32_t first, in
     return em_lgather(base, index);
 }
 
+// base[index] and base[index + delta] of every lane (a value and the one it
+// interpolates towards), from one window where the indices allow.
+static inline void em_lread2(const int32_t* base, em_lu index, int32_t delta, int32_t first, int32_t end, em_lu* a, em_lu* b)
+{
+#if EM_LANES == 8
+    const int32_t i0 = static_cast<int32_t>(index[0]);
+    const __m256i rel = reinterpret_cast<__m256i>(index - em_lset(i0));
+    const __m256i far = _mm256_add_epi32(rel, _mm256_set1_epi32(delta));
+    if (i0 >= first && i0 <= end - 16 && _mm256_testz_si256(far, _mm256_set1_epi32(~15)) &&
+        _mm256_testz_si256(rel, _mm256_set1_epi32(~15))) {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i0));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i0 + 8));
+        const __m256i seven = _mm256_set1_epi32(7);
+        *a = reinterpret_cast<em_lu>(_mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rel),
+                                                        _mm256_permutevar8x32_epi32(hi, rel), _mm256_cmpgt_epi32(rel, seven)));
+        *b = reinterpret_cast<em_lu>(_mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, far),
+                                                        _mm256_permutevar8x32_epi32(hi, far), _mm256_cmpgt_epi32(far, seven)));
+        return;
+    }
+#else
+    (void)first;
+    (void)end;
+#endif
+    *a = em_lgather(base, index);
+    *b = em_lgather(base + delta, index);
+}
+
+// The values at index, or with interpolation the values on the line from
+// there to index + delta at the 16-bit fractions frac.
+template <bool interp>
+static inline em_lu em_lreadat(const int32_t* base, em_lu index, em_lu frac, int32_t delta, int32_t first, int32_t end)
+{
+    if (!interp)
+        return em_lread(base, index, first, end);
+    em_lu a, b;
+    em_lread2(base, index, delta, first, end, &a, &b);
+    return a + em_lsar((b - a) * (frac >> 1), 15);
+}
+
 // 32-bit products of the lanes, wrapping. The narrow form takes operands
 // known to lie within -32768..32767 (sample values always do; gains do in
 // the runs that choose it): their exact products come from one multiply-add
@@ -313,7 +352,7 @@ static void EM_LANEFN(em_lanestereo)(int32_t* out, const int32_t* in, int32_t n,
 
 // Frame i reads at (off + i x step) >> 16 from base; the offsets of the lanes
 // fit 32 unsigned bits when off + n x step < 2^32.
-template <bool narrow>
+template <bool narrow, bool interp>
 static inline int32_t em_lanemonosteploop(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
                                           const em_gains& g)
 {
@@ -322,7 +361,7 @@ static inline int32_t em_lanemonosteploop(int32_t* out, const int32_t* base, int
     const em_lu gl = em_lset(g.ll), gr = em_lset(g.rr);
     int32_t i = 0;
     for (; i + EM_W <= n; i += EM_W) {
-        const em_lu v = em_lread(base, offs >> 16, 0, avail);
+        const em_lu v = em_lreadat<interp>(base, offs >> 16, offs & 0xFFFF, 1, 0, avail);
         offs += advance;
         em_laddframes(out + 2 * i, em_lscale<narrow>(v, gl), em_lscale<narrow>(v, gr));
     }
@@ -330,18 +369,25 @@ static inline int32_t em_lanemonosteploop(int32_t* out, const int32_t* base, int
 }
 
 static void EM_LANEFN(em_lanemonostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
-                                       const em_gains& g)
+                                       const em_gains& g, bool interp)
 {
     int32_t i = 0;
-    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32))
-        i = em_fits16(g.ll) && em_fits16(g.rr) ? em_lanemonosteploop<true>(out, base, avail, off, step, n, g)
-                                               : em_lanemonosteploop<false>(out, base, avail, off, step, n, g);
-    em_plainruns.monostep(out + 2 * i, base, avail, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g);
+    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32)) {
+        const bool narrow = em_fits16(g.ll) && em_fits16(g.rr);
+        if (interp)
+            i = narrow ? em_lanemonosteploop<true, true>(out, base, avail, off, step, n, g)
+                       : em_lanemonosteploop<false, true>(out, base, avail, off, step, n, g);
+        else
+            i = narrow ? em_lanemonosteploop<true, false>(out, base, avail, off, step, n, g)
+                       : em_lanemonosteploop<false, false>(out, base, avail, off, step, n, g);
+    }
+    em_plainruns.monostep(out + 2 * i, base, avail, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i, g,
+                          interp);
 }
 
 // Half as many frames as lanes: the offsets of frames 0 0 1 1 ..., each lane
 // reading at 2 x frame + its side.
-template <bool narrow>
+template <bool narrow, bool interp>
 static inline int32_t em_lanestereosteploop(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step,
                                             int32_t n, const em_gains& g)
 {
@@ -350,7 +396,7 @@ static inline int32_t em_lanestereosteploop(int32_t* out, const int32_t* base, i
     const em_lu own = em_lpair(g.ll, g.rr), other = em_lpair(g.lr, g.rl), side = em_lindex() & 1;
     int32_t i = 0;
     for (; i + EM_W / 2 <= n; i += EM_W / 2) {
-        const em_lu v = em_lread(base, ((offs >> 16) << 1) + side, 0, avail);
+        const em_lu v = em_lreadat<interp>(base, ((offs >> 16) << 1) + side, offs & 0xFFFF, 2, 0, avail);
         offs += advance;
         em_ladd(out + 2 * i, em_lstereomix<narrow>(v, own, other));
     }
@@ -358,14 +404,20 @@ static inline int32_t em_lanestereosteploop(int32_t* out, const int32_t* base, i
 }
 
 static void EM_LANEFN(em_lanestereostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
-                                         const em_gains& g)
+                                         const em_gains& g, bool interp)
 {
     int32_t i = 0;
-    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32))
-        i = em_stereonarrow(g) ? em_lanestereosteploop<true>(out, base, avail, off, step, n, g)
-                               : em_lanestereosteploop<false>(out, base, avail, off, step, n, g);
+    if (off + static_cast<uint64_t>(n) * static_cast<uint32_t>(step) < (1ull << 32)) {
+        const bool narrow = em_stereonarrow(g);
+        if (interp)
+            i = narrow ? em_lanestereosteploop<true, true>(out, base, avail, off, step, n, g)
+                       : em_lanestereosteploop<false, true>(out, base, avail, off, step, n, g);
+        else
+            i = narrow ? em_lanestereosteploop<true, false>(out, base, avail, off, step, n, g)
+                       : em_lanestereosteploop<false, false>(out, base, avail, off, step, n, g);
+    }
     em_plainruns.stereostep(out + 2 * i, base, avail, off + static_cast<uint64_t>(i) * static_cast<uint32_t>(step), step, n - i,
-                            g);
+                            g, interp);
 }
 
 // The largest magnitude of a glide's field over n frames (a glide is linear,
@@ -387,7 +439,7 @@ static inline bool em_lgainsnarrow(int64_t volume, int64_t volinc, int64_t pan, 
 // W frames of steps (never below 0) summed across the lanes give each frame's
 // place relative to the run's first frame; the loop runs only where those
 // places stay within 31 bits (checked by the caller).
-template <int channels, bool narrow>
+template <int channels, bool narrow, bool interp>
 static inline int32_t em_lanerampsloop(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n)
 {
     const int64_t base = em_sar64(*p, 16);
@@ -401,17 +453,18 @@ static inline int32_t em_lanerampsloop(int32_t* out, const int32_t* data, int32_
     for (; i + EM_W <= n; i += EM_W) {
         const em_lu st = em_lselect(em_lgreater(step.whole, zero), step.whole, zero);
         const em_lu sum = em_lprefix(st);
-        const em_lu index = (at + (sum - st)) >> 16;
+        const em_lu place = at + (sum - st), index = place >> 16, frac = place & 0xFFFF;
         at += em_llast(sum);
         const em_lu v = volume.field(), q = pan.field();
         em_lu l, r;
         if (channels == 1) {
-            const em_lu value = em_lread(from, index, first, end);
+            const em_lu value = em_lreadat<interp>(from, index, frac, 1, first, end);
             l = em_lscale<narrow>(value, em_lscale<narrow>(v, c128 - q));
             r = em_lscale<narrow>(value, em_lscale<narrow>(v, q + c128));
         } else {
             const em_lu twice = index << 1;
-            const em_lu a = em_lread(from, twice, first, end), b = em_lread(from + 1, twice, first - 1, end - 1);
+            const em_lu a = em_lreadat<interp>(from, twice, frac, 2, first, end);
+            const em_lu b = em_lreadat<interp>(from + 1, twice, frac, 2, first - 1, end - 1);
             // The side the pan moves towards keeps the volume; the other
             // keeps (128 - |pan|) / 128 of its own and gives |pan| / 128.
             const em_lu right = em_lgreater(q, em_lset(-1));
@@ -435,28 +488,40 @@ static inline int32_t em_lanerampsloop(int32_t* out, const int32_t* data, int32_
 }
 
 template <int channels>
-static void EM_LANEFN(em_laneramp)(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n)
+static void EM_LANEFN(em_laneramp)(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n,
+                                   bool interp)
 {
     int32_t i = 0;
     const int64_t first = em_glidefield(g->step), last = em_glidefield(g->step + (n - 1) * g->stepinc);
     const int64_t most = first > last ? first : last;
-    if (n >= EM_W && (most < 0 ? 0 : most) * (n + EM_W) + 65536 < (static_cast<int64_t>(1) << 31))
-        i = em_lgainsnarrow(g->volume, g->volinc, g->pan, g->paninc, n)
-                ? em_lanerampsloop<channels, true>(out, data, values, p, g, n)
-                : em_lanerampsloop<channels, false>(out, data, values, p, g, n);
-    em_plainruns.ramp[channels - 1](out + 2 * i, data, values, p, g, n - i);
+    if (n >= EM_W && (most < 0 ? 0 : most) * (n + EM_W) + 65536 < (static_cast<int64_t>(1) << 31)) {
+        const bool narrow = em_lgainsnarrow(g->volume, g->volinc, g->pan, g->paninc, n);
+        if (interp)
+            i = narrow ? em_lanerampsloop<channels, true, true>(out, data, values, p, g, n)
+                       : em_lanerampsloop<channels, false, true>(out, data, values, p, g, n);
+        else
+            i = narrow ? em_lanerampsloop<channels, true, false>(out, data, values, p, g, n)
+                       : em_lanerampsloop<channels, false, false>(out, data, values, p, g, n);
+    }
+    em_plainruns.ramp[channels - 1](out + 2 * i, data, values, p, g, n - i, interp);
 }
 
 // The values of a head at W 16.16 places relative to base: a head moving
 // backwards reads before base, never before the sample; base[first .. end - 1]
 // lies on the sample.
-template <int channels> static inline em_lu em_laneheadvalues(const int32_t* base, em_lu place, int32_t first, int32_t end)
+template <int channels, bool interp>
+static inline em_lu em_laneheadvalues(const int32_t* base, em_lu place, int32_t first, int32_t end)
 {
-    const em_lu index = em_lsar(place, 16);
+    const em_lu index = em_lsar(place, 16), frac = place & 0xFFFF;
     if (channels == 1)
-        return em_lread(base, index, first, end);
+        return em_lreadat<interp>(base, index, frac, 1, first, end);
+    // A stereo sample heard as its mono mix-down, frame by frame.
     const em_lu twice = index << 1;
-    return em_lsar(em_lgather(base, twice) + em_lgather(base + 1, twice), 1);
+    const em_lu value = em_lsar(em_lgather(base, twice) + em_lgather(base + 1, twice), 1);
+    if (!interp)
+        return value;
+    const em_lu next = em_lsar(em_lgather(base + 2, twice) + em_lgather(base + 3, twice), 1);
+    return value + em_lsar((next - value) * (frac >> 1), 15);
 }
 
 static inline int64_t em_labs64(int64_t v)
@@ -464,7 +529,7 @@ static inline int64_t em_labs64(int64_t v)
     return v < 0 ? -v : v;
 }
 
-template <int channels, bool narrow>
+template <int channels, bool narrow, bool interp>
 static inline int32_t em_laneheadsloop(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n)
 {
     const int64_t l0 = em_sar64(r->left, 16), r0 = em_sar64(r->right, 16);
@@ -485,8 +550,8 @@ static inline int32_t em_laneheadsloop(int32_t* out, const int32_t* data, int32_
         const em_lu st = step.whole;
         const em_lu sum = em_lprefix(st);
         const em_lu before = sum - st, total = em_llast(sum);
-        a = em_laneheadvalues<channels>(lbase, ol + before + kcl, lfirst, lend);
-        b = em_laneheadvalues<channels>(rbase, orr + before + kcr, rfirst, rend);
+        a = em_laneheadvalues<channels, interp>(lbase, ol + before + kcl, lfirst, lend);
+        b = em_laneheadvalues<channels, interp>(rbase, orr + before + kcr, rfirst, rend);
         ol += total + ecl;
         orr += total + ecr;
         const em_lu g = gain.field(), q = pan.field();
@@ -508,7 +573,7 @@ static inline int32_t em_laneheadsloop(int32_t* out, const int32_t* data, int32_
 }
 
 template <int channels>
-static void EM_LANEFN(em_laneheads)(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n)
+static void EM_LANEFN(em_laneheads)(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp)
 {
     int32_t i = 0;
     if (n >= EM_W) {
@@ -516,13 +581,18 @@ static void EM_LANEFN(em_laneheads)(int32_t* out, const int32_t* data, int32_t v
         const int64_t first = em_glidefield(r->g.step), last = em_glidefield(r->g.step + (n - 1) * r->g.stepinc);
         const int64_t mc = em_labs64(r->leftfix) > em_labs64(r->rightfix) ? em_labs64(r->leftfix) : em_labs64(r->rightfix);
         const int64_t ms = em_labs64(first) > em_labs64(last) ? em_labs64(first) : em_labs64(last);
-        if ((ms + mc) * (n + EM_W) + 65536 < (static_cast<int64_t>(1) << 31))
-            i = em_lgainsnarrow(r->g.volume, r->g.volinc, r->g.pan, r->g.paninc, n)
-                    ? em_laneheadsloop<channels, true>(out, data, values, r, n)
-                    : em_laneheadsloop<channels, false>(out, data, values, r, n);
+        if ((ms + mc) * (n + EM_W) + 65536 < (static_cast<int64_t>(1) << 31)) {
+            const bool narrow = em_lgainsnarrow(r->g.volume, r->g.volinc, r->g.pan, r->g.paninc, n);
+            if (interp)
+                i = narrow ? em_laneheadsloop<channels, true, true>(out, data, values, r, n)
+                           : em_laneheadsloop<channels, false, true>(out, data, values, r, n);
+            else
+                i = narrow ? em_laneheadsloop<channels, true, false>(out, data, values, r, n)
+                           : em_laneheadsloop<channels, false, false>(out, data, values, r, n);
+        }
     }
     if (i < n)
-        em_plainruns.heads[channels - 1](out + 2 * i, data, values, r, n - i);
+        em_plainruns.heads[channels - 1](out + 2 * i, data, values, r, n - i, interp);
 }
 
 } // namespace

@@ -297,6 +297,16 @@ int em_getprev(int handle)
     return em_onnode(handle, 0, [](em_node* n) { return em_handleof(n->prev); });
 }
 
+int em_freenode(int handle)
+{
+    return em_onnode(handle, -1, [](em_node* n) {
+        if (n == emstate.root)
+            return -1;
+        em_destroynode(n);
+        return 0;
+    });
+}
+
 int em_setparam(int handle, int id, int32_t value)
 {
     return em_onnode(handle, -1, [&](em_node* n) { return n->setparam(n, id, value); });

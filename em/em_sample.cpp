@@ -1,5 +1,5 @@
-// em_sample.cpp -- the sample bank: WAV loading and conversion, the sample
-// table, and the zero-crossing and loop analysis routines
+// em_sample.cpp -- the sample bank: WAV and Ogg Vorbis loading and conversion,
+// the sample table, and the zero-crossing and loop analysis routines
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -10,9 +10,10 @@
 em_sample** em_samples;
 
 enum {
-    EMTAG_SAMPLE = 980,     // one em_sample record
-    EMTAG_SAMPLEDATA = 981, // a sample's converted values
-    EMTAG_SAMPLETABLE = 982 // the sample table
+    EMTAG_SAMPLE = 980,      // one em_sample record
+    EMTAG_SAMPLEDATA = 981,  // a sample's converted values
+    EMTAG_SAMPLETABLE = 982, // the sample table
+    EMTAG_OGGPCM = 983       // an Ogg Vorbis file's decoded 16-bit values while they are converted
 };
 
 // Why the latest load failed, for em_sampleerror: the bank prints nothing itself.
@@ -221,6 +222,98 @@ int em_loadsample(const char* name)
         return 0;
     }
     const em_sample* sample = em_readsample(name);
+    if (!sample)
+        return 0;
+    em_samplewhy[0] = '\0';
+    return sample->handle;
+}
+
+// The whole stream of an open Ogg Vorbis file as little-endian 16-bit values
+// (frames x channels, interleaved) in a block of the engine's; *bytes gets
+// its size. Null (with the reason set) when it is too long, the memory is
+// not there, or no sound can be decoded. Holes in the data are skipped; a
+// stream that keeps failing ends where it failed.
+static uint8_t* em_decodeogg(OggVorbis_File* vf, int channels, uint32_t* bytes)
+{
+    const ogg_int64_t frames = ov_pcm_total(vf, -1);
+    if (frames <= 0) {
+        em_setsamplewhy("no sound in the stream");
+        return nullptr;
+    }
+    if (frames * channels * 4 > INT32_MAX) {
+        em_setsamplewhy("too long");
+        return nullptr;
+    }
+    const uint32_t size = static_cast<uint32_t>(frames * channels * 2);
+    uint8_t* pcm = static_cast<uint8_t*>(emio_calloc(size, 1, EMTAG_OGGPCM));
+    if (!pcm) {
+        em_setsamplewhy("out of memory");
+        return nullptr;
+    }
+    enum { EM_OGGERRORS = 8 }; // consecutive decode errors that end the stream
+    uint32_t done = 0;
+    for (int errors = 0; done < size && errors < EM_OGGERRORS;) {
+        int section = 0;
+        const long n = ov_read(vf, reinterpret_cast<char*>(pcm + done), static_cast<int>(size - done), 0, 2, 1, &section);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            errors++;
+            continue;
+        }
+        errors = 0;
+        done += static_cast<uint32_t>(n);
+    }
+    if (done < static_cast<uint32_t>(2 * channels)) {
+        emio_free(pcm);
+        em_setsamplewhy("no sound in the stream");
+        return nullptr;
+    }
+    *bytes = done;
+    return pcm;
+}
+
+int em_loadoggsample(const char* name)
+{
+    if (emstate.inited != 1) {
+        em_setsamplewhy("the audio engine is not started");
+        return 0;
+    }
+    if (!name) {
+        em_setsamplewhy("no file name");
+        return 0;
+    }
+    if (em_freesampleslot() == 0) {
+        em_setsamplewhy("all %d sample slots are in use", EM_MAXSAMPLES - 1);
+        return 0;
+    }
+    FILE* file = fopen(name, "rb");
+    if (!file) {
+        em_setsamplewhy("%s", strerror(errno));
+        return 0;
+    }
+    OggVorbis_File vf;
+    if (ov_open(file, &vf, nullptr, 0) < 0) {
+        fclose(file);
+        em_setsamplewhy("not an Ogg Vorbis file");
+        return 0;
+    }
+    // From here vorbisfile owns the file and closes it with ov_clear.
+    const vorbis_info* vi = ov_info(&vf, -1);
+    const em_sample* sample = nullptr;
+    if (!vi || vi->channels < 1 || vi->channels > 2) {
+        em_setsamplewhy("not 1 or 2 channels");
+    } else {
+        uint32_t bytes = 0;
+        uint8_t* pcm = em_decodeogg(&vf, vi->channels, &bytes);
+        if (pcm) {
+            const long rate = vi->rate;
+            sample =
+                em_makesample(AUDIO_S16LSB, vi->channels, rate > INT32_MAX ? INT32_MAX : static_cast<int32_t>(rate), pcm, bytes);
+            emio_free(pcm);
+        }
+    }
+    ov_clear(&vf);
     if (!sample)
         return 0;
     em_samplewhy[0] = '\0';

@@ -31,7 +31,7 @@ static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
     em_place p = em_voiceplace(ch, channels);
     const em_gains g = channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
     bool ended = false;
-    em_mixsteady(s, &p, step, g, (ch->flags & EMF_LOOP) != 0, out, frames, &ended);
+    em_mixsteady(s, &p, step, g, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
     em_setvoiceplace(ch, channels, p);
     return ended ? 1 : 0;
 }
@@ -44,7 +44,7 @@ static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
     em_rampvalues now = {ch->step, ch->volume, ch->pan};
     const em_rampvalues target = {ch->tstep, ch->tvolume, ch->tpan};
     bool ended = false;
-    em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, out, frames, &ended);
+    em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
     em_setvoiceplace(ch, channels, p);
     ch->step = now.step;
     ch->volume = now.volume;
@@ -154,13 +154,9 @@ static int em_samplersetparam(em_node* node, int id, int32_t value)
     case EMP_DEFVOLUME: sm->volume = value; return 0;
     case EMP_DEFPITCH: sm->pitch = value; return 0;
     case EMP_DEFPAN: sm->pan = value < -128 ? -128 : value > 128 ? 128 : value; return 0;
-    case EMP_LOOP:
-        if (value)
-            sm->flags |= EMS_LOOP;
-        else
-            sm->flags &= ~static_cast<uint32_t>(EMS_LOOP);
-        return 0;
+    case EMP_LOOP: em_setflag(&sm->flags, EMS_LOOP, value); return 0;
     case EMP_DEFFLAGS: sm->flags = static_cast<uint32_t>(value); return 0;
+    case EMP_INTERPOLATE: em_setflag(&sm->flags, EMS_INTERPOLATE, value); return 0;
     default: return -1;
     }
 }
@@ -176,6 +172,7 @@ static int em_samplergetparam(em_node* node, int id)
     case EMP_DEFPAN: return sm->pan;
     case EMP_LOOP: return (sm->flags & EMS_LOOP) ? 1 : 0;
     case EMP_DEFFLAGS: return static_cast<int>(sm->flags);
+    case EMP_INTERPOLATE: return (sm->flags & EMS_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
 }
@@ -245,6 +242,8 @@ int em_playsampler(em_node* sampler, int sample)
     ch->flags |= EMF_PLAYING;
     if (sm->flags & EMS_LOOP)
         ch->flags |= EMF_LOOP;
+    if (sm->flags & EMS_INTERPOLATE)
+        ch->flags |= EMF_INTERPOLATE;
     em_attachnode(node, sampler);
     return node->handle;
 }

@@ -96,7 +96,8 @@ int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
         return 0;
     const em_s3target t = em_s3spatial(ch);
     em_heads h = {{ch->posl, ch->fracl}, {ch->posr, ch->fracr}, ch->curstep, ch->curgain, ch->curpan, ch->offset};
-    const int ended = em_mixheads(s, &h, t.step, t.gain, t.pan, t.offset, (ch->flags & EMF_LOOP) != 0, out, frames);
+    const int ended = em_mixheads(s, &h, t.step, t.gain, t.pan, t.offset, (ch->flags & EMF_LOOP) != 0,
+                                  (ch->flags & EMF_INTERPOLATE) != 0, out, frames);
     ch->posl = h.left.frame;
     ch->fracl = h.left.frac;
     ch->posr = h.right.frame;
@@ -153,6 +154,7 @@ static int em_s3channelsetparam(em_node* node, int id, int32_t value)
     case EMP_PITCH: ch->step = value; return 0;
     case EMP_FLAGS: ch->flags = static_cast<uint32_t>(value); return 0;
     case EMP_SAMPLE: ch->sample = value; return 0;
+    case EMP_INTERPOLATE: em_setflag(&ch->flags, EMF_INTERPOLATE, value); return 0;
     case EMP_POSITION:
         // Both heads on one frame; the offset in force stays, so the next
         // buffer walks the heads from the offset they had to the new one.
@@ -174,6 +176,7 @@ static int em_s3channelgetparam(em_node* node, int id)
     case EMP_SAMPLE: return ch->sample;
     case EMP_POSITION: return ch->posl;
     case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
 }
@@ -253,6 +256,7 @@ static int em_sampler3dsetparam(em_node* node, int id, int32_t value)
     case EMP_DEFVOLUME: l->volume = value; return 0;
     case EMP_DEFPITCH: l->pitch = value; return 0;
     case EMP_DEFFLAGS: l->flags = static_cast<uint32_t>(value); return 0;
+    case EMP_INTERPOLATE: em_setflag(&l->flags, EMF_INTERPOLATE, value); return 0;
     default: return -1;
     }
 }
@@ -266,6 +270,7 @@ static int em_sampler3dgetparam(em_node* node, int id)
     case EMP_DEFVOLUME: return l->volume;
     case EMP_DEFPITCH: return l->pitch;
     case EMP_DEFFLAGS: return static_cast<int>(l->flags);
+    case EMP_INTERPOLATE: return (l->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
 }

@@ -63,7 +63,7 @@ static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* 
         // Gains taken once per call, from the channel's own volume and pan.
         const em_gains g = s->channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
         bool ended = false;
-        m = em_mixsteady(s, &p, ch->step, g, loop, out, n, &ended);
+        m = em_mixsteady(s, &p, ch->step, g, loop, (ch->flags & EMF_INTERPOLATE) != 0, out, n, &ended);
     }
     ch->pos = p.frame;
     ch->frac = p.frac;

@@ -143,8 +143,10 @@ inline int32_t emtest_kindstep(emtest_lcg* r, const em_sample* s, emtest_voiceki
 }
 
 // Starts (or restarts) voice i; channels 0 takes mono and stereo sources in turn.
+// Starts (or restarts) voice i; channels 0 takes mono and stereo sources in
+// turn; with interp two voices in three interpolate.
 inline void emtest_startvoice(em_schannel* ch, int i, emtest_lcg* r, const emtest_sources& src, emtest_voicekind kind,
-                              int channels)
+                              int channels, bool interp = false)
 {
     const int layout = channels == 0 ? (i & 1) : channels - 1;
     const em_sample* s = src.s[layout + ((i % 4 == 3) ? 2 : 0)];
@@ -155,6 +157,8 @@ inline void emtest_startvoice(em_schannel* ch, int i, emtest_lcg* r, const emtes
     ch->step = emtest_kindstep(r, s, kind, i);
     ch->frac = 0;
     ch->pos = r->range(-3, s->length * s->channels + 5);
+    if (interp && i % 3 != 0)
+        ch->flags |= EMF_INTERPOLATE;
 }
 
 inline void emtest_ramptargets(em_schannel* ch, emtest_lcg* r, const em_sample* s)
@@ -174,7 +178,7 @@ inline void emtest_hashschannel(uint64_t* h, const em_schannel* ch)
 // voices sampler voices of a kind and layout (0 both, 1 mono, 2 stereo) over
 // buffers, from the sources of a seed and the random numbers of another.
 inline emtest_hashes emtest_samplermix(emtest_voicekind kind, int channels, int voices, int buffers, uint32_t sourceseed,
-                                       uint32_t seed)
+                                       uint32_t seed, bool interp = false)
 {
     const emtest_sources src(sourceseed);
     emtest_lcg r = {seed};
@@ -182,7 +186,7 @@ inline emtest_hashes emtest_samplermix(emtest_voicekind kind, int channels, int 
     std::vector<em_schannel*> chs;
     for (int i = 0; i < voices; i++) {
         em_schannel* ch = emtest_addschannel(src.s[0], &nodes);
-        emtest_startvoice(ch, i, &r, src, kind, channels);
+        emtest_startvoice(ch, i, &r, src, kind, channels, interp);
         chs.push_back(ch);
     }
     emtest_hashes h;
@@ -191,7 +195,7 @@ inline emtest_hashes emtest_samplermix(emtest_voicekind kind, int channels, int 
             em_schannel* ch = chs[static_cast<size_t>(i)];
             const em_sample* s = em_getsample(ch->sample);
             if (!(ch->flags & EMF_PLAYING))
-                emtest_startvoice(ch, i, &r, src, kind, channels);
+                emtest_startvoice(ch, i, &r, src, kind, channels, interp);
             else if (kind != EMTEST_UNIT && (b + i) % 13 == 0)
                 ch->step = kind == EMTEST_ANY ? emtest_randomstep(&r, s) : emtest_kindstep(&r, s, kind, i);
             const bool ramps =
@@ -217,6 +221,7 @@ struct emtest_mix3d {
     emtest_lcg r;
     const emtest_sources* src;
     int listeners[2];
+    bool interp; // voices of odd handles interpolate
 };
 
 // A place of a given kind: ahead, behind, left, right, at the listener,
@@ -300,6 +305,8 @@ inline void emtest_trigger3d(emtest_mix3d* st, int which)
     const int voice = em_triggersample3d(listener, s->handle);
     if (voice && r->range(0, 4) == 0)
         em_setparam(voice, EMP_FLAGS, em_getparam(voice, EMP_FLAGS) & ~static_cast<int32_t>(EMF_AUTOFREE));
+    if (voice && st->interp && (voice & 1))
+        em_setparam(voice, EMP_INTERPOLATE, 1);
 }
 
 // Changes between buffers: one voice's place, velocity, pitch, volume, read
@@ -367,17 +374,18 @@ inline void emtest_hashs3channel(uint64_t* h, const em_s3channel* ch)
 
 // voices3d positioned voices (three quarters on the first listener) and
 // ramped sampler voices that ramp most buffers, over buffers.
-inline emtest_hashes emtest_mix3dvoices(int voices3d, int ramped, int buffers, uint32_t sourceseed, uint32_t seed)
+inline emtest_hashes emtest_mix3dvoices(int voices3d, int ramped, int buffers, uint32_t sourceseed, uint32_t seed,
+                                        bool interp = false)
 {
     const emtest_sources src(sourceseed);
-    emtest_mix3d st = {{seed}, &src, {0, 0}};
+    emtest_mix3d st = {{seed}, &src, {0, 0}, interp};
     std::vector<int> nodes;
     for (int& l : st.listeners)
         l = em_createsampler3d(em_getroot(), -1);
     std::vector<em_schannel*> chs;
     for (int i = 0; i < ramped; i++) {
         em_schannel* ch = emtest_addschannel(src.s[0], &nodes);
-        emtest_startvoice(ch, i, &st.r, src, EMTEST_ANY, 0);
+        emtest_startvoice(ch, i, &st.r, src, EMTEST_ANY, 0, interp);
         chs.push_back(ch);
     }
     const int wanted[2] = {voices3d * 3 / 4, voices3d - voices3d * 3 / 4};
@@ -395,7 +403,7 @@ inline emtest_hashes emtest_mix3dvoices(int voices3d, int ramped, int buffers, u
         for (size_t i = 0; i < chs.size(); i++) {
             em_schannel* ch = chs[i];
             if (!(ch->flags & EMF_PLAYING))
-                emtest_startvoice(ch, static_cast<int>(i), &st.r, src, EMTEST_ANY, 0);
+                emtest_startvoice(ch, static_cast<int>(i), &st.r, src, EMTEST_ANY, 0, interp);
             if (st.r.range(0, 3) != 0)
                 emtest_ramptargets(ch, &st.r, em_getsample(ch->sample));
         }
@@ -418,7 +426,7 @@ inline emtest_hashes emtest_mix3dvoices(int voices3d, int ramped, int buffers, u
 // changed between buffers
 // ---------------------------------------------------------------------------
 
-inline emtest_hashes emtest_sequencermix(int sequencers, int buffers, uint32_t sourceseed, uint32_t seed)
+inline emtest_hashes emtest_sequencermix(int sequencers, int buffers, uint32_t sourceseed, uint32_t seed, bool interp = false)
 {
     const emtest_sources src(sourceseed);
     emtest_lcg r = {seed};
@@ -438,6 +446,8 @@ inline emtest_hashes emtest_sequencermix(int sequencers, int buffers, uint32_t s
             em_setparam(channel, EMP_FLAGS, r.range(0, 1) ? static_cast<int32_t>(EMF_LOOP) : 0);
             em_setparam(channel, EMP_VOLUME, r.range(0, 9) == 0 ? r.range(0, 70000) : r.range(0, 400));
             em_setparam(channel, EMP_PAN, r.range(-128, 128));
+            if (interp && c % 2)
+                em_setparam(channel, EMP_INTERPOLATE, 1);
         }
         em_setparam(seq, EMP_LENGTH, r.range(0, 4) == 0 ? r.range(1, 900) : r.range(900, 90000));
         em_setparam(seq, EMP_RUN, 1);

@@ -254,6 +254,52 @@ TEST_F(Nodes, TreeLinksCyclesAndLowestHandleReuse)
     EXPECT_EQ(em_createnode(nullptr)->handle, 5);
 }
 
+// em_freenode: bad handles and the root are refused; a sampler goes with its
+// voices, a voice alone, a music node with its stream; nothing stays allocated.
+TEST_F(Nodes, FreeingNodesByHandle)
+{
+    EXPECT_EQ(em_freenode(0), -1);
+    EXPECT_EQ(em_freenode(-3), -1);
+    EXPECT_EQ(em_freenode(EM_MAXHANDLES), -1);
+    EXPECT_EQ(em_freenode(77), -1) << "a free handle";
+    EXPECT_EQ(em_freenode(em_getroot()), -1) << "the root stays";
+    const int32_t before = emio_getbytes();
+    const int sampler = em_createsampler(em_getroot(), -1);
+    em_setparam(sampler, EMP_LOOP, 1);
+    const int sample = emtest_make(emtest_values(500));
+    const int first = em_triggersample(sampler, sample), second = em_triggersample(sampler, sample);
+    EXPECT_EQ(em_freenode(first), 0);
+    EXPECT_EQ(em_isnode(first), 0);
+    EXPECT_EQ(em_getchild(sampler), second);
+    emtest_render();
+    EXPECT_EQ(em_freenode(sampler), 0);
+    EXPECT_EQ(em_isnode(second), 0) << "the voices go with their sampler";
+    EXPECT_EQ(em_freenode(sampler), -1) << "freed already";
+    em_freesample(sample);
+    EXPECT_EQ(emio_getbytes(), before);
+}
+
+TEST(NodesLife, FreeingCallsBeforeTheStartAndWhileTheDeviceMixes)
+{
+    EXPECT_EQ(em_freenode(1), -1) << "before the start";
+    ASSERT_EQ(em_init(), 0); // the callback runs on SDL's audio thread
+    const int sample = emtest_make(emtest_values(300));
+    for (int round = 0; round < 200; round++) {
+        const int sampler = em_createsampler(em_getroot(), -1);
+        for (int v = 0; v < 10; v++)
+            em_triggersample(sampler, sample);
+        if (round % 3 == 0)
+            em_freenode(em_getchild(sampler));
+        SDL_Delay(round % 10 == 0 ? 1 : 0);
+        EXPECT_EQ(em_freenode(sampler), 0);
+    }
+    emtest_capture report;
+    em_deinit();
+    EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << report.out();
+    EXPECT_EQ(em_freenode(1), -1) << "after the end";
+    EXPECT_EQ(em_locknests, 0);
+}
+
 // A source that adds 100 and destroys itself in its first buffer.
 void emtest_selfdestroy(em_node* node)
 {

@@ -1,6 +1,6 @@
 // test_failures.cpp -- every heap call of a realistic engine session made to
-// fail in turn: start, WAV loads, every node type created and played, an Ogg
-// stream and a switch, the callback, shutdown. Each run must end with nothing
+// fail in turn: start, WAV and Ogg Vorbis loads, every node type created and
+// played, an Ogg stream and a switch, the callback, shutdown. Each run must end with nothing
 // allocated, every call giving its success or its documented failure, and the
 // engine working again once the heap gives.
 #include <algorithm>
@@ -87,9 +87,16 @@ long emtest_session(const emtest_files& f)
     EXPECT_EQ(stereo == 0, step.failedhere());
 
     step.begin();
+    const int oggsample = em_loadoggsample(f.second.c_str());
+    EXPECT_EQ(oggsample == 0, step.failedhere());
+    if (!oggsample) {
+        EXPECT_STREQ(em_sampleerror(), "out of memory");
+    }
+
+    step.begin();
     const int sampler = em_createsampler(em_getroot(), -1);
     EXPECT_EQ(sampler == 0, step.failedhere());
-    for (const int sample : {mono, stereo}) {
+    for (const int sample : {mono, stereo, oggsample}) {
         step.begin();
         const int voice = sampler && sample ? em_triggersample(sampler, sample) : -1;
         EXPECT_EQ(voice == 0, step.failedhere());

@@ -145,6 +145,43 @@ TEST_F(Music, CancelledSwitchRestoresTheVolume)
     }
 }
 
+// A whole Ogg Vorbis file into the sample bank: the decoded values at the
+// file's own rate, mono or stereo; a file that cannot be one gives 0 and a
+// reason, and the bank prints nothing.
+TEST_F(Music, OggFilesLoadIntoTheSampleBank)
+{
+    for (const std::string& path : {stereo44, mono44}) {
+        SCOPED_TRACE(path);
+        int channels = 0;
+        const std::vector<int16_t> decoded = emtest_decodeogg(path, &channels);
+        const int handle = em_loadoggsample(path.c_str());
+        ASSERT_NE(handle, 0) << em_sampleerror();
+        EXPECT_STREQ(em_sampleerror(), "");
+        const em_sample* s = em_getsample(handle);
+        EXPECT_EQ(s->channels, channels);
+        EXPECT_EQ(s->rate, 44100);
+        EXPECT_EQ(s->step, 0x10000);
+        ASSERT_EQ(static_cast<size_t>(s->length) * s->channels, decoded.size());
+        EXPECT_EQ(std::vector<int32_t>(s->data, s->data + decoded.size()), std::vector<int32_t>(decoded.begin(), decoded.end()));
+        em_freesample(handle);
+    }
+    const std::string wav = dir->file("tone.wav");
+    emtest_writewav(wav, 1, 1, 44100, 16, emtest_bytes16(emtest_values(100)));
+    const std::string three = dir->file("three.ogg");
+    emtest_writeogg(three, 3, 44100, 4410, 500);
+    const struct {
+        std::string file, reason;
+    } bad[] = {
+        {dir->file("missing.ogg"), "No such file or directory"}, {wav, "not an Ogg Vorbis file"}, {three, "not 1 or 2 channels"}};
+    emtest_capture cap;
+    for (const auto& b : bad) {
+        EXPECT_EQ(em_loadoggsample(b.file.c_str()), 0) << b.file;
+        EXPECT_EQ(em_sampleerror(), b.reason);
+    }
+    EXPECT_EQ(em_loadoggsample(nullptr), 0);
+    EXPECT_EQ(cap.out() + cap.err(), "") << "the bank prints nothing";
+}
+
 std::vector<uint8_t> emtest_readfile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

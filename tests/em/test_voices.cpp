@@ -182,6 +182,58 @@ TEST_F(Sampler, RampReachesItsTargetsInOneBuffer)
     }
 }
 
+// Linear interpolation as written down: the value at a 16-bit fraction past
+// frame i lies on the line to the next frame's (the first after the last
+// when looping, else silence), (next - value) x (frac >> 1) >> 15, rounded
+// toward minus infinity.
+int32_t emtest_lerp(const std::vector<int16_t>& v, int channels, int channel, int64_t place, bool loop)
+{
+    const int64_t frames = static_cast<int64_t>(v.size()) / channels;
+    const int64_t i = place >> 16, next = i + 1 < frames ? i + 1 : loop ? 0 : -1;
+    const int64_t a = v[static_cast<size_t>(i * channels + channel)];
+    const int64_t b = next < 0 ? 0 : v[static_cast<size_t>(next * channels + channel)];
+    const int64_t d = (b - a) * ((place & 0xFFFF) >> 1);
+    return static_cast<int32_t>(a + (d >= 0 ? d / 32768 : -((-d + 32767) / 32768)));
+}
+
+// A voice at three quarters speed reads on the line between frames, to its
+// end (silence after a non-looping one's last frame, the first frame after a
+// looping one's), mono and stereo alike, whatever level the runs use.
+TEST_F(Sampler, InterpolatingVoiceReadsBetweenFrames)
+{
+    const std::vector<int16_t> mono = emtest_values(1000), stereo = emtest_values(2 * 700);
+    em_setparam(sampler, EMP_INTERPOLATE, 1);
+    EXPECT_EQ(em_getparam(sampler, EMP_INTERPOLATE), 1);
+    for (const int channels : {1, 2}) {
+        for (const bool loop : {false, true}) {
+            SCOPED_TRACE(testing::Message() << channels << " channels, loop " << loop);
+            const std::vector<int16_t>& v = channels == 1 ? mono : stereo;
+            const int voice = em_triggersample(sampler, emtest_make(v, channels));
+            ASSERT_EQ(em_getparam(voice, EMP_INTERPOLATE), 1);
+            em_setparam(voice, EMP_PITCH, 0xC000);
+            if (loop)
+                em_setparam(voice, EMP_FLAGS, em_getparam(voice, EMP_FLAGS) | static_cast<int32_t>(EMF_LOOP));
+            const int64_t frames = static_cast<int64_t>(v.size()) / channels, length = frames * 0x10000;
+            int64_t place = 0;
+            bool ended = false;
+            for (int b = 0; b < 3; b++) {
+                const std::vector<int32_t> out = emtest_mixof(sampler);
+                for (int f = 0; f < 1024; f++, place += 0xC000) {
+                    if (loop && place >= length)
+                        place -= length;
+                    ended = ended || place >= length;
+                    const int32_t l = ended ? 0 : emtest_lerp(v, channels, 0, place, loop);
+                    const int32_t r = ended ? 0 : emtest_lerp(v, channels, channels - 1, place, loop);
+                    ASSERT_EQ(out[2 * f], channels == 1 ? emtest_scale(l) : l) << b << " " << f;
+                    ASSERT_EQ(out[2 * f + 1], channels == 1 ? emtest_scale(r) : r) << b << " " << f;
+                }
+            }
+            EXPECT_EQ(em_isnode(voice), loop ? 1 : 0);
+            em_freenode(voice);
+        }
+    }
+}
+
 class Sampler3d : public emtest_engine {
 protected:
     int sampler = 0, longsample = 0;
@@ -304,6 +356,25 @@ TEST_F(Sampler3d, PositionKeepsTheOffsetInForce)
     EXPECT_EQ(ch->posr, 500 + 1024);
 }
 
+// A 3-D voice at the listener (gain 256, centred, no delay) at half speed:
+// both heads read on the line between frames.
+TEST_F(Sampler3d, InterpolatingVoiceReadsBetweenFrames)
+{
+    const std::vector<int16_t> v = emtest_values(3000);
+    em_setparam(sampler, EMP_INTERPOLATE, 1);
+    em_setparam(sampler, EMP_DEFPITCH, 0x8000);
+    em_setparam3f(sampler, EMP_POSITION3DB, 0, 0, 0);
+    const int voice = em_triggersample3d(sampler, emtest_make(v));
+    ASSERT_EQ(em_getparam(voice, EMP_INTERPOLATE), 1);
+    ASSERT_EQ(channel(voice)->curgain, 256);
+    const std::vector<int32_t> out = emtest_mixof(sampler);
+    for (int f = 0; f < 1024; f++) {
+        const int32_t expected = emtest_scale(emtest_lerp(v, 1, 0, static_cast<int64_t>(f) * 0x8000, false));
+        ASSERT_EQ(out[2 * f], expected) << f;
+        ASSERT_EQ(out[2 * f + 1], expected) << f;
+    }
+}
+
 class Sequencer : public emtest_engine {
 protected:
     int seq = 0;
@@ -391,6 +462,18 @@ TEST_F(Sequencer, ShorterPassSetMidPassWalksTheStepsAlreadyBegun)
     for (int f = 0; f < 1024; f++)
         ASSERT_EQ(out[static_cast<size_t>(f)], emtest_scale(v[static_cast<size_t>(f)])) << f;
     EXPECT_EQ(sq->time, 0);
+}
+
+// Note 57 plays the sample at half speed: with interpolation every other
+// frame lies halfway between two.
+TEST_F(Sequencer, InterpolatingChannelReadsBetweenFrames)
+{
+    const std::vector<int16_t> v = emtest_values(3000);
+    const int channel = start(1, 44100, {57}, emtest_make(v));
+    ASSERT_EQ(em_setparam(channel, EMP_INTERPOLATE, 1), 0);
+    const std::vector<int32_t> out = left(2);
+    for (size_t f = 0; f < out.size(); f++)
+        ASSERT_EQ(out[f], emtest_scale(emtest_lerp(v, 1, 0, static_cast<int64_t>(f) * 0x8000, false))) << f;
 }
 
 TEST_F(Sequencer, StoppedSequencerKeepsItsClock)
