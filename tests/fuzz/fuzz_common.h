@@ -16,6 +16,7 @@
 
 #include "tests/em/em_oggwriter.h"
 #include "tests/gfx/imagefiles.h"
+#include "tools/emplay/wavfile.h"
 
 typedef std::vector<uint8_t> fuzz_bytes;
 
@@ -128,24 +129,13 @@ static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields
 }
 
 // A RIFF WAVE file with a 16-byte format chunk: channels at 22, rate at 24, bits
-// at 34, data length at 40.
+// at 34, data length at 40; size bytes of patterned data follow.
 static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits, uint32_t size)
 {
-    const uint32_t align = channels * ((bits + 7) / 8);
-    fuzz_bytes out = fuzz_input({{0x46464952, 4},
-                                 {36 + size, 4},
-                                 {0x45564157, 4},
-                                 {0x20746d66, 4},
-                                 {16, 4},
-                                 {tag, 2},
-                                 {channels, 2},
-                                 {rate, 4},
-                                 {rate * align, 4},
-                                 {align, 2},
-                                 {bits, 2},
-                                 {0x61746164, 4},
-                                 {size, 4}},
-                                ""); // "RIFF", "WAVE", "fmt ", "data"
+    const wavfile_format format = {static_cast<uint16_t>(tag), static_cast<uint16_t>(channels), rate,
+                                   static_cast<uint16_t>(bits)};
+    fuzz_bytes out(WAVFILE_HEADERBYTES);
+    wavfile_header(out.data(), format, size);
     for (uint32_t i = 0; i < size; i++)
         out.push_back(static_cast<uint8_t>(i * 37 + (i >> 3)));
     return out;

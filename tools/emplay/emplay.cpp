@@ -378,7 +378,8 @@ static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds)
         return 1;
     }
     const uint32_t rate = static_cast<uint32_t>(emstate.freq);
-    wav_header(f, 2, rate, 0);
+    const wavfile_format format = {1, 2, rate, 16};
+    wavfile_writeheader(f, format, 0);
     std::vector<Uint8> buffer(static_cast<size_t>(emstate.samples) * 4);
     const double limit = opt.seconds > 0.0 ? opt.seconds * rate : 1e18;
     uint32_t databytes = 0;
@@ -392,7 +393,7 @@ static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds)
         frames += emstate.samples;
     }
     rewind(f);
-    wav_header(f, 2, rate, databytes);
+    wavfile_writeheader(f, format, databytes);
     return fclose(f) == 0 ? 0 : 1;
 }
 
