@@ -141,6 +141,32 @@ static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate
     return out;
 }
 
+// The example sequence that ships with emplay, when the program knows where
+// the examples are (FUZZ_EXAMPLES, set for the seed programs); else nothing.
+static inline fuzz_bytes fuzz_exampleseq()
+{
+#ifdef FUZZ_EXAMPLES
+    return fuzz_readfile(FUZZ_EXAMPLES "/beat.seq");
+#else
+    return {};
+#endif
+}
+
+// A sequence of the largest size: 4096 steps on eight channels, notes by name
+// and by number.
+static inline fuzz_bytes fuzz_longestseq()
+{
+    std::string text = "duration 176400\nsteps 4096\n";
+    for (int ch = 0; ch < 8; ch++) {
+        text +=
+            "channel kick.wav " + std::to_string(32 * ch) + " " + std::to_string(30 * ch - 100) + " " + std::to_string(ch & 1);
+        for (int step = 0; step < 4096; step++)
+            text += step % (ch + 2) ? " ." : step % 3 ? " C#5" : " " + std::to_string(step % 256);
+        text += "\n";
+    }
+    return fuzz_input({}, text);
+}
+
 // Each target's input layout is described at its LLVMFuzzerTestOneInput.
 static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string& target)
 {
@@ -169,6 +195,9 @@ static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string& target)
         for (const fuzz_bytes& file : {fuzz_ogg(1, 22050, 3000), fuzz_ogg(2, 44100, 4000)})
             for (uint32_t speed : {0x10000u, 0x28000u, 0xFFFF0000u})
                 seeds.push_back(fuzz_input({{speed, 4}, {seeds.size() & 3, 1}}, "", {file}));
+    if (target == "seq") // the text of a sequence file
+        seeds = {fuzz_exampleseq(), fuzz_longestseq(),
+                 fuzz_input({}, "# comments\r\n\nduration\t100 # frames\r\nsteps 3\nchannel /a.wav 0 -128 1 Eb3 255 .#\n")};
     if (target == "tga") // -1 is 0xFFFFFF
         for (const auto& s : std::vector<std::vector<uint64_t>> {{4, 4, 1},
                                                                  {3, 5, 0},
