@@ -133,6 +133,7 @@ protected:
         playtest_text(dir + "/oggchannel.seq", head + "channel tone.oga 256 0 0 A4 .\n");
         playtest_text(dir + "/textchannel.seq", head + "channel text.txt 256 0 0 A4 .\n");
         playtest_text(dir + "/short.seq", head + "channel tone.wav 256 0 0 A4\n");
+        playtest_text(dir + "/tone.seq", head + "channel tone.wav 256 0 0 A4 .\n");
         playtest_text(dir + "/loud.seq", head + "channel tone.wav 65536 0 0 A4 .\nchannel tone.wav 256 0 0 . A4\n");
         std::string big = "duration 44100\nsteps 4096\n";
         for (int i = 0; i < 8; i++) {
@@ -305,6 +306,14 @@ TEST_F(Emplay, BadFilesAndFailedWrites)
          {"-o", "none/out.wav", "tone.wav"},
          1,
          "none/out.wav: No such file or directory"},
+        {"an output that is a file to play",
+         {"-o", "tone.wav", "-l", "-t", "1", "tone.wav"},
+         1,
+         "tone.wav: the output is also a file to play"},
+        {"an output that is a sequence's sound",
+         {"-o", "./tone.wav", "-s", "tone.seq"},
+         1,
+         "./tone.wav: the output is also a file to play"},
         {"an output that is a folder", {"-o", ".", "tone.wav"}, 1, ".: Is a directory"},
         {"a full device", {"-o", "/dev/full", "-t", "1", "-l", "tone.wav"}, 1, "/dev/full: No space left on device"},
         // Ignored, SIGXFSZ leaves the write to fail; the partial file is removed.

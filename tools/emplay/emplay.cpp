@@ -314,6 +314,28 @@ static bool emplay_readinputs(emplay_options* opt, emplay_sequence* seq)
     return true;
 }
 
+// True after a line when the output file is one of the files to play (by any
+// name): rendering would destroy what it reads.
+static bool emplay_outputisinput(const emplay_options& opt, const emplay_sequence& seq)
+{
+    struct stat out;
+    if (!opt.output || stat(opt.output, &out) != 0)
+        return false;
+    std::vector<std::string> inputs(opt.files.begin(), opt.files.end());
+    if (opt.sequence)
+        inputs.push_back(opt.sequence);
+    for (const emplay_seqchannel& ch : seq.channels)
+        inputs.push_back(ch.file);
+    for (const std::string& path : inputs) {
+        struct stat in;
+        if (stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+            emplay_error("%s: the output is also a file to play", opt.output);
+            return true;
+        }
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Engine and sounds
 // ---------------------------------------------------------------------------
@@ -742,7 +764,7 @@ int main(int argc, char** argv)
         return EMPLAY_FAILED;
     }
     emplay_sequence sequence;
-    if (!emplay_readinputs(&opt, &sequence) || !emplay_startengine(opt.output != nullptr))
+    if (!emplay_readinputs(&opt, &sequence) || emplay_outputisinput(opt, sequence) || !emplay_startengine(opt.output != nullptr))
         return EMPLAY_FAILED;
     emplay_sounds sounds;
     const bool started = opt.sequence ? emplay_startsequence(opt, sequence, &sounds)
