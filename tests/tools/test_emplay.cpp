@@ -325,6 +325,15 @@ TEST_F(Emplay, BadFilesAndFailedWrites)
          "ulimit -f 64; trap '' XFSZ; "},
         {"no sound device", {"tone.wav"}, 1, "no sound device: ", false, "SDL_AUDIODRIVER=nosuchdriver "},
     };
+    // The handle table holds the root, the sampler and 509 voices; 510 sounds
+    // at half volume still fit the mixer. The engine says it has no node first.
+    playtest_row voices = {"one sound more than the engine has voices",
+                           {"-o", "out.wav", "-v", "128"},
+                           1,
+                           "tone.wav: the audio engine has no voice free",
+                           false};
+    voices.args.insert(voices.args.end(), 510, "tone.wav");
+    rows.push_back(voices);
     playtest_rows(dir, rows);
 }
 
