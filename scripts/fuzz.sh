@@ -7,7 +7,7 @@
 #               target (default 4), starting from the seeds alone
 #     default   QUORREL_FUZZ_SECONDS per target (default 600), growing the kept
 #               corpus in build-fuzz/corpus/<target>/
-#   targets: descriptor asset icon wav ogg tga (default all)
+#   targets: descriptor asset icon wav ogg tga seq (default all)
 # A crash leaves its input in build-fuzz/crashes/<target>/ and fails the run:
 # copy the input into tests/fuzz/regressions/<target>/ (the replay tests of the
 # ordinary build then run it), fix the fault, and run again.
@@ -22,7 +22,7 @@ if [ "${1:-}" = --brief ]; then
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(descriptor asset icon wav ogg tga)
+    targets=(descriptor asset icon wav ogg tga seq)
 fi
 if [ "$brief" = 1 ]; then
     seconds="${QUORREL_FUZZ_BRIEF:-4}"
@@ -38,8 +38,9 @@ for t in "${targets[@]}"; do
 done
 cmake --build "$build" -j"${QUORREL_JOBS:-2}" --target "${programs[@]}"
 
-# Seeds: the picture, WAV and Ogg writers of the tests, and the demo's own
-# atlas and icon from mkassets.
+# Seeds: the picture, WAV and Ogg writers of the tests, emplay's example
+# sequence and a generated one of 4096 steps, and the demo's own atlas and icon
+# from mkassets.
 seeds="$build/seeds"
 rm -rf "$seeds"
 "$build/tests/fuzz/fuzz_mkseeds" "$seeds"

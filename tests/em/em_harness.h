@@ -15,6 +15,7 @@
 
 #include "em/em.h"
 #include "em/em_local.h"
+#include "tools/emplay/wavfile.h"
 
 // Redirects standard output and error into files while alive; out() and err()
 // stop the capture and give back what was written.
@@ -132,31 +133,12 @@ private:
     std::string path_;
 };
 
-static inline void emtest_put(std::string& s, uint32_t v, int bytes)
-{
-    for (int i = 0; i < bytes; i++)
-        s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
 // Writes a RIFF WAVE file with a plain "fmt " chunk and the given data bytes.
 inline void emtest_writewav(const std::string& path, uint16_t formattag, uint16_t channels, uint32_t rate, uint16_t bits,
                             const std::vector<uint8_t>& data)
 {
-    const uint32_t align = static_cast<uint32_t>(channels * ((bits + 7) / 8));
-    std::string wav = "RIFF";
-    emtest_put(wav, static_cast<uint32_t>(4 + 8 + 16 + 8 + data.size()), 4);
-    wav += "WAVEfmt ";
-    emtest_put(wav, 16, 4);
-    emtest_put(wav, formattag, 2);
-    emtest_put(wav, channels, 2);
-    emtest_put(wav, rate, 4);
-    emtest_put(wav, rate * align, 4);
-    emtest_put(wav, align, 2);
-    emtest_put(wav, bits, 2);
-    wav += "data";
-    emtest_put(wav, static_cast<uint32_t>(data.size()), 4);
-    wav.append(data.begin(), data.end());
-    std::ofstream(path, std::ios::binary).write(wav.data(), static_cast<std::streamsize>(wav.size()));
+    const wavfile_format format = {formattag, channels, rate, bits};
+    ASSERT_TRUE(wavfile_write(path.c_str(), format, data.data(), static_cast<uint32_t>(data.size()))) << path;
 }
 
 // Little-endian bytes of 16-bit values.

@@ -16,6 +16,7 @@
 
 #include "tests/em/em_oggwriter.h"
 #include "tests/gfx/imagefiles.h"
+#include "tools/emplay/wavfile.h"
 
 typedef std::vector<uint8_t> fuzz_bytes;
 
@@ -128,27 +129,42 @@ static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields
 }
 
 // A RIFF WAVE file with a 16-byte format chunk: channels at 22, rate at 24, bits
-// at 34, data length at 40.
+// at 34, data length at 40; size bytes of patterned data follow.
 static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits, uint32_t size)
 {
-    const uint32_t align = channels * ((bits + 7) / 8);
-    fuzz_bytes out = fuzz_input({{0x46464952, 4},
-                                 {36 + size, 4},
-                                 {0x45564157, 4},
-                                 {0x20746d66, 4},
-                                 {16, 4},
-                                 {tag, 2},
-                                 {channels, 2},
-                                 {rate, 4},
-                                 {rate * align, 4},
-                                 {align, 2},
-                                 {bits, 2},
-                                 {0x61746164, 4},
-                                 {size, 4}},
-                                ""); // "RIFF", "WAVE", "fmt ", "data"
+    const wavfile_format format = {static_cast<uint16_t>(tag), static_cast<uint16_t>(channels), rate,
+                                   static_cast<uint16_t>(bits)};
+    fuzz_bytes out(WAVFILE_HEADERBYTES);
+    wavfile_header(out.data(), format, size);
     for (uint32_t i = 0; i < size; i++)
         out.push_back(static_cast<uint8_t>(i * 37 + (i >> 3)));
     return out;
+}
+
+// The example sequence that ships with emplay, when the program knows where
+// the examples are (FUZZ_EXAMPLES, set for the seed programs); else nothing.
+static inline fuzz_bytes fuzz_exampleseq()
+{
+#ifdef FUZZ_EXAMPLES
+    return fuzz_readfile(FUZZ_EXAMPLES "/beat.seq");
+#else
+    return {};
+#endif
+}
+
+// A sequence of the largest size: 4096 steps on eight channels, notes by name
+// and by number.
+static inline fuzz_bytes fuzz_longestseq()
+{
+    std::string text = "duration 176400\nsteps 4096\n";
+    for (int ch = 0; ch < 8; ch++) {
+        text +=
+            "channel kick.wav " + std::to_string(32 * ch) + " " + std::to_string(30 * ch - 100) + " " + std::to_string(ch & 1);
+        for (int step = 0; step < 4096; step++)
+            text += step % (ch + 2) ? " ." : step % 3 ? " C#5" : " " + std::to_string(step % 256);
+        text += "\n";
+    }
+    return fuzz_input({}, text);
 }
 
 // Each target's input layout is described at its LLVMFuzzerTestOneInput.
@@ -179,6 +195,9 @@ static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string& target)
         for (const fuzz_bytes& file : {fuzz_ogg(1, 22050, 3000), fuzz_ogg(2, 44100, 4000)})
             for (uint32_t speed : {0x10000u, 0x28000u, 0xFFFF0000u})
                 seeds.push_back(fuzz_input({{speed, 4}, {seeds.size() & 3, 1}}, "", {file}));
+    if (target == "seq") // the text of a sequence file
+        seeds = {fuzz_exampleseq(), fuzz_longestseq(),
+                 fuzz_input({}, "# comments\r\n\nduration\t100 # frames\r\nsteps 3\nchannel /a.wav 0 -128 1 Eb3 255 .#\n")};
     if (target == "tga") // -1 is 0xFFFFFF
         for (const auto& s : std::vector<std::vector<uint64_t>> {{4, 4, 1},
                                                                  {3, 5, 0},

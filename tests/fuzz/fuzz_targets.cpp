@@ -1,8 +1,8 @@
 // fuzz_targets.cpp -- the fuzz targets, one per build (FUZZ_<target>): the
-// descriptor and picture readers, the TGA writer, and the WAV and Ogg readers of
+// descriptor and picture readers, the TGA writer, the WAV and Ogg readers of
 // the audio engine on SDL's dummy driver, with the test calling the mixing
-// callback itself. What comes out must be consistent and nothing may be left
-// allocated.
+// callback itself, and emplay's sequence-file reader. What comes out must be
+// consistent and nothing may be left allocated.
 #include <cstring>
 
 #include "fuzz_common.h"
@@ -10,6 +10,9 @@
 #include "em/em_local.h"
 
 static int32_t fuzz_baseline;
+#elif defined(FUZZ_seq)
+#include "em/em.h"
+#include "tools/emplay/emplay_seq.h"
 #else
 #include "gfx/gfx_local.h"
 #include "io/io.h"
@@ -90,6 +93,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     em_destroynode(em_getnode(node));
     SDL_UnlockAudio();
     FUZZ_CHECK(emio_getbytes() == fuzz_baseline, "%d bytes left over", emio_getbytes() - fuzz_baseline);
+    return 0;
+}
+#elif defined(FUZZ_seq)
+// The text of a sequence as emplay's reader takes it, notes as numbers.
+static std::string fuzz_seqtext(const emplay_sequence& seq)
+{
+    std::string text = "duration " + std::to_string(seq.duration) + "\nsteps " + std::to_string(seq.steps) + "\n";
+    for (const emplay_seqchannel& ch : seq.channels) {
+        text += "channel " + ch.file + " " + std::to_string(ch.volume) + " " + std::to_string(ch.pan) + (ch.loop ? " 1" : " 0");
+        for (const int8_t note : ch.notes)
+            text += " " + std::to_string(static_cast<uint8_t>(note));
+        text += "\n";
+    }
+    return text;
+}
+
+// The sequence-file reader on any text: what it refuses names a line of the
+// text; what it accepts lies within the documented limits and reads back the
+// same from the text written for it.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const char* text = reinterpret_cast<const char*>(data);
+    emplay_sequence seq;
+    emplay_seqerror error;
+    if (!emplay_parsesequence(text, size, "", &seq, &error)) {
+        const size_t lines = static_cast<size_t>(std::count(text, text + size, '\n')) + 1;
+        FUZZ_CHECK(!error.reason.empty() && error.line >= 0 && static_cast<size_t>(error.line) <= lines, "line %d of %zu: %s",
+                   error.line, lines, error.reason.c_str());
+        return 0;
+    }
+    FUZZ_CHECK(seq.duration >= 1 && seq.steps >= 1 && seq.steps <= EMPLAY_MAXSTEPS && seq.channels.size() <= EM_SEQCHANNELS,
+               "duration %d, %d steps, %zu channels", seq.duration, seq.steps, seq.channels.size());
+    for (const emplay_seqchannel& ch : seq.channels) {
+        FUZZ_CHECK(!ch.file.empty() && ch.file[0] != '#' &&
+                       ch.file.find_first_of(std::string(" \t\r\n\0", 5)) == std::string::npos,
+                   "file name '%s'", ch.file.c_str());
+        FUZZ_CHECK(ch.volume >= 0 && ch.volume <= EMPLAY_MAXVOLUME && ch.pan >= -EMPLAY_MAXPAN && ch.pan <= EMPLAY_MAXPAN,
+                   "volume %d, pan %d", ch.volume, ch.pan);
+        FUZZ_CHECK(ch.notes.size() == static_cast<size_t>(seq.steps) && ch.line >= 1, "%zu notes on line %d", ch.notes.size(),
+                   ch.line);
+    }
+    const std::string written = fuzz_seqtext(seq);
+    emplay_sequence back;
+    FUZZ_CHECK(emplay_parsesequence(written.data(), written.size(), "", &back, &error), "the written text is refused: %d: %s",
+               error.line, error.reason.c_str());
+    FUZZ_CHECK(fuzz_seqtext(back) == written, "read back differently");
     return 0;
 }
 #elif defined(FUZZ_descriptor)

@@ -1,28 +1,50 @@
 // emplay.cpp -- example player for the audio engine: WAV files through a
 // sampler or as 3-D sources, Ogg Vorbis files through music nodes, step
-// sequences from a text file, to the device or a WAV file
+// sequences from a text file, on the sound device or rendered into a WAV file
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "SDL.h"
 #include "em/em.h"
-#include "em/em_local.h"
+#include "emplay_progress.h"
+#include "emplay_seq.h"
 #include "wavfile.h"
 
-struct emplay_options {
-    int32_t volume = 256; // 256 = unity
-    int32_t pan = 0;      // -128..128, samples only
-    double pitch = 1.0;   // sample pitch and music speed factor
-    bool loop = false;
-    double seconds = 0.0;           // play limit, 0 = until every sound has ended
-    const char* output = nullptr;   // render to this WAV file instead of the device
-    const char* sequence = nullptr; // play this sequence file instead of files
-    int mode3d = 0;                 // EMPLAY_CIRCLE or EMPLAY_FLYBY: WAV files as 3-D sources
-    std::vector<const char*> files;
+enum {
+    EMPLAY_OK = 0,      // exit status: played
+    EMPLAY_FAILED = 1,  // exit status: a file could not be played or written
+    EMPLAY_BADUSAGE = 2 // exit status: the command line is wrong
 };
+
+enum {
+    EMPLAY_RATE = 44100,      // the engine's output rate, frames per second
+    EMPLAY_CHUNK = 1024,      // frames rendered per call: the engine's own buffer, so that a sound's end is seen where it happens
+    EMPLAY_OGGNAME = 64,      // the music node takes file names shorter than this
+    EMPLAY_MAXSECONDS = 86400 // -t: a day, well inside the engine's 32-bit sample clock (27 hours)
+};
+
+// Pitch factors stay below this: the engine multiplies a sample's rate step / 16
+// by the 16.16 factor in 32 bits, which holds up to 8 x a sample at the output rate.
+constexpr double EMPLAY_MAXPITCH = 8.0;
+// Frames of 16-bit stereo that fit a WAV file's data chunk: 24347 s at 44100 Hz.
+constexpr int64_t EMPLAY_MAXFRAMES = WAVFILE_MAXDATA / 4;
+// A sound that never ends by itself (a loop, a sequence, a 3-D path).
+constexpr int64_t EMPLAY_ENDLESS = INT64_MAX;
+// The mixer's room, in volume x 256: a full-scale value times the volumes of all
+// sounds on one side must fit the 32-bit mix buffers, where the engine also
+// multiplies each node's buffer by its own volume (256) before dividing.
+constexpr int64_t EMPLAY_HEADROOM = static_cast<int64_t>(EMPLAY_MAXVOLUME) * 256;
 
 // 3-D demo paths.
 enum {
@@ -36,205 +58,23 @@ const float EMPLAY_FLYSPEED = 30.0f;  // scene units per second
 const float EMPLAY_FLYSTART = -60.0f; // x where a fly-past starts
 const float EMPLAY_FLYMISS = 4.0f;    // closest distance of a fly-past
 
-static void emplay_usage()
-{
-    fprintf(stderr, "usage: emplay [options] file.wav|file.ogg ...\n"
-                    "  -v volume   256 = unity (default 256)\n"
-                    "  -p pan      -128 left .. 128 right, WAV files (default 0)\n"
-                    "  -r factor   pitch of WAV files and speed of Ogg files (default 1.0)\n"
-                    "  -l          loop every sound\n"
-                    "  -t seconds  stop after this long (needed with -l when rendering)\n"
-                    "  -o out.wav  render to a 16-bit stereo WAV file instead of the sound device\n"
-                    "  -3 path     play the WAV files as 3-D sources that circle the listener\n"
-                    "              (path circle, default 6 s) or fly past in front (flyby, 4 s)\n"
-                    "  -s file.seq play a step sequence file instead (default: two passes)\n");
-}
+// Kinds of sound file, told by their first bytes.
+enum { EMPLAY_WAV = 1, EMPLAY_OGG = 2 };
 
-static bool emplay_endswith(const char* name, const char* suffix)
-{
-    const size_t n = strlen(name), m = strlen(suffix);
-    return n >= m && strcasecmp(name + n - m, suffix) == 0;
-}
-
-// Parses the command line; false (after the usage text) when it is not understood.
-static bool emplay_parse(int argc, char** argv, emplay_options* opt)
-{
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        const bool hasvalue = i + 1 < argc;
-        if (!strcmp(arg, "-l")) {
-            opt->loop = true;
-        } else if (!strcmp(arg, "-v") && hasvalue) {
-            opt->volume = atoi(argv[++i]);
-        } else if (!strcmp(arg, "-p") && hasvalue) {
-            opt->pan = atoi(argv[++i]);
-        } else if (!strcmp(arg, "-r") && hasvalue) {
-            opt->pitch = atof(argv[++i]);
-        } else if (!strcmp(arg, "-t") && hasvalue) {
-            opt->seconds = atof(argv[++i]);
-        } else if (!strcmp(arg, "-o") && hasvalue) {
-            opt->output = argv[++i];
-        } else if (!strcmp(arg, "-s") && hasvalue) {
-            opt->sequence = argv[++i];
-        } else if (!strcmp(arg, "-3") && hasvalue) {
-            const char* path = argv[++i];
-            opt->mode3d = !strcmp(path, "circle") ? EMPLAY_CIRCLE : !strcmp(path, "flyby") ? EMPLAY_FLYBY : -1;
-        } else if (arg[0] == '-') {
-            emplay_usage();
-            return false;
-        } else {
-            opt->files.push_back(arg);
-        }
-    }
-    const bool sources = opt->sequence ? opt->files.empty() && opt->mode3d == 0 : !opt->files.empty();
-    if (!sources || opt->mode3d < 0 || opt->pitch <= 0.0 || opt->pitch > 8.0 ||
-        (opt->loop && opt->output && opt->seconds <= 0.0)) {
-        emplay_usage();
-        return false;
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------
-// Sequence files
-// ---------------------------------------------------------------------------
-
-struct emplay_seqchannel {
-    std::string file;     // WAV file, relative to the sequence file's folder
-    int32_t volume = 256; // 256 = unity
-    int32_t pan = 0;      // -128..128
-    bool loop = false;
-    std::vector<int8_t> notes; // one byte per step: 12..127 a note, else none
+struct emplay_options {
+    int32_t volume = 256;           // 0..EMPLAY_MAXVOLUME, 256 = unity
+    int32_t pan = 0;                // -128..128, WAV files through the sampler
+    int32_t pitch = 0x10000;        // 16.16 pitch and speed factor, 1 .. EMPLAY_MAXPITCH x 65536 - 1
+    const char* pitchtext = "1";    // the factor as given, for messages
+    bool loop = false;              // every sound loops
+    int64_t frames = 0;             // -t in output frames; 0: until the sounds end, or the default length
+    const char* output = nullptr;   // render to this WAV file instead of the device
+    const char* sequence = nullptr; // play this sequence file instead of files
+    int mode3d = 0;                 // EMPLAY_CIRCLE or EMPLAY_FLYBY: WAV files as 3-D sources
+    bool help = false;              // print the usage and do nothing else
+    std::vector<const char*> files; // sound files to play
+    std::vector<int> kinds;         // EMPLAY_WAV or EMPLAY_OGG for each file
 };
-
-struct emplay_sequence {
-    int32_t duration = 0; // output frames per pass
-    int32_t steps = 0;
-    std::vector<emplay_seqchannel> channels;
-};
-
-// A note token: "." none, a byte 0..255, or a name such as A4, C#5, Eb3 (A4 =
-// 69, the sample's own pitch); -1 when it is none of these.
-static int emplay_note(const char* token)
-{
-    if (!strcmp(token, "."))
-        return 0;
-    char* end;
-    if (token[0] >= '0' && token[0] <= '9') {
-        const long value = strtol(token, &end, 10);
-        return *end == 0 && value <= 255 ? static_cast<int>(value) : -1;
-    }
-    static const int semitones[] = {9, 11, 0, 2, 4, 5, 7}; // A B C D E F G
-    if (token[0] < 'A' || token[0] > 'G')
-        return -1;
-    int note = semitones[token[0] - 'A'];
-    const char* p = token + 1;
-    if (*p == '#')
-        note++, p++;
-    else if (*p == 'b')
-        note--, p++;
-    if (*p < '0' || *p > '9')
-        return -1;
-    const long octave = strtol(p, &end, 10);
-    note += 12 * (static_cast<int>(octave) + 1);
-    return *end == 0 && octave <= 9 && note >= 12 && note <= 127 ? note : -1;
-}
-
-static bool emplay_number(const char* token, long low, long high, int32_t* value)
-{
-    if (!token)
-        return false;
-    char* end;
-    const long v = strtol(token, &end, 10);
-    if (*end != 0 || end == token || v < low || v > high)
-        return false;
-    *value = static_cast<int32_t>(v);
-    return true;
-}
-
-// Reads one "channel" line's fields after the keyword; an error text or null.
-static const char* emplay_readchannel(const emplay_sequence& seq, const std::string& folder, emplay_seqchannel* ch)
-{
-    if (seq.steps == 0)
-        return "steps must come before the channels";
-    if (seq.channels.size() >= EM_SEQCHANNELS)
-        return "more than 8 channels";
-    const char* file = strtok(nullptr, " \t\r\n");
-    if (!file)
-        return "channel without a WAV file";
-    ch->file = file[0] == '/' ? file : folder + file;
-    int32_t loop = 0;
-    if (!emplay_number(strtok(nullptr, " \t\r\n"), -65536, 65536, &ch->volume))
-        return "volume must be a whole number";
-    if (!emplay_number(strtok(nullptr, " \t\r\n"), -128, 128, &ch->pan))
-        return "pan must be -128..128";
-    if (!emplay_number(strtok(nullptr, " \t\r\n"), 0, 1, &loop))
-        return "loop must be 0 or 1";
-    ch->loop = loop != 0;
-    while (const char* token = strtok(nullptr, " \t\r\n")) {
-        const int note = emplay_note(token);
-        if (note < 0)
-            return "a note is ., 0..255 or a name such as A4, C#5, Eb3 (C-1 .. G9)";
-        ch->notes.push_back(static_cast<int8_t>(static_cast<uint8_t>(note)));
-    }
-    if (static_cast<int32_t>(ch->notes.size()) != seq.steps)
-        return "a channel needs one note per step";
-    return nullptr;
-}
-
-// Ends a line at a '#' that begins a word (a sharp inside a note name stays).
-static void emplay_stripcomment(char* line)
-{
-    for (char* p = line; *p; p++) {
-        if (*p == '#' && (p == line || strchr(" \t", p[-1]))) {
-            *p = 0;
-            return;
-        }
-    }
-}
-
-// Reads a sequence file; false after a message naming the file and line.
-static bool emplay_readsequence(const char* path, emplay_sequence* seq)
-{
-    FILE* f = fopen(path, "r");
-    if (!f) {
-        fprintf(stderr, "emplay: can't read %s\n", path);
-        return false;
-    }
-    const char* slash = strrchr(path, '/');
-    const std::string folder = slash ? std::string(path, static_cast<size_t>(slash - path + 1)) : "";
-    char line[4096];
-    int lineno = 0;
-    const char* error = nullptr;
-    while (!error && fgets(line, sizeof(line), f)) {
-        lineno++;
-        emplay_stripcomment(line);
-        const char* key = strtok(line, " \t\r\n");
-        if (!key)
-            continue;
-        if (!strcmp(key, "duration")) {
-            if (!emplay_number(strtok(nullptr, " \t\r\n"), 1, 0x7FFFFFFF, &seq->duration))
-                error = "duration must be 1 or more output frames";
-        } else if (!strcmp(key, "steps")) {
-            if (!seq->channels.empty() || !emplay_number(strtok(nullptr, " \t\r\n"), 1, 4096, &seq->steps))
-                error = "steps must be 1..4096, before the channels";
-        } else if (!strcmp(key, "channel")) {
-            emplay_seqchannel ch;
-            error = emplay_readchannel(*seq, folder, &ch);
-            seq->channels.push_back(ch);
-        } else {
-            error = "unknown keyword (duration, steps, channel)";
-        }
-        if (!error && strtok(nullptr, " \t\r\n") && strcmp(key, "channel"))
-            error = "unexpected text after the value";
-    }
-    fclose(f);
-    if (!error && (seq->duration == 0 || seq->steps == 0))
-        error = "duration and steps are both needed";
-    if (error)
-        fprintf(stderr, "emplay: %s:%d: %s\n", path, lineno, error);
-    return error == nullptr;
-}
 
 struct emplay_sounds {
     int sampler = 0;
@@ -242,25 +82,426 @@ struct emplay_sounds {
     int sampler3d = 0; // 3-D demo: the sampler and its voices
     std::vector<int> voices;
     int sequencer = 0;
+    int64_t loudness = 0; // the sounds' volumes so far, in volume x 256, against EMPLAY_HEADROOM
+    int64_t frames = 0;   // output frames until every sound has ended by itself, or EMPLAY_ENDLESS
 };
+
+static void emplay_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// One line on standard error: "emplay: " and the message.
+static void emplay_error(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("emplay: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+}
+
+static void emplay_usage(FILE* out)
+{
+    fprintf(out,
+            "usage: emplay [options] file.wav|file.ogg ...\n"
+            "       emplay [options] -3 circle|flyby file.wav ...\n"
+            "       emplay [options] -s file.seq\n"
+            "Plays WAV and Ogg Vorbis files (told apart by their first bytes) through the\n"
+            "audio engine, on the sound device or into a WAV file.\n"
+            "  -v volume   0..%d, 256 = unity (default 256)\n"
+            "  -p pan      -%d left .. %d right, WAV files (default 0)\n"
+            "  -r factor   pitch of WAV files and speed of Ogg files, from 1/65536 to below %g\n"
+            "              (default 1)\n"
+            "  -l          loop every sound\n"
+            "  -t seconds  stop after this long, from 1/%d (one frame) to %d; needed\n"
+            "              with -l when rendering\n"
+            "  -o out.wav  render to a 16-bit stereo %d Hz WAV file instead of the sound\n"
+            "              device; the format's 4 GiB hold at most %lld s\n"
+            "  -3 path     play the WAV files as 3-D sources that circle the listener\n"
+            "              (circle, default 6 s) or fly past in front (flyby, default 4 s)\n"
+            "  -s file.seq play a step sequence file instead (default: two passes)\n"
+            "  -h, --help  print this text\n"
+            "Exit status: 0 played, 1 a file could not be played or written, 2 the command\n"
+            "line is wrong.\n",
+            EMPLAY_MAXVOLUME, EMPLAY_MAXPAN, EMPLAY_MAXPAN, EMPLAY_MAXPITCH, EMPLAY_RATE, EMPLAY_MAXSECONDS, EMPLAY_RATE,
+            static_cast<long long>(EMPLAY_MAXFRAMES / EMPLAY_RATE));
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+// ---------------------------------------------------------------------------
+
+// A finite decimal number making up all of text (no blanks, no "nan" or "inf").
+static bool emplay_parsereal(const char* text, double* value)
+{
+    if (!((*text >= '0' && *text <= '9') || *text == '-' || *text == '+' || *text == '.') || strpbrk(text, "xX"))
+        return false;
+    char* end;
+    const double v = strtod(text, &end);
+    if (end == text || *end != 0 || !std::isfinite(v))
+        return false;
+    *value = v;
+    return true;
+}
+
+static int emplay_badvalue(const char* option, const char* value, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// One line naming the option, what it takes and what it was given.
+static int emplay_badvalue(const char* option, const char* value, const char* format, ...)
+{
+    char takes[160];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(takes, sizeof(takes), format, args);
+    va_end(args);
+    emplay_error("%s: %s, not '%s'", option, takes, value);
+    return EMPLAY_BADUSAGE;
+}
+
+// Takes the value of option -<letter>; EMPLAY_OK, or EMPLAY_BADUSAGE after the line.
+static int emplay_parsevalue(const char* option, const char* value, emplay_options* opt)
+{
+    double real = 0.0;
+    switch (option[1]) {
+    case 'v':
+        if (!emplay_parseint(value, 0, EMPLAY_MAXVOLUME, &opt->volume))
+            return emplay_badvalue(option, value, "volume must be a whole number 0..%d (256 = unity)", EMPLAY_MAXVOLUME);
+        return EMPLAY_OK;
+    case 'p':
+        if (!emplay_parseint(value, -EMPLAY_MAXPAN, EMPLAY_MAXPAN, &opt->pan))
+            return emplay_badvalue(option, value, "pan must be a whole number -%d..%d", EMPLAY_MAXPAN, EMPLAY_MAXPAN);
+        return EMPLAY_OK;
+    case 'r':
+        // The factor becomes a 16.16 step of at least 1.
+        if (!emplay_parsereal(value, &real) || real * 65536.0 < 1.0 || real >= EMPLAY_MAXPITCH)
+            return emplay_badvalue(option, value, "factor must be a number from 1/65536 to below %g", EMPLAY_MAXPITCH);
+        opt->pitch = static_cast<int32_t>(real * 65536.0);
+        opt->pitchtext = value;
+        return EMPLAY_OK;
+    case 't':
+        if (!emplay_parsereal(value, &real) || real * EMPLAY_RATE < 1.0 || real > EMPLAY_MAXSECONDS)
+            return emplay_badvalue(option, value, "seconds must be a number from 1/%d (one frame) to %d", EMPLAY_RATE,
+                                   EMPLAY_MAXSECONDS);
+        opt->frames = std::llround(real * EMPLAY_RATE);
+        return EMPLAY_OK;
+    case 'o': opt->output = value; return EMPLAY_OK;
+    case 's': opt->sequence = value; return EMPLAY_OK;
+    default: // '3'
+        opt->mode3d = !strcmp(value, "circle") ? EMPLAY_CIRCLE : !strcmp(value, "flyby") ? EMPLAY_FLYBY : 0;
+        return opt->mode3d ? EMPLAY_OK : emplay_badvalue(option, value, "path must be circle or flyby");
+    }
+}
+
+// Options that do not go together; EMPLAY_OK, or EMPLAY_BADUSAGE after a line.
+static int emplay_checkoptions(const emplay_options& opt)
+{
+    const char* wrong = nullptr;
+    if (opt.sequence && !opt.files.empty())
+        wrong = "-s plays the sequence file alone, without other files";
+    else if (opt.sequence && opt.mode3d)
+        wrong = "-3 plays WAV files, not a sequence";
+    else if (!opt.sequence && opt.files.empty())
+        wrong = "nothing to play: give WAV or Ogg Vorbis files, or -s file.seq (emplay --help)";
+    else if (opt.loop && opt.output && opt.frames == 0 && !opt.sequence && !opt.mode3d)
+        wrong = "-l with -o needs -t: looping sounds never end";
+    if (!wrong)
+        return EMPLAY_OK;
+    emplay_error("%s", wrong);
+    return EMPLAY_BADUSAGE;
+}
+
+// Parses the command line; EMPLAY_OK (opt->help: print the usage), or
+// EMPLAY_BADUSAGE after one line saying what is wrong.
+static int emplay_parse(int argc, char** argv, emplay_options* opt)
+{
+    bool options = true;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (!options || arg[0] != '-' || arg[1] == 0) {
+            opt->files.push_back(arg);
+        } else if (!strcmp(arg, "--")) {
+            options = false;
+        } else if (!strcmp(arg, "-h") || !strcmp(arg, "--help")) {
+            opt->help = true;
+            return EMPLAY_OK;
+        } else if (!strcmp(arg, "-l")) {
+            opt->loop = true;
+        } else if (arg[2] != 0 || !strchr("vprtos3", arg[1])) {
+            emplay_error("unknown option %s (emplay --help lists them)", arg);
+            return EMPLAY_BADUSAGE;
+        } else if (i + 1 == argc) {
+            emplay_error("%s needs a value (emplay --help)", arg);
+            return EMPLAY_BADUSAGE;
+        } else if (emplay_parsevalue(arg, argv[++i], opt) != EMPLAY_OK) {
+            return EMPLAY_BADUSAGE;
+        }
+    }
+    return emplay_checkoptions(*opt);
+}
+
+// ---------------------------------------------------------------------------
+// Input files, checked before the engine sees them
+// ---------------------------------------------------------------------------
+
+// The kind of a sound file by its first bytes; 0 with the reason in why when it
+// cannot be read or is neither kind.
+static int emplay_filekind(const char* path, std::string* why)
+{
+    FILE* file = fopen(path, "rb");
+    if (!file) {
+        *why = strerror(errno);
+        return 0;
+    }
+    uint8_t head[12];
+    const size_t n = fread(head, 1, sizeof(head), file);
+    const int error = ferror(file) ? errno : 0;
+    fclose(file);
+    if (error) {
+        *why = strerror(error);
+        return 0;
+    }
+    if (n == sizeof(head) && !memcmp(head, "RIFF", 4) && !memcmp(head + 8, "WAVE", 4))
+        return EMPLAY_WAV;
+    if (n >= 4 && !memcmp(head, "OggS", 4))
+        return EMPLAY_OGG;
+    *why = "not a WAV or Ogg Vorbis file";
+    return 0;
+}
+
+// The kind of a file to play, or 0 after a line saying why it cannot be played.
+// where is put before the file's name ("" or "beat.seq:7: "); wavonly, when not
+// null, is why an Ogg Vorbis file does not do here.
+static int emplay_checkfile(const std::string& where, const char* path, const char* wavonly)
+{
+    std::string why;
+    const int kind = emplay_filekind(path, &why);
+    if (kind == EMPLAY_OGG && wavonly)
+        why = wavonly;
+    else if (kind == EMPLAY_OGG && strlen(path) >= EMPLAY_OGGNAME)
+        why = "the music node takes file names of at most " + std::to_string(EMPLAY_OGGNAME - 1) + " characters";
+    else if (kind)
+        return kind;
+    emplay_error("%s%s: %s", where.c_str(), path, why.c_str());
+    return 0;
+}
+
+// "file:line: " before the name of a file that a sequence line names.
+static std::string emplay_seqwhere(const char* path, int32_t line)
+{
+    return std::string(path) + ":" + std::to_string(line) + ": ";
+}
+
+// Reads the sequence file and checks every sound file; false after a line.
+static bool emplay_readinputs(emplay_options* opt, emplay_sequence* seq)
+{
+    if (opt->sequence) {
+        emplay_seqerror error;
+        if (!emplay_readsequence(opt->sequence, seq, &error)) {
+            if (error.line > 0)
+                emplay_error("%s:%d: %s", opt->sequence, error.line, error.reason.c_str());
+            else
+                emplay_error("%s: %s", opt->sequence, error.reason.c_str());
+            return false;
+        }
+        for (const emplay_seqchannel& ch : seq->channels)
+            if (!emplay_checkfile(emplay_seqwhere(opt->sequence, ch.line), ch.file.c_str(),
+                                  "a sequence channel plays a WAV file, not Ogg Vorbis"))
+                return false;
+    }
+    for (const char* file : opt->files) {
+        const int kind = emplay_checkfile("", file, opt->mode3d ? "the 3-D paths play WAV files, not Ogg Vorbis" : nullptr);
+        if (!kind)
+            return false;
+        opt->kinds.push_back(kind);
+    }
+    return true;
+}
+
+// True after a line when the output file is one of the files to play (by any
+// name): rendering would destroy what it reads.
+static bool emplay_outputisinput(const emplay_options& opt, const emplay_sequence& seq)
+{
+    struct stat out;
+    if (!opt.output || stat(opt.output, &out) != 0)
+        return false;
+    std::vector<std::string> inputs(opt.files.begin(), opt.files.end());
+    if (opt.sequence)
+        inputs.push_back(opt.sequence);
+    for (const emplay_seqchannel& ch : seq.channels)
+        inputs.push_back(ch.file);
+    for (const std::string& path : inputs) {
+        struct stat in;
+        if (stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+            emplay_error("%s: the output is also a file to play", opt.output);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Engine and sounds
+// ---------------------------------------------------------------------------
+
+// Starts the engine, without a device when rendering; false after a line.
+static bool emplay_startengine(bool offline)
+{
+    if (offline) {
+        if (em_initoffline() == 0)
+            return true;
+        emplay_error("the audio engine did not start");
+        return false;
+    }
+    if (SDL_Init(0) < 0 || em_init() != 0) {
+        emplay_error("no sound device: %s (render to a file with -o instead)", SDL_GetError());
+        SDL_Quit();
+        return false;
+    }
+    return true;
+}
+
+static bool emplay_nonode(const char* what)
+{
+    emplay_error("the audio engine could not make %s", what);
+    return false;
+}
+
+// How the sounds' shares of the mixer's room add up, for the message.
+const char* const EMPLAY_SAMPLERULE = "volume times channels, added over the sounds";
+const char* const EMPLAY_SEQRULE = "the channels' volumes times -v / 256, added";
+
+// Counts a sound's share of the mixer's room (volume x 256 per side); false
+// after a line naming the file when the sounds together could overflow the mix.
+static bool emplay_addloudness(emplay_sounds* sounds, const char* file, int64_t loudness, const char* rule)
+{
+    sounds->loudness += loudness;
+    if (sounds->loudness <= EMPLAY_HEADROOM)
+        return true;
+    emplay_error("%s: too loud for the mixer (%s, must stay at or below %lld)", file, rule,
+                 static_cast<long long>(EMPLAY_HEADROOM / 256));
+    return false;
+}
+
+// Sounds that end by themselves end at the latest of their ends.
+static void emplay_lengthen(emplay_sounds* sounds, int64_t frames)
+{
+    sounds->frames = std::max(sounds->frames, frames);
+}
+
+// Loads a WAV file into the sample bank; its handle, or 0 after a line.
+static int emplay_loadwav(const std::string& where, const char* path)
+{
+    const int sample = em_loadsample(path);
+    if (!sample)
+        emplay_error("%s%s: %s", where.c_str(), path, em_sampleerror());
+    return sample;
+}
+
+// The 16.16 step that a sampler or 3-D sampler gives a voice of this sample at
+// the pitch factor: the sample's rate step / 16 times the factor, a product
+// that must fit 32 bits, / 4096. 0 after a line when the product would not fit
+// or the voice would never move.
+static int64_t emplay_voicestep(const char* path, int sample, const emplay_options& opt)
+{
+    const em_sample* s = em_getsample(sample);
+    const int64_t product = static_cast<int64_t>(s->step >> 4) * opt.pitch;
+    if (product > INT32_MAX) {
+        emplay_error("%s: -r %s is too fast for this %d Hz sample (rate times factor must stay below %d Hz)", path, opt.pitchtext,
+                     s->rate, static_cast<int>(EMPLAY_MAXPITCH * EMPLAY_RATE));
+        return 0;
+    }
+    if (product >> 12 == 0)
+        emplay_error("%s: -r %s is too slow for this %d Hz sample: it would never move", path, opt.pitchtext, s->rate);
+    return product >> 12;
+}
+
+// Output frames that length source frames last at a 16.16 step.
+static int64_t emplay_stepframes(int64_t length, int64_t step)
+{
+    return (length * 65536 + step - 1) / step;
+}
+
+static bool emplay_startsample(const emplay_options& opt, const char* file, emplay_sounds* sounds)
+{
+    const int sample = emplay_loadwav("", file);
+    if (!sample)
+        return false;
+    const em_sample* s = em_getsample(sample);
+    const int64_t step = emplay_voicestep(file, sample, opt);
+    if (!step || !emplay_addloudness(sounds, file, static_cast<int64_t>(opt.volume) * s->channels * 256, EMPLAY_SAMPLERULE))
+        return false;
+    if (!em_triggersample(sounds->sampler, sample)) {
+        emplay_error("%s: the audio engine has no voice free", file);
+        return false;
+    }
+    emplay_lengthen(sounds, opt.loop ? EMPLAY_ENDLESS : emplay_stepframes(s->length, step));
+    return true;
+}
+
+static bool emplay_startmusic(const emplay_options& opt, const char* file, emplay_sounds* sounds)
+{
+    if (!emplay_addloudness(sounds, file, static_cast<int64_t>(opt.volume) * 256, EMPLAY_SAMPLERULE))
+        return false;
+    const int music = em_createoggmusic(em_getroot());
+    if (!music)
+        return emplay_nonode("a music node");
+    sounds->music.push_back(music);
+    em_setparam(music, EMP_VOLUME, opt.volume);
+    em_setparam(music, EMP_PITCH, opt.pitch);
+    if (em_playoggmusic(music, file) != 0) {
+        emplay_error("%s: not an Ogg Vorbis stream the engine plays", file);
+        return false;
+    }
+    if (!opt.loop)
+        em_setparam(music, EMP_STATE, 3);
+    const int32_t step = em_getparam(music, EMP_PITCH);
+    if (step <= 0) {
+        emplay_error("%s: -r %s is too slow for this %d Hz stream: it would never move", file, opt.pitchtext,
+                     em_getparam(music, EMP_RATE));
+        return false;
+    }
+    // A stream whose length the decoder cannot tell adds nothing to the plan.
+    const int32_t length = em_getparam(music, EMP_LENGTH);
+    emplay_lengthen(sounds, opt.loop ? EMPLAY_ENDLESS : length > 0 ? emplay_stepframes(length, step) : 0);
+    return true;
+}
+
+// Starts every file, WAV files through one sampler; false after a line.
+static bool emplay_start(const emplay_options& opt, emplay_sounds* sounds)
+{
+    sounds->sampler = em_createsampler(em_getroot(), -1);
+    if (!sounds->sampler)
+        return emplay_nonode("a sampler");
+    em_setparam(sounds->sampler, EMP_DEFVOLUME, opt.volume);
+    em_setparam(sounds->sampler, EMP_DEFPAN, opt.pan);
+    em_setparam(sounds->sampler, EMP_DEFPITCH, opt.pitch);
+    em_setparam(sounds->sampler, EMP_LOOP, opt.loop ? 1 : 0);
+    for (size_t i = 0; i < opt.files.size(); i++) {
+        const bool started = opt.kinds[i] == EMPLAY_OGG ? emplay_startmusic(opt, opt.files[i], sounds)
+                                                        : emplay_startsample(opt, opt.files[i], sounds);
+        if (!started)
+            return false;
+    }
+    return true;
+}
 
 // Starts the sequence: one channel per line, its sample, notes, level and loop.
 static bool emplay_startsequence(const emplay_options& opt, const emplay_sequence& seq, emplay_sounds* sounds)
 {
+    for (const emplay_seqchannel& c : seq.channels)
+        if (!emplay_addloudness(sounds, opt.sequence, static_cast<int64_t>(c.volume) * opt.volume, EMPLAY_SEQRULE))
+            return false;
     const int n = static_cast<int>(seq.channels.size());
     sounds->sequencer = em_createsequencer(em_getroot(), n, seq.steps);
     if (!sounds->sequencer)
-        return false;
+        return emplay_nonode("a sequencer");
     em_setparam(sounds->sequencer, EMP_VOLUME, opt.volume);
     for (int i = 0; i < n; i++) {
         const emplay_seqchannel& c = seq.channels[static_cast<size_t>(i)];
+        const int sample = emplay_loadwav(emplay_seqwhere(opt.sequence, c.line), c.file.c_str());
+        if (!sample)
+            return false;
         em_setparam(sounds->sequencer, EMP_CHANNEL, i);
         const int channel = em_getparam(sounds->sequencer, EMP_CHANNELNODE);
-        const int sample = em_loadsample(c.file.c_str());
-        if (channel <= 0 || !sample) {
-            fprintf(stderr, "emplay: can't load %s\n", c.file.c_str());
-            return false;
-        }
+        if (channel <= 0)
+            return emplay_nonode("a sequencer channel");
         em_setparam(channel, EMP_SAMPLE, sample);
         em_setparamp(channel, EMP_PATTERN, c.notes.data());
         em_setparam(channel, EMP_VOLUME, c.volume);
@@ -269,21 +510,18 @@ static bool emplay_startsequence(const emplay_options& opt, const emplay_sequenc
     }
     em_setparam(sounds->sequencer, EMP_LENGTH, seq.duration);
     em_setparam(sounds->sequencer, EMP_RUN, 1);
+    sounds->frames = EMPLAY_ENDLESS;
     return true;
 }
-
-// ---------------------------------------------------------------------------
-// 3-D demo
-// ---------------------------------------------------------------------------
 
 // Starts every WAV file as a looping 3-D voice; a fly-past moves by itself.
 static bool emplay_start3d(const emplay_options& opt, emplay_sounds* sounds)
 {
     sounds->sampler3d = em_createsampler3d(em_getroot(), -1);
     if (!sounds->sampler3d)
-        return false;
+        return emplay_nonode("a 3-D sampler");
     em_setparam(sounds->sampler3d, EMP_DEFVOLUME, opt.volume);
-    em_setparam(sounds->sampler3d, EMP_DEFPITCH, static_cast<int32_t>(opt.pitch * 65536.0));
+    em_setparam(sounds->sampler3d, EMP_DEFPITCH, opt.pitch);
     uint32_t flags = EMF_LOOP;
     if (opt.mode3d == EMPLAY_FLYBY) {
         flags |= EMF_MOVING;
@@ -292,16 +530,19 @@ static bool emplay_start3d(const emplay_options& opt, emplay_sounds* sounds)
     }
     em_setparam(sounds->sampler3d, EMP_DEFFLAGS, static_cast<int32_t>(flags));
     for (const char* file : opt.files) {
-        const int sample = em_loadsample(file);
-        if (!sample) {
-            fprintf(stderr, "emplay: can't load %s\n", file);
+        // A 3-D voice gives each side one value of the sample at the voice's gain.
+        const int sample = emplay_loadwav("", file);
+        if (!sample || !emplay_voicestep(file, sample, opt) ||
+            !emplay_addloudness(sounds, file, static_cast<int64_t>(opt.volume) * 256, EMPLAY_SAMPLERULE))
+            return false;
+        const int voice = em_triggersample3d(sounds->sampler3d, sample);
+        if (!voice) {
+            emplay_error("%s: the audio engine has no voice free", file);
             return false;
         }
-        const int voice = em_triggersample3d(sounds->sampler3d, sample);
-        if (!voice)
-            return false;
         sounds->voices.push_back(voice);
     }
+    sounds->frames = EMPLAY_ENDLESS;
     return true;
 }
 
@@ -322,42 +563,6 @@ static void emplay_move3d(const emplay_options& opt, const emplay_sounds& sounds
     }
 }
 
-// Starts every file; false when one cannot be played.
-static bool emplay_start(const emplay_options& opt, emplay_sounds* sounds)
-{
-    const int32_t pitch = static_cast<int32_t>(opt.pitch * 65536.0);
-    sounds->sampler = em_createsampler(em_getroot(), -1);
-    if (!sounds->sampler)
-        return false;
-    em_setparam(sounds->sampler, EMP_DEFVOLUME, opt.volume);
-    em_setparam(sounds->sampler, EMP_DEFPAN, opt.pan);
-    em_setparam(sounds->sampler, EMP_DEFPITCH, pitch);
-    em_setparam(sounds->sampler, EMP_LOOP, opt.loop ? 1 : 0);
-    for (const char* file : opt.files) {
-        if (emplay_endswith(file, ".ogg")) {
-            const int music = em_createoggmusic(em_getroot());
-            if (!music)
-                return false;
-            em_setparam(music, EMP_VOLUME, opt.volume);
-            em_setparam(music, EMP_PITCH, pitch);
-            if (em_playoggmusic(music, file) != 0)
-                return false;
-            if (!opt.loop)
-                em_setparam(music, EMP_STATE, 3);
-            sounds->music.push_back(music);
-        } else {
-            const int sample = em_loadsample(file);
-            if (!sample) {
-                fprintf(stderr, "emplay: can't load %s\n", file);
-                return false;
-            }
-            if (!em_triggersample(sounds->sampler, sample))
-                return false;
-        }
-    }
-    return true;
-}
-
 static bool emplay_playing(const emplay_sounds& sounds)
 {
     // a sequence plays for ever; 3-D voices loop until the time is up
@@ -369,83 +574,214 @@ static bool emplay_playing(const emplay_sounds& sounds)
     return false;
 }
 
-// Drives the callback directly, as fast as it runs, into a WAV file.
-static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds)
+// Frames after which playing stops whatever still sounds: -t, else two passes
+// of a sequence or one 3-D path; 0 when the sounds alone decide.
+static int64_t emplay_limit(const emplay_options& opt, const emplay_sequence& seq)
 {
-    FILE* f = fopen(opt.output, "wb");
-    if (!f) {
-        fprintf(stderr, "emplay: can't write %s\n", opt.output);
-        return 1;
-    }
-    const uint32_t rate = static_cast<uint32_t>(emstate.freq);
-    wav_header(f, 2, rate, 0);
-    std::vector<Uint8> buffer(static_cast<size_t>(emstate.samples) * 4);
-    const double limit = opt.seconds > 0.0 ? opt.seconds * rate : 1e18;
-    uint32_t databytes = 0;
-    double frames = 0.0;
-    while (emplay_playing(sounds) && frames < limit) {
-        emplay_move3d(opt, sounds, frames / rate);
-        em_audiocallback(nullptr, buffer.data(), static_cast<int>(buffer.size()));
-        // samples in the buffer are little-endian signed 16-bit, as the file wants
-        fwrite(buffer.data(), 1, buffer.size(), f);
-        databytes += static_cast<uint32_t>(buffer.size());
-        frames += emstate.samples;
-    }
-    rewind(f);
-    wav_header(f, 2, rate, databytes);
-    return fclose(f) == 0 ? 0 : 1;
+    if (opt.frames > 0)
+        return opt.frames;
+    if (opt.sequence)
+        return 2 * static_cast<int64_t>(seq.duration);
+    if (opt.mode3d)
+        return std::llround(EMPLAY_RATE *
+                            (opt.mode3d == EMPLAY_CIRCLE ? 2.0 * EMPLAY_LAP : -2.0 * EMPLAY_FLYSTART / EMPLAY_FLYSPEED));
+    return 0;
 }
 
-static void emplay_listen(const emplay_options& opt, const emplay_sounds& sounds)
+// ---------------------------------------------------------------------------
+// Rendering into a WAV file
+// ---------------------------------------------------------------------------
+
+static volatile sig_atomic_t emplay_signal = 0; // the signal that interrupted a render, 0 none
+
+static void emplay_onsignal(int sig)
+{
+    emplay_signal = sig;
+}
+
+// Lets SIGINT, SIGTERM and SIGHUP end a render cleanly (on) or at once (off),
+// except those the caller has us ignore.
+static void emplay_catchsignals(bool on)
+{
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction now;
+        if (sigaction(sig, nullptr, &now) != 0 || now.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act = {};
+        act.sa_handler = on ? emplay_onsignal : SIG_DFL;
+        act.sa_flags = SA_RESTART; // a write to a pipe goes on; the render loop sees the signal
+        sigemptyset(&act.sa_mask);
+        sigaction(sig, &act, nullptr);
+    }
+}
+
+// Where a render goes.
+struct emplay_output {
+    const char* path = nullptr;
+    FILE* file = nullptr;
+    bool regular = false;     // a regular file, removed again when the render fails
+    int64_t headerframes = 0; // the frames the header written last declares
+    int error = 0;            // errno of the first failed write, 0 while all went well
+};
+
+static void emplay_write(emplay_output* out, const void* bytes, size_t size)
+{
+    if (!out->error && fwrite(bytes, 1, size, out->file) != size)
+        out->error = errno ? errno : EIO;
+}
+
+static void emplay_writeheader(emplay_output* out, int64_t frames)
+{
+    const wavfile_format format = {1, 2, EMPLAY_RATE, 16};
+    uint8_t header[WAVFILE_HEADERBYTES];
+    wavfile_header(header, format, static_cast<uint32_t>(frames * 4));
+    emplay_write(out, header, sizeof(header));
+    out->headerframes = frames;
+}
+
+// Creates the file with a header for the frames expected; false after a line.
+static bool emplay_openoutput(const char* path, int64_t frames, emplay_output* out)
+{
+    out->path = path;
+    out->file = fopen(path, "wb");
+    if (!out->file) {
+        emplay_error("%s: %s", path, strerror(errno));
+        return false;
+    }
+    struct stat st;
+    out->regular = fstat(fileno(out->file), &st) == 0 && S_ISREG(st.st_mode);
+    emplay_writeheader(out, frames);
+    return true;
+}
+
+// Ends a render of done frames: the header set right where it declares another
+// count, everything flushed and closed. false after a line when a write failed
+// or failed is set; the file, when it is a regular one, is then removed so that
+// nothing is left that looks like a finished render.
+static bool emplay_closeoutput(emplay_output* out, int64_t done, bool failed)
+{
+    bool seekfailed = false;
+    if (!failed && !out->error && done != out->headerframes) {
+        seekfailed = fseek(out->file, 0, SEEK_SET) != 0;
+        if (seekfailed)
+            out->error = errno;
+        else
+            emplay_writeheader(out, done);
+    }
+    if (fflush(out->file) != 0 && !out->error)
+        out->error = errno;
+    if (fclose(out->file) != 0 && !out->error)
+        out->error = errno;
+    if (seekfailed)
+        emplay_error("%s: can't go back to set the header's length (%s)", out->path, strerror(out->error));
+    else if (out->error)
+        emplay_error("%s: %s", out->path, strerror(out->error));
+    failed = failed || out->error;
+    if (failed && out->regular)
+        remove(out->path);
+    return !failed;
+}
+
+// Renders the sounds into the output file, frame-exact to the limit, while they
+// play; the render is refused before it starts when it would not fit the file.
+static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds, int64_t limit)
+{
+    // A sound is heard to the end of the engine buffer in which it ends.
+    const int64_t sounding =
+        sounds.frames == EMPLAY_ENDLESS ? EMPLAY_ENDLESS : (sounds.frames + EMPLAY_CHUNK - 1) / EMPLAY_CHUNK * EMPLAY_CHUNK;
+    const int64_t expected = limit > 0 ? std::min(limit, sounding) : sounding;
+    if (expected > EMPLAY_MAXFRAMES) {
+        emplay_error("%s: %.1f s of sound would pass the WAV format's 4 GiB limit (%.1f s); shorten it with -t", opt.output,
+                     static_cast<double>(expected) / EMPLAY_RATE, static_cast<double>(EMPLAY_MAXFRAMES) / EMPLAY_RATE);
+        return EMPLAY_FAILED;
+    }
+    emplay_catchsignals(true);
+    emplay_output out;
+    if (!emplay_openoutput(opt.output, expected, &out)) {
+        emplay_catchsignals(false);
+        return EMPLAY_FAILED;
+    }
+    emplay_progress progress;
+    emplay_progressbegin(&progress, isatty(fileno(stderr)) ? stderr : nullptr, opt.output, expected, EMPLAY_RATE, emplay_nowms());
+    const int64_t end = limit > 0 ? std::min(limit, EMPLAY_MAXFRAMES) : EMPLAY_MAXFRAMES;
+    std::vector<int16_t> values(EMPLAY_CHUNK * 2);
+    std::vector<uint8_t> bytes(EMPLAY_CHUNK * 4);
+    int64_t done = 0;
+    bool failed = false;
+    while (done < end && emplay_playing(sounds) && !emplay_signal && !out.error && !failed) {
+        emplay_move3d(opt, sounds, static_cast<double>(done) / EMPLAY_RATE);
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>(EMPLAY_CHUNK, end - done));
+        failed = em_render(values.data(), n) != n;
+        for (int32_t i = 0; i < 2 * n; i++) // the file is little-endian whatever the machine
+            wavfile_put(&bytes[2 * static_cast<size_t>(i)], static_cast<uint16_t>(values[static_cast<size_t>(i)]), 2);
+        emplay_write(&out, bytes.data(), 4 * static_cast<size_t>(n));
+        done += n;
+        emplay_progressupdate(&progress, done, emplay_nowms());
+    }
+    emplay_progressend(&progress, done);
+    emplay_catchsignals(false);
+    if (failed)
+        emplay_error("%s: the audio engine stopped rendering", opt.output);
+    else if (emplay_signal)
+        emplay_error("%s: interrupted", opt.output);
+    failed = failed || emplay_signal;
+    // Sounds that outlast their estimate still end at the format's limit, with
+    // a header that says so.
+    const bool cut = !failed && done == EMPLAY_MAXFRAMES && (limit == 0 || limit > EMPLAY_MAXFRAMES) && emplay_playing(sounds);
+    if (!emplay_closeoutput(&out, done, failed))
+        return EMPLAY_FAILED;
+    if (cut)
+        emplay_error("%s: the sounds go on past the WAV format's 4 GiB limit; the file holds their first %.1f s", opt.output,
+                     static_cast<double>(done) / EMPLAY_RATE);
+    return cut ? EMPLAY_FAILED : EMPLAY_OK;
+}
+
+// Plays on the sound device until the sounds end or the limit is reached.
+static int emplay_listen(const emplay_options& opt, const emplay_sounds& sounds, int64_t limit)
 {
     const uint32_t start = SDL_GetTicks();
     while (emplay_playing(sounds)) {
         const uint32_t ms = SDL_GetTicks() - start;
-        if (opt.seconds > 0.0 && ms >= opt.seconds * 1000.0)
+        if (limit > 0 && ms >= limit * 1000 / EMPLAY_RATE)
             break;
         emplay_move3d(opt, sounds, ms / 1000.0);
         SDL_Delay(20);
     }
+    return EMPLAY_OK;
 }
 
 int main(int argc, char** argv)
 {
     emplay_options opt;
-    if (!emplay_parse(argc, argv, &opt))
-        return 2;
+    int status = emplay_parse(argc, argv, &opt);
+    if (status != EMPLAY_OK)
+        return status;
+    if (opt.help) {
+        emplay_usage(stdout);
+        if (fflush(stdout) == 0)
+            return EMPLAY_OK;
+        emplay_error("standard output: %s", strerror(errno));
+        return EMPLAY_FAILED;
+    }
     emplay_sequence sequence;
-    if (opt.sequence && !emplay_readsequence(opt.sequence, &sequence))
-        return 1;
-    if (opt.output)
-        setenv("SDL_AUDIODRIVER", "dummy", 1); // the device only paces nothing here
-    if (SDL_Init(0) < 0 || em_init() != 0) {
-        fprintf(stderr, "emplay: couldn't start the audio engine\n");
-        return 1;
-    }
-    if (opt.output) {
-        SDL_PauseAudio(1);
-        SDL_LockAudio(); // waits out a callback in flight
-        SDL_UnlockAudio();
-    }
-    // Endless sounds get a default length: two passes, or one demo path.
-    if (opt.seconds <= 0.0 && opt.sequence)
-        opt.seconds = 2.0 * sequence.duration / emstate.freq;
-    else if (opt.seconds <= 0.0 && opt.mode3d)
-        opt.seconds = opt.mode3d == EMPLAY_CIRCLE ? 2.0 * EMPLAY_LAP : -2.0 * EMPLAY_FLYSTART / EMPLAY_FLYSPEED;
+    if (!emplay_readinputs(&opt, &sequence) || emplay_outputisinput(opt, sequence) || !emplay_startengine(opt.output != nullptr))
+        return EMPLAY_FAILED;
     emplay_sounds sounds;
-    int status = 1;
     const bool started = opt.sequence ? emplay_startsequence(opt, sequence, &sounds)
                          : opt.mode3d ? emplay_start3d(opt, &sounds)
                                       : emplay_start(opt, &sounds);
+    status = EMPLAY_FAILED;
     if (started) {
-        if (opt.output) {
-            status = emplay_render(opt, sounds);
-        } else {
-            emplay_listen(opt, sounds);
-            status = 0;
-        }
+        const int64_t limit = emplay_limit(opt, sequence);
+        status = opt.output ? emplay_render(opt, sounds, limit) : emplay_listen(opt, sounds, limit);
     }
     em_deinit();
-    SDL_Quit();
+    if (!opt.output)
+        SDL_Quit();
+    if (emplay_signal) {
+        // Ends the way the signal would have ended it, for the caller to see.
+        signal(emplay_signal, SIG_DFL);
+        raise(emplay_signal);
+    }
     return status;
 }

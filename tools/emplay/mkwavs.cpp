@@ -16,16 +16,13 @@ const double mk_pi = 3.14159265358979323846;
 // Writes values (-1..1) as a 16-bit mono WAV file; false when it cannot.
 bool mk_write(const std::string& path, const std::vector<double>& values)
 {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const uint32_t bytes = static_cast<uint32_t>(values.size() * 2);
-    wav_header(f, 1, mk_rate, bytes);
-    for (const double v : values) {
-        const double clamped = v > 1.0 ? 1.0 : v < -1.0 ? -1.0 : v;
-        wav_put16(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(clamped * 30000.0))));
+    std::vector<uint8_t> bytes(values.size() * 2);
+    for (size_t i = 0; i < values.size(); i++) {
+        const double clamped = values[i] > 1.0 ? 1.0 : values[i] < -1.0 ? -1.0 : values[i];
+        wavfile_put(&bytes[2 * i], static_cast<uint16_t>(static_cast<int16_t>(std::lround(clamped * 30000.0))), 2);
     }
-    return fclose(f) == 0;
+    const wavfile_format format = {1, 1, static_cast<uint32_t>(mk_rate), 16};
+    return wavfile_write(path.c_str(), format, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 // A sine whose pitch falls from 150 Hz to 45 Hz, dying away: a bass drum.
