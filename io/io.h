@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "io/io_blockset.h"
-
 enum {
     IO_MAXALLOCS = 4096, // slots in the allocation table
     IO_ERRORLEN = 256    // io_error's message buffer, terminator included
@@ -28,7 +26,6 @@ struct io_state {
     int32_t curbytes;      // sum of size over live slots
     int32_t maxbytes;      // highest curbytes since io_init
     FILE* logfile;         // "log.txt", null when closed
-    io_blockset released;  // blocks released and not handed out again (double-free guard)
 };
 
 extern io_state inout;

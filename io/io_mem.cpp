@@ -4,12 +4,17 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "io/io_blockset.h"
+
 io_state inout;
+// Blocks released and not handed out again (the double-free guard); kept out of
+// io_state so that io.h does not carry the set's header to the library's users.
+static io_blockset io_released;
 void* (*io_rawcalloc)(size_t count, size_t size) = calloc;
 
 FILE* io_init()
 {
-    io_blocksetclear(&inout.released);
+    io_blocksetclear(&io_released);
     inout.allocs = static_cast<io_allocentry*>(calloc(IO_MAXALLOCS, sizeof(io_allocentry)));
     inout.curbytes = 0;
     inout.maxbytes = 0;
@@ -63,12 +68,12 @@ void* io_calloc(uint32_t count, uint32_t size, int32_t tag)
     }
     // Room to record the release of every block the table may hold, so that
     // io_free never needs the heap for it; refused like a failed heap call.
-    if (!io_blocksetreserve(&inout.released, IO_MAXALLOCS))
+    if (!io_blocksetreserve(&io_released, IO_MAXALLOCS))
         return nullptr;
     void* block = io_rawcalloc(count, size);
     if (!block)
         return nullptr;
-    io_blocksetremove(&inout.released, block); // handed out again: freeing it is sound
+    io_blocksetremove(&io_released, block); // handed out again: freeing it is sound
     slot->ptr = block;
     slot->size = count * size;
     slot->tag = tag;
@@ -81,7 +86,7 @@ void* io_calloc(uint32_t count, uint32_t size, int32_t tag)
 // Gives a block back to the heap and remembers that it did.
 static void io_release(void* block)
 {
-    io_blocksetadd(&inout.released, block);
+    io_blocksetadd(&io_released, block);
     free(block);
 }
 
@@ -107,12 +112,12 @@ void io_free(void* block)
     // A block released here before and not handed out since would reach the
     // heap a second time: it is reported and kept back. Any other block the
     // table never held is released, as its message says.
-    if (io_blocksethas(&inout.released, block)) {
+    if (io_blocksethas(&io_released, block)) {
         io_error("io_free - couldn't find inout.allocs entry, already freed");
         return;
     }
     io_error("io_free - couldn't find inout.allocs entry, free anyway");
-    if (io_blocksetreserve(&inout.released, 1))
+    if (io_blocksetreserve(&io_released, 1))
         io_release(block);
     else
         free(block);
@@ -133,7 +138,7 @@ void io_deinit()
         free(inout.allocs);
         inout.allocs = nullptr;
     }
-    io_blocksetclear(&inout.released);
+    io_blocksetclear(&io_released);
     if (inout.logfile) {
         fclose(inout.logfile);
         inout.logfile = nullptr;
