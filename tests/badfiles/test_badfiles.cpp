@@ -16,6 +16,22 @@ struct badrow {
     std::string message, descriptor = ""; // the asset's ".ini" text, none when empty
 };
 
+// The captured text without the address sanitizer's own warnings (it reports
+// a huge allocation that SDL's reader asks for and gets refused).
+std::string emtest_withoutsanitizer(const std::string& text)
+{
+    std::string kept;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
+        if (line.find("AddressSanitizer") == std::string::npos)
+            kept += line;
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return kept;
+}
+
 void expectmessage(const badrow& row, const std::string& text)
 {
     EXPECT_TRUE(row.message.empty() ? text.find("ERROR") == std::string::npos : text.find(row.message) != std::string::npos)
@@ -154,7 +170,7 @@ TEST(BadFiles, WavAndOggFiles)
         if (ogg)
             expectmessage(row, cap.err());
         else
-            EXPECT_EQ(cap.err(), "") << "the bank prints nothing";
+            EXPECT_EQ(emtest_withoutsanitizer(cap.err()), "") << "the bank prints nothing";
         emtest_capture report;
         em_deinit();
         EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << report.out();

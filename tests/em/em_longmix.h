@@ -118,6 +118,13 @@ enum emtest_voicekind {
     EMTEST_RAMPED   // ramps every few buffers
 };
 
+// A step of the whole sample's length and more, as a 32-bit word: long
+// samples give steps that wrap, as the engine's own 32-bit words would.
+inline int32_t emtest_pastend(const em_sample* s, int32_t more)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(s->length) * 0x10000u + static_cast<uint32_t>(more));
+}
+
 inline int32_t emtest_randomstep(emtest_lcg* r, const em_sample* s)
 {
     switch (r->range(0, 9)) {
@@ -126,7 +133,7 @@ inline int32_t emtest_randomstep(emtest_lcg* r, const em_sample* s)
     case 2: return 0xFFFF;
     case 3: return 0;
     case 4: return -r->range(1, 0x20000);
-    case 5: return s->length * 0x10000 + r->range(0, 0x7FFFFF); // more than the whole sample
+    case 5: return emtest_pastend(s, r->range(0, 0x7FFFFF)); // more than the whole sample
     default: return r->range(0x100, 0x30000);
     }
 }
@@ -165,7 +172,7 @@ inline void emtest_ramptargets(em_schannel* ch, emtest_lcg* r, const em_sample* 
 {
     ch->tvolume = r->range(0, 400);
     ch->tpan = r->range(-128, 128);
-    ch->tstep = r->range(0, 7) == 0 ? s->length * 0x10000 + 3 : r->range(-0x1000, 0x40000);
+    ch->tstep = r->range(0, 7) == 0 ? emtest_pastend(s, 3) : r->range(-0x1000, 0x40000);
     ch->flags |= EMF_RAMP;
 }
 
