@@ -487,7 +487,6 @@ template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
 em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);
 int em_playsampler(em_node* sampler, int sample);
-int em_issampler(const em_node* node);
 // Mixes one buffer of frames of a voice added into out (interleaved L/R), by
 // its layout, step and ramp; 1 when a non-looping sample ended, else 0.
 int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
@@ -530,7 +529,6 @@ void em_freeoggmusic(em_node* node);                  // takes the audio lock it
 void em_setnodevolume(em_node* node, int32_t volume); // takes the audio lock itself
 int em_filloggmusic(em_node* node, int32_t framesdone);
 void em_mixoggmusic(em_node* node);
-int em_isoggmusic(const em_node* node);
 
 // ---------------------------------------------------------------------------
 // 3-D sampler and its positioned voices (em_sampler3d.cpp)
@@ -584,7 +582,6 @@ struct em_s3target {
 em_node* em_initsampler3d(em_node* parent, int mode);
 em_node* em_inits3channel(em_node* sampler3d, int autofree);
 int em_playsampler3d(em_node* sampler3d, int sample);
-int em_issampler3d(const em_node* node);
 em_s3target em_s3spatial(const em_s3channel* ch);
 // Mixes one buffer of frames of a voice into out (L/R); bit 1: the left ear
 // ended, bit 2: the right ear ended.
@@ -622,7 +619,6 @@ struct em_seqchannel {
 
 em_node* em_initsequencer(em_node* parent, int channels, int steps);
 em_node* em_initseqchannel(em_node* sequencer, int autofree);
-int em_issequencer(const em_node* node);
 // The 16.16 step of a note (12..127) for a sample of base step, note 69 = base.
 int32_t em_notestep(int note, int32_t base);
 

@@ -216,9 +216,13 @@ void em_destroynode(em_node* node)
 }
 
 // The root: a mixing node without a process, whose buffer is the final mix.
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_roottype = {nullptr, nullptr, nullptr,       nullptr, nullptr, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr, EMTAG_ROOTMIX, 0,       0,       nullptr, nullptr, nullptr};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_roottype = {
+    nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    EMTAG_ROOTMIX, 0, 0,
+    nullptr, nullptr, nullptr};
 // clang-format on
 
 em_node* em_createroot()

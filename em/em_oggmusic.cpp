@@ -9,6 +9,9 @@ enum {
     EMTAG_OGGBUFFER = 951 // the load buffer
 };
 
+// 1 when the node is of this file's type (its data can be read as such).
+static int em_isoggmusic(const em_node* node);
+
 enum {
     EM_OGGVOLUME = 256,  // a new node's volume, unity
     EM_FADESTEP = 5,     // volume taken off per buffer while fading out
@@ -297,26 +300,16 @@ static int em_ogggetparam(em_node* node, int id)
     }
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_oggmusictype = {em_mixoggmusic,
-                                            em_releaseoggmusic,
-                                            em_oggsetparam,
-                                            em_ogggetparam,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            0,
-                                            EMTAG_OGGMUSIC,
-                                            sizeof(em_oggmusic),
-                                            "em_initoggmusic: can't create node",
-                                            nullptr,
-                                            "em_initoggmusic: can't allocate oggmusic"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_oggmusictype = {
+    em_mixoggmusic, em_releaseoggmusic,
+    em_oggsetparam, em_ogggetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    0, EMTAG_OGGMUSIC, sizeof(em_oggmusic),
+    "em_initoggmusic: can't create node", nullptr, "em_initoggmusic: can't allocate oggmusic"};
 // clang-format on
 
-int em_isoggmusic(const em_node* node)
+static int em_isoggmusic(const em_node* node)
 {
     return em_isnodetype(node, &em_oggmusictype);
 }

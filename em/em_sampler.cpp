@@ -9,6 +9,9 @@ enum {
     EMTAG_SCHANNEL = 932    // one em_schannel record
 };
 
+// 1 when the node is of this file's type (its data can be read as such).
+static int em_issampler(const em_node* node);
+
 // ---------------------------------------------------------------------------
 // Mixing: the voice's place (a value index for stereo) through the mixing core
 // ---------------------------------------------------------------------------
@@ -110,23 +113,13 @@ static int em_schannelgetparam(em_node* node, int id)
     return em_voicegetparam(static_cast<const em_schannel*>(node->data), id);
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_schanneltype = {em_schannelprocess,
-                                            em_freenodedata,
-                                            em_schannelsetparam,
-                                            em_schannelgetparam,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            nullptr,
-                                            0,
-                                            EMTAG_SCHANNEL,
-                                            sizeof(em_schannel),
-                                            "em_initschannel: can't create node",
-                                            nullptr,
-                                            "em_initschannel: can't allocate schannel"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_schanneltype = {
+    em_schannelprocess, em_freenodedata,
+    em_schannelsetparam, em_schannelgetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    0, EMTAG_SCHANNEL, sizeof(em_schannel),
+    "em_initschannel: can't create node", nullptr, "em_initschannel: can't allocate schannel"};
 // clang-format on
 
 em_node* em_initschannel(em_node* parent, int autofree)
@@ -177,26 +170,16 @@ static int em_samplergetparam(em_node* node, int id)
     }
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_samplertype = {em_mixtoparent,
-                                           em_freenodedata,
-                                           em_samplersetparam,
-                                           em_samplergetparam,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           EMTAG_SAMPLERMIX,
-                                           EMTAG_SAMPLER,
-                                           sizeof(em_sampler),
-                                           "em_initsampler: can't create node",
-                                           "em_initsampler: can't allocate mix buffer",
-                                           "em_initsampler: can't allocate sampler"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_samplertype = {
+    em_mixtoparent, em_freenodedata,
+    em_samplersetparam, em_samplergetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    EMTAG_SAMPLERMIX, EMTAG_SAMPLER, sizeof(em_sampler),
+    "em_initsampler: can't create node", "em_initsampler: can't allocate mix buffer", "em_initsampler: can't allocate sampler"};
 // clang-format on
 
-int em_issampler(const em_node* node)
+static int em_issampler(const em_node* node)
 {
     return em_isnodetype(node, &em_samplertype);
 }

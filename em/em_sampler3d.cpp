@@ -10,6 +10,9 @@ enum {
     EMTAG_S3CHANNEL = 942     // one em_s3channel record
 };
 
+// 1 when the node is of this file's type (its data can be read as such).
+static int em_issampler3d(const em_node* node);
+
 // ---------------------------------------------------------------------------
 // Spatial target
 // ---------------------------------------------------------------------------
@@ -205,23 +208,13 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
     }
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_s3channeltype = {em_s3channelprocess,
-                                             em_freenodedata,
-                                             em_s3channelsetparam,
-                                             em_s3channelgetparam,
-                                             nullptr,
-                                             nullptr,
-                                             em_s3channelsetparamv,
-                                             em_s3channelgetparamv,
-                                             nullptr,
-                                             nullptr,
-                                             0,
-                                             EMTAG_S3CHANNEL,
-                                             sizeof(em_s3channel),
-                                             "em_inits3channel: can't create node",
-                                             nullptr,
-                                             "em_inits3channel: can't allocate s3channel"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_s3channeltype = {
+    em_s3channelprocess, em_freenodedata,
+    em_s3channelsetparam, em_s3channelgetparam, nullptr, nullptr, em_s3channelsetparamv, em_s3channelgetparamv, nullptr, nullptr,
+    0, EMTAG_S3CHANNEL, sizeof(em_s3channel),
+    "em_inits3channel: can't create node", nullptr, "em_inits3channel: can't allocate s3channel"};
 // clang-format on
 
 em_node* em_inits3channel(em_node* sampler3d, int autofree)
@@ -339,26 +332,16 @@ static int em_sampler3dgetparamv(em_node* node, int id, float* v)
     return 0;
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_sampler3dtype = {em_mixtoparent,
-                                             em_freenodedata,
-                                             em_sampler3dsetparam,
-                                             em_sampler3dgetparam,
-                                             em_sampler3dsetparamf,
-                                             em_sampler3dgetparamf,
-                                             em_sampler3dsetparamv,
-                                             em_sampler3dgetparamv,
-                                             nullptr,
-                                             nullptr,
-                                             EMTAG_SAMPLER3DMIX,
-                                             EMTAG_SAMPLER3D,
-                                             sizeof(em_sampler3d),
-                                             "em_initsampler: can't create node",
-                                             "em_initsampler32: can't allocate mix buffer",
-                                             "em_initsampler3d: can't allocate sampler"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_sampler3dtype = {
+    em_mixtoparent, em_freenodedata,
+    em_sampler3dsetparam, em_sampler3dgetparam, em_sampler3dsetparamf, em_sampler3dgetparamf, em_sampler3dsetparamv, em_sampler3dgetparamv, nullptr, nullptr,
+    EMTAG_SAMPLER3DMIX, EMTAG_SAMPLER3D, sizeof(em_sampler3d),
+    "em_initsampler: can't create node", "em_initsampler32: can't allocate mix buffer", "em_initsampler3d: can't allocate sampler"};
 // clang-format on
 
-int em_issampler3d(const em_node* node)
+static int em_issampler3d(const em_node* node)
 {
     return em_isnodetype(node, &em_sampler3dtype);
 }

@@ -12,6 +12,9 @@ enum {
     EMTAG_PATTERN = 963       // one channel's pattern, steps bytes
 };
 
+// 1 when the node is of this file's type (its data can be read as such).
+static int em_issequencer(const em_node* node);
+
 // Pattern bytes from this value up (as signed bytes) are notes.
 enum { EM_LOWESTNOTE = 12 };
 
@@ -189,23 +192,13 @@ static int em_seqchannelgetparamp(em_node* node, int id, void* block)
     return 0;
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_seqchanneltype = {em_seqchannelprocess,
-                                              em_freenodedata,
-                                              em_seqchannelsetparam,
-                                              em_seqchannelgetparam,
-                                              nullptr,
-                                              nullptr,
-                                              nullptr,
-                                              nullptr,
-                                              em_seqchannelsetparamp,
-                                              em_seqchannelgetparamp,
-                                              0,
-                                              EMTAG_SEQCHANNEL,
-                                              sizeof(em_seqchannel),
-                                              "em_initschannel: can't create node",
-                                              nullptr,
-                                              "em_initseqchannel: can't allocate seqchannel"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_seqchanneltype = {
+    em_seqchannelprocess, em_freenodedata,
+    em_seqchannelsetparam, em_seqchannelgetparam, nullptr, nullptr, nullptr, nullptr, em_seqchannelsetparamp, em_seqchannelgetparamp,
+    0, EMTAG_SEQCHANNEL, sizeof(em_seqchannel),
+    "em_initschannel: can't create node", nullptr, "em_initseqchannel: can't allocate seqchannel"};
 // clang-format on
 
 em_node* em_initseqchannel(em_node* sequencer, int autofree)
@@ -282,26 +275,16 @@ static int em_sequencergetparam(em_node* node, int id)
     }
 }
 
-// clang-format off: callbacks; parameter slots; mix buffer, data record; failure texts
-static const em_nodetype em_sequencertype = {em_sequencerprocess,
-                                             em_sequencerdestroy,
-                                             em_sequencersetparam,
-                                             em_sequencergetparam,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             EMTAG_SEQUENCERMIX,
-                                             EMTAG_SEQUENCER,
-                                             sizeof(em_sequencer),
-                                             "em_initsequencer: can't create node",
-                                             "em_initsequencer: can't allocate mix buffer",
-                                             "em_initsequencer: can't allocate sequencer"};
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_sequencertype = {
+    em_sequencerprocess, em_sequencerdestroy,
+    em_sequencersetparam, em_sequencergetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    EMTAG_SEQUENCERMIX, EMTAG_SEQUENCER, sizeof(em_sequencer),
+    "em_initsequencer: can't create node", "em_initsequencer: can't allocate mix buffer", "em_initsequencer: can't allocate sequencer"};
 // clang-format on
 
-int em_issequencer(const em_node* node)
+static int em_issequencer(const em_node* node)
 {
     return em_isnodetype(node, &em_sequencertype);
 }
