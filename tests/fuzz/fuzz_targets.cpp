@@ -43,27 +43,35 @@ static void fuzz_render(int buffers)
         em_audiocallback(nullptr, reinterpret_cast<Uint8*>(out), emstate.samples * 4);
 }
 
+// A loaded sample is well formed; a voice plays it (interpolating or not), it
+// is freed under the playing voice.
+static void fuzz_playsample(int sampler, int handle, int32_t pitch, bool interp)
+{
+    const em_sample* s = em_getsample(handle);
+    FUZZ_CHECK(s && s->handle == handle && (s->channels == 1 || s->channels == 2), "sample record");
+    FUZZ_CHECK(s->length > 0 && s->bytes == s->length * s->channels * 4, "length %d bytes %d", s->length, s->bytes);
+    for (int32_t i = 0; i < s->length * s->channels; i++)
+        FUZZ_CHECK(s->data[i] >= -32768 && s->data[i] <= 32767, "value %d", s->data[i]);
+    const int voice = em_triggersample(sampler, handle);
+    em_setparam(voice, EMP_PITCH, pitch);
+    em_setparam(voice, EMP_INTERPOLATE, interp ? 1 : 0);
+    fuzz_render(2);
+    em_freesample(handle);
+    fuzz_render(1);
+}
+
 // wav: the bytes of a WAV file, loaded into the sample bank, played by a voice and
 // freed. ogg: speed (32 bits), mode bits (0 loop, 1 fade and switch to the same
-// file), then the Ogg file, streamed through the music node. The engine's
-// allocations must come back to where they were.
+// file, 2 the decoded sample interpolates), then the Ogg file, streamed through
+// the music node and then decoded whole into the sample bank and played. The
+// engine's allocations must come back to where they were.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
 #ifdef FUZZ_wav
     FUZZ_CHECK(fuzz_writefile("s.wav", data, size), "write");
     const int node = em_createsampler(em_getroot(), -1);
-    if (const int handle = em_loadsample("s.wav")) {
-        const em_sample* s = em_getsample(handle);
-        FUZZ_CHECK(s && s->handle == handle && (s->channels == 1 || s->channels == 2), "sample record");
-        FUZZ_CHECK(s->length > 0 && s->bytes == s->length * s->channels * 4, "length %d bytes %d", s->length, s->bytes);
-        for (int32_t i = 0; i < s->length * s->channels; i++)
-            FUZZ_CHECK(s->data[i] >= -32768 && s->data[i] <= 32767, "value %d", s->data[i]);
-        const int voice = em_triggersample(node, handle);
-        em_setparam(voice, EMP_PITCH, static_cast<int32_t>(size * 977));
-        fuzz_render(2);
-        em_freesample(handle);
-        fuzz_render(1);
-    }
+    if (const int handle = em_loadsample("s.wav"))
+        fuzz_playsample(node, handle, static_cast<int32_t>(size * 977), size & 1);
 #else
     fuzz_reader in = {data, size};
     const int32_t speed = static_cast<int32_t>(in.take(4));
@@ -87,6 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const int state = em_getparam(node, EMP_STATE);
     FUZZ_CHECK(state == 0 || (played && (state == 3 || state == 4)), "state %d", state);
+    em_stopoggmusic(node);
+    const int sampler = em_createsampler(em_getroot(), -1);
+    if (const int handle = em_loadoggsample("m.ogg"))
+        fuzz_playsample(sampler, handle, speed, mode & 4);
+    em_freenode(sampler);
 #endif
     FUZZ_CHECK(node != 0, "node");
     SDL_LockAudio();
