@@ -122,10 +122,10 @@ int em_initoffline();
 // the device would play, limiter included) and advances both clocks by them. Any
 // number of frames: a mixed buffer not handed out whole is kept for the next call.
 // frames, or -1 when the engine is down, frames is negative, out is null, or the
-// engine was started by em_init and its device is not paused.
+// Engine was started by em_init and its device is not paused.
 int em_render(int16_t* out, int32_t frames);
 // Stops the device, destroys all nodes and samples, prints the allocation report;
-// does nothing when the engine is down.
+// Does nothing when the engine is down.
 void em_deinit();
 // Output frames since the start, interpolated between device buffers; 0 when down.
 uint32_t em_getsampleclock();
@@ -136,101 +136,101 @@ uint32_t em_getmsclock();
 // Node tree by handle (all return the "down" value when the engine is down or
 // the handle names no node)
 // ---------------------------------------------------------------------------
-// handle of the root node; 0 when down
+// Handle of the root node; 0 when down
 int em_getroot();
 // 1 if the handle names a node, else 0
 int em_isnode(int handle);
-// parent's handle; 0 if none or no node
+// Parent's handle; 0 if none or no node
 int em_getparent(int handle);
-// first child's handle; 0 if none or no node
+// First child's handle; 0 if none or no node
 int em_getchild(int handle);
-// next sibling's handle; 0 if none or no node
+// Next sibling's handle; 0 if none or no node
 int em_getnext(int handle);
-// previous sibling's handle; 0 if none or no node
+// Previous sibling's handle; 0 if none or no node
 int em_getprev(int handle);
 // Destroys a node and its subtree (a voice stops, a sampler goes with its
 // voices, a music node closes its stream); safe while the device mixes.
 // 0, or -1 when the handle names no node or names the root.
 int em_freenode(int handle);
-// sets an int parameter; 0, or -1 for no node / id not taken
+// Sets an int parameter; 0, or -1 for no node / id not taken
 int em_setparam(int handle, int id, int32_t value);
-// the int parameter; -1 for no node / id not taken
+// The int parameter; -1 for no node / id not taken
 int em_getparam(int handle, int id);
-// sets a float parameter; 0, or -1
+// Sets a float parameter; 0, or -1
 int em_setparamf(int handle, int id, float value);
-// the float parameter; -1.0 for no node / id not taken
+// The float parameter; -1.0 for no node / id not taken
 float em_getparamf(int handle, int id);
-// sets a 3-vector parameter; 0, or -1
+// Sets a 3-vector parameter; 0, or -1
 int em_setparamv(int handle, int id, const float* v);
-// copies a 3-vector parameter into v; 0, or -1
+// Copies a 3-vector parameter into v; 0, or -1
 int em_getparamv(int handle, int id, float* v);
 // em_setparamv with (x, y, z); 0, or -1
 int em_setparam3f(int handle, int id, float x, float y, float z);
 // em_getparamv into x, y, z; 0, or -1 (outputs untouched)
 int em_getparam3f(int handle, int id, float* x, float* y, float* z);
-// sets a block parameter (copied); 0, or -1
+// Sets a block parameter (copied); 0, or -1
 int em_setparamp(int handle, int id, const void* block);
-// copies a block parameter into block; 0, or -1
+// Copies a block parameter into block; 0, or -1
 int em_getparamp(int handle, int id, void* block);
 
 // ---------------------------------------------------------------------------
 // Sample bank
 // ---------------------------------------------------------------------------
-// loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
+// Loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
 int em_loadsample(const char* name);
 // Decodes a whole Ogg Vorbis file (mono or stereo, at its own rate) into the
-// sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
+// Sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
 int em_loadoggsample(const char* name);
 // Why the latest em_loadsample or em_loadoggsample failed ("No such file or directory", "not a WAV file
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
 // The bank prints nothing itself: callers report in their own words.
 const char* em_sampleerror();
-// frees the sample in that slot; no-op for an invalid handle
+// Frees the sample in that slot; no-op for an invalid handle
 void em_freesample(int handle);
 // 1 if the engine is up and the slot holds a sample, else 0
 int em_validsample(int handle);
-// the sample of a slot, or null
+// The sample of a slot, or null
 em_sample* em_getsample(int handle);
 
 // Analysis (print their findings on standard output)
-// nearest zero crossing (mode bits 1 back, 2 forward, 4 rising, 8 falling); 0 with *dir 0 if none
+// Nearest zero crossing (mode bits 1 back, 2 forward, 4 rising, 8 falling); 0 with *dir 0 if none
 int32_t em_findzero(const em_sample* s, int32_t pos, int mode, int* dir);
-// prints length, amplitude and shape differences of [a,b) and [b,c); 0, prints nothing for empty or out-of-range regions
+// Prints length, amplitude and shape differences of [a,b) and [b,c); 0, prints nothing for empty or out-of-range regions
 int em_compareregions(const em_sample* s, int32_t a, int32_t b, int32_t c);
-// finds a crossing near pos and compares the stretches dist before and after; 0
+// Finds a crossing near pos and compares the stretches dist before and after; 0
 int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);
 
 // ---------------------------------------------------------------------------
 // Sampler: one voice node per play request
 // ---------------------------------------------------------------------------
-// a sampler under parent (mode < 0: plays on demand); its handle, or 0
+// A sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_createsampler(int parent, int mode);
-// starts a voice of a loaded sample on a sampler; the voice's handle, or 0
+// Starts a voice of a loaded sample on a sampler; the voice's handle, or 0
 int em_triggersample(int sampler, int sample);
 
 // ---------------------------------------------------------------------------
 // Ogg Vorbis music stream
 // ---------------------------------------------------------------------------
-// a music node under parent; its handle, or 0
+// A music node under parent; its handle, or 0
 int em_createoggmusic(int parent);
-// starts (or, in switch mode, fades to) a file; 0, or -1 for no node / a file that cannot be opened
+// Starts (or, in switch mode, fades to) a file; 0, or -1 for no node / a file that cannot be opened
 int em_playoggmusic(int handle, const char* name);
-// ends the playing stream; no-op for no node
+// Ends the playing stream; no-op for no node
 void em_stopoggmusic(int handle);
 
 // ---------------------------------------------------------------------------
 // 3-D sampler: positioned voices around one listener
 // ---------------------------------------------------------------------------
-// a 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
+// A 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_createsampler3d(int parent, int mode);
-// starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
+// Starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
 int em_triggersample3d(int sampler3d, int sample);
 
 // ---------------------------------------------------------------------------
 // Step sequencer: up to EM_SEQCHANNELS channels of note patterns
 // ---------------------------------------------------------------------------
 enum { EM_SEQCHANNELS = 8 };
-// a stopped sequencer of 0..8 channels and steps >= 1 under parent; its handle, or 0
+// A stopped sequencer of 0..8 channels and steps >= 1 under parent; its handle, or 0
 int em_createsequencer(int parent, int channels, int steps);
 
 #endif
