@@ -23,28 +23,54 @@ struct emb_figure {
 // last about roundms milliseconds; the median and best ns per unit over the rounds.
 template <typename F> emb_figure emb_measure(F&& body, double roundms = 20.0, int rounds = 7);
 
-// Voice kinds of the callback table.
+// Voice kinds of the callback table, in the order of its rows.
 enum emb_kind {
-    EMB_MONO,      // mono sample, unit step
-    EMB_MONOSTEP,  // mono sample, steps 0.75 .. 1.25
-    EMB_STEREO,    // stereo sample, unit step
-    EMB_3D,        // mono sample placed and moving around the listener
-    EMB_SEQUENCER, // 8-channel step sequencers playing note patterns (engine only)
+    EMB_MONO,       // mono sample, unit step
+    EMB_MONOSTEP,   // mono sample, steps 0.75 .. 1.25
+    EMB_STEREO,     // stereo sample, unit step
+    EMB_MONORAMP,   // mono sample, volume, pan and step ramped to new targets every buffer
+    EMB_STEREORAMP, // stereo sample, the same ramps
+    EMB_3D,         // mono sample placed and moving around the listener
+    EMB_MONOLERP,   // mono sample, steps 0.75 .. 1.25, linear interpolation
+    EMB_STEREOLERP, // stereo sample, the same steps and interpolation
+    EMB_3DLERP,     // the 3-D voices with linear interpolation
+    EMB_SEQUENCER,  // 8-channel step sequencers playing note patterns (engine only)
     EMB_KINDS
 };
 
+// What a kind's voices are, for both renderers.
+struct emb_kindinfo {
+    const char* key;  // one word, for options and the data file
+    const char* name; // in the tables
+    bool stereo;      // plays the stereo source
+    bool stepped;     // steps from emb_voicestep, else unit step
+    bool ramped;      // volume, pan and step change every buffer
+    bool placed;      // 3-D voices around a listener, moving
+    bool interp;      // linear interpolation (the peer's linear resampler)
+    bool peer;        // OpenAL Soft renders the same voices
+};
+extern const emb_kindinfo emb_kinds[EMB_KINDS];
+
+// Where the tables go: standard output as the program found it. Anything
+// else printed on standard output (the engine's allocation report) goes to
+// standard error, so that no table row is ever split or joined by it.
+void emb_opentables();
+void emb_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // ---------------------------------------------------------------------------
 // OpenAL Soft's loopback device as the peer (bench_openal.cpp): 44100 Hz
-// signed 16-bit stereo, nearest-sample resampling where offered, no HRTF.
+// signed 16-bit stereo, nearest-sample resampling where offered (linear for
+// the interpolating kinds), no HRTF; a buffer's source changes are applied
+// together (deferred updates) where offered.
 // ---------------------------------------------------------------------------
 int emb_alopen(int maxsources); // 0, or -1 when the device or context cannot be made
 void emb_alclose();
-const char* emb_alresampler(); // name of the resampler in use
+const char* emb_alresampler(bool interp); // name of the resampler of the kinds that interpolate or not
 // Starts voices sources of a kind playing the given 16-bit data (interleaved for
 // stereo), with the same gains, pans, pitches and places as the engine's voices.
 // The number started (fewer when the device refuses more).
 int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, const std::vector<int16_t>& stereo);
-void emb_alrender(int16_t* out, int frames); // moves the moving sources one buffer on, renders frames
+void emb_alrender(int16_t* out, int frames); // moves or ramps the sources one buffer on, renders frames
 void emb_alreplace();                        // puts moving sources back on their first places
 void emb_alstop();                           // deletes the sources and buffers
 
@@ -53,6 +79,7 @@ int32_t emb_voicevolume(int i);                               // 256 = unity
 int32_t emb_voicepan(int i);                                  // -128 .. 128
 int32_t emb_voicestep(int i);                                 // 16.16, 0.75 .. 1.25, never exactly 1
 int32_t emb_voicestart(int i, int32_t length);                // first frame
+int emb_rampvoice(int i, long buffer);                        // the voice whose parameters voice i ramps to in a buffer
 void emb_voiceplace(int i, float* position, float* velocity); // 3-D place and velocity
 
 template <typename F> emb_figure emb_measure(F&& body, double roundms, int rounds)

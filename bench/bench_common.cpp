@@ -1,9 +1,52 @@
-// bench_common.cpp -- the clock and the voice parameters that the engine's
-// voices and the peer's sources share
+// bench_common.cpp -- the clock, the table stream, the voice kinds and the
+// voice parameters that the engine's voices and the peer's sources share
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 
 #include "bench/bench.h"
+
+const emb_kindinfo emb_kinds[EMB_KINDS] = {
+    // key, name, stereo, stepped, ramped, placed, interp, peer
+    {"mono", "mono, unit step", false, false, false, false, false, true},
+    {"monostep", "mono, stepped", false, true, false, false, false, true},
+    {"stereo", "stereo, unit step", true, false, false, false, false, true},
+    {"monoramp", "mono, ramped every buffer", false, true, true, false, false, true},
+    {"stereoramp", "stereo, ramped every buffer", true, true, true, false, false, true},
+    {"3d", "3-D, moving", false, false, false, true, false, true},
+    {"monolerp", "mono, stepped, interpolated", false, true, false, false, true, true},
+    {"stereolerp", "stereo, stepped, interpolated", true, true, false, false, true, true},
+    {"3dlerp", "3-D, moving, interpolated", false, false, false, true, true, true},
+    {"sequencer", "sequencer channels (8 a sequencer)", false, false, false, false, false, false},
+};
+
+static FILE* emb_tables = stdout;
+
+void emb_opentables()
+{
+    fflush(stdout);
+    const int fd = dup(STDOUT_FILENO);
+    FILE* tables = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (!tables || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        if (tables)
+            fclose(tables);
+        return;
+    }
+    // Whole lines: a row leaves in one write.
+    setvbuf(tables, nullptr, _IOLBF, 0);
+    emb_tables = tables;
+}
+
+void emb_print(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(emb_tables, format, args);
+    va_end(args);
+}
 
 double emb_now()
 {
@@ -31,6 +74,13 @@ int32_t emb_voicestep(int i)
 int32_t emb_voicestart(int i, int32_t length)
 {
     return static_cast<int32_t>((static_cast<int64_t>(i) * 7919) % length);
+}
+
+// Every voice ramps to the parameters of one of the next 16 voices, a
+// different one each buffer.
+int emb_rampvoice(int i, long buffer)
+{
+    return i + 1 + static_cast<int>(buffer & 15);
 }
 
 // Places on rings of radius 4 .. 60 units around the listener, moving at up

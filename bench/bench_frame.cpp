@@ -1,7 +1,8 @@
 // bench_frame.cpp -- the demo's frame, uncapped: the blob field drawn and
 // swapped as fast as the GL driver allows, in milliseconds per frame and
 // frames per second (a report, not a test). Runs in a folder holding the
-// demo's data files, on whatever display DISPLAY names.
+// demo's data files, on whatever display DISPLAY names. Its row goes to
+// standard output, anything else the program prints to standard error.
 #include <GL/gl.h>
 
 #include <cstdio>
@@ -36,6 +37,7 @@ static void emb_frame()
 
 int main()
 {
+    emb_opentables();
     if (emb_startvideo() != 0) {
         fprintf(stderr, "quorrel_framebench: couldn't start the display\n");
         app_shutdown();
@@ -52,8 +54,8 @@ int main()
         },
         400.0, 5);
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    printf("| blob_render + swap, uncapped, 1024x768 (%s) | %.2f ms | %.1f fps | best %.2f ms |\n", renderer ? renderer : "?",
-           f.median / 1e6, 1e9 / f.median, f.best / 1e6);
+    emb_print("| blob_render + swap, uncapped, 1024x768 (%s) | %.2f ms | %.1f fps | best %.2f ms |\n", renderer ? renderer : "?",
+              f.median / 1e6, 1e9 / f.median, f.best / 1e6);
     app_shutdown();
     return 0;
 }

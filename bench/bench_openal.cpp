@@ -15,16 +15,25 @@
 
 namespace {
 
+// A resampler the sources may be given by name.
+struct emb_alresampling {
+    ALint index = -1; // in the device's list, -1 the default
+    std::string name = "default";
+};
+
 struct emb_alstate {
     ALCdevice* device = nullptr;
     ALCcontext* context = nullptr;
-    ALint resampler = -1; // index of the nearest-sample resampler, -1 default
-    std::string resamplername = "default";
+    emb_alresampling nearest; // for the kinds that read the nearest frame
+    emb_alresampling linear;  // for the interpolating kinds
+    bool deferred = false;    // AL_SOFT_deferred_updates: a buffer's changes applied together
     ALuint buffer = 0;
     std::vector<ALuint> sources;
     std::vector<float> positions; // 3 per source while moving
     std::vector<float> velocities;
     bool moving = false;
+    bool ramped = false;
+    long buffers = 0; // rendered since the sources started
 };
 emb_alstate emal;
 
@@ -36,17 +45,52 @@ bool emb_hasword(const char* text, const char* word)
     return t.find(word) != std::string::npos;
 }
 
-void emb_alfindresampler()
+// The first resampler whose name holds one of the words (lower case).
+emb_alresampling emb_alfindresampler(const char* word, const char* other)
 {
+    emb_alresampling found;
     if (!alIsExtensionPresent("AL_SOFT_source_resampler"))
-        return;
+        return found;
     const ALint count = alGetInteger(AL_NUM_RESAMPLERS_SOFT);
     for (ALint i = 0; i < count; i++) {
         const ALchar* name = alGetStringiSOFT(AL_RESAMPLER_NAME_SOFT, i);
-        if (emb_hasword(name, "nearest") || emb_hasword(name, "point")) {
-            emal.resampler = i;
-            emal.resamplername = name;
-            return;
+        if (emb_hasword(name, word) || (other && emb_hasword(name, other))) {
+            found.index = i;
+            found.name = name;
+            break;
+        }
+    }
+    return found;
+}
+
+// Gives a source the gain, pitch and pan (a direction in front of the
+// listener) of voice i.
+void emb_alsetvoice(ALuint source, int i, bool stepped)
+{
+    const float x = static_cast<float>(emb_voicepan(i)) / 128.0f;
+    alSourcef(source, AL_GAIN, static_cast<float>(emb_voicevolume(i)) / 256.0f);
+    alSourcef(source, AL_PITCH, stepped ? static_cast<float>(emb_voicestep(i)) / 65536.0f : 1.0f);
+    alSource3f(source, AL_POSITION, x, 0.0f, -std::sqrt(1.0f - x * x));
+}
+
+// Sets the sources' parameters that change every buffer: the places of
+// moving sources, or the gain, pitch and direction of ramped ones.
+void emb_alupdate(int frames)
+{
+    if (emal.moving) {
+        const float seconds = static_cast<float>(frames) / 44100.0f;
+        for (size_t i = 0; i < emal.sources.size(); i++) {
+            float* p = &emal.positions[3 * i];
+            const float* v = &emal.velocities[3 * i];
+            for (int k = 0; k < 3; k++)
+                p[k] += seconds * v[k];
+            alSourcefv(emal.sources[i], AL_POSITION, p);
+        }
+    }
+    if (emal.ramped) {
+        for (size_t i = 0; i < emal.sources.size(); i++) {
+            const int j = emb_rampvoice(static_cast<int>(i), emal.buffers);
+            emb_alsetvoice(emal.sources[i], j, true);
         }
     }
 }
@@ -82,7 +126,9 @@ int emb_alopen(int maxsources)
         emb_alclose();
         return -1;
     }
-    emb_alfindresampler();
+    emal.nearest = emb_alfindresampler("nearest", "point");
+    emal.linear = emb_alfindresampler("linear", nullptr);
+    emal.deferred = alIsExtensionPresent("AL_SOFT_deferred_updates");
     return 0;
 }
 
@@ -98,21 +144,24 @@ void emb_alclose()
     emal.device = nullptr;
 }
 
-const char* emb_alresampler()
+const char* emb_alresampler(bool interp)
 {
-    return emal.resamplername.c_str();
+    return interp ? emal.linear.name.c_str() : emal.nearest.name.c_str();
 }
 
 int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, const std::vector<int16_t>& stereo)
 {
     emb_alstop();
-    const bool two = kind == EMB_STEREO;
-    const std::vector<int16_t>& data = two ? stereo : mono;
+    const emb_kindinfo& k = emb_kinds[kind];
+    const std::vector<int16_t>& data = k.stereo ? stereo : mono;
     alGenBuffers(1, &emal.buffer);
-    alBufferData(emal.buffer, two ? AL_FORMAT_STEREO16 : AL_FORMAT_MONO16, data.data(),
+    alBufferData(emal.buffer, k.stereo ? AL_FORMAT_STEREO16 : AL_FORMAT_MONO16, data.data(),
                  static_cast<ALsizei>(data.size() * sizeof(int16_t)), 44100);
-    const ALsizei frames = static_cast<ALsizei>(two ? data.size() / 2 : data.size());
-    emal.moving = kind == EMB_3D;
+    const ALsizei frames = static_cast<ALsizei>(k.stereo ? data.size() / 2 : data.size());
+    const emb_alresampling& resampler = k.interp ? emal.linear : emal.nearest;
+    emal.moving = k.placed;
+    emal.ramped = k.ramped;
+    emal.buffers = 0;
     if (emal.moving) {
         // Gain falls linearly to 0 at 256 units, as the engine's voices do.
         alDistanceModel(AL_LINEAR_DISTANCE_CLAMPED);
@@ -132,12 +181,12 @@ int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, con
         emal.sources.push_back(source);
         alSourcei(source, AL_BUFFER, static_cast<ALint>(emal.buffer));
         alSourcei(source, AL_LOOPING, AL_TRUE);
-        alSourcef(source, AL_GAIN, static_cast<float>(emb_voicevolume(i)) / 256.0f);
-        if (emal.resampler >= 0)
-            alSourcei(source, AL_SOURCE_RESAMPLER_SOFT, emal.resampler);
+        if (resampler.index >= 0)
+            alSourcei(source, AL_SOURCE_RESAMPLER_SOFT, resampler.index);
         if (emal.moving) {
             float p[3], v[3];
             emb_voiceplace(i, p, v);
+            alSourcef(source, AL_GAIN, static_cast<float>(emb_voicevolume(i)) / 256.0f);
             alSourcei(source, AL_SOURCE_RELATIVE, AL_FALSE);
             alSourcef(source, AL_REFERENCE_DISTANCE, 0.0f);
             alSourcef(source, AL_MAX_DISTANCE, 256.0f);
@@ -147,11 +196,8 @@ int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, con
             emal.positions.insert(emal.positions.end(), p, p + 3);
             emal.velocities.insert(emal.velocities.end(), v, v + 3);
         } else {
-            // A pan is a direction in front of the listener.
-            const float x = static_cast<float>(emb_voicepan(i)) / 128.0f;
             alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
-            alSource3f(source, AL_POSITION, x, 0.0f, -std::sqrt(1.0f - x * x));
-            alSourcef(source, AL_PITCH, kind == EMB_MONOSTEP ? static_cast<float>(emb_voicestep(i)) / 65536.0f : 1.0f);
+            emb_alsetvoice(source, i, k.stepped);
         }
         alSourcei(source, AL_SAMPLE_OFFSET, emb_voicestart(i, frames));
         alSourcePlay(source);
@@ -161,17 +207,15 @@ int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, con
 
 void emb_alrender(int16_t* out, int frames)
 {
-    if (emal.moving) {
-        const float seconds = static_cast<float>(frames) / 44100.0f;
-        for (size_t i = 0; i < emal.sources.size(); i++) {
-            float* p = &emal.positions[3 * i];
-            const float* v = &emal.velocities[3 * i];
-            for (int k = 0; k < 3; k++)
-                p[k] += seconds * v[k];
-            alSourcefv(emal.sources[i], AL_POSITION, p);
-        }
+    if (emal.moving || emal.ramped) {
+        if (emal.deferred)
+            alDeferUpdatesSOFT();
+        emb_alupdate(frames);
+        if (emal.deferred)
+            alProcessUpdatesSOFT();
     }
     alcRenderSamplesSOFT(emal.device, out, frames);
+    emal.buffers++;
 }
 
 void emb_alreplace()

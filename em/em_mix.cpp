@@ -298,6 +298,20 @@ static int32_t em_mixunit(const em_runs* runs, const em_sample* s, em_place* p, 
     return f;
 }
 
+// Adds the last frame of an interpolating voice, whose neighbour lies
+// across the end.
+static void em_addedgeframe(const em_sample* s, int32_t frame, int32_t frac, bool loop, const em_gains& g, int32_t* out)
+{
+    int32_t left, right;
+    if (s->channels == 2) {
+        em_readframe<2>(s->data, s->length, frame, frac, loop, true, &left, &right);
+        em_addstereo(out, left, right, g);
+    } else {
+        em_readframe<1>(s->data, s->length, frame, frac, loop, true, &left, &right);
+        em_addmono(out, left, g);
+    }
+}
+
 // Any other step: the 16.16 place moves by exactly step a frame. With
 // interpolation a frame reads its neighbour too, so the runs stop short of the
 // last frame, which reads across the end one frame at a time.
@@ -309,15 +323,7 @@ static int32_t em_mixstepped(const em_runs* runs, const em_sample* s, em_place* 
     int32_t frame = p->frame, frac = p->frac, f = 0;
     while (f < n) {
         if (interp && frame >= length - 1) {
-            int32_t left, right;
-            if (channels == 2)
-                em_readframe<2>(s->data, length, frame, frac, loop, true, &left, &right);
-            else
-                em_readframe<1>(s->data, length, frame, frac, loop, true, &left, &right);
-            if (channels == 2)
-                em_addstereo(out + 2 * f, left, right, g);
-            else
-                em_addmono(out + 2 * f, left, g);
+            em_addedgeframe(s, frame, frac, loop, g, out + 2 * f);
             frame += em_advance(&frac, step);
             f++;
         } else {

@@ -185,8 +185,7 @@ static inline void em_lread2(const int32_t* base, em_lu index, int32_t delta, in
     const int32_t i0 = static_cast<int32_t>(index[0]);
     const __m256i rel = reinterpret_cast<__m256i>(index - em_lset(i0));
     const __m256i far = _mm256_add_epi32(rel, _mm256_set1_epi32(delta));
-    if (i0 >= first && i0 <= end - 16 && _mm256_testz_si256(far, _mm256_set1_epi32(~15)) &&
-        _mm256_testz_si256(rel, _mm256_set1_epi32(~15))) {
+    if (i0 >= first && i0 <= end - 16 && _mm256_testz_si256(_mm256_or_si256(rel, far), _mm256_set1_epi32(~15))) {
         const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i0));
         const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i0 + 8));
         const __m256i seven = _mm256_set1_epi32(7);
@@ -204,6 +203,28 @@ static inline void em_lread2(const int32_t* base, em_lu index, int32_t delta, in
     *b = em_lgather(base + delta, index);
 }
 
+// 32-bit sums of products of 16-bit halves: lane k gets a.lo x b.lo +
+// a.hi x b.hi, exact wherever the sum fits 32 bits.
+static inline em_lu em_lmadd(em_lu a, em_lu b)
+{
+#if EM_LANES == 8
+    return reinterpret_cast<em_lu>(_mm256_madd_epi16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+#else
+    return reinterpret_cast<em_lu>(_mm_madd_epi16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
+#endif
+}
+
+// Sample values a and b (within 16 bits) on the line between them at the
+// 16-bit fractions frac: a + ((b - a) x (frac >> 1)) >> 15, computed as
+// (a x (32767 - w) + b x w + a) >> 15 with w = frac >> 1, the first two
+// products in one multiply-add of the packed pairs: the same value, exact.
+static inline em_lu em_llerp(em_lu a, em_lu b, em_lu frac)
+{
+    const em_lu w = frac >> 1, low = em_lset(0xFFFF);
+    const em_lu values = (a & low) | (b << 16), weights = (em_lset(32767) - w) | (w << 16);
+    return em_lsar(em_lmadd(values, weights) + a, 15);
+}
+
 // The values at index, or with interpolation the values on the line from
 // there to index + delta at the 16-bit fractions frac.
 template <bool interp>
@@ -213,7 +234,7 @@ static inline em_lu em_lreadat(const int32_t* base, em_lu index, em_lu frac, int
         return em_lread(base, index, first, end);
     em_lu a, b;
     em_lread2(base, index, delta, first, end, &a, &b);
-    return a + em_lsar((b - a) * (frac >> 1), 15);
+    return em_llerp(a, b, frac);
 }
 
 // 32-bit products of the lanes, wrapping. The narrow form takes operands
@@ -224,12 +245,8 @@ template <bool narrow> static inline em_lu em_lmul(em_lu a, em_lu b)
 {
     if (!narrow)
         return a * b;
-    const em_lu low = em_lset(0xFFFF);
-#if EM_LANES == 8
-    return reinterpret_cast<em_lu>(_mm256_madd_epi16(reinterpret_cast<__m256i>(a & low), reinterpret_cast<__m256i>(b & low)));
-#else
-    return reinterpret_cast<em_lu>(_mm_madd_epi16(reinterpret_cast<__m128i>(a & low), reinterpret_cast<__m128i>(b & low)));
-#endif
+    // With b's upper half cleared, a's (its sign) multiplies 0.
+    return em_lmadd(a, b & em_lset(0xFFFF));
 }
 
 // (v x g) >> 8 of every lane.
@@ -521,7 +538,7 @@ static inline em_lu em_laneheadvalues(const int32_t* base, em_lu place, int32_t 
     if (!interp)
         return value;
     const em_lu next = em_lsar(em_lgather(base + 2, twice) + em_lgather(base + 3, twice), 1);
-    return value + em_lsar((next - value) * (frac >> 1), 15);
+    return em_llerp(value, next, frac);
 }
 
 static inline int64_t em_labs64(int64_t v)

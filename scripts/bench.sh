@@ -1,19 +1,40 @@
 #!/usr/bin/env bash
 # bench.sh -- installs what the benchmarks need, builds them in release mode
 # into build-bench/ and runs them: the mixing routines and the whole audio
-# callback beside OpenAL Soft's loopback device, the hash of a long mix, the
-# demo's uncapped frame on a private Xvfb and the processor share of the
-# capped frame loop over ten seconds. Prints the tables and writes them to
-# bench-results.md (not committed).
-#   usage: scripts/bench.sh [--hash | --profile]
-#     --hash     only the hash of the long mix (bit-exactness check)
+# callback beside OpenAL Soft's loopback device, three runs at each level of
+# the vector runs (EM_SIMD=avx2 where the processor has it, sse2, none), the
+# hash of the long mixes at each level, the demo's uncapped frame on a private
+# Xvfb and the processor share of the capped frame loop over ten seconds.
+# Prints the tables (min and median of the runs per row and level) and writes
+# them to bench-results.md (not committed), the figures to
+# build-bench/bench-data.tsv and their plot to docs/bench.png.
+#   usage: scripts/bench.sh [--quick] [--hash | --profile]
+#     --quick    short rounds and one run per level, for a sanity check; the
+#                plot goes to build-bench/bench.png
+#     --hash     only the hash of the long mixes at each level (bit-exactness check)
 #     --profile  also a callgrind profile of the long mix (instructions per function)
+# QUORREL_BENCH_DIR, QUORREL_BENCH_RESULTS and QUORREL_BENCH_PLOT move the
+# build folder, the results and the plot.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUORREL_BENCH_DIR:-$root/build-bench}"
 results="${QUORREL_BENCH_RESULTS:-$root/bench-results.md}"
-mode="${1:-all}"
+mode=all
+quick=()
+runs=3
+for arg in "$@"; do
+    case "$arg" in
+    --quick) quick=(--quick); runs=1 ;;
+    --hash | --profile) mode="$arg" ;;
+    *) echo "usage: scripts/bench.sh [--quick] [--hash | --profile]" >&2; exit 2 ;;
+    esac
+done
+if [ ${#quick[@]} -gt 0 ]; then
+    plot="${QUORREL_BENCH_PLOT:-$build/bench.png}"
+else
+    plot="${QUORREL_BENCH_PLOT:-$root/docs/bench.png}"
+fi
 
 extra=()
 if [ "$mode" = --profile ]; then
@@ -24,10 +45,97 @@ bash "$root/scripts/setup.sh" bench "${extra[@]}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUORREL_BENCH=ON -DQUORREL_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target quorrel_mixbench quorrel_framebench quorrel mkassets xclose >/dev/null
 
-if [ "$mode" = --hash ]; then
-    "$build/bench/quorrel_mixbench" --hash | sed '/^Max bytes\|^Bytes left/d'
-    exit 0
+# The levels of the vector runs this processor has, best first.
+levels=(sse2 none)
+if grep -qw avx2 /proc/cpuinfo; then
+    levels=(avx2 sse2 none)
 fi
+# What the programs print besides their tables (the engine's allocation
+# report, OpenAL Soft's warnings) goes here, never into the tables.
+log="$build/bench-log.txt"
+: >"$log"
+mixbench="$build/bench/quorrel_mixbench"
+
+# The hash of the long mixes at every level; status 1 when one differs.
+hashes() {
+    local level status=0 out
+    for level in "${levels[@]}"; do
+        out="$(EM_SIMD=$level "$mixbench" --hash 2>>"$log")" || status=1
+        echo "$out"
+        if grep -q '| NO |' <<<"$out"; then
+            status=1
+        fi
+    done
+    return $status
+}
+
+if [ "$mode" = --hash ]; then
+    hashes
+    exit
+fi
+
+# The mixer's figures: $runs runs at every level, the levels taken in turn
+# so that a change in the machine's load falls on all of them alike; each
+# run's tables and data rows are kept in benchruns/.
+mixer_runs() {
+    local dir="$build/benchruns" run level data
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    for run in $(seq 1 "$runs"); do
+        for level in "${levels[@]}"; do
+            echo "bench: mixer, vector runs $level, run $run of $runs" >&2
+            data="$dir/$level-$run.tsv"
+            EM_SIMD=$level "$mixbench" --figures "${quick[@]}" --data "$data" >"$dir/$level-$run.md" 2>>"$log"
+            if ! awk -F'\t' -v want="$level" 'FNR > 1 && $5 != want { exit 1 }' "$data"; then
+                echo "bench: EM_SIMD=$level ran another level, see $dir/$level-$run.md" >&2
+                return 1
+            fi
+        done
+    done
+}
+
+# The summary tables of the runs, and the data file the plot reads.
+mixer_summary() {
+    local dir="$build/benchruns" files=() run level
+    for run in $(seq 1 "$runs"); do
+        for level in "${levels[@]}"; do
+            files+=("$dir/$level-$run.tsv")
+        done
+    done
+    echo "## Mixer"
+    echo
+    echo "Engine: 44100 Hz, 1024-frame buffers, 32-bit mix, limiter to 16-bit stereo; vector runs: ${levels[*]} (EM_SIMD)."
+    sed -n 's/^Engine: [^.]*\. //p' "$dir/${levels[0]}-1.md"
+    awk -v levels="${levels[*]}" -v datafile="$build/bench-data.tsv" -f "$root/bench/bench_summary.awk" "${files[@]}"
+    echo
+    echo "Each run's own tables: \`$dir/\`."
+}
+
+# The plot of the data file: a panel per voice kind with a peer.
+mixer_plot() {
+    local data="$build/bench-data.tsv" kinds names peers how="median of $runs runs at each level" heading
+    {
+        read -r kinds
+        read -r names
+        read -r peers
+    } < <(awk -F'\t' '$1 == "callback" && $5 == "openal" && !seen[$2]++ { k = k $2 " "; n = n "\"" $3 "\" "; p = p $12 " " }
+                      END { print k; print n; print p }' "$data")
+    if [ ${#quick[@]} -gt 0 ]; then
+        how="one quick run at each level"
+    fi
+    heading="Audio callback, us per 1024-frame buffer ($how): $(cpu_name), $(nproc) cores, commit $(commit)"
+    mkdir -p "$(dirname "$plot")"
+    gnuplot -e "data='$data'; out='$plot'; heading='$heading'; levels='${levels[*]}'; kinds='$kinds'; names='$names'; peers='$peers'" \
+        "$root/bench/bench.gp" 2>>"$log"
+}
+
+cpu_name() {
+    grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'
+}
+
+commit() {
+    git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown
+}
 
 # The frame figures: the demo's folder with its data files, a private Xvfb.
 frame_figures() {
@@ -45,12 +153,12 @@ frame_figures() {
     echo
     echo "| what | per frame | rate | note |"
     echo "|---|---|---|---|"
-    # The program's allocation report goes to the log's readers, not the table.
-    "$build/bench/quorrel_framebench" 2>&1 | grep -v '^Max bytes\|^Bytes left' || echo "| blob_render + swap | failed | | |"
+    "$build/bench/quorrel_framebench" 2>>"$log" || echo "| blob_render + swap | failed, see $log | | |"
 
     # The real program with its 10 ms frame cap: processor time of the
     # program and of the X server over ten seconds after a two-second start.
-    ./quorrel &
+    # Its allocation report at the end goes to the log, not into the table.
+    ./quorrel >>"$log" 2>&1 &
     local pid=$!
     local wid
     wid="$(timeout 20 xdotool search --sync --name '^Quorrel project$' | head -n 1)" || true
@@ -81,14 +189,16 @@ cpu_ticks() {
     echo "$a $b $(date +%s.%N)"
 }
 
+mixer_runs
 {
     echo "# Quorrel benchmarks"
     echo
-    echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) cores;" \
-         "commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown); $(date -u '+%Y-%m-%d %H:%M UTC')."
-    echo "Figures are medians of several rounds; the machine may be shared, so runs vary by some per cent."
+    echo "Machine: $(cpu_name), $(nproc) cores; commit $(commit); $(date -u '+%Y-%m-%d %H:%M UTC')."
+    echo "Each figure of a run is the median of its rounds; the tables give the min and median of the runs."
+    echo "The machine may be shared, so runs vary by some per cent."
     echo
-    "$build/bench/quorrel_mixbench"
+    mixer_summary
+    hashes || echo "**A hash differs from its reference.**"
     (frame_figures)
     if [ "$mode" = --profile ]; then
         echo
@@ -96,9 +206,10 @@ cpu_ticks() {
         echo
         echo '```'
         out="$build/callgrind.out"
-        valgrind --tool=callgrind --callgrind-out-file="$out" "$build/bench/quorrel_mixbench" --hash >/dev/null 2>&1 || true
+        valgrind --tool=callgrind --callgrind-out-file="$out" "$mixbench" --hash >/dev/null 2>&1 || true
         callgrind_annotate "$out" 2>/dev/null | sed -n '/^Ir/,$p' | head -n 25
         echo '```'
     fi
-} 2>&1 | tee "$results"
-echo "bench: results written to $results"
+} | tee "$results"
+mixer_plot
+echo "bench: results written to $results, figures to $build/bench-data.tsv, plot to $plot"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # setup.sh -- installs the Debian packages the project needs that are missing.
 #   usage: scripts/setup.sh [run|test|bench] [extra packages...]
-#   (test also brings the test tools, bench the peer engine the benchmarks compare with)
+#   (test also brings the test tools, bench the peer engine the benchmarks compare with and gnuplot)
 set -euo pipefail
 
 purpose="${1:-run}"
@@ -16,7 +16,8 @@ if [ "$purpose" = test ]; then
     packages+=(clang libclang-rt-14-dev valgrind)
 fi
 if [ "$purpose" = bench ]; then
-    packages+=(libopenal-dev)
+    # the peer, and gnuplot (without X) for the plot of the figures
+    packages+=(libopenal-dev gnuplot-nox)
 fi
 packages+=("$@")
 
