@@ -417,17 +417,22 @@ struct em_sampler {
 };
 
 struct em_schannel {
-    int32_t sample;  // sample-bank number played, 0 = none
-    int32_t pos;     // read index: frame (mono) or value index, 2 x frame (stereo)
-    int32_t frac;    // fraction of the read index, 0..65535 (1/65536 frame)
-    int32_t volume;  // 256 = unity
-    int32_t step;    // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
-    int32_t pan;     // -128 left .. 128 right
-    uint32_t flags;  // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume; // ramp target for volume
-    int32_t tstep;   // ramp target for step
-    int32_t tpan;    // ramp target for pan
+    int32_t sample;   // sample-bank number played, 0 = none
+    int32_t pos;      // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;     // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;   // 256 = unity
+    int32_t step;     // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;      // -128 left .. 128 right
+    uint32_t flags;   // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume;  // ramp target for volume
+    int32_t tstep;    // ramp target for step
+    int32_t tpan;     // ramp target for pan
+    uint32_t targets; // EM_TARGET* bits: the targets set since the last ramp
 };
+
+// Which ramp targets a voice was given since its last ramp: a field whose
+// target was not set stays where it is, instead of sliding to a stale target.
+enum : uint32_t { EM_TARGETVOLUME = 0x1, EM_TARGETSTEP = 0x2, EM_TARGETPAN = 0x4 };
 
 // Sets (value nonzero) or clears a bit of a flag word.
 static inline void em_setflag(uint32_t* flags, uint32_t bit, int32_t value)
@@ -455,14 +460,17 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
         return 0;
     case EMP_TARGETVOLUME:
         ch->tvolume = value;
+        ch->targets |= EM_TARGETVOLUME;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_TARGETPITCH:
         ch->tstep = value;
+        ch->targets |= EM_TARGETSTEP;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_TARGETPAN:
         ch->tpan = value;
+        ch->targets |= EM_TARGETPAN;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_INTERPOLATE: em_setflag(&ch->flags, EMF_INTERPOLATE, value); return 0;
@@ -615,6 +623,7 @@ struct em_seqchannel {
     int32_t tvolume;   // ramp target for volume (not applied)
     int32_t tstep;     // ramp target for step (not applied)
     int32_t tpan;      // ramp target for pan (not applied)
+    uint32_t targets;  // EM_TARGET* bits of the targets set (kept, not acted on)
 };
 
 em_node* em_initsequencer(em_node* parent, int channels, int steps);

@@ -45,7 +45,9 @@ static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
     const int channels = s->channels;
     em_place p = em_voiceplace(ch, channels);
     em_rampvalues now = {ch->step, ch->volume, ch->pan};
-    const em_rampvalues target = {ch->tstep, ch->tvolume, ch->tpan};
+    const em_rampvalues target = {(ch->targets & EM_TARGETSTEP) ? ch->tstep : ch->step,
+                                  (ch->targets & EM_TARGETVOLUME) ? ch->tvolume : ch->volume,
+                                  (ch->targets & EM_TARGETPAN) ? ch->tpan : ch->pan};
     bool ended = false;
     em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
     em_setvoiceplace(ch, channels, p);
@@ -53,6 +55,7 @@ static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
     ch->volume = now.volume;
     ch->pan = now.pan;
     ch->flags &= ~static_cast<uint32_t>(EMF_RAMP);
+    ch->targets = 0;
     return ended ? 1 : 0;
 }
 

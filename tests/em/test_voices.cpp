@@ -234,6 +234,29 @@ TEST_F(Sampler, InterpolatingVoiceReadsBetweenFrames)
     }
 }
 
+// A ramp moves only the fields whose targets were set since the last one:
+// a volume fade alone leaves the pitch and the pan where they are, so the
+// voice plays on at its step and ends.
+TEST_F(Sampler, RampMovesOnlyTheTargetsSet)
+{
+    const int sample = emtest_make(std::vector<int16_t>(3000, 1000));
+    const int voice = em_triggersample(sampler, sample);
+    em_setparam(voice, EMP_PITCH, 0xC000);
+    em_setparam(voice, EMP_PAN, 40);
+    em_setparam(voice, EMP_TARGETVOLUME, 64);
+    emtest_mixof(sampler);
+    EXPECT_EQ((std::vector<int> {em_getparam(voice, EMP_VOLUME), em_getparam(voice, EMP_PITCH), em_getparam(voice, EMP_PAN)}),
+              (std::vector<int> {64, 0xC000, 40}));
+    EXPECT_EQ(em_getparam(voice, EMP_POSITION), 768) << "1024 frames at three quarters";
+    em_setparam(voice, EMP_TARGETPAN, -40); // a later ramp: the volume stays at 64
+    emtest_mixof(sampler);
+    EXPECT_EQ((std::vector<int> {em_getparam(voice, EMP_VOLUME), em_getparam(voice, EMP_PITCH), em_getparam(voice, EMP_PAN)}),
+              (std::vector<int> {64, 0xC000, -40}));
+    for (int b = 0; b < 4; b++)
+        emtest_mixof(sampler);
+    EXPECT_EQ(em_isnode(voice), 0) << "the voice reached its end";
+}
+
 class Sampler3d : public emtest_engine {
 protected:
     int sampler = 0, longsample = 0;
