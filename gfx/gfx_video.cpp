@@ -64,9 +64,18 @@ int gfx_init()
     return 0;
 }
 
+// An icon the mask can be read from: one byte per pixel and rows that hold
+// them (a surface of fewer bits a pixel also has one byte a pixel in SDL's
+// format, but rows of fewer bytes than pixels).
+static bool gfx_iconreadable(const SDL_Surface* icon)
+{
+    return icon && icon->format && icon->format->BitsPerPixel == 8 && icon->format->BytesPerPixel == 1 && icon->pixels &&
+           icon->w >= 0 && icon->h >= 0 && icon->pitch >= icon->w;
+}
+
 uint8_t* gfx_iconmask(const SDL_Surface* icon)
 {
-    if (!icon || !icon->format || icon->format->BytesPerPixel != 1)
+    if (!gfx_iconreadable(icon))
         return nullptr;
     // Rows of whole bytes; a width that is not a multiple of 8 pads its last byte.
     const uint32_t rowbytes = (static_cast<uint32_t>(icon->w) + 7) / 8;
@@ -92,7 +101,7 @@ void gfx_seticon()
         return;
     }
     uint8_t* mask = nullptr;
-    if (icon->format->BytesPerPixel != 1)
+    if (!gfx_iconreadable(icon))
         io_error("icon.bmp is not an 8-bit palette image: no transparency");
     else
         mask = gfx_iconmask(icon);

@@ -53,6 +53,13 @@ TEST(GfxDisplay, IconMaskSetsOneBitPerOpaquePixelMostSignificantFirst)
     icon = SDL_CreateRGBSurface(SDL_SWSURFACE, 8, 8, 24, 0xff, 0xff00, 0xff0000, 0);
     EXPECT_EQ(gfx_iconmask(icon), nullptr); // only palette icons have a transparent index
     SDL_FreeSurface(icon);
+    // A surface of one bit a pixel (a damaged file can make one) has a byte a
+    // pixel in its format but rows of a bit a pixel: nothing is read from it.
+    icon = SDL_CreateRGBSurface(SDL_SWSURFACE, 32, 32, 1, 0, 0, 0, 0);
+    ASSERT_NE(icon, nullptr);
+    ASSERT_LT(icon->pitch, icon->w);
+    EXPECT_EQ(gfx_iconmask(icon), nullptr);
+    SDL_FreeSurface(icon);
     EXPECT_EQ(inout.curbytes, 0);
     io_deinit();
 }
