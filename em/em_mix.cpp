@@ -116,14 +116,16 @@ int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames)
 // The plain runs
 // ---------------------------------------------------------------------------
 
-static void em_plainmono(int32_t* out, const int32_t* in, int32_t n, const em_gains& g)
+static void em_plainmono(int32_t* out, const int32_t* in, int32_t n, const em_gains& gains)
 {
+    const em_gains g = gains; // held apart from out, which could alias it
     for (int32_t i = 0; i < n; i++)
         em_addmono(out + 2 * i, in[i], g);
 }
 
-static void em_plainstereo(int32_t* out, const int32_t* in, int32_t n, const em_gains& g)
+static void em_plainstereo(int32_t* out, const int32_t* in, int32_t n, const em_gains& gains)
 {
+    const em_gains g = gains; // held apart from out, which could alias it
     for (int32_t i = 0; i < n; i++)
         em_addstereo(out + 2 * i, in[2 * i], in[2 * i + 1], g);
 }
@@ -191,25 +193,36 @@ template <int channels> static inline void em_addramped(int32_t* out, int32_t le
 
 // n frames from the 16.16 place p (in frames) of a ramped voice: each frame
 // reads at the place, which then moves by the frame's step (never below 0).
-template <int channels>
-static void em_plainramp(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n, bool interp)
+// The increments are held in locals and the interpolation is fixed per
+// instantiation, so the loop carries no loads or tests it does not need.
+template <int channels, bool interp>
+static void em_plainrampof(int32_t* out, const int32_t* data, int32_t length, int64_t* p, em_glides* g, int32_t n)
 {
     int64_t place = *p, step = g->step, volume = g->volume, pan = g->pan;
-    const int32_t length = values / channels;
+    const int64_t stepinc = g->stepinc, volinc = g->volinc, paninc = g->paninc;
     for (int32_t i = 0; i < n; i++) {
         int32_t left, right;
         em_readframe<channels>(data, length, static_cast<int32_t>(place >> 16), static_cast<int32_t>(place & 0xFFFF), false,
                                interp, &left, &right);
         em_addramped<channels>(out + 2 * i, left, right, em_glidefield(volume), em_glidefield(pan));
         place += em_forwardstep(em_glidefield(step));
-        step += g->stepinc;
-        volume += g->volinc;
-        pan += g->paninc;
+        step += stepinc;
+        volume += volinc;
+        pan += paninc;
     }
     *p = place;
     g->step = step;
     g->volume = volume;
     g->pan = pan;
+}
+
+template <int channels>
+static void em_plainramp(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n, bool interp)
+{
+    if (interp)
+        em_plainrampof<channels, true>(out, data, values / channels, p, g, n);
+    else
+        em_plainrampof<channels, false>(out, data, values / channels, p, g, n);
 }
 
 // The value a head reads: a stereo sample is heard as its mono mix-down, for
@@ -234,11 +247,12 @@ static inline int32_t em_headread(const int32_t* data, int32_t length, int32_t f
 
 // n frames of two heads: each reads, both move by the step and their own
 // correction, the gains come from the gain and pan glides.
-template <int channels>
-static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp)
+template <int channels, bool interp>
+static void em_plainheadsof(int32_t* out, const int32_t* data, int32_t length, em_headrun* r, int32_t n)
 {
-    const int32_t length = values / channels;
     int64_t l = r->left, rt = r->right, s = r->g.step, g = r->g.volume, p = r->g.pan;
+    const int64_t leftfix = r->leftfix, rightfix = r->rightfix;
+    const int64_t stepinc = r->g.stepinc, gaininc = r->g.volinc, paninc = r->g.paninc;
     int32_t a = r->leftvalue, b = r->rightvalue;
     for (int32_t i = 0; i < n; i++) {
         const int32_t step = em_glidefield(s), gain = em_glidefield(g), pan = em_glidefield(p);
@@ -248,11 +262,11 @@ static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_
         const int32_t rgain = em_sar32(em_mul32(gain, em_add32(pan, 128)), 8);
         out[2 * i] = em_add32(out[2 * i], em_sar32(em_mul32(a, lgain), 8));
         out[2 * i + 1] = em_add32(out[2 * i + 1], em_sar32(em_mul32(b, rgain), 8));
-        l += step + r->leftfix;
-        rt += step + r->rightfix;
-        s += r->g.stepinc;
-        g += r->g.volinc;
-        p += r->g.paninc;
+        l += step + leftfix;
+        rt += step + rightfix;
+        s += stepinc;
+        g += gaininc;
+        p += paninc;
     }
     r->left = l;
     r->right = rt;
@@ -261,6 +275,15 @@ static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_
     r->g.pan = p;
     r->leftvalue = a;
     r->rightvalue = b;
+}
+
+template <int channels>
+static void em_plainheads(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp)
+{
+    if (interp)
+        em_plainheadsof<channels, true>(out, data, values / channels, r, n);
+    else
+        em_plainheadsof<channels, false>(out, data, values / channels, r, n);
 }
 
 const em_runs em_plainruns = {em_plainmono,
