@@ -122,10 +122,10 @@ int em_initoffline();
 // the device would play, limiter included) and advances both clocks by them. Any
 // number of frames: a mixed buffer not handed out whole is kept for the next call.
 // frames, or -1 when the engine is down, frames is negative, out is null, or the
-// Engine was started by em_init and its device is not paused.
+// engine was started by em_init and its device is not paused.
 int em_render(int16_t* out, int32_t frames);
 // Stops the device, destroys all nodes and samples, prints the allocation report;
-// Does nothing when the engine is down.
+// does nothing when the engine is down.
 void em_deinit();
 // Output frames since the start, interpolated between device buffers; 0 when down.
 uint32_t em_getsampleclock();
@@ -179,7 +179,7 @@ int em_getparamp(int handle, int id, void* block);
 // Loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
 int em_loadsample(const char* name);
 // Decodes a whole Ogg Vorbis file (mono or stereo, at its own rate) into the
-// Sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
+// sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
 int em_loadoggsample(const char* name);
 // Why the latest em_loadsample or em_loadoggsample failed ("No such file or directory", "not a WAV file
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
