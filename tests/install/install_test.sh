@@ -87,9 +87,15 @@ step "building the user program with pkg-config" \
 run() {
     local name="$1" program="$2" dir="$tmp/run-$1"
     mkdir "$dir"
-    if ! (cd "$dir" && "$program") >"$dir/out.txt" 2>&1; then
-        cat "$dir/out.txt" >&2
+    if ! (cd "$dir" && "$program") >"$dir/out.txt" 2>"$dir/err.txt"; then
+        cat "$dir/out.txt" "$dir/err.txt" >&2
         fail "the user program built with $name failed"
+    fi
+    # SDL's disk driver, which captures the device's stream, announces itself on
+    # standard error; nothing else may appear there.
+    if grep -v -e '^WARNING: You are using the SDL disk writer audio driver!$' \
+        -e '^ Writing to file \[device\.raw\]\.$' "$dir/err.txt" >&2; then
+        fail "the user program built with $name printed the lines above on standard error"
     fi
     local lines patterns i
     mapfile -t lines <"$dir/out.txt"

@@ -1,14 +1,18 @@
 // main.cpp -- a program of the engine's users, built against an installed copy
 // through the public headers alone: io's log and allocator, a gfx image written
 // as a TGA file (no display needed) and the audio engine rendering a WAV file of
-// the program's own offline (no sound card needed). It prints what each library
-// gave back; the install test builds it twice, runs both and compares.
+// the program's own offline (no sound card needed), then playing it through a
+// sound device that SDL's disk driver captures, whose stream must hold the same
+// values. It prints what each library gave back; the install test builds it
+// twice, runs both and compares.
 #include "em/em.h"
 #include "gfx/gfx.h"
 #include "io/io.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 enum {
     USER_TONEFRAMES = 441,   // 10 ms at 44100 Hz
@@ -110,8 +114,8 @@ static bool user_gfx()
     return true;
 }
 
-// One voice of the tone through a sampler, rendered without a device.
-static bool user_em()
+// One voice of the tone through a sampler, rendered without a device into out.
+static bool user_em(int16_t* out)
 {
     if (!user_writetone("tone.wav")) {
         printf("em: tone.wav not written\n");
@@ -125,15 +129,62 @@ static bool user_em()
     const int sample = em_loadsample("tone.wav");
     const int sampler = em_createsampler(em_getroot(), -1);
     const int voice = sample && sampler ? em_triggersample(sampler, sample) : 0;
-    static int16_t out[USER_RENDERFRAMES * 2];
     const int rendered = voice ? em_render(out, USER_RENDERFRAMES) : -1;
     int sounding = 0;
     for (int i = 0; i < USER_RENDERFRAMES * 2; i++)
         sounding += out[i] != 0;
     printf("em: sample %d (%s), voice %s, rendered %d frames, %d values not silent, checksum %08x\n", sample, em_sampleerror(),
-           voice ? "started" : "not started", rendered, sounding, static_cast<unsigned>(user_checksum(out, sizeof(out))));
+           voice ? "started" : "not started", rendered, sounding, static_cast<unsigned>(user_checksum(out, USER_RENDERFRAMES * 4)));
     em_deinit(); // prints the engine's allocation report
     return rendered == USER_RENDERFRAMES;
+}
+
+// The same voice played by the sound device, with SDL's disk driver writing the
+// device's stream to device.raw. The voice starts between two device buffers, so
+// the stream must be whole silent buffers, then exactly the offline render.
+static bool user_device(const int16_t* offline)
+{
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "device.raw", 1);
+    setenv("SDL_DISKAUDIODELAY", "5", 1); // ms a buffer, instead of 150
+    remove("device.raw");
+    const int started = em_init();
+    if (started != 0) {
+        printf("device: em_init %d\n", started);
+        return false;
+    }
+    const int sample = em_loadsample("tone.wav");
+    const int sampler = em_createsampler(em_getroot(), -1);
+    const uint32_t from = em_getsampleclock();
+    const int voice = sample && sampler ? em_triggersample(sampler, sample) : 0;
+    // Three more buffers mixed: the voice's first one has been written by then.
+    for (int waited = 0; voice && em_getsampleclock() - from < 3 * USER_RENDERFRAMES && waited < 10000; waited++)
+        usleep(1000);
+    em_deinit(); // closes the device and its file; prints the engine's allocation report
+    FILE* in = fopen("device.raw", "rb");
+    if (!voice || !in) {
+        printf("device: %s\n", voice ? "device.raw not written" : "no voice started");
+        if (in)
+            fclose(in);
+        return false;
+    }
+    static int16_t buffer[USER_RENDERFRAMES * 2];
+    int silent = 0;
+    bool equal = false, heard = false;
+    while (!heard && fread(buffer, sizeof(buffer), 1, in) == 1) {
+        for (int i = 0; i < USER_RENDERFRAMES * 2; i++)
+            heard = heard || buffer[i] != 0;
+        if (heard)
+            equal = memcmp(buffer, offline, sizeof(buffer)) == 0;
+        else
+            silent++;
+    }
+    fclose(in);
+    if (!heard)
+        printf("device: device.raw holds %d silent buffers and no sound\n", silent);
+    else
+        printf("device: the device's stream %s the offline render after its silent buffers\n", equal ? "equals" : "differs from");
+    return equal;
 }
 
 int main()
@@ -142,7 +193,8 @@ int main()
         printf("io: io_init could not open log.txt\n");
         return 1;
     }
-    const bool ok = user_io() && user_gfx() && user_em();
+    static int16_t offline[USER_RENDERFRAMES * 2];
+    const bool ok = user_io() && user_gfx() && user_em(offline) && user_device(offline);
     io_deinit();
     printf("%s\n", ok ? "done" : "failed");
     return ok ? 0 : 1;
