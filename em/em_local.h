@@ -503,8 +503,9 @@ int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
 // Ogg Vorbis music stream (em_oggmusic.cpp)
 // ---------------------------------------------------------------------------
 enum {
-    EM_OGGNAME = 64,    // file names are shorter than this
-    EM_OGGFRAMES = 1024 // stereo frames in the load buffer
+    EM_OGGNAME = 64,     // file names are shorter than this
+    EM_OGGFRAMES = 1024, // stereo frames in the load buffer
+    EM_MAXREADERRORS = 8 // consecutive decode errors that end a stream (music and Ogg samples alike)
 };
 
 struct em_oggmusic {

@@ -13,9 +13,8 @@ enum {
 static int em_isoggmusic(const em_node* node);
 
 enum {
-    EM_OGGVOLUME = 256,  // a new node's volume, unity
-    EM_FADESTEP = 5,     // volume taken off per buffer while fading out
-    EM_MAXREADERRORS = 8 // consecutive decode errors that end a stream
+    EM_OGGVOLUME = 256, // a new node's volume, unity
+    EM_FADESTEP = 5     // volume taken off per buffer while fading out
 };
 
 static em_oggmusic* em_oggof(em_node* node)

@@ -182,7 +182,8 @@ em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* b
     return sample;
 }
 
-em_sample* em_readsample(const char* name)
+// Opens a sample file once a slot is free for it; null with the reason set.
+static FILE* em_opensamplefile(const char* name)
 {
     if (!name) {
         em_setsamplewhy("no file name");
@@ -193,10 +194,16 @@ em_sample* em_readsample(const char* name)
         return nullptr;
     }
     FILE* file = fopen(name, "rb");
-    if (!file) {
+    if (!file)
         em_setsamplewhy("%s", strerror(errno));
+    return file;
+}
+
+em_sample* em_readsample(const char* name)
+{
+    FILE* file = em_opensamplefile(name);
+    if (!file)
         return nullptr;
-    }
     SDL_RWops* stream = SDL_RWFromFP(file, 1);
     if (!stream) {
         fclose(file);
@@ -215,17 +222,23 @@ em_sample* em_readsample(const char* name)
     return sample;
 }
 
-int em_loadsample(const char* name)
+// Loads a file into the bank with reader; the sample's handle, or 0 with the reason set.
+static int em_loadwith(const char* name, em_sample* (*reader)(const char*))
 {
     if (emstate.inited != 1) {
         em_setsamplewhy("the audio engine is not started");
         return 0;
     }
-    const em_sample* sample = em_readsample(name);
+    const em_sample* sample = reader(name);
     if (!sample)
         return 0;
     em_samplewhy[0] = '\0';
     return sample->handle;
+}
+
+int em_loadsample(const char* name)
+{
+    return em_loadwith(name, em_readsample);
 }
 
 // The whole stream of an open Ogg Vorbis file as little-endian 16-bit values
@@ -250,9 +263,8 @@ static uint8_t* em_decodeogg(OggVorbis_File* vf, int channels, uint32_t* bytes)
         em_setsamplewhy("out of memory");
         return nullptr;
     }
-    enum { EM_OGGERRORS = 8 }; // consecutive decode errors that end the stream
     uint32_t done = 0;
-    for (int errors = 0; done < size && errors < EM_OGGERRORS;) {
+    for (int errors = 0; done < size && errors < EM_MAXREADERRORS;) {
         int section = 0;
         const long n = ov_read(vf, reinterpret_cast<char*>(pcm + done), static_cast<int>(size - done), 0, 2, 1, &section);
         if (n == 0)
@@ -273,34 +285,21 @@ static uint8_t* em_decodeogg(OggVorbis_File* vf, int channels, uint32_t* bytes)
     return pcm;
 }
 
-int em_loadoggsample(const char* name)
+// Decodes a whole Ogg Vorbis file into a sample; null with the reason set.
+static em_sample* em_readoggsample(const char* name)
 {
-    if (emstate.inited != 1) {
-        em_setsamplewhy("the audio engine is not started");
-        return 0;
-    }
-    if (!name) {
-        em_setsamplewhy("no file name");
-        return 0;
-    }
-    if (em_freesampleslot() == 0) {
-        em_setsamplewhy("all %d sample slots are in use", EM_MAXSAMPLES - 1);
-        return 0;
-    }
-    FILE* file = fopen(name, "rb");
-    if (!file) {
-        em_setsamplewhy("%s", strerror(errno));
-        return 0;
-    }
+    FILE* file = em_opensamplefile(name);
+    if (!file)
+        return nullptr;
     OggVorbis_File vf;
     if (ov_open(file, &vf, nullptr, 0) < 0) {
         fclose(file);
         em_setsamplewhy("not an Ogg Vorbis file");
-        return 0;
+        return nullptr;
     }
     // From here vorbisfile owns the file and closes it with ov_clear.
     const vorbis_info* vi = ov_info(&vf, -1);
-    const em_sample* sample = nullptr;
+    em_sample* sample = nullptr;
     if (!vi || vi->channels < 1 || vi->channels > 2) {
         em_setsamplewhy("not 1 or 2 channels");
     } else {
@@ -314,10 +313,12 @@ int em_loadoggsample(const char* name)
         }
     }
     ov_clear(&vf);
-    if (!sample)
-        return 0;
-    em_samplewhy[0] = '\0';
-    return sample->handle;
+    return sample;
+}
+
+int em_loadoggsample(const char* name)
+{
+    return em_loadwith(name, em_readoggsample);
 }
 
 int em_validsample(int handle)
