@@ -167,6 +167,13 @@ static uint32_t em_renderedms()
                                  static_cast<uint32_t>(emstate.freq));
 }
 
+// The engine's millisecond clock: the device's time since it started, or the
+// sound rendered so far when there is no device.
+static uint32_t em_nowms()
+{
+    return emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms();
+}
+
 uint32_t em_getsampleclock()
 {
     if (emstate.inited != 1)
@@ -179,11 +186,7 @@ uint32_t em_getsampleclock()
 
 uint32_t em_getmsclock()
 {
-    if (emstate.inited != 1)
-        return 0;
-    if (!emstate.device)
-        return em_renderedms();
-    return SDL_GetTicks() - emstate.tick0;
+    return emstate.inited == 1 ? em_nowms() : 0;
 }
 
 int16_t em_limit(int32_t v)
@@ -215,7 +218,7 @@ void em_audiocallback(void* userdata, Uint8* stream, int len)
     (void)userdata;
     // SDL holds the audio lock around this call (or em_render does).
     em_lockdepth++;
-    em_store(&emstate.lastcb, emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms());
+    em_store(&emstate.lastcb, em_nowms());
     // A device asking for nothing still gets the tree processed: the voices
     // move on by a buffer, as they do for any other callback.
     const int32_t n = len > 0 ? len / 2 : 0;
@@ -243,7 +246,7 @@ int em_render(int16_t* out, int32_t frames)
     em_locked lock;
     for (int32_t done = 0; done < frames;) {
         if (emstate.rendered >= emstate.samples) {
-            em_store(&emstate.lastcb, emstate.device ? SDL_GetTicks() - emstate.tick0 : em_renderedms());
+            em_store(&emstate.lastcb, em_nowms());
             em_processnode(emstate.root);
             emstate.rendered = 0;
         }
