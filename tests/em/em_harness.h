@@ -8,8 +8,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,48 +17,28 @@
 #include "em/em_local.h"
 #include "tools/emplay/wavfile.h"
 
-// Redirects standard output and error into files while alive; out() and err()
-// stop the capture and give back what was written.
+// Redirects standard output and error into files while alive; out() and err() stop and give back what was written.
 class emtest_capture {
 public:
     emtest_capture()
     {
-        fflush(stdout);
-        fflush(stderr);
-        for (int i = 0; i < 2; i++) {
-            files_[i] = tmpfile();
-            saved_[i] = dup(i + 1);
-            dup2(fileno(files_[i]), i + 1);
-        }
+        fflush(nullptr);
+        for (int i = 0; i < 2; i++)
+            files_[i] = tmpfile(), saved_[i] = dup(i + 1), dup2(fileno(files_[i]), i + 1);
     }
     ~emtest_capture() { stop(); }
     void stop()
     {
-        if (!files_[0])
-            return;
-        fflush(stdout);
-        fflush(stderr);
-        for (int i = 0; i < 2; i++) {
-            dup2(saved_[i], i + 1);
-            close(saved_[i]);
-            rewind(files_[i]);
-            char chunk[4096];
-            for (size_t n; (n = fread(chunk, 1, sizeof(chunk), files_[i])) > 0;)
-                text_[i].append(chunk, n);
-            fclose(files_[i]);
-            files_[i] = nullptr;
+        fflush(nullptr);
+        for (int i = 0; i < 2 && files_[i]; i++) {
+            dup2(saved_[i], i + 1), close(saved_[i]), rewind(files_[i]);
+            for (int c; (c = fgetc(files_[i])) != EOF;)
+                text_[i] += static_cast<char>(c);
+            fclose(files_[i]), files_[i] = nullptr;
         }
     }
-    const std::string& out()
-    {
-        stop();
-        return text_[0];
-    }
-    const std::string& err()
-    {
-        stop();
-        return text_[1];
-    }
+    const std::string& out() { return stop(), text_[0]; }
+    const std::string& err() { return stop(), text_[1]; }
 
 private:
     FILE* files_[2] = {};
@@ -71,19 +51,18 @@ private:
 inline int emtest_startpaused()
 {
     const int result = em_init();
-    if (result != 0)
-        return result;
-    SDL_PauseAudio(1);
-    SDL_LockAudio();
-    SDL_UnlockAudio();
-    return 0;
+    if (result == 0)
+        SDL_PauseAudio(1), SDL_LockAudio(), SDL_UnlockAudio();
+    return result;
 }
 
-// Runs one device buffer through the engine and returns its 16-bit values.
-inline std::vector<int16_t> emtest_render()
+// Runs device buffers through the engine and returns their 16-bit values.
+inline std::vector<int16_t> emtest_render(int buffers = 1)
 {
-    std::vector<int16_t> out(static_cast<size_t>(emstate.samples) * 2, 0x5555);
-    em_audiocallback(nullptr, reinterpret_cast<Uint8*>(out.data()), static_cast<int>(out.size() * 2));
+    const size_t values = static_cast<size_t>(emstate.samples) * 2;
+    std::vector<int16_t> out(values * buffers, 0x5555);
+    for (int b = 0; b < buffers; b++)
+        em_audiocallback(nullptr, reinterpret_cast<Uint8*>(&out[values * b]), emstate.samples * 4);
     return out;
 }
 
@@ -96,41 +75,26 @@ inline std::vector<int32_t> emtest_mixof(int handle)
 }
 
 // A test node adding a caller-owned block of samples x 2 values to its parent's mix.
-inline void emtest_sourceprocess(em_node* node)
-{
-    const int32_t* values = static_cast<const int32_t*>(node->data);
-    int32_t* out = node->parent->mixbuf;
-    for (int32_t i = 0; out && i < emstate.samples * 2; i++)
-        out[i] = em_add32(out[i], values[i]);
-}
-
 inline em_node* emtest_addsource(em_node* parent, const int32_t* values)
 {
     em_node* node = em_createnode(nullptr);
     node->data = const_cast<int32_t*>(values);
-    node->process = emtest_sourceprocess;
+    node->process = [](em_node* n) {
+        for (int32_t i = 0; n->parent->mixbuf && i < emstate.samples * 2; i++)
+            n->parent->mixbuf[i] = em_add32(n->parent->mixbuf[i], static_cast<const int32_t*>(n->data)[i]);
+    };
     em_attachnode(node, parent);
     return node;
 }
 
 // Makes a fresh temporary folder for test files and removes it when done.
 class emtest_tempdir {
-public:
-    emtest_tempdir()
-    {
-        char pattern[] = "/tmp/emtest.XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "/tmp";
-    }
-    ~emtest_tempdir()
-    {
-        const std::string command = "rm -rf '" + path_ + "'";
-        if (path_ != "/tmp" && system(command.c_str()) != 0)
-            fprintf(stderr, "could not remove %s\n", path_.c_str());
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    char path_[19] = "/tmp/emtest.XXXXXX";
 
-private:
-    std::string path_;
+public:
+    emtest_tempdir() { EXPECT_NE(mkdtemp(path_), nullptr); }
+    ~emtest_tempdir() { std::filesystem::remove_all(path_); }
+    std::string file(const std::string& name) const { return std::string(path_) + "/" + name; }
 };
 
 // Writes a RIFF WAVE file with a plain "fmt " chunk and the given data bytes.
@@ -141,40 +105,35 @@ inline void emtest_writewav(const std::string& path, uint16_t formattag, uint16_
     ASSERT_TRUE(wavfile_write(path.c_str(), format, data.data(), static_cast<uint32_t>(data.size()))) << path;
 }
 
-// Little-endian bytes of 16-bit values.
+// Little-endian bytes of 16-bit values (the machine's own order).
 inline std::vector<uint8_t> emtest_bytes16(const std::vector<int16_t>& values)
 {
-    std::vector<uint8_t> bytes;
-    for (const int16_t v : values) {
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-    }
+    std::vector<uint8_t> bytes(values.size() * 2);
+    memcpy(bytes.data(), values.data(), bytes.size());
     return bytes;
 }
 
 // A sample made in memory from 16-bit values (interleaved when stereo); its handle or 0.
 inline int emtest_make(const std::vector<int16_t>& values, int channels = 1, int32_t rate = 44100)
 {
-    std::vector<uint8_t> bytes = emtest_bytes16(values);
-    const em_sample* s = em_makesample(AUDIO_S16LSB, channels, rate, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const em_sample* s =
+        em_makesample(AUDIO_S16LSB, channels, rate, emtest_bytes16(values).data(), static_cast<uint32_t>(values.size() * 2));
     return s ? s->handle : 0;
 }
 
 // Distinct, nonzero sample values.
 inline std::vector<int16_t> emtest_values(int count)
 {
-    std::vector<int16_t> v;
+    std::vector<int16_t> v(static_cast<size_t>(count));
     for (int i = 0; i < count; i++)
-        v.push_back(static_cast<int16_t>((i * 7919 + 1234) % 60000 - 30000));
+        v[static_cast<size_t>(i)] = static_cast<int16_t>((i * 7919 + 1234) % 60000 - 30000);
     return v;
 }
 
-// (value x gain) >> 8, the shift rounding toward minus infinity; gain 128 is a
-// centred unity voice's share on each side.
+// (value x gain) >> 8 rounded toward minus infinity; gain 128 is a centred unity voice's share on each side.
 inline int32_t emtest_scale(int32_t value, int32_t gain = 128)
 {
-    const int64_t p = static_cast<int64_t>(value) * gain;
-    return static_cast<int32_t>(p >= 0 ? p / 256 : -((-p + 255) / 256));
+    return static_cast<int32_t>(static_cast<int64_t>(value) * gain >> 8);
 }
 
 // Engine fixture: every test starts with a paused engine and ends with it down.

@@ -1,7 +1,5 @@
-// em_longmix.h -- long mixes that drive every mixing routine through ends,
-// restarts, ramps, placements past the end, wrapping gains and the 3-D
-// geometry's corner cases, hashed buffer by buffer. The golden tests render
-// them short against fixed hashes; the benchmark renders them long.
+// em_longmix.h -- long mixes through every mixing routine's corner cases, hashed buffer by buffer
+// (short in the golden tests, long in the benchmark)
 #ifndef TESTS_EM_LONGMIX_H
 #define TESTS_EM_LONGMIX_H
 
@@ -12,14 +10,10 @@
 #include "em/em.h"
 #include "em/em_local.h"
 
-// A small linear congruential generator: the same numbers on every machine.
+// The same numbers on every machine.
 struct emtest_lcg {
     uint32_t x;
-    uint32_t next()
-    {
-        x = x * 1664525u + 1013904223u;
-        return x >> 8;
-    }
+    uint32_t next() { return (x = x * 1664525u + 1013904223u) >> 8; }
     int32_t range(int32_t lo, int32_t hi) { return lo + static_cast<int32_t>(next() % static_cast<uint32_t>(hi - lo + 1)); }
 };
 
@@ -40,21 +34,15 @@ inline em_sample* emtest_makesample(const std::vector<int16_t>& values, int chan
     return em_makesample(AUDIO_S16LSB, channels, 44100, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-inline uint64_t emtest_fnv(uint64_t h, const void* data, size_t bytes)
+inline void emtest_fnv(uint64_t* h, const void* data, size_t bytes)
 {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     for (size_t i = 0; i < bytes; i++)
-        h = (h ^ p[i]) * 0x100000001b3ull;
-    return h;
+        *h = (*h ^ static_cast<const uint8_t*>(data)[i]) * 0x100000001b3ull;
 }
 
-const uint64_t EMTEST_FNVSTART = 0xcbf29ce484222325ull;
-
-// What a long mix gives: FNV-1a hashes of every buffer's 16-bit output and
-// 32-bit root mix, and of the voices' state after each buffer.
+// FNV-1a hashes of every buffer's 16-bit output and 32-bit root mix, and of the voices' state after each buffer.
 struct emtest_hashes {
-    uint64_t out = EMTEST_FNVSTART, mix = EMTEST_FNVSTART, state = EMTEST_FNVSTART;
-    bool operator==(const emtest_hashes& o) const { return out == o.out && mix == o.mix && state == o.state; }
+    uint64_t out = 0xcbf29ce484222325ull, mix = out, state = out;
 };
 
 // One device buffer through the callback, hashed.
@@ -62,8 +50,8 @@ inline void emtest_hashbuffer(emtest_hashes* h)
 {
     std::vector<int16_t> out(static_cast<size_t>(emstate.samples) * 2);
     em_audiocallback(nullptr, reinterpret_cast<Uint8*>(out.data()), static_cast<int>(out.size() * 2));
-    h->out = emtest_fnv(h->out, out.data(), out.size() * 2);
-    h->mix = emtest_fnv(h->mix, emstate.root->mixbuf, out.size() * 4);
+    emtest_fnv(&h->out, out.data(), out.size() * 2);
+    emtest_fnv(&h->mix, emstate.root->mixbuf, out.size() * 4);
 }
 
 // A sampler voice directly under the root; its record.
@@ -87,7 +75,6 @@ inline void emtest_removenodes(std::vector<int>* nodes)
     nodes->clear();
 }
 
-// The four sources of a mix: long and short, mono and stereo.
 struct emtest_sources {
     em_sample* s[4]; // long mono, long stereo, short mono, short stereo
     explicit emtest_sources(uint32_t seed)
@@ -105,21 +92,10 @@ struct emtest_sources {
     }
 };
 
-// ---------------------------------------------------------------------------
-// Sampler voices: every routine, ends and restarts, steps at and past the
-// edges, places before the start, on a right value or past the end, ramps
-// ---------------------------------------------------------------------------
+// Sampler voices: every step, layout and ramp (EMTEST_ANY), unit steps, other steps, or ramps every few buffers.
+enum emtest_voicekind { EMTEST_ANY, EMTEST_UNIT, EMTEST_STEPPED, EMTEST_RAMPED };
 
-// Which voices a sampler mix holds.
-enum emtest_voicekind {
-    EMTEST_ANY,     // every layout, step and ramp case
-    EMTEST_UNIT,    // unit step, no ramps
-    EMTEST_STEPPED, // other steps, no ramps
-    EMTEST_RAMPED   // ramps every few buffers
-};
-
-// A step of the whole sample's length and more, as a 32-bit word: long
-// samples give steps that wrap, as the engine's own 32-bit words would.
+// A step of the whole sample's length and more, as a 32-bit word (long samples wrap, as the engine's would).
 inline int32_t emtest_pastend(const em_sample* s, int32_t more)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(s->length) * 0x10000u + static_cast<uint32_t>(more));
@@ -140,18 +116,13 @@ inline int32_t emtest_randomstep(emtest_lcg* r, const em_sample* s)
 
 inline int32_t emtest_kindstep(emtest_lcg* r, const em_sample* s, emtest_voicekind kind, int i)
 {
-    if (kind == EMTEST_UNIT)
-        return 0x10000;
-    if (kind == EMTEST_STEPPED) {
-        const int32_t step = emtest_randomstep(r, s);
-        return step == 0x10000 ? 0x10001 : step;
-    }
-    return (i / 2) % 3 == 0 ? 0x10000 : emtest_randomstep(r, s);
+    if (kind != EMTEST_STEPPED)
+        return kind == EMTEST_UNIT || (i / 2) % 3 == 0 ? 0x10000 : emtest_randomstep(r, s);
+    const int32_t step = emtest_randomstep(r, s);
+    return step == 0x10000 ? 0x10001 : step;
 }
 
-// Starts (or restarts) voice i; channels 0 takes mono and stereo sources in turn.
-// Starts (or restarts) voice i; channels 0 takes mono and stereo sources in
-// turn; with interp two voices in three interpolate.
+// Starts (or restarts) voice i; channels 0 takes mono and stereo in turn; with interp two voices in three interpolate.
 inline void emtest_startvoice(em_schannel* ch, int i, emtest_lcg* r, const emtest_sources& src, emtest_voicekind kind,
                               int channels, bool interp = false)
 {
@@ -180,7 +151,7 @@ inline void emtest_ramptargets(em_schannel* ch, emtest_lcg* r, const em_sample* 
 inline void emtest_hashschannel(uint64_t* h, const em_schannel* ch)
 {
     const int32_t words[] = {ch->pos, ch->frac, ch->volume, ch->step, ch->pan, static_cast<int32_t>(ch->flags)};
-    *h = emtest_fnv(*h, words, sizeof(words));
+    emtest_fnv(h, words, sizeof(words));
 }
 
 // voices sampler voices of a kind and layout (0 both, 1 mono, 2 stereo) over
@@ -219,11 +190,7 @@ inline emtest_hashes emtest_samplermix(emtest_voicekind kind, int channels, int 
     return h;
 }
 
-// ---------------------------------------------------------------------------
-// 3-D voices around two listeners (moving and still, looping and not, mono
-// and stereo, ahead, behind, left, right, at the listener and out of range,
-// receding and approaching past the Doppler limits), changed between buffers
-// ---------------------------------------------------------------------------
+// 3-D voices around two listeners, in every place and at speeds past the Doppler limits, changed between buffers.
 
 struct emtest_mix3d {
     emtest_lcg r;
@@ -232,50 +199,37 @@ struct emtest_mix3d {
     bool interp; // voices of odd handles interpolate
 };
 
-// A place of a given kind: ahead, behind, left, right, at the listener,
-// above, out of range, or anywhere.
+// Ahead, behind, left, right, at the listener, above, out of range, or anywhere.
 inline void emtest_place3d(emtest_lcg* r, float* p)
 {
     const float d = static_cast<float>(r->range(1, 4000)) / 16.0f; // up to 250, past 256 below
     p[0] = p[1] = p[2] = 0.0f;
-    switch (r->range(0, 8)) {
-    case 0: p[2] = -d; break;
-    case 1: p[2] = d; break;
-    case 2: p[0] = -d; break;
-    case 3: p[0] = d; break;
-    case 4: break; // at the listener
-    case 5: p[1] = d; break;
-    case 6: p[0] = static_cast<float>(r->range(257, 2000)); break; // out of range
-    default:
-        p[0] = static_cast<float>(r->range(-600, 600)) / 8.0f;
-        p[1] = static_cast<float>(r->range(-100, 100)) / 8.0f;
-        p[2] = static_cast<float>(r->range(-600, 600)) / 8.0f;
-    }
+    const int where = r->range(0, 8);
+    if (where < 6 && where != 4) // 4: at the listener
+        p[where == 5 ? 1 : where < 2 ? 2 : 0] = where % 2 ? d : -d;
+    else if (where == 6)
+        p[0] = static_cast<float>(r->range(257, 2000)); // out of range
+    for (int k = 0; where > 6 && k < 3; k++)
+        p[k] = static_cast<float>(k == 1 ? r->range(-100, 100) : r->range(-600, 600)) / 8.0f;
 }
 
-// A velocity: none, slow, or along the line from the listener, receding or
-// approaching at speeds around the Doppler limits of a 340 units/s sound.
+// None, slow, or along the line from the listener around the Doppler limits of a 340 units/s sound.
 inline void emtest_velocity3d(emtest_lcg* r, const float* p, float* v)
 {
     v[0] = v[1] = v[2] = 0.0f;
     const int kind = r->range(0, 7);
-    if (kind == 0)
+    for (int k = 0; kind > 0 && kind <= 2 && k < 3; k++)
+        v[k] = static_cast<float>(r->range(-80, 80)) / 4.0f;
+    if (kind <= 2)
         return;
-    if (kind <= 2) {
-        for (int k = 0; k < 3; k++)
-            v[k] = static_cast<float>(r->range(-80, 80)) / 4.0f;
-        return;
-    }
     static const float speeds[] = {-340.0f, -330.0f, -300.0f, -290.0f, -200.0f, 700.0f, 1100.0f,
                                    1400.0f, 2300.0f, 2390.0f, 2400.0f, 5000.0f, 40.0f,  -40.0f};
     const float speed = speeds[r->range(0, 13)];
     const float len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-    if (len > 0.0f) {
-        for (int k = 0; k < 3; k++)
-            v[k] = p[k] / len * speed;
-    } else {
+    for (int k = 0; len > 0.0f && k < 3; k++)
+        v[k] = p[k] / len * speed;
+    if (len <= 0.0f)
         v[r->range(0, 2)] = speed;
-    }
 }
 
 inline int32_t emtest_pitch3d(emtest_lcg* r)
@@ -290,8 +244,7 @@ inline int32_t emtest_pitch3d(emtest_lcg* r)
     }
 }
 
-// Starts a 3-D voice on a listener; some lose EMF_AUTOFREE so that they stay
-// and can be restarted.
+// Starts a 3-D voice on a listener; some lose EMF_AUTOFREE so that they stay and can be restarted.
 inline void emtest_trigger3d(emtest_mix3d* st, int which)
 {
     emtest_lcg* r = &st->r;
@@ -299,12 +252,8 @@ inline void emtest_trigger3d(emtest_mix3d* st, int which)
     float p[3], v[3];
     emtest_place3d(r, p);
     emtest_velocity3d(r, p, v);
-    uint32_t flags = 0;
-    if (r->range(0, 3) != 0)
-        flags |= EMF_LOOP;
-    if (r->range(0, 1))
-        flags |= EMF_MOVING;
-    em_setparam(listener, EMP_DEFFLAGS, static_cast<int32_t>(flags));
+    const uint32_t loop = r->range(0, 3) != 0 ? static_cast<uint32_t>(EMF_LOOP) : 0u;
+    em_setparam(listener, EMP_DEFFLAGS, static_cast<int32_t>(loop | (r->range(0, 1) ? static_cast<uint32_t>(EMF_MOVING) : 0u)));
     em_setparam(listener, EMP_DEFVOLUME, r->range(0, 9) == 0 ? r->range(0, 70000) : r->range(0, 400));
     em_setparam(listener, EMP_DEFPITCH, r->range(0, 5) == 0 ? emtest_pitch3d(r) : r->range(0x8000, 0x20000));
     em_setparamv(listener, EMP_POSITION3DB, p);
@@ -317,8 +266,7 @@ inline void emtest_trigger3d(emtest_mix3d* st, int which)
         em_setparam(voice, EMP_INTERPOLATE, 1);
 }
 
-// Changes between buffers: one voice's place, velocity, pitch, volume, read
-// place, range or flags; a stopped voice that stayed is restarted.
+// Changes one voice's place, velocity, pitch, volume, read place, range or flags; restarts a stopped one that stayed.
 inline void emtest_change3d(emtest_mix3d* st, int voice)
 {
     emtest_lcg* r = &st->r;
@@ -333,15 +281,8 @@ inline void emtest_change3d(emtest_mix3d* st, int voice)
     }
     float p[3], v[3];
     switch (r->range(0, 14)) {
-    case 0:
-        emtest_place3d(r, p);
-        em_setparamv(voice, EMP_POSITION3D, p);
-        break;
-    case 1:
-        em_getparamv(voice, EMP_POSITION3D, p);
-        emtest_velocity3d(r, p, v);
-        em_setparamv(voice, EMP_VELOCITY3D, v);
-        break;
+    case 0: emtest_place3d(r, p), em_setparamv(voice, EMP_POSITION3D, p); break;
+    case 1: em_getparamv(voice, EMP_POSITION3D, p), emtest_velocity3d(r, p, v), em_setparamv(voice, EMP_VELOCITY3D, v); break;
     case 2: em_setparam(voice, EMP_PITCH, emtest_pitch3d(r)); break;
     case 3: em_setparam(voice, EMP_VOLUME, r->range(0, 9) == 0 ? r->range(0, 90000) : r->range(0, 400)); break;
     case 4: em_setparam(voice, EMP_POSITION, r->range(-3000, s->length + 50)); break;
@@ -358,26 +299,15 @@ inline void emtest_listener3d(emtest_mix3d* st, int b)
 {
     emtest_lcg* r = &st->r;
     const int l = st->listeners[1];
-    if (b % 5 == 0) {
-        static const float speeds[] = {340.0f, 30.0f, 0.0f, -5.0f, 1e30f, 5000.0f, 0.5f, 340.0f};
-        em_setparamf(l, EMP_3DSCALE, speeds[r->range(0, 7)]);
-        static const float ears[] = {0.2f, 2.0f, 0.0f, 10.0f, -1.0f};
-        em_setparamf(l, EMP_3DFACTOR, ears[r->range(0, 4)]);
-    }
+    static const float speeds[] = {340.0f, 30.0f, 0.0f, -5.0f, 1e30f, 5000.0f, 0.5f, 340.0f};
+    static const float ears[] = {0.2f, 2.0f, 0.0f, 10.0f, -1.0f};
+    if (b % 5 == 0)
+        em_setparamf(l, EMP_3DSCALE, speeds[r->range(0, 7)]), em_setparamf(l, EMP_3DFACTOR, ears[r->range(0, 4)]);
     const float a = static_cast<float>(b) * 0.05f;
-    const float f[3] = {std::sin(a), 0.0f, -std::cos(a)};
-    em_setparamv(l, EMP_FORWARD3D, f);
+    em_setparam3f(l, EMP_FORWARD3D, std::sin(a), 0.0f, -std::cos(a));
     const float v[3] = {static_cast<float>(r->range(-40, 40)), 0.0f, static_cast<float>(r->range(-40, 40))};
     em_setparamv(l, EMP_VELOCITY3D, v);
-    const float p[3] = {static_cast<float>(b % 50) * 0.5f, 0.0f, 0.0f};
-    em_setparamv(l, EMP_POSITION3D, p);
-}
-
-inline void emtest_hashs3channel(uint64_t* h, const em_s3channel* ch)
-{
-    const int32_t words[] = {ch->posl,    ch->fracl,   ch->posr, ch->fracr,  ch->curpan,
-                             ch->curgain, ch->curstep, ch->itd,  ch->offset, static_cast<int32_t>(ch->flags)};
-    *h = emtest_fnv(*h, words, sizeof(words));
+    em_setparam3f(l, EMP_POSITION3D, static_cast<float>(b % 50) * 0.5f, 0.0f, 0.0f);
 }
 
 // voices3d positioned voices (three quarters on the first listener) and
@@ -389,7 +319,7 @@ inline emtest_hashes emtest_mix3dvoices(int voices3d, int ramped, int buffers, u
     emtest_mix3d st = {{seed}, &src, {0, 0}, interp};
     std::vector<int> nodes;
     for (int& l : st.listeners)
-        l = em_createsampler3d(em_getroot(), -1);
+        nodes.push_back(l = em_createsampler3d(em_getroot(), -1));
     std::vector<em_schannel*> chs;
     for (int i = 0; i < ramped; i++) {
         em_schannel* ch = emtest_addschannel(src.s[0], &nodes);
@@ -416,24 +346,22 @@ inline emtest_hashes emtest_mix3dvoices(int voices3d, int ramped, int buffers, u
                 emtest_ramptargets(ch, &st.r, em_getsample(ch->sample));
         }
         emtest_hashbuffer(&h);
-        for (const int l : st.listeners)
-            for (int v = em_getchild(l); v; v = em_getnext(v))
-                emtest_hashs3channel(&h.state, static_cast<const em_s3channel*>(em_getnode(v)->data));
+        for (const int l : st.listeners) {
+            for (int v = em_getchild(l); v; v = em_getnext(v)) {
+                const em_s3channel* ch = static_cast<const em_s3channel*>(em_getnode(v)->data);
+                const int32_t words[] = {ch->posl,    ch->fracl,   ch->posr, ch->fracr,  ch->curpan,
+                                         ch->curgain, ch->curstep, ch->itd,  ch->offset, static_cast<int32_t>(ch->flags)};
+                emtest_fnv(&h.state, words, sizeof(words));
+            }
+        }
         for (const em_schannel* ch : chs)
             emtest_hashschannel(&h.state, ch);
     }
-    for (const int l : st.listeners)
-        em_destroynode(em_getnode(l));
     emtest_removenodes(&nodes);
     return h;
 }
 
-// ---------------------------------------------------------------------------
-// Sequencers: mono and stereo samples, looping and not, passes shorter and
-// longer than a buffer, notes and rests, tempo changes and channel settings
-// changed between buffers
-// ---------------------------------------------------------------------------
-
+// Sequencers: passes shorter and longer than a buffer, notes and rests, tempo and channels changed between buffers.
 inline emtest_hashes emtest_sequencermix(int sequencers, int buffers, uint32_t sourceseed, uint32_t seed, bool interp = false)
 {
     const emtest_sources src(sourceseed);
@@ -483,12 +411,11 @@ inline emtest_hashes emtest_sequencermix(int sequencers, int buffers, uint32_t s
             for (int c = em_getchild(seq); c; c = em_getnext(c)) {
                 const em_seqchannel* ch = static_cast<const em_seqchannel*>(em_getnode(c)->data);
                 const int32_t words[] = {ch->pos, ch->frac, ch->step, static_cast<int32_t>(ch->flags)};
-                h.state = emtest_fnv(h.state, words, sizeof(words));
+                emtest_fnv(&h.state, words, sizeof(words));
             }
         }
     }
-    for (const int seq : seqs)
-        em_destroynode(em_getnode(seq));
+    emtest_removenodes(&seqs);
     return h;
 }
 

@@ -21,10 +21,8 @@ TEST(Emio, ReusesTheLowestFreeEntryAndReportsLeftovers)
     EXPECT_EQ(eminout.allocs, nullptr);
 }
 
-// A, freed, then B (which the heap may place where A was), freed: a second
-// free of either never reaches the heap, while a block the table never held
-// is released once (the leak checker would report it otherwise) and guarded
-// from then on.
+// A, freed, then B (perhaps where A was), freed: a second free of either never reaches the heap, while a
+// block the table never held is released once and guarded from then on.
 TEST(Emio, SecondFreesAreKeptBackAndForeignBlocksReleasedOnce)
 {
     emio_init();
@@ -55,32 +53,10 @@ TEST_F(Device, CallbackShapesTheRootMixThroughTheLimiter)
     const struct {
         int32_t in;
         int16_t out;
-    } limits[] = {
-        {0, 0},
-        {1, 1},
-        {-1, -1},
-        {16384, 16384},
-        {16385, 16385},
-        {20000, 19347},
-        {32767, 24576},
-        {32768, 24576},
-        {65536, 28672},
-        {131072, 30720},
-        {1048576, 32512},
-        {268435456, 32767},
-        {268435457, 32767},
-        {INT32_MAX, 32767},
-        {-16384, -16384},
-        {-16385, -16385},
-        {-20000, -19347},
-        {-32768, -24576},
-        {-65536, -28672},
-        {-131072, -30720},
-        {-1048576, -32512},
-        {-268435456, -32767},
-        {-268435457, -32767},
-        {INT32_MIN, -32767},
-    };
+    } limits[] = {{0, 0}, {1, 1}, {-1, -1}, {16384, 16384}, {16385, 16385}, {20000, 19347}, {32767, 24576}, {32768, 24576},
+                  {65536, 28672}, {131072, 30720}, {1048576, 32512}, {268435456, 32767}, {268435457, 32767}, {INT32_MAX, 32767},
+                  {-16384, -16384}, {-16385, -16385}, {-20000, -19347}, {-32768, -24576}, {-65536, -28672}, {-131072, -30720},
+                  {-1048576, -32512}, {-268435456, -32767}, {-268435457, -32767}, {INT32_MIN, -32767}};
     const size_t cases = sizeof(limits) / sizeof(limits[0]);
     std::vector<int32_t> values(static_cast<size_t>(emstate.samples) * 2, 0);
     for (size_t i = 0; i < values.size(); i++)
@@ -93,7 +69,8 @@ TEST_F(Device, CallbackShapesTheRootMixThroughTheLimiter)
     EXPECT_EQ(emstate.samplepos, before + 1024);
 }
 
-TEST(DeviceLife, SecondInitChangesNothingAndTheShutdownReportIsExact)
+// em_render is refused while the device runs and mixes once it is paused.
+TEST(DeviceLife, SecondInitAndRenderWhileRunningAreRefusedAndTheShutdownReportIsExact)
 {
     for (int round = 0; round < 2; round++) {
         ASSERT_EQ(em_init(), 0);
@@ -102,6 +79,10 @@ TEST(DeviceLife, SecondInitChangesNothingAndTheShutdownReportIsExact)
         EXPECT_EQ(em_init(), -5);
         EXPECT_EQ(eminout.allocs, table);
         EXPECT_EQ(em_getchild(em_getroot()), child);
+        std::vector<int16_t> out(200);
+        EXPECT_EQ(em_render(out.data(), 100), -1);
+        SDL_PauseAudio(1);
+        EXPECT_EQ(em_render(out.data(), 100), 100);
         emtest_capture cap;
         em_deinit();
         const int32_t peak = 512 * static_cast<int32_t>(sizeof(em_sample*) + sizeof(em_node*)) +
@@ -115,10 +96,6 @@ TEST(DeviceLife, SecondInitChangesNothingAndTheShutdownReportIsExact)
 }
 
 int emtest_failat, emtest_calls;
-void* emtest_countingcalloc(size_t count, size_t size)
-{
-    return ++emtest_calls == emtest_failat ? nullptr : calloc(count, size);
-}
 
 TEST(DeviceLife, FailedStartsGiveTheirCodesAndUndoEverything)
 {
@@ -129,25 +106,22 @@ TEST(DeviceLife, FailedStartsGiveTheirCodesAndUndoEverything)
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
     // heap calls in order: sample table, node table, root node, root mix buffer
     const int expected[] = {-3, -4, -4, -4};
-    for (int failat = 1; failat <= 4; failat++) {
-        emtest_failat = failat;
+    emio_rawcalloc = [](size_t count, size_t size) { return ++emtest_calls == emtest_failat ? nullptr : calloc(count, size); };
+    for (emtest_failat = 1; emtest_failat <= 4; emtest_failat++) {
         emtest_calls = 0;
-        emio_rawcalloc = emtest_countingcalloc;
         emtest_capture cap;
-        EXPECT_EQ(em_init(), expected[failat - 1]) << "failing heap call " << failat;
-        emio_rawcalloc = calloc;
+        EXPECT_EQ(em_init(), expected[emtest_failat - 1]) << "failing heap call " << emtest_failat;
         EXPECT_EQ(cap.out() + cap.err(), "");
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-        EXPECT_EQ(emnodes, nullptr);
-        EXPECT_EQ(eminout.allocs, nullptr);
+        EXPECT_TRUE(emnodes == nullptr && eminout.allocs == nullptr);
     }
+    emio_rawcalloc = calloc;
     ASSERT_EQ(em_init(), 0);
     emtest_capture quiet;
     em_deinit();
 }
 
-// A looping voice a little below unit pitch and a 3-D voice to the right:
-// a scene to render the same way through the device callback and em_render.
+// A looping voice below unit pitch and a 3-D voice to the right, rendered through the callback and em_render.
 void emtest_scene()
 {
     const int sampler = em_createsampler(em_getroot(), -1);
@@ -164,11 +138,7 @@ TEST(Render, OfflineFramesEqualTheCallbacksInAnySlicing)
     EXPECT_EQ(em_render(nullptr, 0), -1) << "before the start";
     ASSERT_EQ(emtest_startpaused(), 0);
     emtest_scene();
-    std::vector<int16_t> expected;
-    for (int b = 0; b < 5; b++) {
-        const std::vector<int16_t> one = emtest_render();
-        expected.insert(expected.end(), one.begin(), one.end());
-    }
+    const std::vector<int16_t> expected = emtest_render(5);
     {
         emtest_capture quiet;
         em_deinit();
@@ -196,17 +166,6 @@ TEST(Render, OfflineFramesEqualTheCallbacksInAnySlicing)
     EXPECT_EQ(em_render(got.data(), 10), -1) << "after the end";
 }
 
-TEST(Render, RefusedWhileTheDeviceRuns)
-{
-    ASSERT_EQ(em_init(), 0);
-    std::vector<int16_t> out(200);
-    EXPECT_EQ(em_render(out.data(), 100), -1);
-    SDL_PauseAudio(1);
-    EXPECT_EQ(em_render(out.data(), 100), 100) << "a paused device leaves the mixing to em_render";
-    emtest_capture quiet;
-    em_deinit();
-}
-
 // A device asking for no bytes still moves the voices a buffer on.
 TEST_F(Device, CallbackOfNoBytesProcessesTheTree)
 {
@@ -221,8 +180,7 @@ TEST_F(Device, CallbackOfNoBytesProcessesTheTree)
     EXPECT_EQ(untouched, 0x5555);
 }
 
-// The count the fixtures check after every test: a lock taken inside a
-// locked section, on the same thread, is counted.
+// The count the fixtures check after every test: a lock taken inside a locked section is counted.
 TEST(Locking, TakingTheAudioLockWhileHeldIsCounted)
 {
     const int before = em_locknests;
@@ -254,15 +212,11 @@ TEST_F(Nodes, TreeLinksCyclesAndLowestHandleReuse)
     EXPECT_EQ(em_createnode(nullptr)->handle, 5);
 }
 
-// em_freenode: bad handles and the root are refused; a sampler goes with its
-// voices, a voice alone, a music node with its stream; nothing stays allocated.
+// em_freenode: bad handles and the root are refused; a sampler goes with its voices, a voice alone.
 TEST_F(Nodes, FreeingNodesByHandle)
 {
-    EXPECT_EQ(em_freenode(0), -1);
-    EXPECT_EQ(em_freenode(-3), -1);
-    EXPECT_EQ(em_freenode(EM_MAXHANDLES), -1);
-    EXPECT_EQ(em_freenode(77), -1) << "a free handle";
-    EXPECT_EQ(em_freenode(em_getroot()), -1) << "the root stays";
+    for (const int bad : {0, -3, static_cast<int>(EM_MAXHANDLES), 77, em_getroot()}) // 77: a free handle; the root stays
+        EXPECT_EQ(em_freenode(bad), -1) << bad;
     const int32_t before = emio_getbytes();
     const int sampler = em_createsampler(em_getroot(), -1);
     em_setparam(sampler, EMP_LOOP, 1);
@@ -300,21 +254,16 @@ TEST(NodesLife, FreeingCallsBeforeTheStartAndWhileTheDeviceMixes)
     EXPECT_EQ(em_locknests, 0);
 }
 
-// A source that adds 100 and destroys itself in its first buffer.
-void emtest_selfdestroy(em_node* node)
-{
-    for (int32_t i = 0; i < emstate.samples * 2; i++)
-        node->parent->mixbuf[i] += 100;
-    em_destroynode(node);
-}
-
 TEST_F(Nodes, ChildDestroyingItselfDoesNotBreakTheWalk)
 {
-    std::vector<int32_t> ones(static_cast<size_t>(emstate.samples) * 2, 1);
-    std::vector<int32_t> tens(ones.size(), 10);
+    std::vector<int32_t> ones(static_cast<size_t>(emstate.samples) * 2, 1), tens(ones.size(), 10);
     emtest_addsource(emstate.root, ones.data());
     em_node* self = em_createnode(emstate.root);
-    self->process = emtest_selfdestroy;
+    self->process = [](em_node* node) { // adds 100 and destroys itself
+        for (int32_t i = 0; i < emstate.samples * 2; i++)
+            node->parent->mixbuf[i] += 100;
+        em_destroynode(node);
+    };
     emtest_addsource(emstate.root, tens.data());
     const int selfhandle = self->handle;
     const std::vector<int16_t> first = emtest_render();
