@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/emplay/emplay_progress.h"
@@ -14,14 +16,6 @@ namespace {
 bool seqtest_parse(const std::string& text, emplay_sequence* seq, emplay_seqerror* error)
 {
     return emplay_parsesequence(text.data(), text.size(), "dir/", seq, error);
-}
-
-std::string seqtest_repeat(const std::string& word, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; i++)
-        text += " " + word;
-    return text;
 }
 
 TEST(EmplaySeq, RefusedTextsNameTheLineAndTheReason)
@@ -78,52 +72,38 @@ TEST(EmplaySeq, RefusedTextsNameTheLineAndTheReason)
     }
 }
 
-TEST(EmplaySeq, NotesByNameAndNumber)
+// Notes by name and number; comments, blank lines, tabs, CR LF line ends and
+// absolute and relative names; 4096 steps on eight channels, lines far longer
+// than any fixed buffer.
+TEST(EmplaySeq, AcceptedTexts)
 {
-    emplay_sequence seq;
-    emplay_seqerror error;
-    ASSERT_TRUE(seqtest_parse("duration 1\nsteps 12\nchannel a.wav 1 2 0 A4 C#5 Eb3 C0 G9 B#8 . 0 11 255 12 127\n", &seq, &error))
-        << error.reason;
-    ASSERT_EQ(seq.channels.size(), 1u);
-    const std::vector<int8_t> want = {69, 73, 51, 12, 127, 120, 0, 0, 11, -1, 12, 127};
-    EXPECT_EQ(seq.channels[0].notes, want);
-}
+    const auto parse = [](const std::string& text) {
+        emplay_sequence seq;
+        emplay_seqerror error;
+        EXPECT_TRUE(seqtest_parse(text, &seq, &error)) << error.line << ": " << error.reason;
+        return seq;
+    };
+    const emplay_sequence notes = parse("duration 1\nsteps 12\nchannel a.wav 1 2 0 A4 C#5 Eb3 C0 G9 B#8 . 0 11 255 12 127\n");
+    ASSERT_EQ(notes.channels.size(), 1u);
+    EXPECT_EQ(notes.channels[0].notes, std::vector<int8_t>({69, 73, 51, 12, 127, 120, 0, 0, 11, -1, 12, 127}));
 
-// Comments, blank lines, tabs and CR LF line ends; absolute and relative names.
-TEST(EmplaySeq, LayoutAndFileNames)
-{
-    emplay_sequence seq;
-    emplay_seqerror error;
-    const std::string text = "# a sequence\r\n\r\nduration\t2147483647 # the longest\r\nsteps 1\n"
-                             "  channel  /abs/x.wav 0 -128 1 A4 # end\r\n"
-                             "channel sub/y.wav\t65536\t128\t0\t.\n";
-    ASSERT_TRUE(seqtest_parse(text, &seq, &error)) << error.line << ": " << error.reason;
-    EXPECT_EQ(seq.duration, 2147483647);
-    EXPECT_EQ(seq.steps, 1);
-    ASSERT_EQ(seq.channels.size(), 2u);
-    const emplay_seqchannel& a = seq.channels[0];
-    const emplay_seqchannel& b = seq.channels[1];
-    EXPECT_EQ(a.file, "/abs/x.wav");
-    EXPECT_EQ(a.line, 5);
-    EXPECT_EQ(a.volume, 0);
-    EXPECT_EQ(a.pan, -128);
-    EXPECT_TRUE(a.loop);
-    EXPECT_EQ(b.file, "dir/sub/y.wav");
-    EXPECT_EQ(b.line, 6);
-    EXPECT_EQ(b.volume, 65536);
-    EXPECT_EQ(b.pan, 128);
-    EXPECT_FALSE(b.loop);
-}
+    const emplay_sequence layout = parse("# a sequence\r\n\r\nduration\t2147483647 # the longest\r\nsteps 1\n"
+                                         "  channel  /abs/x.wav 0 -128 1 A4 # end\r\n"
+                                         "channel sub/y.wav\t65536\t128\t0\t.\n");
+    EXPECT_EQ(layout.duration, 2147483647);
+    EXPECT_EQ(layout.steps, 1);
+    ASSERT_EQ(layout.channels.size(), 2u);
+    const emplay_seqchannel &a = layout.channels[0], &b = layout.channels[1];
+    using channel = std::tuple<std::string, int32_t, int32_t, int32_t, bool>;
+    EXPECT_EQ(channel(a.file, a.line, a.volume, a.pan, a.loop), channel("/abs/x.wav", 5, 0, -128, true));
+    EXPECT_EQ(channel(b.file, b.line, b.volume, b.pan, b.loop), channel("dir/sub/y.wav", 6, 65536, 128, false));
 
-// 4096 steps on eight channels: lines far longer than any fixed buffer.
-TEST(EmplaySeq, TheLargestSequence)
-{
-    std::string text = "duration 441000\nsteps 4096\n";
+    std::string largest = "duration 441000\nsteps 4096\n", line = "channel a.wav 256 0 0";
+    for (int step = 0; step < 4096; step++)
+        line += " C#5";
     for (int i = 0; i < 8; i++)
-        text += "channel a.wav 256 0 0" + seqtest_repeat("C#5", 4096) + "\n";
-    emplay_sequence seq;
-    emplay_seqerror error;
-    ASSERT_TRUE(seqtest_parse(text, &seq, &error)) << error.line << ": " << error.reason;
+        largest += line + "\n";
+    const emplay_sequence seq = parse(largest);
     ASSERT_EQ(seq.channels.size(), 8u);
     EXPECT_EQ(seq.channels[7].notes, std::vector<int8_t>(4096, 73));
 }
@@ -132,51 +112,46 @@ TEST(EmplaySeq, FilesThatCannotBeRead)
 {
     emplay_sequence seq;
     emplay_seqerror error;
-    EXPECT_FALSE(emplay_readsequence("/nonexistent/a.seq", &seq, &error));
-    EXPECT_EQ(error.line, 0);
-    EXPECT_EQ(error.reason, "No such file or directory");
-    EXPECT_FALSE(emplay_readsequence("/", &seq, &error));
-    EXPECT_EQ(error.reason, "Is a directory");
-    EXPECT_FALSE(emplay_readsequence("/dev/zero", &seq, &error)); // endless: refused by its size
-    EXPECT_EQ(error.reason, "larger than 16 MiB");
+    // /dev/zero is endless: refused by its size.
+    for (const auto& [path, reason] : std::vector<std::pair<const char*, std::string>> {
+             {"/nonexistent/a.seq", "No such file or directory"}, {"/", "Is a directory"}, {"/dev/zero", "larger than 16 MiB"}}) {
+        EXPECT_FALSE(emplay_readsequence(path, &seq, &error));
+        EXPECT_EQ(error.line, 0);
+        EXPECT_EQ(error.reason, reason);
+    }
 }
 
-// What a progress line wrote, the file closed.
-std::string progresstest_take(FILE* out)
+// Feeds a progress line the updates (frames done, clock in ms); what it wrote.
+std::string progresstest(const char* name, int64_t total, int64_t startms,
+                         const std::vector<std::pair<int64_t, int64_t>>& updates)
 {
-    std::string text;
-    rewind(out);
-    for (int c; (c = fgetc(out)) != EOF;)
-        text += static_cast<char>(c);
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    emplay_progress p;
+    emplay_progressbegin(&p, out, name, total, 44100, startms);
+    for (const auto& [frames, ms] : updates)
+        emplay_progressupdate(&p, frames, ms);
+    emplay_progressend(&p, total);
     fclose(out);
-    return text;
+    const std::string written(text, size);
+    free(text);
+    return written;
 }
 
 TEST(EmplayProgress, DrawnAfterTwoSecondsThenFourTimesASecond)
 {
-    FILE* out = tmpfile();
-    ASSERT_NE(out, nullptr);
-    emplay_progress p;
-    emplay_progressbegin(&p, out, "out.wav", 441000, 44100, 1000);
-    emplay_progressupdate(&p, 44100, 2999);  // not yet two seconds
-    emplay_progressupdate(&p, 88200, 3000);  // drawn
-    emplay_progressupdate(&p, 100000, 3249); // drawn a moment ago
-    emplay_progressupdate(&p, 132300, 3250); // drawn
-    emplay_progressend(&p, 441000);
-    EXPECT_EQ(progresstest_take(out), "\remplay: out.wav: 2.0 of 10.0 s rendered (20%)"
-                                      "\remplay: out.wav: 3.0 of 10.0 s rendered (30%)"
-                                      "\remplay: out.wav: 10.0 of 10.0 s rendered (100%)\n");
+    // Not yet two seconds; drawn; drawn a moment ago; drawn.
+    EXPECT_EQ(progresstest("out.wav", 441000, 1000, {{44100, 2999}, {88200, 3000}, {100000, 3249}, {132300, 3250}}),
+              "\remplay: out.wav: 2.0 of 10.0 s rendered (20%)"
+              "\remplay: out.wav: 3.0 of 10.0 s rendered (30%)"
+              "\remplay: out.wav: 10.0 of 10.0 s rendered (100%)\n");
 }
 
 TEST(EmplayProgress, QuickRendersAndOtherStreamsShowNothing)
 {
-    FILE* out = tmpfile();
-    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(progresstest("quick.wav", 44100, 0, {{44100, 1999}}), "");
     emplay_progress p;
-    emplay_progressbegin(&p, out, "quick.wav", 44100, 44100, 0);
-    emplay_progressupdate(&p, 44100, 1999);
-    emplay_progressend(&p, 44100);
-    EXPECT_EQ(progresstest_take(out), "");
     emplay_progressbegin(&p, nullptr, "piped.wav", 44100, 44100, 0); // standard error is no terminal
     emplay_progressupdate(&p, 22050, 5000);
     emplay_progressend(&p, 44100);
