@@ -1,19 +1,12 @@
-// test_blob.cpp -- blob motion at the edges of the square, what the two render
-// passes leave on screen for known sprites, and the screenshot keys
+// test_blob.cpp -- blob motion at the edges of the square, what the two render passes leave on screen, the screenshot keys
 #include <GL/gl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "app/app.h"
 #include "app/blob.h"
-#include "gfx/gfx.h"
-#include "io/io.h"
 #include "tests/gfx/glcontext.h"
 
-// A step that leaves the square is undone and the direction reversed.
 TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
 {
     blob b = {511, 510, 0, 2, 2}, low = {1, 0, 0, -2, -1};
@@ -29,7 +22,7 @@ TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
     }
 }
 
-class Blob : public quorrel_videofixture { };
+using Blob = quorrel_fixture;
 
 // The shot requests that key presses leave, after the window system's own events.
 static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
@@ -38,8 +31,7 @@ static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
     app_pollevents();
     gfx_shotrequest = 0;
     for (const auto& key : pressed) {
-        SDL_Event event = {};
-        event.type = SDL_KEYDOWN;
+        SDL_Event event = {SDL_KEYDOWN};
         event.key.keysym = {0, key.first, KMOD_NONE, key.second};
         SDL_PushEvent(&event);
     }
@@ -51,7 +43,7 @@ static unsigned keys(std::initializer_list<std::pair<SDLKey, Uint16>> pressed)
 // sprites, all still and out of view (rows above 383 are not shown) but three.
 TEST_F(Blob, OnlyOverlapsPassTheThresholdAtAtMostThreeQuartersBrightness)
 {
-    startvideo(1024, 768);
+    ASSERT_NO_FATAL_FAILURE(startvideo(1024, 768));
     blob_sprites = gfx_createimage("blobs.tga", 256, 256, 32, 1);
     blob_target = gfx_createimage("blobrender", BLOB_AREA, BLOB_AREA, 32, 1);
     ASSERT_TRUE(blob_sprites && blob_target);
@@ -83,7 +75,7 @@ TEST_F(Blob, OnlyOverlapsPassTheThresholdAtAtMostThreeQuartersBrightness)
 
 TEST_F(Blob, ScreenshotKeysAskForOneShotPerSwap)
 {
-    startvideo(64, 48);
+    ASSERT_NO_FATAL_FAILURE(startvideo(64, 48));
     app_state = 0;
     EXPECT_EQ(keys({{SDLK_ESCAPE, 27}, {SDLK_a, 'a'}, {SDLK_F11, 0}}), 0u);
     EXPECT_EQ(app_state, 0) << "no key ends the program";
@@ -97,6 +89,6 @@ TEST_F(Blob, ScreenshotKeysAskForOneShotPerSwap)
     app_swap();
     app_swap(); // no request left: no file
     EXPECT_EQ(gfx_shotrequest, 0u);
-    EXPECT_EQ(std::ifstream("shot0000.tga", std::ios::ate | std::ios::binary).tellg(), 18 + 64 * 48 * 4);
+    EXPECT_EQ(quorrel_readlog("shot0000.tga").size(), 18u + 64 * 48 * 4);
     EXPECT_NE(access("shot0001.tga", F_OK), 0);
 }

@@ -1,21 +1,17 @@
-// test_loop.cpp -- the frame loop on a fake clock: one frame per tick, 1 ms pauses
-// between ticks, no catching up; focus events and the video restart, and a restart
-// that fails
+// test_loop.cpp -- the frame loop on a fake clock (one frame per tick, 1 ms pauses, no catching up),
+// focus events and the video restart, and a restart that fails
 #include <GL/gl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "app/app.h"
 #include "app/blob.h"
-#include "gfx/gfx.h"
-#include "io/io.h"
 #include "tests/gfx/glcontext.h"
 
 namespace {
 
-// What the fake pause and the fake mode change saw, and how they move the clock.
+// What the fake pause and the fake mode change saw, and how they move the clock. Every blob steps
+// 1 to the right per drawn frame, so blobs[0].x counts the frames.
 struct loop_script {
     std::vector<uint32_t> pauses; // the argument of every pause
     std::vector<int32_t> drawn;   // frames drawn before each pause
@@ -27,23 +23,16 @@ struct loop_script {
 };
 loop_script script;
 
-// Every blob steps 1 to the right per drawn frame, so blobs[0].x counts the frames.
-int32_t framesdrawn()
-{
-    return blobs[0].x;
-}
-
 void fakepause(uint32_t ms)
 {
     script.pauses.push_back(ms);
-    script.drawn.push_back(framesdrawn());
+    script.drawn.push_back(blobs[0].x);
     quorrel_fakems += script.pauses.size() == script.jumpat ? script.jumpms : ms;
     if (script.pauses.size() >= script.quitafter)
         app_state = APP_QUIT;
 }
 
-// A mode change that keeps the window as it is (so the window system sends no
-// events of its own), or fails as SDL does, with an error text.
+// A mode change that keeps the window as it is (so the window system sends no events), or fails as SDL does.
 SDL_Surface* fakesetmode(int, int, int, uint32_t flags)
 {
     script.modeflags.push_back(flags);
@@ -54,10 +43,11 @@ SDL_Surface* fakesetmode(int, int, int, uint32_t flags)
     return nullptr;
 }
 
-class Loop : public quorrel_videofixture {
+class Loop : public quorrel_fixture {
 protected:
     void SetUp() override
     {
+        quorrel_fixture::SetUp();
         ASSERT_NO_FATAL_FAILURE(startvideo(64, 48));
         script = loop_script();
         blob_sprites = gfx_createimage("blobs.tga", 4, 4, 32, 1);
@@ -70,7 +60,6 @@ protected:
         SDL_Delay(50);
         app_pollevents();
         app_state = 0;
-        gfx_shotrequest = 0;
         quorrel_usefakeclock(0);
         app_rawdelay = fakepause;
         gfx_rawsetvideomode = fakesetmode;
@@ -78,23 +67,19 @@ protected:
     void TearDown() override
     {
         app_rawdelay = SDL_Delay;
-        quorrel_videofixture::TearDown();
+        quorrel_fixture::TearDown();
     }
     static void pushfocus(uint8_t gain, uint8_t state)
     {
-        SDL_Event event = {};
-        event.type = SDL_ACTIVEEVENT;
-        event.active.gain = gain;
-        event.active.state = state;
+        SDL_Event event = {SDL_ACTIVEEVENT};
+        event.active.gain = gain, event.active.state = state;
         SDL_PushEvent(&event);
     }
 };
 
-// Frames drawn before each pause when every tick takes ten 1 ms pauses: the frame
-// of a tick comes in the pass after the pause that reached it.
-std::vector<int32_t> steadyframes(int32_t first, size_t pauses)
+// Frames drawn before each pause when every tick takes ten 1 ms pauses: a tick's frame comes after the pause that reached it.
+std::vector<int32_t> steadyframes(int32_t first, size_t pauses, std::vector<int32_t> drawn = {})
 {
-    std::vector<int32_t> drawn;
     for (size_t k = 0; k < pauses; k++)
         drawn.push_back(first + static_cast<int32_t>(k / 10));
     return drawn;
@@ -103,9 +88,6 @@ std::vector<int32_t> steadyframes(int32_t first, size_t pauses)
 TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatchingUp)
 {
     // Pause 5 stands for a stall of 55 ms: the clock goes from 4 to 59 ms (tick 5).
-    std::vector<int32_t> stalled = {0, 0, 0, 0, 0, 1};
-    for (int32_t frames : steadyframes(2, 20))
-        stalled.push_back(frames);
     const struct {
         const char* what;
         size_t jumpat, quitafter;
@@ -113,7 +95,7 @@ TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatching
         int32_t frames;
     } rows[] = {
         {"steady clock", 0, 50, steadyframes(0, 50), 4},
-        {"a stall of five ticks", 5, 26, stalled, 3},
+        {"a stall of five ticks", 5, 26, steadyframes(2, 20, {0, 0, 0, 0, 0, 1}), 3},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -126,7 +108,7 @@ TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatching
         EXPECT_EQ(app_frameloop(), 0);
         EXPECT_EQ(script.pauses, std::vector<uint32_t>(row.quitafter, 1u));
         EXPECT_EQ(script.drawn, row.drawn);
-        EXPECT_EQ(framesdrawn(), row.frames) << "the pass that sees the quit request ends the loop";
+        EXPECT_EQ(blobs[0].x, row.frames) << "the pass that sees the quit request ends the loop";
     }
 }
 
@@ -152,18 +134,13 @@ TEST_F(Loop, OnlyAGainOfFocusInFullScreenModeRestartsTheVideoMode)
         gfx_videoflags = 0;
         EXPECT_EQ(gfx_videoset, 1);
         if (!row.restarts) {
-            EXPECT_TRUE(script.modeflags.empty());
-            EXPECT_EQ(blob_sprites->uploaded, 1);
-            EXPECT_EQ(blob_sprites->texture, texture);
+            EXPECT_TRUE(script.modeflags.empty() && blob_sprites->uploaded == 1 && blob_sprites->texture == texture);
             continue;
         }
-        ASSERT_EQ(script.modeflags.size(), 1u);
-        EXPECT_EQ(script.modeflags[0], SDL_FULLSCREEN | SDL_OPENGL | SDL_HWSURFACE);
-        EXPECT_EQ(blob_sprites->uploaded, 0) << "textures are released before the mode is set again";
-        EXPECT_FALSE(glIsTexture(texture));
+        EXPECT_EQ(script.modeflags, std::vector<uint32_t>({SDL_FULLSCREEN | SDL_OPENGL | SDL_HWSURFACE}));
+        EXPECT_TRUE(blob_sprites->uploaded == 0 && !glIsTexture(texture)) << "textures are released before the mode is set again";
         gfx_bindimage(blob_sprites);
-        EXPECT_EQ(blob_sprites->uploaded, 1) << "and made again on the next bind";
-        EXPECT_TRUE(glIsTexture(blob_sprites->texture));
+        EXPECT_TRUE(blob_sprites->uploaded == 1 && glIsTexture(blob_sprites->texture)) << "and made again on the next bind";
     }
 }
 
@@ -178,8 +155,7 @@ TEST_F(Loop, AFailedRestartEndsTheLoopBeforeAnythingIsDrawnOrSwapped)
     EXPECT_EQ(script.modeflags.size(), 1u);
     EXPECT_EQ(quorrel_fakems, 20u) << "a frame was due when the loop left";
     EXPECT_EQ(gfx_videoset, 0);
-    EXPECT_TRUE(script.pauses.empty());
-    EXPECT_EQ(framesdrawn(), 0);
+    EXPECT_TRUE(script.pauses.empty() && blobs[0].x == 0) << "nothing was drawn";
     EXPECT_EQ(blob_sprites->uploaded, 0) << "no texture is made without a context";
     EXPECT_EQ(gfx_shotrequest, 1u);
     EXPECT_EQ(gfx_restartvideo(), 1) << "there is no mode left to set again";

@@ -1,6 +1,5 @@
-// test_program.cpp -- the real program on the test display, in a run folder of its
-// own: one normal run (window, screenshot keys, closing as a window manager does,
-// the whole log) and the runs that start badly
+// test_program.cpp -- the real program on the test display, in a run folder of its own: a normal run
+// (window, screenshot keys, closing as a window manager does, the whole log) and the runs that start badly
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -47,8 +46,7 @@ protected:
         text << std::ifstream(dir + "/" + name, std::ios::binary).rdbuf();
         return text.str();
     }
-    // Starts the program in the background with settings (NAME=value ...); its
-    // exit status goes into status.txt, 124 when it ran for 20 s.
+    // Starts the program in the background with settings (NAME=value ...); status.txt gets its status, 124 after 20 s.
     void start(const std::string& env)
     {
         shell("cd " + dir + " && rm -f status.txt log.txt && (env " + env + " timeout 20 " + bin +
@@ -66,21 +64,66 @@ protected:
     bool close(const std::string& wid) { return shell(bin + "/tools/xclose/xclose " + wid + "; echo $?") == "0"; }
 };
 
-TEST_F(Program, NormalRunTakesTwoScreenshotsAndClosesOnAWindowCloseRequest)
+TEST_F(Program, NormalRunAndBadStartsAreLoggedAndTheReportEndsTheLog)
 {
-    start("");
-    const std::string wid = window();
-    ASSERT_FALSE(wid.empty()) << "no window titled 'Quorrel project'";
-    // Without a window manager the position reads back as set.
-    const std::string geometry = shell("xdotool getwindowgeometry " + wid);
-    EXPECT_NE(geometry.find("Position: 128,128"), std::string::npos) << geometry;
-    EXPECT_NE(geometry.find("Geometry: 1024x768"), std::string::npos) << geometry;
-    for (const char* keys : {"Escape q a Return", "F12", "grave"}) // other keys do nothing
-        shell("sleep 0.4; xdotool key --window " + wid + " " + keys);
-    usleep(400000);
-    ASSERT_TRUE(close(wid));
-    EXPECT_EQ(wait(), 0);
+    // Each row: settings (DISPLAY=8bit: an 8-bit Xvfb, which offers no GL visual), whether a window opens
+    // (then it is closed), the status, and regexes the log (null: the whole normal log, with the missing
+    // icon's line but in the first row), standard error and standard output (null: not looked at) must
+    // contain. The first row presses keys; the icon is removed before the last.
+    struct {
+        const char *what, *env;
+        bool window;
+        int status;
+        const char *log, *err, *out;
+    } const rows[] = {
+        {"normal run", "", true, 0, nullptr, "^$",
+         "^Max bytes allocated during run: \\d+\\nBytes left allocated at io_deinit: 0\\n$"},
+        {"SDL cannot start", "SDL_VIDEODRIVER=nosuchdriver", false, 1, "^Max bytes allocated during run: 0\\n",
+         "^SDL error: initialising SDL: [^\\n]*\\n$", nullptr},
+        {"the mode cannot be set", "DISPLAY=8bit", false, 1,
+         "Bpp: 32\\nERROR: Couldn't set GL mode: [^\\n]+\\n\\nMax bytes allocated during run: \\d+\\n", "^$", nullptr},
+        {"no audio device", "SDL_AUDIODRIVER=nosuchdriver", true, 0,
+         "Desktop resolution 1280\\*1024\\nERROR: Couldn't start mixer!\\n\\nBpp: 32\\n", "^$", "^$"},
+        {"no icon", "", true, 0, nullptr, "^$", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const bool normal = &row == rows;
+        std::string env = row.env, xvfb;
+        if (env == "DISPLAY=8bit") {
+            // Xvfb writes its display number once it accepts connections.
+            xvfb = shell("Xvfb -displayfd 3 -screen 0 1024x768x8 -nolisten tcp -noreset 3>" + dir +
+                         "/display.txt >/dev/null 2>&1 & echo $!");
+            for (int i = 0; i < 500 && file("display.txt").empty(); i++)
+                usleep(20000);
+            ASSERT_NE(file("display.txt"), "") << "could not start an 8-bit Xvfb";
+            env = "DISPLAY=:" + file("display.txt").substr(0, file("display.txt").size() - 1);
+        }
+        if (!row.log && !normal)
+            shell("rm " + dir + "/icon.bmp");
+        start(env);
+        const std::string wid = row.window ? window() : "";
+        EXPECT_EQ(!wid.empty(), row.window);
+        if (normal) { // without a window manager the position reads back as set
+            const std::string geometry = shell("xdotool getwindowgeometry " + wid);
+            EXPECT_NE(geometry.find("Position: 128,128"), std::string::npos) << geometry;
+            EXPECT_NE(geometry.find("Geometry: 1024x768"), std::string::npos) << geometry;
+            for (const char* keys : {"Escape q a Return", "F12", "grave"}) // other keys do nothing
+                shell("sleep 0.4; xdotool key --window " + wid + " " + keys);
+            usleep(400000);
+        }
+        EXPECT_TRUE(wid.empty() || close(wid));
+        EXPECT_EQ(wait(), row.status);
+        shell(xvfb.empty() ? "" : "kill " + xvfb);
+        const std::string log = file("log.txt");
+        const std::string whole = "^" + logpattern(normal ? "" : "ERROR: icon file not found!\\n") + "$";
+        EXPECT_TRUE(std::regex_search(log, std::regex(row.log ? row.log : whole))) << log;
+        EXPECT_EQ(log.size() - log.rfind("Bytes left allocated at io_deinit: 0\n"), 37u) << "the report ends the log";
+        EXPECT_TRUE(std::regex_search(file("stderr.txt"), std::regex(row.err))) << file("stderr.txt");
+        EXPECT_TRUE(!row.out || std::regex_search(file("stdout.txt"), std::regex(row.out))) << file("stdout.txt");
+    }
 
+    // The normal run's two shots; the others took none.
     const std::string first = file("shot0000.tga"), second = file("shot0001.tga");
     EXPECT_EQ(file("shot0002.tga"), "") << "only F12 and ` take shots";
     EXPECT_NE(first, second) << "the blobs moved between the two shots";
@@ -100,59 +143,6 @@ TEST_F(Program, NormalRunTakesTwoScreenshotsAndClosesOnAWindowCloseRequest)
         EXPECT_EQ(tinted, 0) << "the field is grey and white on black";
         EXPECT_GT(black, 1000) << "lone blobs and the background stay black";
         EXPECT_LE(brightest, 192) << "at most 0.75 of full scale";
-    }
-    EXPECT_TRUE(std::regex_match(file("log.txt"), std::regex(logpattern("")))) << file("log.txt");
-    // The audio engine ran (dummy driver) and reports on the console itself.
-    EXPECT_TRUE(std::regex_match(file("stdout.txt"), std::regex("Max bytes allocated during run: \\d+\\n"
-                                                                "Bytes left allocated at io_deinit: 0\\n")));
-    EXPECT_EQ(file("stderr.txt"), "");
-}
-
-TEST_F(Program, BadStartsAreLoggedAndTheReportEndsTheLog)
-{
-    // Each row: settings (DISPLAY=8bit: an 8-bit Xvfb, which offers no GL visual),
-    // whether a window opens (then it is closed), the status, and regexes the log
-    // (null: the normal log with the missing icon's line), standard error and
-    // standard output (null: not looked at) must contain. The icon goes last.
-    struct {
-        const char *what, *env;
-        bool window;
-        int status;
-        const char *log, *err, *out;
-    } const rows[] = {
-        {"SDL cannot start", "SDL_VIDEODRIVER=nosuchdriver", false, 1, "^Max bytes allocated during run: 0\\n",
-         "^SDL error: initialising SDL: [^\\n]*\\n$", nullptr},
-        {"the mode cannot be set", "DISPLAY=8bit", false, 1,
-         "Bpp: 32\\nERROR: Couldn't set GL mode: [^\\n]+\\n\\nMax bytes allocated during run: \\d+\\n", "^$", nullptr},
-        {"no audio device", "SDL_AUDIODRIVER=nosuchdriver", true, 0,
-         "Desktop resolution 1280\\*1024\\nERROR: Couldn't start mixer!\\n\\nBpp: 32\\n", "^$", "^$"},
-        {"no icon", "", true, 0, nullptr, "^$", nullptr},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        std::string env = row.env, xvfb;
-        if (env == "DISPLAY=8bit") {
-            // Xvfb writes its display number once it accepts connections.
-            xvfb = shell("Xvfb -displayfd 3 -screen 0 1024x768x8 -nolisten tcp -noreset 3>" + dir +
-                         "/display.txt >/dev/null 2>&1 & echo $!");
-            for (int i = 0; i < 500 && file("display.txt").empty(); i++)
-                usleep(20000);
-            ASSERT_NE(file("display.txt"), "") << "could not start an 8-bit Xvfb";
-            env = "DISPLAY=:" + file("display.txt").substr(0, file("display.txt").size() - 1);
-        }
-        if (!row.log)
-            shell("rm " + dir + "/icon.bmp");
-        start(env);
-        const std::string wid = row.window ? window() : "";
-        EXPECT_EQ(!wid.empty(), row.window);
-        EXPECT_TRUE(wid.empty() || close(wid));
-        EXPECT_EQ(wait(), row.status);
-        shell(xvfb.empty() ? "" : "kill " + xvfb);
-        const std::string log = file("log.txt"), icon = "^" + logpattern("ERROR: icon file not found!\\n") + "$";
-        EXPECT_TRUE(std::regex_search(log, std::regex(row.log ? row.log : icon))) << log;
-        EXPECT_EQ(log.size() - log.rfind("Bytes left allocated at io_deinit: 0\n"), 37u) << "the report ends the log";
-        EXPECT_TRUE(std::regex_search(file("stderr.txt"), std::regex(row.err))) << file("stderr.txt");
-        EXPECT_TRUE(!row.out || std::regex_search(file("stdout.txt"), std::regex(row.out))) << file("stdout.txt");
     }
 }
 

@@ -4,15 +4,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
-// A picture given top row first, each pixel `channels` bytes in the order the
-// file holds them (B, G, R(, A) for BMP and TGA; R, G, B(, A) or grey for PNG).
+// A picture, top row first, each pixel `channels` bytes in the file's order (B, G, R(, A) for BMP and TGA).
 struct quorrel_picture {
     int32_t width, height, channels;
-    std::vector<uint8_t> bytes; // width * height * channels, top row first
+    std::vector<uint8_t> bytes;
 
     const uint8_t* pixel(int32_t x, int32_t y) const { return &bytes[(static_cast<size_t>(y) * width + x) * channels]; }
 };
@@ -37,13 +36,13 @@ inline void put(std::vector<uint8_t>& out, uint32_t v, int bytes, bool big = fal
         out.push_back(static_cast<uint8_t>(v >> (8 * (big ? bytes - 1 - i : i))));
 }
 
-inline bool save(const std::string& name, const std::vector<uint8_t>& data)
+// Writes bytes (a vector or a string) as the file's whole contents.
+template <class Bytes> inline bool save(const std::string& name, const Bytes& data)
 {
-    FILE* file = fopen(name.c_str(), "wb");
-    if (!file)
-        return false;
-    const size_t done = fwrite(data.data(), 1, data.size(), file);
-    return fclose(file) == 0 && done == data.size();
+    std::ofstream file(name, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(data.data()), data.size());
+    file.close();
+    return !file.fail();
 }
 
 inline void pngchunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)

@@ -9,8 +9,10 @@
 
 #include "io/io.h"
 
-static std::string readlog()
+// Closes the io service and returns everything its log holds.
+static std::string closelog()
 {
+    io_deinit();
     std::stringstream text;
     text << std::ifstream("log.txt", std::ios::binary).rdbuf();
     return text.str();
@@ -26,20 +28,14 @@ TEST(IoAlloc, FullTableRefusesThenReusesLowestFreeSlot)
     io_free(blocks[1000]);
     io_free(blocks[7]);
     blocks[7] = io_calloc(2, 3, 5);
-    EXPECT_EQ(inout.allocs[7].ptr, blocks[7]);
-    EXPECT_EQ(inout.allocs[7].size, 6u);
-    EXPECT_EQ(inout.allocs[7].tag, 5);
-    EXPECT_EQ(inout.allocs[1000].ptr, nullptr);
+    const io_allocentry& entry = inout.allocs[7];
+    EXPECT_TRUE(entry.ptr == blocks[7] && entry.size == 6u && entry.tag == 5 && !inout.allocs[1000].ptr);
     EXPECT_EQ(inout.curbytes, IO_MAXALLOCS - 2 + 6);
     for (int i = 0; i < IO_MAXALLOCS; i++)
         if (i != 1000)
             io_free(blocks[i]);
-    io_deinit();
-    EXPECT_EQ(readlog(), "ERROR: io_calloc - couldn't allocate\n"
-                         "Max bytes allocated during run: " +
-                             std::to_string(IO_MAXALLOCS + 4) +
-                             "\n"
-                             "Bytes left allocated at io_deinit: 0\n");
+    EXPECT_EQ(closelog(), "ERROR: io_calloc - couldn't allocate\nMax bytes allocated during run: " +
+                              std::to_string(IO_MAXALLOCS + 4) + "\nBytes left allocated at io_deinit: 0\n");
 }
 
 TEST(IoAlloc, BadFreesAreReportedAndLeaksListedWithABlankLine)
@@ -52,41 +48,35 @@ TEST(IoAlloc, BadFreesAreReportedAndLeaksListedWithABlankLine)
     io_free(nullptr);
     EXPECT_NE(io_calloc(50, 1, 77), nullptr);
     EXPECT_NE(io_calloc(3, 4, 203), nullptr);
-    io_deinit();
+    const std::string log = closelog();
     EXPECT_EQ(inout.curbytes, 0) << "leftovers are released by the report";
-    EXPECT_EQ(readlog(), "ERROR: io_free - tried to free NULL pointer\n"
-                         "Max bytes allocated during run: 100\n"
-                         "Bytes left allocated at io_deinit: 62\n"
-                         "ERROR: name 77: 50 bytes\n\n"
-                         "ERROR: name 203: 12 bytes\n\n");
+    EXPECT_EQ(log, "ERROR: io_free - tried to free NULL pointer\n"
+                   "Max bytes allocated during run: 100\n"
+                   "Bytes left allocated at io_deinit: 62\n"
+                   "ERROR: name 77: 50 bytes\n\n"
+                   "ERROR: name 203: 12 bytes\n\n");
 }
 
-// A, freed, then B (which the heap may place where A was), freed: a second
-// free of either never reaches the heap (the sanitizer build and valgrind
-// would report it), while a block the table never held is released once
-// (the leak checker would report it otherwise) and guarded from then on.
+// A, freed, then B (the heap may place it where A was), freed: a second free of either never reaches the
+// heap (the sanitizer build would report it); a block the table never held is released once and guarded.
 TEST(IoAlloc, SecondFreesAreKeptBackAndForeignBlocksReleasedOnce)
 {
     io_init();
     void* a = io_calloc(1, 24, 1);
     io_free(a);
     void* b = io_calloc(1, 24, 2);
-    io_free(b);
-    io_free(a);
-    io_free(b);
+    io_free(b), io_free(a), io_free(b);
     void* foreign = malloc(4000); // another size: not where a or b lay
-    io_free(foreign);
-    io_free(foreign);
+    io_free(foreign), io_free(foreign);
     void* c = io_calloc(1, 24, 3); // may reuse any of them: its free is a real one
     io_free(c);
     EXPECT_EQ(inout.curbytes, 0);
-    io_deinit();
-    EXPECT_EQ(readlog(), "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
-                         "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
-                         "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
-                         "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
-                         "Max bytes allocated during run: 24\n"
-                         "Bytes left allocated at io_deinit: 0\n");
+    EXPECT_EQ(closelog(), "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
+                          "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
+                          "ERROR: io_free - couldn't find inout.allocs entry, free anyway\n"
+                          "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
+                          "Max bytes allocated during run: 24\n"
+                          "Bytes left allocated at io_deinit: 0\n");
 }
 
 // Writes the text as "data.txt" in the working directory and opens it through io_fopen.
