@@ -1,7 +1,5 @@
-// fuzz_common.h -- shared by the fuzz targets and the bad-file tables: the check
-// that stops a run, a private working folder, files and little-endian fields, and
-// good files made by the project's test writers: the fuzz seeds and the files the
-// bad-file tables damage
+// fuzz_common.h -- shared by the fuzz targets and the bad-file tables: the check that stops a run, a working
+// folder, files and little-endian fields, and the good files the seeds and the bad-file tables start from
 #ifndef TESTS_FUZZ_FUZZ_COMMON_H
 #define TESTS_FUZZ_FUZZ_COMMON_H
 
@@ -11,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,14 +22,9 @@ typedef std::vector<uint8_t> fuzz_bytes;
 
 // libFuzzer (or the replay test) reports the input as a crash.
 #define FUZZ_CHECK(cond, ...)                                                                                                    \
-    do {                                                                                                                         \
-        if (!(cond)) {                                                                                                           \
-            fprintf(stderr, "fuzz check failed at %s:%d: %s: ", __FILE__, __LINE__, #cond);                                      \
-            fprintf(stderr, __VA_ARGS__);                                                                                        \
-            fputc('\n', stderr);                                                                                                 \
-            abort();                                                                                                             \
-        }                                                                                                                        \
-    } while (0)
+    ((cond) ? void()                                                                                                             \
+            : (fprintf(stderr, "fuzz check failed at %s:%d: %s: ", __FILE__, __LINE__, #cond), fprintf(stderr, __VA_ARGS__),     \
+               fputc('\n', stderr), abort()))
 
 // A fresh folder under /tmp as the working directory, removed at exit.
 static inline void fuzz_enterdir()
@@ -41,23 +36,13 @@ static inline void fuzz_enterdir()
 
 static inline fuzz_bytes fuzz_readfile(const std::string& name)
 {
-    fuzz_bytes bytes;
-    FILE* file = fopen(name.c_str(), "rb");
-    for (int c; file && (c = fgetc(file)) != EOF;)
-        bytes.push_back(static_cast<uint8_t>(c));
-    return file && fclose(file) == 0 ? bytes : fuzz_bytes();
+    std::ifstream in(name, std::ios::binary);
+    return fuzz_bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 static inline bool fuzz_writefile(const std::string& name, const uint8_t* data, size_t size)
 {
-    FILE* file = fopen(name.c_str(), "wb");
-    const bool done = file && (size == 0 || fwrite(data, 1, size, file) == size);
-    return file && fclose(file) == 0 && done;
-}
-
-static inline bool fuzz_writefile(const std::string& name, const fuzz_bytes& bytes)
-{
-    return fuzz_writefile(name, bytes.data(), bytes.size());
+    return quorrel_files::save(name, fuzz_bytes(data, data + size));
 }
 
 // A copy with count little-endian bytes of value at offset at, appended past the end.
@@ -115,21 +100,8 @@ static inline fuzz_bytes fuzz_ogg(int channels, long rate, long frames)
     return fuzz_take(emtest_writeogg("seed.tmp", channels, rate, frames, 440) == 0);
 }
 
-// Little-endian fields {value, bytes}, then text, then files.
-static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields, const std::string& text,
-                                    std::vector<fuzz_bytes> files = {})
-{
-    fuzz_bytes out;
-    for (const auto& field : fields)
-        out = fuzz_put(out, out.size(), static_cast<uint32_t>(field.first), field.second);
-    out.insert(out.end(), text.begin(), text.end());
-    for (const fuzz_bytes& file : files)
-        out.insert(out.end(), file.begin(), file.end());
-    return out;
-}
-
-// A RIFF WAVE file with a 16-byte format chunk: channels at 22, rate at 24, bits
-// at 34, data length at 40; size bytes of patterned data follow.
+// A RIFF WAVE file with a 16-byte format chunk: channels at 22, rate at 24, bits at 34, data length at 40; size
+// bytes of patterned data follow.
 static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits, uint32_t size)
 {
     const wavfile_format format = {static_cast<uint16_t>(tag), static_cast<uint16_t>(channels), rate,
@@ -141,30 +113,18 @@ static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate
     return out;
 }
 
-// The example sequence that ships with emplay, when the program knows where
-// the examples are (FUZZ_EXAMPLES, set for the seed programs); else nothing.
-static inline fuzz_bytes fuzz_exampleseq()
+#ifdef FUZZ_EXAMPLES // set for the replay tests and fuzz_mkseeds, where emplay's examples seed the sequence reader
+// Little-endian fields {value, bytes}, then text, then files.
+static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields, const std::string& text,
+                                    std::vector<fuzz_bytes> files = {})
 {
-#ifdef FUZZ_EXAMPLES
-    return fuzz_readfile(FUZZ_EXAMPLES "/beat.seq");
-#else
-    return {};
-#endif
-}
-
-// A sequence of the largest size: 4096 steps on eight channels, notes by name
-// and by number.
-static inline fuzz_bytes fuzz_longestseq()
-{
-    std::string text = "duration 176400\nsteps 4096\n";
-    for (int ch = 0; ch < 8; ch++) {
-        text +=
-            "channel kick.wav " + std::to_string(32 * ch) + " " + std::to_string(30 * ch - 100) + " " + std::to_string(ch & 1);
-        for (int step = 0; step < 4096; step++)
-            text += step % (ch + 2) ? " ." : step % 3 ? " C#5" : " " + std::to_string(step % 256);
-        text += "\n";
-    }
-    return fuzz_input({}, text);
+    fuzz_bytes out;
+    for (const auto& field : fields)
+        out = fuzz_put(out, out.size(), static_cast<uint32_t>(field.first), field.second);
+    out.insert(out.end(), text.begin(), text.end());
+    for (const fuzz_bytes& file : files)
+        out.insert(out.end(), file.begin(), file.end());
+    return out;
 }
 
 // Each target's input layout is described at its LLVMFuzzerTestOneInput.
@@ -195,22 +155,25 @@ static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string& target)
         for (const fuzz_bytes& file : {fuzz_ogg(1, 22050, 3000), fuzz_ogg(2, 44100, 4000)})
             for (uint32_t speed : {0x10000u, 0x28000u, 0xFFFF0000u})
                 seeds.push_back(fuzz_input({{speed, 4}, {seeds.size() & 3, 1}}, "", {file}));
-    if (target == "seq") // the text of a sequence file
-        seeds = {fuzz_exampleseq(), fuzz_longestseq(),
+    if (target == "seq") { // the example, the longest sequence (4096 steps on 8 channels), comments and odd spacing
+        std::string longest = "duration 176400\nsteps 4096\n";
+        for (int ch = 0; ch < 8; ch++) {
+            longest +=
+                "channel kick.wav " + std::to_string(32 * ch) + " " + std::to_string(30 * ch - 100) + (ch & 1 ? " 1" : " 0");
+            for (int step = 0; step < 4096; step++)
+                longest += step % (ch + 2) ? " ." : step % 3 ? " C#5" : " " + std::to_string(step % 256);
+            longest += "\n";
+        }
+        seeds = {fuzz_readfile(FUZZ_EXAMPLES "/beat.seq"), fuzz_input({}, longest),
                  fuzz_input({}, "# comments\r\n\nduration\t100 # frames\r\nsteps 3\nchannel /a.wav 0 -128 1 Eb3 255 .#\n")};
-    if (target == "tga") // -1 is 0xFFFFFF
-        for (const auto& s : std::vector<std::vector<uint64_t>> {{4, 4, 1},
-                                                                 {3, 5, 0},
-                                                                 {0, 0, 1},
-                                                                 {1, 1, 0},
-                                                                 {65535, 2, 1},
-                                                                 {2, 65535, 0},
-                                                                 {65536, 1, 1},
-                                                                 {0xFFFFFF, 5, 0},
-                                                                 {7, 3, 2},
-                                                                 {5, 5, 3}})
+    }
+    static const uint32_t tgas[][3] = {{4, 4, 1},     {3, 5, 0},     {0, 0, 1},        {1, 1, 0}, {65535, 2, 1},
+                                       {2, 65535, 0}, {65536, 1, 1}, {0xFFFFFF, 5, 0}, {7, 3, 2}, {5, 5, 3}};
+    for (const uint32_t* s : tgas) // width, height (-1 is 0xFFFFFF), depth selector
+        if (target == "tga")
             seeds.push_back(fuzz_input({{s[0], 3}, {s[1], 3}, {s[2], 1}}, "pixel bytes, repeated to fill"));
     return seeds;
 }
+#endif
 
 #endif

@@ -1,7 +1,5 @@
-// fuzz_replay.cpp -- in the test build, a fuzz target run over its seeds and the
-// inputs a fuzz run once crashed on (regressions/<target>/), its own checks
-// aborting on a fault; built with FUZZ_MKSEEDS, fuzz_mkseeds <folder>, which
-// writes <folder>/<target>/seedNN for every target.
+// fuzz_replay.cpp -- in the test build, a fuzz target run over its seeds and the inputs kept in regressions/<target>/;
+// built with FUZZ_MKSEEDS, fuzz_mkseeds <folder>, which writes <folder>/<target>/seedNN for every target.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -16,7 +14,7 @@ int main(int argc, char** argv)
         const std::vector<fuzz_bytes> seeds = fuzz_seeds(target);
         for (size_t i = 0; i < seeds.size(); i++) {
             const std::string name = std::string(target) + (i < 10 ? "/seed0" : "/seed") + std::to_string(i);
-            FUZZ_CHECK(!seeds[i].empty() && fuzz_writefile(name, seeds[i]), "cannot write %s", name.c_str());
+            FUZZ_CHECK(!seeds[i].empty() && quorrel_files::save(name, seeds[i]), "cannot write %s", name.c_str());
         }
     }
 }
@@ -33,10 +31,9 @@ TEST(FuzzReplay, SeedsAndCrashInputsRunCleanly)
     std::vector<std::string> names(inputs.size(), "a seed");
     DIR* dir = opendir(QUORREL_FUZZ_REGRESSIONS);
     for (const dirent* entry; dir && (entry = readdir(dir));)
-        if (entry->d_name[0] != '.') {
-            names.push_back(QUORREL_FUZZ_REGRESSIONS "/" + std::string(entry->d_name));
-            inputs.push_back(fuzz_readfile(names.back()));
-        }
+        if (entry->d_name[0] != '.')
+            names.push_back(QUORREL_FUZZ_REGRESSIONS "/" + std::string(entry->d_name)),
+                inputs.push_back(fuzz_readfile(names.back()));
     dir ? closedir(dir) : 0;
     LLVMFuzzerInitialize(nullptr, nullptr); // after the seeds: it changes directory
     for (size_t i = 0; i < inputs.size(); i++) {

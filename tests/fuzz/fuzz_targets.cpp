@@ -1,8 +1,6 @@
-// fuzz_targets.cpp -- the fuzz targets, one per build (FUZZ_<target>): the
-// descriptor and picture readers, the TGA writer, the WAV and Ogg readers of
-// the audio engine on SDL's dummy driver, with the test calling the mixing
-// callback itself, and emplay's sequence-file reader. What comes out must be
-// consistent and nothing may be left allocated.
+// fuzz_targets.cpp -- the fuzz targets, one per build (FUZZ_<target>): the descriptor and picture readers, the TGA
+// writer, the engine's WAV and Ogg readers (the target calling the mixing callback itself) and emplay's sequence-file
+// reader. What comes out must be consistent and nothing may be left allocated.
 #include <cstring>
 
 #include "fuzz_common.h"
@@ -24,9 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 #if defined(FUZZ_wav) || defined(FUZZ_ogg)
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     FUZZ_CHECK(em_init() == 0, "em_init");
-    SDL_PauseAudio(1);
-    SDL_LockAudio();
-    SDL_UnlockAudio();
+    SDL_PauseAudio(1), SDL_LockAudio(), SDL_UnlockAudio(); // no callback in flight: the target calls it
     fuzz_baseline = emio_getbytes();
 #elif defined(FUZZ_icon)
     setenv("SDL_VIDEODRIVER", "dummy", 1); // the icon goes to SDL without a window system
@@ -43,8 +39,7 @@ static void fuzz_render(int buffers)
         em_audiocallback(nullptr, reinterpret_cast<Uint8*>(out), emstate.samples * 4);
 }
 
-// A loaded sample is well formed; a voice plays it (interpolating or not), it
-// is freed under the playing voice.
+// A loaded sample is well formed; a voice plays it (interpolating or not), it is freed under the playing voice.
 static void fuzz_playsample(int sampler, int handle, int32_t pitch, bool interp)
 {
     const em_sample* s = em_getsample(handle);
@@ -53,11 +48,9 @@ static void fuzz_playsample(int sampler, int handle, int32_t pitch, bool interp)
     for (int32_t i = 0; i < s->length * s->channels; i++)
         FUZZ_CHECK(s->data[i] >= -32768 && s->data[i] <= 32767, "value %d", s->data[i]);
     const int voice = em_triggersample(sampler, handle);
-    em_setparam(voice, EMP_PITCH, pitch);
-    em_setparam(voice, EMP_INTERPOLATE, interp ? 1 : 0);
+    em_setparam(voice, EMP_PITCH, pitch), em_setparam(voice, EMP_INTERPOLATE, interp ? 1 : 0);
     fuzz_render(2);
-    em_freesample(handle);
-    fuzz_render(1);
+    em_freesample(handle), fuzz_render(1);
 }
 
 // wav: the bytes of a WAV file, loaded into the sample bank, played by a voice and
@@ -81,13 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool played = em_playoggmusic(node, "m.ogg") == 0;
     if (played) {
         FUZZ_CHECK(em_getparam(node, EMP_STATE) == 4, "playing and looping after a start");
-        em_setparam(node, EMP_PITCH, speed);
-        em_setparam(node, EMP_STATE, (mode & 1) ? 4 : 3);
+        em_setparam(node, EMP_PITCH, speed), em_setparam(node, EMP_STATE, (mode & 1) ? 4 : 3);
         em_getparam(node, EMP_LENGTHMS), em_getparam(node, EMP_OUTLENGTH);
         fuzz_render(4);
         if (mode & 2) {
-            em_setparam(node, EMP_VOLUME, 200);
-            em_setparam(node, EMP_SWITCHMODE, 1);
+            em_setparam(node, EMP_VOLUME, 200), em_setparam(node, EMP_SWITCHMODE, 1);
             FUZZ_CHECK(em_playoggmusic(node, "m.ogg") == 0, "a switch is only noted");
             fuzz_render(45); // the fade takes 40 buffers
         }
@@ -281,10 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                 (file[12] | (file[13] << 8)) == width && (file[14] | (file[15] << 8)) == height),
                "header or size");
     for (int64_t i = 0; i + 18 < static_cast<int64_t>(file.size()); i++) // blue and red swapped
-        FUZZ_CHECK(file[18 + i] == before[i % step == 0   ? i + 2
-                                          : i % step == 2 ? i - 2
-                                                          : i],
-                   "byte %lld", static_cast<long long>(i));
+        FUZZ_CHECK(file[18 + i] == before[i % step == 3 ? i : i - 2 * (i % step) + 2], "byte %lld", static_cast<long long>(i));
     if (small)
         gfx_freeimage(image);
 #endif

@@ -1,166 +1,95 @@
 #!/usr/bin/env bash
-# install_test.sh -- installs the build into a temporary prefix, checks that
-# exactly the libraries, public headers, emplay and package files landed there,
-# and builds a user's program (user/) against it from a folder outside the source
-# tree, once with find_package(Quorrel) and once with pkg-config; both programs
-# must run and print the same. Also checks the package's refusals: a version of
-# another major number, and a machine without the libraries the engine needs.
-#   usage: install_test.sh <build dir> <cmake> <lib dir> <build type> <version>
-# CC and CXX name the compilers the build used. Each failure names its step.
+# install_test.sh -- installs the build into a temporary prefix and checks the installed files; builds the user's
+# program (user/) outside the source tree with find_package(Quorrel) and with pkg-config, runs both against
+# expected.txt and compares them; runs the installed emplay; checks that the package refuses another major version
+# and a machine without the libraries the engine needs. Each failure names its step.
+#   usage: install_test.sh <build dir> <cmake> <lib dir> <build type> <version>   (CC and CXX name the build's compilers)
 set -euo pipefail
 
 build="$1" cmake="$2" libdir="$3" buildtype="$4" version="$5"
 here="$(cd "$(dirname "$0")" && pwd)"
-root="$(cd "$here/../.." && pwd)"
-cxx="${CXX:-c++}"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 prefix="$tmp/prefix"
-case "$tmp/" in
-    "$root"/*) echo "install test: the temporary folder $tmp lies inside the source tree" >&2; exit 1 ;;
-esac
-
 fail() {
     echo "install test: $*" >&2
     exit 1
 }
-
+case "$tmp/" in "$(cd "$here/../.." && pwd)"/*) fail "the temporary folder $tmp lies inside the source tree" ;; esac
 # step <what> <command...>: runs a command, showing its output only when it fails.
 step() {
-    local what="$1"
-    shift
-    if ! "$@" >"$tmp/step.log" 2>&1; then
-        cat "$tmp/step.log" >&2
-        fail "$what failed"
-    fi
+    "${@:2}" >"$tmp/step.log" 2>&1 || { cat "$tmp/step.log" >&2; fail "$1 failed"; }
 }
 
-# ---- Install and list ------------------------------------------------------
-
 step "cmake --install $build --prefix $prefix" "$cmake" --install "$build" --prefix "$prefix"
-
-expected="bin/emplay
-include/em/em.h
-include/gfx/gfx.h
-include/io/io.h
-$libdir/cmake/Quorrel/QuorrelConfig.cmake
-$libdir/cmake/Quorrel/QuorrelConfigVersion.cmake
-$libdir/cmake/Quorrel/QuorrelDependencies.cmake
-$libdir/cmake/Quorrel/QuorrelTargets-$buildtype.cmake
-$libdir/cmake/Quorrel/QuorrelTargets.cmake
-$libdir/libquorrel-em.a
-$libdir/libquorrel-gfx.a
-$libdir/libquorrel-io.a
-$libdir/pkgconfig/quorrel-em.pc
-$libdir/pkgconfig/quorrel-gfx.pc
-$libdir/pkgconfig/quorrel-io.pc"
+expected="$(printf '%s\n' bin/emplay include/{em/em,gfx/gfx,io/io}.h "$libdir"/libquorrel-{em,gfx,io}.a \
+    "$libdir"/cmake/Quorrel/Quorrel{Config,ConfigVersion,Dependencies,Targets-"$buildtype",Targets}.cmake \
+    "$libdir"/pkgconfig/quorrel-{em,gfx,io}.pc | LC_ALL=C sort)"
 installed="$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)"
-echo "install test: installed under the prefix:"
-echo "$installed" | sed 's/^/  /'
-if [ "$installed" != "$(echo "$expected" | LC_ALL=C sort)" ]; then
-    diff <(echo "$expected" | LC_ALL=C sort) <(echo "$installed") >&2 || true
-    fail "the installed files differ from the expected list (< expected, > installed)"
-fi
-
+[ "$installed" = "$expected" ] ||
+    { diff <(echo "$expected") <(echo "$installed") >&2; fail "the installed files differ from the list (< expected, > installed)"; }
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 pcprefix="$(pkg-config --variable=prefix quorrel-io)" || fail "pkg-config cannot read quorrel-io.pc"
 [ "$pcprefix" = "$prefix" ] || fail "quorrel-io.pc names the prefix $pcprefix instead of $prefix"
 
-# ---- The user's program, both ways -----------------------------------------
-
 cp -r "$here/user" "$tmp/user"
-
 step "configuring the user program with find_package(Quorrel)" \
     "$cmake" -S "$tmp/user" -B "$tmp/user-cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
 found="$(sed -n 's/^Quorrel_DIR:PATH=//p' "$tmp/user-cmake/CMakeCache.txt")"
 [ "$found" = "$prefix/$libdir/cmake/Quorrel" ] || fail "find_package(Quorrel) found $found, not the installed package"
 step "building the user program with CMake" "$cmake" --build "$tmp/user-cmake"
-
-flags="$(pkg-config --cflags --libs --static quorrel-em quorrel-gfx)" ||
-    fail "pkg-config --cflags --libs --static quorrel-em quorrel-gfx failed"
+flags="$(pkg-config --cflags --libs --static quorrel-em quorrel-gfx)" || fail "pkg-config --cflags --libs --static failed"
 # shellcheck disable=SC2086 # the flags are words
 step "building the user program with pkg-config" \
-    "$cxx" -std=c++17 -Wall -Wextra -Werror "$tmp/user/main.cpp" -o "$tmp/user-pkgconfig" $flags
+    "${CXX:-c++}" -std=c++17 -Wall -Wextra -Werror "$tmp/user/main.cpp" -o "$tmp/user-pkgconfig" $flags
 
-# run <name> <program>: runs the program in a folder of its own and checks each
-# line of its output against the pattern of expected.txt on the same line.
+# run <name> <program>: runs the program in a folder of its own; each line it prints must match the pattern on the
+# same line of expected.txt, and standard error hold only what SDL's disk driver (the device's capture) says.
 run() {
-    local name="$1" program="$2" dir="$tmp/run-$1"
+    local dir="$tmp/run-$1" lines patterns i
     mkdir "$dir"
-    if ! (cd "$dir" && "$program") >"$dir/out.txt" 2>"$dir/err.txt"; then
-        cat "$dir/out.txt" "$dir/err.txt" >&2
-        fail "the user program built with $name failed"
-    fi
-    # SDL's disk driver, which captures the device's stream, announces itself on
-    # standard error; nothing else may appear there.
-    if grep -v -e '^WARNING: You are using the SDL disk writer audio driver!$' \
-        -e '^ Writing to file \[device\.raw\]\.$' "$dir/err.txt" >&2; then
-        fail "the user program built with $name printed the lines above on standard error"
-    fi
-    local lines patterns i
+    (cd "$dir" && "$2") >"$dir/out.txt" 2>"$dir/err.txt" ||
+        { cat "$dir/out.txt" "$dir/err.txt" >&2; fail "the user program built with $1 failed"; }
+    ! grep -v -e '^WARNING: You are using the SDL disk writer audio driver!$' -e '^ Writing to file \[device\.raw\]\.$' \
+        "$dir/err.txt" >&2 || fail "the user program built with $1 printed the lines above on standard error"
     mapfile -t lines <"$dir/out.txt"
     mapfile -t patterns <"$here/expected.txt"
     for i in "${!patterns[@]}"; do
-        if ! [[ "${lines[i]:-}" =~ ${patterns[i]} ]]; then
-            cat "$dir/out.txt" >&2
-            fail "the user program built with $name printed \"${lines[i]:-}\" on line $((i + 1)), expected ${patterns[i]}"
-        fi
+        [[ "${lines[i]:-}" =~ ${patterns[i]} ]] || { cat "$dir/out.txt" >&2; fail \
+            "the user program built with $1 printed \"${lines[i]:-}\" on line $((i + 1)), expected ${patterns[i]}"; }
     done
-    [ "${#lines[@]}" -eq "${#patterns[@]}" ] ||
-        fail "the user program built with $name printed ${#lines[@]} lines, expected ${#patterns[@]}"
+    [ "${#lines[@]}" -eq "${#patterns[@]}" ] || fail "the user program built with $1 printed ${#lines[@]} lines"
     grep -qx "Bytes left allocated at io_deinit: 0" "$dir/log.txt" ||
-        fail "the log of the user program built with $name does not report every block freed"
+        fail "the log of the user program built with $1 does not report every block freed"
 }
 run CMake "$tmp/user-cmake/user"
 run pkg-config "$tmp/user-pkgconfig"
-diff "$tmp/run-CMake/out.txt" "$tmp/run-pkg-config/out.txt" >&2 ||
-    fail "the two builds of the user program printed different things"
-
-# ---- The installed emplay ---------------------------------------------------
+diff "$tmp/run-CMake/out.txt" "$tmp/run-pkg-config/out.txt" >&2 || fail "the two builds of the user program printed different things"
 
 step "the installed emplay rendering the user program's WAV file" \
     env SDL_AUDIODRIVER=dummy "$prefix/bin/emplay" -o "$tmp/emplay.wav" "$tmp/run-CMake/tone.wav"
 [ "$(head -c 4 "$tmp/emplay.wav")" = RIFF ] && [ "$(stat -c %s "$tmp/emplay.wav")" -gt 44 ] ||
     fail "the installed emplay wrote no sound to $tmp/emplay.wav"
 
-# ---- The package's refusals -------------------------------------------------
-
-# A project that asks for the package at the version QUORREL_VERSION names.
-mkdir "$tmp/probe"
-cat >"$tmp/probe/CMakeLists.txt" <<'PROBE'
-cmake_minimum_required(VERSION 3.16)
-project(probe LANGUAGES C)
-find_package(Quorrel ${QUORREL_VERSION} REQUIRED)
-PROBE
-# probe_said <text>: the probe's output holds text (CMake wraps its messages: the
-# words are compared with the line breaks undone).
-probe_said() {
-    tr -s ' \n' '  ' <"$tmp/probe.log" | grep -qF "$1"
-}
-# probe <version> [env...]: configures that project asking for <version>, in the
-# environment given; its output is left in $tmp/probe.log, its status returned.
+# probe <version> [env...]: configures a project asking for that version of the package, in that environment.
+mkdir "$tmp/probe" "$tmp/nomodules"
+printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(probe LANGUAGES C)' \
+    'find_package(Quorrel ${QUORREL_VERSION} REQUIRED)' >"$tmp/probe/CMakeLists.txt"
 probe() {
-    local asked="$1"
-    shift
     rm -rf "$tmp/probe-build"
-    env "$@" "$cmake" -S "$tmp/probe" -B "$tmp/probe-build" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DQUORREL_VERSION="$asked" >"$tmp/probe.log" 2>&1
+    env "${@:2}" "$cmake" -S "$tmp/probe" -B "$tmp/probe-build" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DQUORREL_VERSION="$1" >"$tmp/probe.log" 2>&1
 }
-
+# said <text> <failure>: the probe's output holds the text (CMake's line breaks undone), else fails.
+said() {
+    tr -s ' \n' '  ' <"$tmp/probe.log" | grep -qF "$1" || { cat "$tmp/probe.log" >&2; fail "$2"; }
+}
 probe "$version" || { cat "$tmp/probe.log" >&2; fail "find_package(Quorrel $version) refused the installed $version"; }
-
 next="$((${version%%.*} + 1)).0"
-if probe "$next"; then
-    fail "find_package(Quorrel $next) accepted the installed $version"
-fi
-probe_said "version: $version" ||
-    { cat "$tmp/probe.log" >&2; fail "find_package(Quorrel $next) did not fail on the version"; }
-
-mkdir "$tmp/nomodules"
-if probe "$version" PKG_CONFIG_PATH= PKG_CONFIG_LIBDIR="$tmp/nomodules"; then
+! probe "$next" || fail "find_package(Quorrel $next) accepted the installed $version"
+said "version: $version" "find_package(Quorrel $next) did not fail on the version"
+! probe "$version" PKG_CONFIG_PATH= PKG_CONFIG_LIBDIR="$tmp/nomodules" ||
     fail "find_package(Quorrel) succeeded without the pkg-config modules of SDL, SDL_image and vorbisfile"
-fi
-probe_said "Quorrel needs libraries that were not found: PkgConfig::SDL, PkgConfig::SDLIMAGE, PkgConfig::VORBIS " ||
-    { cat "$tmp/probe.log" >&2; fail "find_package(Quorrel) without pkg-config modules did not name them"; }
-
+said "Quorrel needs libraries that were not found: PkgConfig::SDL, PkgConfig::SDLIMAGE, PkgConfig::VORBIS " \
+    "find_package(Quorrel) without pkg-config modules did not name them"
 echo "install test: passed"

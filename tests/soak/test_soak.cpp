@@ -1,7 +1,5 @@
-// test_soak.cpp -- the audio engine soak: random operations from the main thread
-// while the real callback runs on SDL's dummy driver; nothing crashes and the
-// engine's report at shutdown shows nothing left allocated.
-// QUORREL_SOAK_SEED and QUORREL_SOAK_OPS replay a run.
+// test_soak.cpp -- the audio engine soak: random operations from the main thread while the real callback runs on
+// SDL's dummy driver; nothing crashes and nothing is left allocated. QUORREL_SOAK_SEED and QUORREL_SOAK_OPS replay a run.
 #include "tests/em/em_harness.h"
 #include "tests/em/em_oggwriter.h"
 
@@ -10,16 +8,13 @@
 
 namespace {
 
-uint32_t soak_env(const char* name, uint32_t fallback)
-{
-    const char* text = getenv(name);
-    return text && *text ? static_cast<uint32_t>(strtoul(text, nullptr, 0)) : fallback;
-}
-
 TEST(Soak, RandomOperationsBesideTheRunningCallback)
 {
-    const uint32_t seed = soak_env("QUORREL_SOAK_SEED", static_cast<uint32_t>(time(nullptr)));
-    const uint32_t ops = soak_env("QUORREL_SOAK_OPS", 20000);
+    auto env = [](const char* name, uint32_t fallback) {
+        const char* text = getenv(name);
+        return text && *text ? static_cast<uint32_t>(strtoul(text, nullptr, 0)) : fallback;
+    };
+    const uint32_t seed = env("QUORREL_SOAK_SEED", static_cast<uint32_t>(time(nullptr))), ops = env("QUORREL_SOAK_OPS", 20000);
     printf("soak: seed %u, %u operations (replay: QUORREL_SOAK_SEED=%u QUORREL_SOAK_OPS=%u)\n", seed, ops, seed, ops);
     fflush(stdout);
     std::mt19937 rng(seed);
@@ -103,8 +98,7 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
     EXPECT_EQ(em_locknests, 0) << "the audio lock was taken while held";
 }
 
-// Found by the soak: a 3-D voice moved away from its 3-D sampler kept reading the
-// sampler's listener after the sampler was destroyed.
+// Found by the soak: a 3-D voice moved away from its sampler read the sampler's listener after its destruction.
 TEST(Soak, ThreeDVoiceMovedAwayOutlivesItsSampler)
 {
     emtest_tempdir dir;
