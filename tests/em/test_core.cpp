@@ -57,15 +57,14 @@ TEST_F(Device, CallbackShapesTheRootMixThroughTheLimiter)
                   {65536, 28672}, {131072, 30720}, {1048576, 32512}, {268435456, 32767}, {268435457, 32767}, {INT32_MAX, 32767},
                   {-16384, -16384}, {-16385, -16385}, {-20000, -19347}, {-32768, -24576}, {-65536, -28672}, {-131072, -30720},
                   {-1048576, -32512}, {-268435456, -32767}, {-268435457, -32767}, {INT32_MIN, -32767}};
-    const size_t cases = sizeof(limits) / sizeof(limits[0]);
     std::vector<int32_t> values(static_cast<size_t>(emstate.samples) * 2, 0);
     for (size_t i = 0; i < values.size(); i++)
-        values[i] = limits[i % cases].in;
+        values[i] = limits[i % std::size(limits)].in;
     ASSERT_NE(emtest_addsource(emstate.root, values.data()), nullptr);
     const uint32_t before = emstate.samplepos;
     const std::vector<int16_t> out = emtest_render();
     for (size_t i = 0; i < out.size(); i++)
-        ASSERT_EQ(out[i], limits[i % cases].out) << "mix value " << values[i];
+        ASSERT_EQ(out[i], limits[i % std::size(limits)].out) << "mix value " << values[i];
     EXPECT_EQ(emstate.samplepos, before + 1024);
 }
 

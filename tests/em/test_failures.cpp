@@ -36,9 +36,10 @@ int emtest_step(const std::function<int()>& step)
     return result;
 }
 
-// One session on the files mono.wav, stereo.wav, first.ogg and second.ogg; the number of heap calls it made.
-long emtest_session(const emtest_tempdir& dir)
+// One session on mono.wav, stereo.wav, first.ogg and second.ogg, heap call failing (0: none) failing; the heap calls made.
+long emtest_run(const emtest_tempdir& dir, long failing)
 {
+    emtest_failingcall = failing, emtest_heapcalls = 0, emtest_failed = false;
     const int started = em_initoffline();
     if (emtest_failed) {
         EXPECT_TRUE(started == -3 || started == -4) << started;
@@ -91,15 +92,6 @@ long emtest_session(const emtest_tempdir& dir)
     EXPECT_EQ(emtest_heapcalls, before);
     EXPECT_EQ(music ? em_getparam(music, EMP_VOLUME) : 200, 200) << "the switch was made";
     return emtest_heapcalls;
-}
-
-// Runs the session with heap call n failing (0: none); the heap calls made.
-long emtest_run(const emtest_tempdir& dir, long n)
-{
-    emtest_failingcall = n;
-    emtest_heapcalls = 0;
-    emtest_failed = false;
-    return emtest_session(dir);
 }
 
 TEST(Failures, EveryHeapCallOfASessionFailsCleanly)

@@ -78,10 +78,8 @@ TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
         for (size_t i = 0; i < heard.size(); i += 97)
             ASSERT_EQ(heard[i], em_limit(first[base + i] * volume / 256)) << call << " " << i;
     }
-    const std::vector<int16_t> switched = emtest_render();
+    EXPECT_EQ(emtest_render(), std::vector<int16_t>(second.begin(), second.begin() + 2048));
     EXPECT_EQ(em_getparam(music, EMP_VOLUME), 256);
-    for (size_t i = 0; i < switched.size(); i++)
-        ASSERT_EQ(switched[i], second[i]) << i;
 }
 
 // A stop, or a direct start, during the fade drops the pending switch and gives back the volume last set (or the first).
