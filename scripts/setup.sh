@@ -7,9 +7,11 @@ set -euo pipefail
 purpose="${1:-run}"
 [ $# -gt 0 ] && shift
 packages=(cmake g++ make pkg-config
-          libsdl1.2-dev libsdl-image1.2-dev libvorbis-dev libogg-dev
+          libsdl1.2-dev libsdl-image1.2-dev libvorbis-dev libogg-dev libsndfile1-dev libmp3lame-dev
           libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libx11-dev
           xvfb xauth xdotool imagemagick)
+# libmp3lame-dev: sndfile's pkg-config file names -lmp3lame among its static
+# libraries, so `pkg-config --static` users of the engine link it too.
 if [ "$purpose" = test ]; then
     packages+=(googletest libgtest-dev)
     # sanitizer builds, libFuzzer targets and the valgrind run of the demo

@@ -89,7 +89,7 @@ next="$((${version%%.*} + 1)).0"
 ! probe "$next" || fail "find_package(Quorrel $next) accepted the installed $version"
 said "version: $version" "find_package(Quorrel $next) did not fail on the version"
 ! probe "$version" PKG_CONFIG_PATH= PKG_CONFIG_LIBDIR="$tmp/nomodules" ||
-    fail "find_package(Quorrel) succeeded without the pkg-config modules of SDL, SDL_image and vorbisfile"
-said "Quorrel needs libraries that were not found: PkgConfig::SDL, PkgConfig::SDLIMAGE, PkgConfig::VORBIS " \
+    fail "find_package(Quorrel) succeeded without the pkg-config modules of SDL, SDL_image, vorbisfile and sndfile"
+said "Quorrel needs libraries that were not found: PkgConfig::SDL, PkgConfig::SDLIMAGE, PkgConfig::VORBIS, PkgConfig::SNDFILE " \
     "find_package(Quorrel) without pkg-config modules did not name them"
 echo "install test: passed"
