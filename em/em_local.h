@@ -144,6 +144,7 @@ struct em_state {
     uint32_t lastcb;    // ms from tick0 to the latest callback (written by the callback; atomic access)
     int device;         // 1: a sound device drives the callback; 0: em_render alone mixes
     int32_t rendered;   // frames of the root's latest mix that em_render has handed out
+    int32_t mastergain; // the master volume the root's latest mix ended on, 256 = unity
 };
 extern em_state emstate;
 
@@ -159,7 +160,6 @@ struct em_locked {
 extern int em_locknests;
 
 void em_audiocallback(void* userdata, Uint8* stream, int len);
-void em_processnode(em_node* node);
 void em_mixtoparent(em_node* node);
 int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
 
@@ -200,6 +200,7 @@ void em_freenodedata(em_node* node);
 em_node* em_createnode(em_node* parent);
 void em_destroynode(em_node* node);
 em_node* em_getnode(int handle); // null for 0, a free or out-of-range handle, or an engine that is down
+int em_canfree(const em_node* node); // 0 for the root and sequencer channels, which em_freenode refuses
 
 // The public calls' way in: under the audio lock, taken once, call(node) on
 // the node of a handle, or none when the handle names no node or the engine
@@ -224,6 +225,61 @@ int em_findfreehandle();
 int em_initnodes();
 void em_deinitnodes();
 em_node* em_createroot();
+
+// ---------------------------------------------------------------------------
+// Node controls (em_control.cpp): pause, timed fades and the master volume,
+// which the tree walk applies around each node's own processing
+// ---------------------------------------------------------------------------
+
+// A volume moving in a straight line, frame by frame: after k of its frames
+// it stands at from + (to - from) x k / frames (truncated), and at to from
+// frame frames on.
+struct em_volumeglide {
+    int32_t from;   // volume at its start, 256 = unity
+    int32_t to;     // volume it ends on
+    int32_t frames; // its length in output frames, >= 0 (0: to at once)
+    int32_t done;   // frames of it mixed before the current buffer
+};
+// The glide's volume after k of its frames.
+int32_t em_glidevolume(const em_volumeglide* g, int64_t k);
+
+// The controls of one node, kept by handle beside the node table.
+struct em_nodectl {
+    int32_t paused;      // 1: the node and its subtree neither mix nor advance
+    int32_t fading;      // 1 while a fade runs
+    int32_t then;        // EM_FADE*: what follows the fade's end
+    em_volumeglide fade; // the fade's volume
+};
+extern em_nodectl* emctl; // EM_MAXHANDLES records, slot 0 unused; all zero for a new node
+
+em_nodectl* em_ctlof(const em_node* node); // the node's controls, or null for a node outside the table
+// Starts a fade of the node's volume from its value now (replacing one in
+// progress) to volume over frames output frames; then is EM_FADE*.
+void em_startfade(em_node* node, int32_t volume, int32_t frames, int32_t then);
+void em_endfade(em_node* node); // a fade in progress stops where it stands
+int em_isfading(const em_node* node);
+// Milliseconds of output as whole frames at the device rate, rounded.
+int32_t em_msframes(int32_t ms);
+
+// The gain a node mixes frame f of the current buffer with: its volume, or
+// the fade's volume while it fades.
+struct em_framegain {
+    const em_volumeglide* glide; // null: volume throughout
+    int32_t volume;
+};
+em_framegain em_gainof(const em_node* node);
+static inline int32_t em_gainat(const em_framegain& g, int32_t f)
+{
+    return g.glide ? em_glidevolume(g.glide, static_cast<int64_t>(g.glide->done) + f + 1) : g.volume;
+}
+
+// A voice answers this id (never seen outside the engine) by gliding its own
+// volume to the value over the next buffer: the step a fade takes each buffer.
+enum { EM_FADEVOLUME = 0x7f000001 };
+
+// Mixes a node and its subtree for one buffer, its pause and fade applied
+// (the root's process applies the master volume last).
+void em_processnode(em_node* node);
 
 // ---------------------------------------------------------------------------
 // Sample bank (em_sample.cpp)
@@ -459,6 +515,7 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
         ch->frac = 0;
         return 0;
     case EMP_TARGETVOLUME:
+    case EM_FADEVOLUME: // a fade's step: a ramp of the volume alone
         ch->tvolume = value;
         ch->targets |= EM_TARGETVOLUME;
         ch->flags |= EMF_RAMP;
@@ -527,6 +584,7 @@ struct em_oggmusic {
     int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
     int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
     int32_t volumeset;         // 1 once EMP_VOLUME was set: setvolume is the caller's
+    int32_t fadems;            // a switch's fade-out, ms; 0: EM_FADESTEP a buffer
 };
 
 em_node* em_initoggmusic(em_node* parent);
@@ -625,10 +683,13 @@ struct em_seqchannel {
     int32_t tstep;     // ramp target for step (not applied)
     int32_t tpan;      // ramp target for pan (not applied)
     uint32_t targets;  // EM_TARGET* bits of the targets set (kept, not acted on)
+    int32_t fadeto;    // the volume a fade has it reach at the end of the next buffer
+    int32_t fadeset;   // 1: fadeto is set for the next buffer
 };
 
 em_node* em_initsequencer(em_node* parent, int channels, int steps);
 em_node* em_initseqchannel(em_node* sequencer, int autofree);
+int em_isseqchannel(const em_node* node);
 // The 16.16 step of a note (12..127) for a sample of base step, note 69 = base.
 int32_t em_notestep(int note, int32_t base);
 

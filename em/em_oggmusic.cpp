@@ -13,8 +13,9 @@ enum {
 static int em_isoggmusic(const em_node* node);
 
 enum {
-    EM_OGGVOLUME = 256, // a new node's volume, unity
-    EM_FADESTEP = 5     // volume taken off per buffer while fading out
+    EM_OGGVOLUME = 256,      // a new node's volume, unity
+    EM_FADESTEP = 5,         // volume taken off per buffer while fading out
+    EM_MAXSWITCHMS = 3600000 // the longest switch fade, one hour
 };
 
 static em_oggmusic* em_oggof(em_node* node)
@@ -81,6 +82,8 @@ int em_startoggmusic(em_node* node, const char* name)
     }
     if (om->switchmode > 0) {
         strcpy(om->nextname, name);
+        if (om->fadems > 0)
+            em_startfade(node, 0, em_msframes(om->fadems), EM_FADEKEEP);
         return 0;
     }
     em_closeoggmusic(node);
@@ -122,6 +125,7 @@ static void em_cancelswitch(em_node* node)
         return;
     om->nextname[0] = '\0';
     node->volume = om->volumeset ? om->setvolume : EM_OGGVOLUME;
+    em_endfade(node);
 }
 
 void em_closeoggmusic(em_node* node)
@@ -196,8 +200,15 @@ void em_mixoggmusic(em_node* node)
     if (!om->open)
         return;
     if (om->nextname[0]) {
-        node->volume -= EM_FADESTEP;
-        if (node->volume <= 0) {
+        // A chosen fade length runs as the node's fade; the switch follows its end.
+        bool faded;
+        if (om->fadems == 0) {
+            node->volume -= EM_FADESTEP;
+            faded = node->volume <= 0;
+        } else {
+            faded = !em_isfading(node);
+        }
+        if (faded) {
             node->volume = om->setvolume;
             char file[EM_OGGNAME];
             strcpy(file, om->nextname);
@@ -209,7 +220,7 @@ void em_mixoggmusic(em_node* node)
     int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
     if (!out)
         return;
-    const int32_t volume = node->volume;
+    const em_framegain gain = em_gainof(node);
     const int32_t step = om->step;
     const int16_t* frames = om->loadbuf;
     int64_t frac = 0;
@@ -221,6 +232,7 @@ void em_mixoggmusic(em_node* node)
             om->pos = 0;
             ended = em_filloggmusic(node, f);
         }
+        const int32_t volume = em_gainat(gain, f);
         out[2 * f] = em_add32(out[2 * f], em_mul32(frames[2 * om->pos], volume) / 256);
         out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(frames[2 * om->pos + 1], volume) / 256);
         frac += step;
@@ -272,6 +284,11 @@ static int em_oggsetparam(em_node* node, int id, int32_t value)
             om->loop = 0;
         return 0;
     case EMP_SWITCHMODE: om->switchmode = value; return 0;
+    case EMP_FADEMS:
+        if (value < 0 || value > EM_MAXSWITCHMS)
+            return -1;
+        om->fadems = value;
+        return 0;
     default: return -1;
     }
 }
@@ -295,6 +312,7 @@ static int em_ogggetparam(em_node* node, int id)
     case EMP_STARTMS: return static_cast<int>(om->startms);
     case EMP_STATE: return !om->open ? 0 : om->loop ? 4 : 3;
     case EMP_SWITCHMODE: return om->switchmode;
+    case EMP_FADEMS: return om->fadems;
     default: return -1;
     }
 }

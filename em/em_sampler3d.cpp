@@ -153,7 +153,8 @@ static int em_s3channelsetparam(em_node* node, int id, int32_t value)
 {
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     switch (id) {
-    case EMP_VOLUME: ch->volume = value; return 0;
+    case EMP_VOLUME:
+    case EM_FADEVOLUME: ch->volume = value; return 0; // the gain glides to it over the buffer
     case EMP_PITCH: ch->step = value; return 0;
     case EMP_FLAGS: ch->flags = static_cast<uint32_t>(value); return 0;
     case EMP_SAMPLE: ch->sample = value; return 0;

@@ -53,26 +53,44 @@ static bool em_seqsampleusable(const em_sample* s)
 }
 
 // Mixes at most n frames (a non-looping channel already past its end mixes
-// none); the frames mixed, the ending frame included. A sample that ends
-// clears EMF_PLAYING; the channel keeps its node.
-static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n)
+// none) while its volume glides to tovolume over them; the frames mixed, the
+// ending frame included. A sample that ends, even on the last of the n
+// frames, clears EMF_PLAYING; the channel keeps its node.
+static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n, int32_t tovolume)
 {
     if (n <= 0)
         return 0;
     const bool loop = (ch->flags & EMF_LOOP) != 0;
+    const bool interp = (ch->flags & EMF_INTERPOLATE) != 0;
     em_place p = {ch->pos, ch->frac};
     int32_t m = 0;
+    bool ended = true;
     if (!em_placeread(&p, s->length, loop)) {
-        // Gains taken once per call, from the channel's own volume and pan.
-        const em_gains g = s->channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
-        bool ended = false;
-        m = em_mixsteady(s, &p, ch->step, g, loop, (ch->flags & EMF_INTERPOLATE) != 0, out, n, &ended);
+        ended = false;
+        if (tovolume == ch->volume) {
+            // Gains taken once per call, from the channel's own volume and pan.
+            const em_gains g = s->channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
+            m = em_mixsteady(s, &p, ch->step, g, loop, interp, out, n, &ended);
+        } else {
+            em_rampvalues now = {ch->step, ch->volume, ch->pan};
+            m = em_mixramped(s, &p, &now, {ch->step, tovolume, ch->pan}, loop, interp, out, n, &ended);
+        }
     }
+    ch->volume = tovolume;
     ch->pos = p.frame;
     ch->frac = p.frac;
-    if (m < n)
+    if (ended)
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
     return m;
+}
+
+// The channel's volume frame frames into the buffer while it glides from
+// from to the fade's volume over the buffer.
+static int32_t em_seqvolumeat(const em_seqchannel* ch, int32_t from, int64_t frame)
+{
+    if (!ch->fadeset)
+        return from;
+    return static_cast<int32_t>(from + (static_cast<int64_t>(ch->fadeto) - from) * frame / emstate.samples);
 }
 
 // ---------------------------------------------------------------------------
@@ -116,6 +134,7 @@ static void em_seqchannelprocess(em_node* node)
     int32_t step = sq->stepno;
     int64_t t = sq->time;
     int64_t remaining = emstate.samples;
+    const int32_t from = ch->volume; // where a fade's glide over this buffer starts
     while (remaining > 0) {
         const int32_t prev = step;
         bool entered;
@@ -136,7 +155,8 @@ static void em_seqchannelprocess(em_node* node)
         if (span > remaining)
             span = remaining;
         if (ch->flags & EMF_PLAYING) {
-            const int32_t m = em_mixseqchannel(ch, s, out, static_cast<int32_t>(span));
+            const int32_t to = em_seqvolumeat(ch, from, emstate.samples - remaining + span);
+            const int32_t m = em_mixseqchannel(ch, s, out, static_cast<int32_t>(span), to);
             remaining -= m;
             t += m;
             span -= m;
@@ -148,11 +168,19 @@ static void em_seqchannelprocess(em_node* node)
             out += 2 * span;
         }
     }
+    if (ch->fadeset)
+        ch->volume = ch->fadeto;
+    ch->fadeset = 0;
 }
 
 static int em_seqchannelsetparam(em_node* node, int id, int32_t value)
 {
-    return em_voicesetparam(static_cast<em_seqchannel*>(node->data), id, value);
+    em_seqchannel* ch = static_cast<em_seqchannel*>(node->data);
+    if (id != EM_FADEVOLUME)
+        return em_voicesetparam(ch, id, value);
+    ch->fadeto = value;
+    ch->fadeset = 1;
+    return 0;
 }
 
 static int em_seqchannelgetparam(em_node* node, int id)
@@ -287,6 +315,11 @@ static const em_nodetype em_sequencertype = {
 static int em_issequencer(const em_node* node)
 {
     return em_isnodetype(node, &em_sequencertype);
+}
+
+int em_isseqchannel(const em_node* node)
+{
+    return em_isnodetype(node, &em_seqchanneltype);
 }
 
 // Makes channel i with its pattern under the sequencer; -1 in its slot when

@@ -84,7 +84,7 @@ TEST(DeviceLife, SecondInitAndRenderWhileRunningAreRefusedAndTheShutdownReportIs
         EXPECT_EQ(em_render(out.data(), 100), 100);
         emtest_capture cap;
         em_deinit();
-        const int32_t peak = 512 * static_cast<int32_t>(sizeof(em_sample*) + sizeof(em_node*)) +
+        const int32_t peak = 512 * static_cast<int32_t>(sizeof(em_sample*) + sizeof(em_node*) + sizeof(em_nodectl)) +
                              2 * static_cast<int32_t>(sizeof(em_node)) + 1024 * 2 * 4;
         EXPECT_EQ(cap.out(),
                   "Max bytes allocated during run: " + std::to_string(peak) + "\nBytes left allocated at io_deinit: 0\n");

@@ -84,9 +84,21 @@ long emtest_run(const emtest_tempdir& dir, long failing)
         em_setparam(music, EMP_SWITCHMODE, 1);
         EXPECT_EQ(em_playoggmusic(music, dir.file("second.ogg").c_str()), 0);
     }
-    // The callback allocates nothing: the fade, the switch, the voices' ends and the sequencer's notes.
+    // Fades and pauses take no heap: each is made or refused only by what it names.
+    const int fadedvoice = sampler ? em_getchild(sampler) : 0;
+    EXPECT_EQ(em_fade(fadedvoice, 0, 500, EM_FADEFREE), fadedvoice ? 0 : -1);
+    EXPECT_EQ(em_fade(listener, 100, 300, EM_FADEPAUSE), listener ? 0 : -1);
+    EXPECT_EQ(em_fade(em_getroot(), 128, 200, EM_FADEKEEP), 0);
+    EXPECT_EQ(em_pause(music, 1), music ? 0 : -1);
+    // The callback allocates nothing: the fades, the switch, the voices' ends and the sequencer's notes.
     const long before = emtest_heapcalls;
     std::vector<int16_t> out(2 * 1024);
+    for (int b = 0; b < 60; b++)
+        EXPECT_EQ(em_render(out.data(), 1024), 1024);
+    EXPECT_EQ(emtest_heapcalls, before);
+    EXPECT_EQ(em_isnode(fadedvoice), 0);
+    EXPECT_EQ(listener ? em_getparam(listener, EMP_PAUSED) : 1, 1);
+    EXPECT_EQ(em_pause(music, 0), music ? 0 : -1);
     for (int b = 0; b < 60; b++)
         EXPECT_EQ(em_render(out.data(), 1024), 1024);
     EXPECT_EQ(emtest_heapcalls, before);

@@ -1,0 +1,211 @@
+// em_control.cpp -- the controls the tree walk applies around each node: pause,
+// timed fades of a node's volume and the master volume on the root's mix
+#include <cstring>
+
+#include "em/em_local.h"
+
+em_nodectl* emctl;
+
+enum {
+    EM_MAXVOLUME = 65536,  // the highest volume a fade or the master volume takes, 256 x unity
+    EM_MAXFADEMS = 3600000 // the longest fade, one hour
+};
+
+int32_t em_glidevolume(const em_volumeglide* g, int64_t k)
+{
+    if (k >= g->frames)
+        return g->to;
+    return static_cast<int32_t>(g->from + (static_cast<int64_t>(g->to) - g->from) * k / g->frames);
+}
+
+em_nodectl* em_ctlof(const em_node* node)
+{
+    if (!emctl || node->handle <= 0 || node->handle >= EM_MAXHANDLES || emnodes[node->handle] != node)
+        return nullptr;
+    return &emctl[node->handle];
+}
+
+int32_t em_msframes(int32_t ms)
+{
+    return static_cast<int32_t>((static_cast<int64_t>(ms) * emstate.freq + 500) / 1000);
+}
+
+void em_startfade(em_node* node, int32_t volume, int32_t frames, int32_t then)
+{
+    em_nodectl* c = em_ctlof(node);
+    if (!c)
+        return;
+    c->fade = {node->getparam(node, EMP_VOLUME), volume, frames, 0};
+    c->then = then;
+    c->fading = 1;
+}
+
+void em_endfade(em_node* node)
+{
+    em_nodectl* c = em_ctlof(node);
+    if (c)
+        c->fading = 0;
+}
+
+int em_isfading(const em_node* node)
+{
+    const em_nodectl* c = em_ctlof(node);
+    return c && c->fading ? 1 : 0;
+}
+
+em_framegain em_gainof(const em_node* node)
+{
+    const em_nodectl* c = em_ctlof(node);
+    if (c && c->fading)
+        return {&c->fade, node->volume};
+    return {nullptr, node->volume};
+}
+
+// The one place a finished fade is told to the program. The event ring that
+// carries it (EME_FADEDONE with the node's handle and the sample clock of the
+// fade's last frame) is not part of the engine yet: nothing is posted.
+static void em_postfadedone(const em_node* node, uint32_t clock)
+{
+    (void)node;
+    (void)clock;
+}
+
+// Moves the fade on by the buffer just mixed; at its end the fade is told and
+// its then acts (freeing the node last). A voice's own ramp has already
+// carried its volume; a node's volume into its parent is set here.
+static void em_advancefade(em_node* node, em_nodectl* c, bool voice)
+{
+    const int32_t before = c->fade.done;
+    const int64_t done = static_cast<int64_t>(before) + emstate.samples;
+    c->fade.done = static_cast<int32_t>(done < c->fade.frames ? done : c->fade.frames);
+    if (!voice)
+        node->volume = em_glidevolume(&c->fade, c->fade.done);
+    if (c->fade.done < c->fade.frames)
+        return;
+    c->fading = 0;
+    const int32_t last = c->fade.frames > before ? c->fade.frames - before - 1 : 0;
+    em_postfadedone(node, em_load(&emstate.samplepos) + static_cast<uint32_t>(last));
+    if (c->then == EM_FADEPAUSE)
+        c->paused = 1;
+    else if (c->then == EM_FADEFREE)
+        em_destroynode(node);
+}
+
+void em_processnode(em_node* node)
+{
+    if (node->mixbuf)
+        memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
+    em_nodectl* c = em_ctlof(node);
+    if (c && c->paused)
+        return;
+    em_node* child = node->child;
+    while (child) {
+        // The child may destroy itself while processed: take its sibling first.
+        em_node* next = child->next;
+        em_processnode(child);
+        child = next;
+    }
+    // A voice glides its own volume over the buffer to where the fade stands
+    // at the buffer's end; other nodes mix with the fade frame by frame.
+    bool voice = false;
+    if (c && c->fading) {
+        const int32_t end = em_glidevolume(&c->fade, static_cast<int64_t>(c->fade.done) + emstate.samples);
+        voice = node->setparam(node, EM_FADEVOLUME, end) == 0;
+    }
+    if (node->process)
+        node->process(node);
+    // A voice that ended and freed itself took its controls with it.
+    if (c && c->fading)
+        em_advancefade(node, c, voice);
+}
+
+// The root's process: the master volume on the finished mix, clamped to 32
+// bits. A change glides over the buffer; a fade sets it frame by frame.
+static void em_applymaster(em_node* root)
+{
+    em_framegain g = em_gainof(root);
+    em_volumeglide change = {emstate.mastergain, root->volume, emstate.samples, 0};
+    if (!g.glide && emstate.mastergain != root->volume)
+        g.glide = &change;
+    if (!g.glide && g.volume == 256)
+        return;
+    int32_t* mix = root->mixbuf;
+    int32_t gain = g.volume;
+    for (int32_t f = 0; f < emstate.samples; f++) {
+        gain = em_gainat(g, f);
+        mix[2 * f] = em_clamp32(static_cast<int64_t>(mix[2 * f]) * gain / 256);
+        mix[2 * f + 1] = em_clamp32(static_cast<int64_t>(mix[2 * f + 1]) * gain / 256);
+    }
+    emstate.mastergain = gain;
+}
+
+// The root answers its master volume; every other id keeps the defaults
+// (sets accepted and ignored, gets 0), as the root always has.
+static int em_rootsetparam(em_node* node, int id, int32_t value)
+{
+    if (id == EM_FADEVOLUME)
+        return -1; // the root fades frame by frame, not as a voice
+    if (id != EMP_VOLUME)
+        return 0;
+    if (value < 0 || value > EM_MAXVOLUME)
+        return -1;
+    node->volume = value;
+    return 0;
+}
+
+static int em_rootgetparam(em_node* node, int id)
+{
+    return id == EMP_VOLUME ? node->volume : 0;
+}
+
+enum { EMTAG_ROOTMIX = 902 }; // the root's mix buffer
+
+// The root: a mixing node whose buffer is the final mix.
+// Callbacks; parameter slots; mix buffer and data record; failure texts.
+// clang-format off
+static const em_nodetype em_roottype = {
+    em_applymaster, nullptr,
+    em_rootsetparam, em_rootgetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    EMTAG_ROOTMIX, 0, 0,
+    nullptr, nullptr, nullptr};
+// clang-format on
+
+em_node* em_createroot()
+{
+    em_node* node = em_makenode(&em_roottype, nullptr);
+    if (node)
+        emstate.root = node;
+    emstate.mastergain = 256;
+    return node;
+}
+
+// ---------------------------------------------------------------------------
+// Public calls
+// ---------------------------------------------------------------------------
+
+int em_pause(int handle, int paused)
+{
+    if (paused != 0 && paused != 1)
+        return -1;
+    return em_onnode(handle, -1, [&](em_node* n) {
+        em_nodectl* c = em_ctlof(n);
+        if (!c)
+            return -1;
+        c->paused = paused;
+        return 0;
+    });
+}
+
+int em_fade(int handle, int32_t volume, int32_t ms, int then)
+{
+    if (volume < 0 || volume > EM_MAXVOLUME || ms < 0 || ms > EM_MAXFADEMS)
+        return -1;
+    if (then != EM_FADEKEEP && then != EM_FADEPAUSE && then != EM_FADEFREE)
+        return -1;
+    return em_onnode(handle, -1, [&](em_node* n) {
+        if (!em_ctlof(n) || (then == EM_FADEFREE && !em_canfree(n)))
+            return -1;
+        em_startfade(n, volume, em_msframes(ms), then);
+        return 0;
+    });
+}
