@@ -412,6 +412,16 @@ void emb_retarget(const emb_enginevoices& v)
     }
 }
 
+// Fading voices get a new fade every 20 buffers, to another voice's volume
+// over 20 buffers' time: every buffer of every voice is a step of a fade.
+void emb_refade(const emb_enginevoices& v)
+{
+    if (v.buffers % 20 != 0)
+        return;
+    for (size_t i = 0; i < v.nodes.size(); i++)
+        em_fade(v.nodes[i], emb_voicevolume(emb_rampvoice(static_cast<int>(i), v.buffers)), 464, EM_FADEKEEP);
+}
+
 // Renders n buffers through the engine; the 3-D voices go back to their
 // places every 256 buffers.
 void emb_engineround(long n, emb_enginevoices* v, std::vector<int16_t>* out)
@@ -422,6 +432,8 @@ void emb_engineround(long n, emb_enginevoices* v, std::vector<int16_t>* out)
             emb_replace3d(v->nodes);
         if (k.ramped)
             emb_retarget(*v);
+        if (v->kind == EMB_MONOFADE)
+            emb_refade(*v);
         emb_callback(out);
     }
 }
