@@ -91,12 +91,42 @@ static void em_advancefade(em_node* node, em_nodectl* c, bool voice)
         em_destroynode(node);
 }
 
+void em_startat(em_node* node, uint32_t clock)
+{
+    em_nodectl* c = em_ctlof(node);
+    if (!c)
+        return;
+    c->waiting = 1;
+    c->startclock = clock;
+}
+
+int32_t em_startoffset(const em_node* node)
+{
+    const em_nodectl* c = em_ctlof(node);
+    return c ? c->offset : 0;
+}
+
+// 1 while a node started at a clock waits for a later buffer; in the buffer
+// that holds its first frame it takes the frames before it as its offset.
+static int em_waits(em_nodectl* c)
+{
+    if (!c->waiting)
+        return 0;
+    // The clock of this buffer's first frame: the frames handed out so far.
+    const int32_t ahead = em_wrap(c->startclock - em_load(&emstate.samplepos));
+    if (ahead >= emstate.samples)
+        return 1;
+    c->waiting = 0;
+    c->offset = ahead > 0 ? ahead : 0;
+    return 0;
+}
+
 void em_processnode(em_node* node)
 {
     if (node->mixbuf)
         memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
     em_nodectl* c = em_ctlof(node);
-    if (c && c->paused)
+    if (c && (c->paused || em_waits(c)))
         return;
     em_node* child = node->child;
     while (child) {
@@ -114,6 +144,8 @@ void em_processnode(em_node* node)
     }
     if (node->process)
         node->process(node);
+    if (c)
+        c->offset = 0;
     // A voice that ended and freed itself took its controls with it.
     if (c && c->fading)
         em_advancefade(node, c, voice);

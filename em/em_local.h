@@ -249,6 +249,9 @@ struct em_nodectl {
     int32_t fading;      // 1 while a fade runs
     int32_t then;        // EM_FADE*: what follows the fade's end
     em_volumeglide fade; // the fade's volume
+    int32_t waiting;     // 1: the node starts at startclock; until the buffer that holds it, it is not processed
+    uint32_t startclock; // the sample clock of the node's first frame
+    int32_t offset;      // frames of the current buffer before the node's first, 0..samples - 1
 };
 extern em_nodectl* emctl; // EM_MAXHANDLES records, slot 0 unused; all zero for a new node
 
@@ -260,6 +263,12 @@ void em_endfade(em_node* node); // a fade in progress stops where it stands
 int em_isfading(const em_node* node);
 // Milliseconds of output as whole frames at the device rate, rounded.
 int32_t em_msframes(int32_t ms);
+// Holds a new voice until the sample clock reaches clock: its first frame
+// sounds at that clock, or at the next buffer's first frame when it has passed.
+void em_startat(em_node* node, uint32_t clock);
+// Frames of the current buffer that lie before the voice's first: a voice
+// started at a clock mixes into the rest of the buffer only.
+int32_t em_startoffset(const em_node* node);
 
 // The gain a node mixes frame f of the current buffer with: its volume, or
 // the fade's volume while it fades.
