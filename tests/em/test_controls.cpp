@@ -7,7 +7,7 @@ namespace {
 // A paused engine with a sampler and a looping voice of a constant 1000 (500 a side in the sampler's buffer).
 class Controls : public emtest_engine {
 protected:
-    int sampler = 0, voice = 0;
+    int sampler = 0, voice = 0, seq = 0;
     void SetUp() override
     {
         emtest_engine::SetUp();
@@ -15,6 +15,19 @@ protected:
         em_setparam(sampler, EMP_LOOP, 1);
         voice = em_triggersample(sampler, emtest_make(std::vector<int16_t>(1000, 1000)));
         ASSERT_TRUE(sampler && voice);
+    }
+    // A running sequencer (seq) of one channel and one step sounding note 69 of a constant 1000 of frames frames once
+    // a second from the next buffer on; the channel's handle.
+    int onenote(int frames)
+    {
+        seq = em_createsequencer(em_getroot(), 1, 1);
+        em_setparam(seq, EMP_CHANNEL, 0);
+        const int channel = em_getparam(seq, EMP_CHANNELNODE);
+        const int8_t note = 69;
+        em_setparam(channel, EMP_SAMPLE, emtest_make(std::vector<int16_t>(static_cast<size_t>(frames), 1000)));
+        em_setparamp(channel, EMP_PATTERN, &note);
+        em_setparam(seq, EMP_RUN, 1);
+        return channel;
     }
     // The root's left mix values of the next buffers.
     static std::vector<int32_t> rootleft(int buffers)
@@ -168,13 +181,7 @@ TEST_F(Controls, VoiceFadesMoveTheirOwnVolume)
     const int listener = em_createsampler3d(em_getroot(), -1);
     const int voice3d = em_triggersample3d(listener, emtest_make(std::vector<int16_t>(1000, 1000)));
     em_setparam(voice3d, EMP_FLAGS, EMF_PLAYING | EMF_LOOP);
-    const int seq = em_createsequencer(em_getroot(), 1, 1);
-    em_setparam(seq, EMP_CHANNEL, 0);
-    const int channel = em_getparam(seq, EMP_CHANNELNODE);
-    const int8_t note = 69;
-    em_setparam(channel, EMP_SAMPLE, emtest_make(std::vector<int16_t>(44100, 1000)));
-    em_setparamp(channel, EMP_PATTERN, &note);
-    em_setparam(seq, EMP_RUN, 1);
+    const int channel = onenote(44100);
     em_setparam(voice, EMP_PITCH, 0xC000);
     for (const int v : {voice, voice3d, channel})
         ASSERT_EQ(em_fade(v, 0, 1000, EM_FADEKEEP), 0);
@@ -213,13 +220,7 @@ TEST_F(Controls, RootFadesAndPauses)
 // its sequencer: em_freenode and a fade that frees refuse it, and the sequencer still names it.
 TEST_F(Controls, SequencerChannelsEndInTheirBufferAndCannotBeFreedAlone)
 {
-    const int seq = em_createsequencer(em_getroot(), 1, 1);
-    em_setparam(seq, EMP_CHANNEL, 0);
-    const int channel = em_getparam(seq, EMP_CHANNELNODE);
-    const int8_t note = 69;
-    em_setparam(channel, EMP_SAMPLE, emtest_make(std::vector<int16_t>(1024, 1000)));
-    em_setparamp(channel, EMP_PATTERN, &note);
-    em_setparam(seq, EMP_RUN, 1);
+    const int channel = onenote(1024);
     const std::vector<int32_t> mix = emtest_mixof(seq);
     EXPECT_EQ(mix[2 * 1023], 500);
     EXPECT_EQ(em_getparam(channel, EMP_STATE), 1) << "ended on the buffer's last frame";
