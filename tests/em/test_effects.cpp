@@ -136,7 +136,7 @@ TEST_F(Effects, WetZeroAndDryUnityPassTheInputThroughExactly)
         emtest_next(); // the glide from the defaults
         for (int b = 0; b < 6; b++) {
             for (int32_t& v : feed.values)
-                v = static_cast<int32_t>(r.next()) * 255 - 0x7fffffff; // beyond a float's exact range
+                v = static_cast<int32_t>(static_cast<int64_t>(r.next()) * 255 - 0x7fffffff); // beyond a float's exact range
             emtest_next();
             const int32_t* out = em_getnode(fx)->mixbuf;
             ASSERT_EQ(std::vector<int32_t>(out, out + 2 * FRAMES), feed.values) << "kind " << kind;

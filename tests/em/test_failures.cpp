@@ -24,10 +24,9 @@ const std::set<std::string> emtest_failuretexts = {
     "ERROR: em_initsequencer: can't allocate mix buffer", "ERROR: em_initsequencer: can't allocate sequencer",
     "ERROR: em_initsequencer: can't allocate pattern",    "ERROR: em_initseqchannel: can't allocate seqchannel",
     "ERROR: em_initoggmusic: can't create node",          "ERROR: em_initoggmusic: can't allocate oggmusic",
-    "ERROR: em_initoggmusic: can't allocate load buffer",
-    "ERROR: em_initeffect: can't create node",            "ERROR: em_initeffect: can't allocate mix buffer",
-    "ERROR: em_initeffect: can't allocate effect",        "ERROR: em_initeffect: can't allocate delay line",
-    "ERROR: em_initeffect: can't allocate send table",
+    "ERROR: em_initoggmusic: can't allocate load buffer", "ERROR: em_initeffect: can't create node",
+    "ERROR: em_initeffect: can't allocate mix buffer",    "ERROR: em_initeffect: can't allocate effect",
+    "ERROR: em_initeffect: can't allocate delay line",    "ERROR: em_initeffect: can't allocate send table",
 };
 
 // A step succeeds, or a heap call failed inside it and it gave its documented failure (0).
