@@ -1,6 +1,7 @@
 // em_effect.cpp -- effect nodes: children mix into the node's buffer, which passes
 // through a biquad filter, an echo line or a comb and all-pass reverb on its way
 // to the parent, output = dry x input + wet x effect
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -72,6 +73,7 @@ struct em_effect {
     // Reverb
     em_comb combs[2][EM_COMBS];
     em_allpass allpasses[2][EM_ALLPASSES];
+    float* scratch;               // the combs' input and each side's output, a buffer each
     float combfeedback, combdamp; // from room size and damping
     double wide, cross;           // each side's own share and the other's, from the width
 };
@@ -237,43 +239,79 @@ static void em_runecho(em_effect* fx, int32_t* v, int32_t frames)
 // Reverb: parallel damped feedback combs into series all-passes, per side
 // ---------------------------------------------------------------------------
 
-static inline float em_runcomb(em_comb* c, float in, float feedback, float damp)
+// The eight combs of a side over n frames of in, their outputs summed into sum.
+// The frames go in runs in which no comb's place wraps; each comb keeps its
+// place and its low-pass state in locals, and the eight run side by side.
+static void em_runcombs(em_comb* combs, const float* in, float* sum, int32_t n, float feedback, float damp)
 {
-    const float out = c->line[c->pos];
-    c->store = em_fxflush(out * (1.0f - damp) + c->store * damp);
-    c->line[c->pos] = em_fxflush(in + c->store * feedback);
-    if (++c->pos == c->length)
-        c->pos = 0;
-    return out;
+    float* lines[EM_COMBS];
+    float store[EM_COMBS];
+    for (int k = 0; k < EM_COMBS; k++)
+        lines[k] = combs[k].line + combs[k].pos, store[k] = combs[k].store;
+    for (int32_t done = 0; done < n;) {
+        int32_t run = n - done;
+        for (int k = 0; k < EM_COMBS; k++)
+            run = std::min(run, combs[k].length - combs[k].pos);
+        for (int32_t i = 0; i < run; i++) {
+            float total = 0.0f;
+            for (int k = 0; k < EM_COMBS; k++) {
+                const float out = lines[k][i];
+                store[k] = em_fxflush(out * (1.0f - damp) + store[k] * damp);
+                lines[k][i] = em_fxflush(in[done + i] + store[k] * feedback);
+                total += out;
+            }
+            sum[done + i] = total;
+        }
+        done += run;
+        for (int k = 0; k < EM_COMBS; k++) {
+            combs[k].pos += run;
+            if (combs[k].pos == combs[k].length)
+                combs[k].pos = 0;
+            lines[k] = combs[k].line + combs[k].pos;
+        }
+    }
+    for (int k = 0; k < EM_COMBS; k++)
+        combs[k].store = store[k];
 }
 
-static inline float em_runallpass(em_allpass* a, float in)
+// An all-pass over n frames of v in place. A frame reads the line as written a
+// whole line length before, so the frames of a run that does not wrap depend
+// on none of each other.
+static void em_runallpass(em_allpass* a, float* v, int32_t n)
 {
-    const float delayed = a->line[a->pos];
-    const float w = em_fxflush(in + EM_ALLPASSGAIN * delayed);
-    a->line[a->pos] = w;
-    if (++a->pos == a->length)
-        a->pos = 0;
-    return delayed - EM_ALLPASSGAIN * w;
+    for (int32_t done = 0; done < n;) {
+        const int32_t run = std::min(n - done, a->length - a->pos);
+        float* __restrict line = a->line + a->pos;
+        float* __restrict x = v + done;
+        for (int32_t i = 0; i < run; i++) {
+            const float delayed = line[i];
+            const float w = em_fxflush(x[i] + EM_ALLPASSGAIN * delayed);
+            line[i] = w;
+            x[i] = delayed - EM_ALLPASSGAIN * w;
+        }
+        done += run;
+        a->pos += run;
+        if (a->pos == a->length)
+            a->pos = 0;
+    }
 }
 
 static void em_runreverb(em_effect* fx, int32_t* v, int32_t frames)
 {
+    float* in = fx->scratch;
+    float* out[2] = {fx->scratch + frames, fx->scratch + 2 * frames};
+    for (int32_t i = 0; i < frames; i++)
+        in[i] = static_cast<float>((static_cast<double>(v[2 * i]) + v[2 * i + 1]) * EM_REVERBIN);
+    for (int side = 0; side < 2; side++) {
+        em_runcombs(fx->combs[side], in, out[side], frames, fx->combfeedback, fx->combdamp);
+        for (int k = 0; k < EM_ALLPASSES; k++)
+            em_runallpass(&fx->allpasses[side][k], out[side], frames);
+    }
     const em_fxmix glide = em_fxglide(fx, frames);
     for (int32_t i = 0; i < frames; i++) {
-        const float in = static_cast<float>((static_cast<double>(v[2 * i]) + v[2 * i + 1]) * EM_REVERBIN);
-        float out[2];
-        for (int side = 0; side < 2; side++) {
-            float sum = 0.0f;
-            for (int k = 0; k < EM_COMBS; k++)
-                sum += em_runcomb(&fx->combs[side][k], in, fx->combfeedback, fx->combdamp);
-            for (int k = 0; k < EM_ALLPASSES; k++)
-                sum = em_runallpass(&fx->allpasses[side][k], sum);
-            out[side] = sum;
-        }
         fx->now.dry += glide.dry, fx->now.wet += glide.wet;
         for (int side = 0; side < 2; side++) {
-            const double effect = fx->wide * out[side] + fx->cross * out[1 - side];
+            const double effect = fx->wide * out[side][i] + fx->cross * out[1 - side][i];
             v[2 * i + side] = em_fxout(v[2 * i + side], effect, fx->now.dry, fx->now.wet);
         }
     }
@@ -441,8 +479,9 @@ static int32_t em_scaledlength(int32_t frames)
     return length < 1 ? 1 : length;
 }
 
-// Frames of every line of the kind: the echo's two lines of 2 s and a frame,
-// or the reverb's combs and all-passes on both sides.
+// Floats of every line of the kind: the echo's two lines of 2 s and a frame,
+// or the reverb's combs and all-passes on both sides and its three buffers of
+// scratch.
 static int32_t em_linesize(int kind)
 {
     if (kind == EMX_ECHO)
@@ -456,10 +495,10 @@ static int32_t em_linesize(int kind)
         for (const int32_t length : em_allpasslengths)
             total += em_scaledlength(length + side * EM_STEREOSPREAD);
     }
-    return total;
+    return total + 3 * emstate.samples;
 }
 
-// Hands out the reverb's lines from the node's block.
+// Hands out the reverb's lines and scratch from the node's block.
 static void em_placereverblines(em_effect* fx)
 {
     float* next = fx->lines;
@@ -473,6 +512,7 @@ static void em_placereverblines(em_effect* fx)
             next += fx->allpasses[side][k].length;
         }
     }
+    fx->scratch = next;
 }
 
 // The defaults of a new node of the kind.

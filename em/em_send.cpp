@@ -98,6 +98,11 @@ static void em_mixsend(em_node* effect, const int32_t* after, const int32_t* bef
     em_clearonce(effect);
     int32_t* out = effect->mixbuf;
     const int32_t count = emstate.samples * 2;
+    if (level == 256) { // the same values without the multiply
+        for (int32_t i = 0; i < count; i++)
+            out[i] = em_add32(out[i], em_sub32(after[i], before[i]));
+        return;
+    }
     for (int32_t i = 0; i < count; i++)
         out[i] = em_add32(out[i], em_mul32(em_sub32(after[i], before[i]), level) / 256);
 }
@@ -115,9 +120,9 @@ static void em_runwithsends(em_node* node)
     }
     em_send mine[EM_MAXNODESENDS];
     int32_t found = 0;
-    for (const em_send& s : emsends->sends)
-        if (s.effect && s.sender == node->handle && found < EM_MAXNODESENDS)
-            mine[found++] = s;
+    for (int32_t i = 0; i < EM_MAXSENDS && found < n; i++)
+        if (emsends->sends[i].effect && emsends->sends[i].sender == node->handle)
+            mine[found++] = emsends->sends[i];
     memcpy(emsends->before, parentmix, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
     if (node->process)
         node->process(node);
@@ -136,10 +141,15 @@ static void em_walk(em_node* node)
     emsends->entered[h] = emsends->pass;
     em_clearonce(node);
     em_clearonce(node->parent);
-    if (emsends->incoming[h] > 0)
-        for (const em_send& s : emsends->sends)
-            if (s.effect == h && emnodes[s.sender])
-                em_walk(emnodes[s.sender]);
+    // Entries are taken from the front: the scan stops at the last sender.
+    for (int32_t i = 0, left = emsends->incoming[h]; i < EM_MAXSENDS && left > 0; i++) {
+        const em_send s = emsends->sends[i];
+        if (s.effect != h)
+            continue;
+        left--;
+        if (emnodes[s.sender])
+            em_walk(emnodes[s.sender]);
+    }
     for (em_node* child = node->child; child;) {
         // The child, or a sender run from inside it, may free a sibling as it
         // ends: go on from the first child when the next one is gone.
