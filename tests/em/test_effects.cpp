@@ -346,29 +346,33 @@ TEST_F(Effects, ASendArrivesInTheSameBufferWhereverTheWalkMeetsTheEffect)
     }
 }
 
+// Three voices that end in the first buffer, rendered without sends and then each sending at unity to an effect that
+// passes its input: made before the sampler (the walk meets the voices first), after it (the effect runs the voices
+// ahead of their turn and they end there), and inside the sampler after the voices (a voice run ahead frees itself
+// while the walk stands on its sibling). Each send adds the voice's own output again.
 TEST_F(Effects, VoicesShareAnEffectAndLeaveItCleanlyWhenTheyEnd)
 {
     const int sample = emtest_make(emtest_values(3000));
     const int root = em_getroot();
-    // The same voices rendered without and with sends: each send adds the voice's own output again.
     std::vector<int32_t> plain[4], sent[4];
-    for (const int level : {0, 256}) {
-        const int fx = emtest_passeffect(root), sampler = em_createsampler(root, -1);
+    for (const int placement : {-1, 0, 1, 2}) {
+        const int before = placement == 0 ? emtest_passeffect(root) : 0;
+        const int sampler = em_createsampler(root, -1);
         int voices[3];
-        for (int& v : voices) {
-            v = em_triggersample(sampler, sample);
-            em_setparam(v, EMP_PAN, 40 * (&v - voices));
-            ASSERT_EQ(em_setsend(v, fx, level), 0);
-        }
-        for (auto& buffer : level ? sent : plain)
+        for (int& v : voices)
+            v = em_triggersample(sampler, sample), em_setparam(v, EMP_PAN, 40 * static_cast<int>(&v - voices));
+        const int fx = placement == 2 ? emtest_passeffect(sampler) : before ? before : emtest_passeffect(root);
+        for (const int v : voices)
+            ASSERT_EQ(em_setsend(v, fx, placement < 0 ? 0 : 256), 0);
+        for (auto& buffer : placement < 0 ? plain : sent)
             buffer = emtest_next();
-        EXPECT_EQ(em_getchild(sampler), 0) << "every voice ended";
+        EXPECT_EQ(em_getchild(sampler), placement == 2 ? fx : 0) << "every voice ended";
         EXPECT_EQ(em_sendsinuse(), 0) << "the ended voices' sends went with them";
         em_freenode(fx), em_freenode(sampler);
+        for (int b = 0; placement >= 0 && b < 4; b++)
+            for (size_t i = 0; i < plain[b].size(); i++)
+                ASSERT_EQ(sent[b][i], plain[b][i] * 2) << "placement " << placement << " buffer " << b << " value " << i;
     }
-    for (int b = 0; b < 4; b++)
-        for (size_t i = 0; i < plain[b].size(); i++)
-            ASSERT_EQ(sent[b][i], plain[b][i] * 2) << "buffer " << b << " value " << i;
 }
 
 TEST_F(Effects, SendsGoWithTheNodesAtEitherEnd)
