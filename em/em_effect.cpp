@@ -241,7 +241,10 @@ static void em_runecho(em_effect* fx, int32_t* v, int32_t frames)
 
 // The eight combs of a side over n frames of in, their outputs summed into sum.
 // The frames go in runs in which no comb's place wraps; each comb keeps its
-// place and its low-pass state in locals, and the eight run side by side.
+// place and its low-pass state in locals, and the eight run side by side. What
+// goes into a line is flushed every frame, the low-pass states at the end of
+// each run (off the frame's chain of dependent steps): fed from flushed lines,
+// a state below the floor dies out within a run.
 static void em_runcombs(em_comb* combs, const float* in, float* sum, int32_t n, float feedback, float damp)
 {
     float* lines[EM_COMBS];
@@ -256,7 +259,7 @@ static void em_runcombs(em_comb* combs, const float* in, float* sum, int32_t n, 
             float total = 0.0f;
             for (int k = 0; k < EM_COMBS; k++) {
                 const float out = lines[k][i];
-                store[k] = em_fxflush(out * (1.0f - damp) + store[k] * damp);
+                store[k] = out * (1.0f - damp) + store[k] * damp;
                 lines[k][i] = em_fxflush(in[done + i] + store[k] * feedback);
                 total += out;
             }
@@ -264,6 +267,7 @@ static void em_runcombs(em_comb* combs, const float* in, float* sum, int32_t n, 
         }
         done += run;
         for (int k = 0; k < EM_COMBS; k++) {
+            store[k] = em_fxflush(store[k]);
             combs[k].pos += run;
             if (combs[k].pos == combs[k].length)
                 combs[k].pos = 0;
