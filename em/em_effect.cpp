@@ -51,7 +51,7 @@ struct em_filtershape {
     double frequency, q, gaindb; // Hz, quality, dB
 };
 
-// Wet and dry gains in force and where the next buffer takes them.
+// Dry and wet gains (1 = unity), or their steps over a frame while they glide.
 struct em_fxmix {
     double dry, wet;
 };
@@ -67,8 +67,8 @@ struct em_effect {
     em_filtershape shape;
     double coef[5];
     double hist[2][4]; // per side: x[n-1], x[n-2], y[n-1], y[n-2]
-    // Echo: one line per side of linelength frames; the frame written next.
-    float* lines; // every delay line of the node in one block
+    float* lines;      // every delay line of the node in one block (the echo's, or the reverb's and its scratch)
+    // Echo: one line per side of linelength frames, the frame written next, the delay in frames (1..linelength - 1).
     int32_t linelength, pos, delay;
     // Reverb
     em_comb combs[2][EM_COMBS];
