@@ -262,6 +262,11 @@ int em_render(int16_t* out, int32_t frames)
 
 void em_processnode(em_node* node)
 {
+    // Sends reach across the tree: that walk orders the nodes for them.
+    if (em_sendsinuse() && node == emstate.root) {
+        em_walksends(node);
+        return;
+    }
     if (node->mixbuf)
         memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
     em_node* child = node->child;

@@ -632,4 +632,19 @@ em_node* em_initseqchannel(em_node* sequencer, int autofree);
 // The 16.16 step of a note (12..127) for a sample of base step, note 69 = base.
 int32_t em_notestep(int note, int32_t base);
 
+// ---------------------------------------------------------------------------
+// Effect nodes (em_effect.cpp) and sends (em_send.cpp)
+// ---------------------------------------------------------------------------
+em_node* em_initeffect(em_node* parent, int kind);
+int em_iseffect(const em_node* node); // 1 when the node is an effect node
+// Takes the send table if it is not yet taken (with the first effect node); 0, or -1.
+int em_reservesends();
+void em_freesends(); // at shutdown, after every node has gone
+// 1 while any send is set: the walk then goes through em_walksends.
+int em_sendsinuse();
+// One buffer of the tree from root, each effect after all of its senders.
+void em_walksends(em_node* root);
+// A node going: its sends and the sends into it go with it.
+void em_dropsends(const em_node* node);
+
 #endif
