@@ -71,6 +71,10 @@ const char* emb_alresampler(bool interp); // name of the resampler of the kinds 
 // stereo), with the same gains, pans, pitches and places as the engine's voices.
 // The number started (fewer when the device refuses more).
 int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, const std::vector<int16_t>& stereo);
+// Starts voices mono sources as emb_alstart does for EMB_MONO, each also sending
+// at full level to one auxiliary effect slot holding the standard reverb; the
+// number started, 0 when the reverb cannot be had.
+int emb_alstartreverb(int voices, const std::vector<int16_t>& mono);
 void emb_alrender(int16_t* out, int frames); // moves or ramps the sources one buffer on, renders frames
 void emb_alreplace();                        // puts moving sources back on their first places
 void emb_alstop();                           // deletes the sources and buffers

@@ -8,7 +8,9 @@
 //     --hash        only the hash of the long mix
 //     --figures     everything but the hash
 //     --quick       three short rounds a figure instead of seven
-//     --kind KEY    only the callback rows of one voice kind (mono, monostep, ...)
+//     --kind KEY    only the callback rows of one voice kind (mono, monostep, ...,
+//                   reverb: the 64 voices sharing a reverb, by their own sends
+//                   and by their sampler's)
 //     --data FILE   also writes every figure as a tab-separated row to FILE
 #include <unistd.h>
 
@@ -520,6 +522,56 @@ void emb_callbacks(const emb_sources& src, bool peer)
     }
 }
 
+// 64 unit-step mono voices sharing one reverb whose dry level is 0 (it adds
+// its own sound only, as an auxiliary effect slot does): each voice sending at
+// unity, or the voices under one sampler that sends at unity. Beside them
+// OpenAL Soft's sources, each sending to its standard reverb.
+void emb_reverbrow(const emb_sources& src, bool peer, bool bysampler)
+{
+    const int voices = 64;
+    std::vector<int16_t> out(2 * EMB_FRAMES);
+    emb_enginevoices v;
+    v.kind = EMB_MONO;
+    const int made = emb_addvoices(EMB_MONO, voices, src, &v.nodes);
+    const int sampler = bysampler ? em_createsampler(em_getroot(), 0) : 0;
+    const int reverb = em_createeffect(em_getroot(), EMX_REVERB);
+    em_setparamf(reverb, EMP_DRY, 0.0f), em_setparamf(reverb, EMP_WET, 1.0f);
+    for (const int node : v.nodes) {
+        if (sampler)
+            em_attachnode(em_getnode(node), em_getnode(sampler));
+        else
+            em_setsend(node, reverb, 256);
+    }
+    if (sampler)
+        em_setsend(sampler, reverb, 256);
+    const emb_figure f = emb_time([&](long n) { emb_engineround(n, &v, &out); });
+    emtest_removenodes(&v.nodes);
+    em_freenode(reverb);
+    if (sampler)
+        em_freenode(sampler);
+    double peerns = 0.0;
+    if (peer && emb_alstartreverb(made, src.mono) == made) {
+        std::vector<int16_t> alout(2 * EMB_FRAMES);
+        peerns = emb_time([&](long n) {
+                     for (long i = 0; i < n; i++)
+                         emb_alrender(alout.data(), EMB_FRAMES);
+                 }).median;
+    }
+    emb_alstop();
+    const double share = 100.0 * f.median / EMB_BUDGETNS, ratio = peerns > 0.0 ? peerns / f.median : 0.0;
+    const emb_goals goals = {0.0, em_simdlevel() == EM_SIMDNONE ? 0.0 : 1.5, 0.0};
+    const std::string goal = emb_goaltext(goals, share, ratio);
+    const char* name =
+        bysampler ? "mono voices sharing a reverb (their sampler's send)" : "mono voices sharing a reverb (a send each)";
+    if (peerns > 0.0)
+        emb_print("| %d | %s | %.1f | %.2f | %.1f | %.2f | %.2f | %s |\n", made, name, f.median / 1000.0, share, peerns / 1000.0,
+                  100.0 * peerns / EMB_BUDGETNS, ratio, goal.c_str());
+    else
+        emb_print("| %d | %s | %.1f | %.2f | %s | | | %s |\n", made, name, f.median / 1000.0, share, peer ? "no EFX reverb" : "-",
+                  goal.c_str());
+    emb_datarow("callback", bysampler ? "reverbbus" : "reverb", name, made, f.median, peerns, "EFX reverb", goals);
+}
+
 // One Ogg Vorbis stream: decoding and mixing, per buffer.
 void emb_oggstream()
 {
@@ -575,12 +627,13 @@ void emb_printhash()
 }
 
 // The kind of a key, or -1.
+// The kind of a key, EMB_KINDS for the shared reverb's rows ("reverb"), or -1.
 int emb_findkind(const char* key)
 {
     for (int k = 0; k < EMB_KINDS; k++)
         if (strcmp(emb_kinds[k].key, key) == 0)
             return k;
-    return -1;
+    return strcmp(key, "reverb") == 0 ? EMB_KINDS : -1;
 }
 
 // 0, or 2 after printing what is wrong.
@@ -639,6 +692,8 @@ void emb_figures()
     if (embopts.kind < 0)
         emb_routines(src);
     emb_callbacks(src, peer);
+    if (embopts.kind < 0 || embopts.kind == EMB_KINDS)
+        emb_reverbrow(src, peer, false), emb_reverbrow(src, peer, true);
     if (embopts.kind < 0)
         emb_oggstream();
     if (peer)

@@ -4,6 +4,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <AL/efx.h>
 
 #include <cctype>
 #include <cmath>
@@ -28,6 +29,8 @@ struct emb_alstate {
     emb_alresampling linear;  // for the interpolating kinds
     bool deferred = false;    // AL_SOFT_deferred_updates: a buffer's changes applied together
     ALuint buffer = 0;
+    ALuint effect = 0; // the reverb of an auxiliary effect slot, 0 none
+    ALuint slot = 0;
     std::vector<ALuint> sources;
     std::vector<float> positions; // 3 per source while moving
     std::vector<float> velocities;
@@ -227,12 +230,32 @@ void emb_alreplace()
     }
 }
 
+int emb_alstartreverb(int voices, const std::vector<int16_t>& mono)
+{
+    const int made = emb_alstart(EMB_MONO, voices, mono, mono);
+    if (!alcIsExtensionPresent(emal.device, "ALC_EXT_EFX"))
+        return 0;
+    alGetError();
+    alGenEffects(1, &emal.effect);
+    alEffecti(emal.effect, AL_EFFECT_TYPE, AL_EFFECT_REVERB);
+    alGenAuxiliaryEffectSlots(1, &emal.slot);
+    alAuxiliaryEffectSloti(emal.slot, AL_EFFECTSLOT_EFFECT, static_cast<ALint>(emal.effect));
+    for (const ALuint source : emal.sources)
+        alSource3i(source, AL_AUXILIARY_SEND_FILTER, static_cast<ALint>(emal.slot), 0, AL_FILTER_NULL);
+    return alGetError() == AL_NO_ERROR ? made : 0;
+}
+
 void emb_alstop()
 {
     if (!emal.sources.empty()) {
         alSourceStopv(static_cast<ALsizei>(emal.sources.size()), emal.sources.data());
         alDeleteSources(static_cast<ALsizei>(emal.sources.size()), emal.sources.data());
     }
+    if (emal.slot)
+        alDeleteAuxiliaryEffectSlots(1, &emal.slot);
+    if (emal.effect)
+        alDeleteEffects(1, &emal.effect);
+    emal.slot = emal.effect = 0;
     if (emal.buffer)
         alDeleteBuffers(1, &emal.buffer);
     emal.sources.clear();

@@ -48,7 +48,38 @@ enum {
     EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
     EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
     EMP_PAUSED = 48,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
-    EMP_FADEMS = 49        // int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
+    EMP_FADEMS = 49,       // int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
+    // Effect nodes (em_createeffect). Floats unless marked int; a value out of its
+    // range or not finite is refused with -1 and changes nothing.
+    EMP_FILTERTYPE = 54, // int: filter shape, EMFT_*; default EMFT_LOWPASS
+    EMP_FREQUENCY = 55,  // float: filter corner or centre frequency, Hz, 1..rate / 2; default 1000
+    EMP_Q = 56,          // float: filter quality, 0.01..100; default 0.7071
+    EMP_GAINDB = 57,     // float: peaking and shelf gain, dB, -48..48; default 0
+    EMP_DELAYMS = 58,    // float: echo delay, ms, above 0 up to 2000 (at least one frame); default 250
+    EMP_FEEDBACK = 59,   // float: echo line feedback, 0 up to but not 1; default 0.5
+    EMP_WET = 60,        // float: effect output gain, 0..4, 1 = unity; default 1 filter, 0.5 echo, 0.33 reverb
+    EMP_DRY = 61,        // float: input gain, 0..4, 1 = unity; default 0 filter, 1 echo and reverb
+    EMP_ROOMSIZE = 62,   // float: reverb room size, 0..1 (longer decay as it grows); default 0.5
+    EMP_DAMPING = 63,    // float: reverb high-frequency damping, 0..1; default 0.5
+    EMP_WIDTH = 64       // float: reverb stereo width, 0 mono .. 1 full; default 1
+};
+
+// Effect kinds (em_createeffect).
+enum {
+    EMX_FILTER = 1, // a biquad filter of EMP_FILTERTYPE
+    EMX_ECHO = 2,   // a delay line with feedback
+    EMX_REVERB = 3  // parallel damped feedback combs into series all-passes
+};
+
+// Filter shapes (EMP_FILTERTYPE); EMP_GAINDB acts on the last three only.
+enum {
+    EMFT_LOWPASS = 0,  // passes below the frequency
+    EMFT_HIGHPASS = 1, // passes above it
+    EMFT_BANDPASS = 2, // passes around it, 0 dB at the centre
+    EMFT_NOTCH = 3,    // removes it
+    EMFT_PEAKING = 4,  // boosts or cuts around it by the gain
+    EMFT_LOWSHELF = 5, // boosts or cuts below it by the gain
+    EMFT_HIGHSHELF = 6 // boosts or cuts above it by the gain
 };
 
 // Voice flag word (EMP_FLAGS).
@@ -70,6 +101,8 @@ enum : uint32_t {
 
 // Node handles are 1..511; 0 names no node.
 enum { EM_MAXHANDLES = 512 };
+// Sends (em_setsend): at most this many in the engine, and per sending node.
+enum { EM_MAXSENDS = 512, EM_MAXNODESENDS = 8 };
 // Sample handles are 1..511; 0 names no sample.
 enum { EM_MAXSAMPLES = 512 };
 
@@ -259,5 +292,19 @@ int em_triggersample3d(int sampler3d, int sample);
 enum { EM_SEQCHANNELS = 8 };
 // A stopped sequencer of 0..8 channels and steps >= 1 under parent; its handle, or 0
 int em_createsequencer(int parent, int channels, int steps);
+
+// ---------------------------------------------------------------------------
+// Effect nodes and sends: children mix into the node's buffer, which passes
+// through the effect (output = dry x input + wet x effect) to its parent
+// ---------------------------------------------------------------------------
+// An effect node of kind EMX_FILTER, EMX_ECHO or EMX_REVERB under parent, its
+// delay lines taken now; its handle, or 0 for a bad parent or kind or no memory.
+int em_createeffect(int parent, int kind);
+// Mixes what node handle gives its parent also into the effect node effect, at
+// level (256 = unity, 0..1024; 0 removes the send), in the same buffer. 0, or -1
+// when either handle names no such node, handle is the root, the send would feed
+// the effect its own output, the level is out of range, or the node already has
+// EM_MAXNODESENDS sends or the engine EM_MAXSENDS.
+int em_setsend(int handle, int effect, int32_t level);
 
 #endif

@@ -121,20 +121,15 @@ static int em_waits(em_nodectl* c)
     return 0;
 }
 
-void em_processnode(em_node* node)
+int em_holds(em_node* node)
 {
-    if (node->mixbuf)
-        memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
     em_nodectl* c = em_ctlof(node);
-    if (c && (c->paused || em_waits(c)))
-        return;
-    em_node* child = node->child;
-    while (child) {
-        // The child may destroy itself while processed: take its sibling first.
-        em_node* next = child->next;
-        em_processnode(child);
-        child = next;
-    }
+    return c && (c->paused || em_waits(c)) ? 1 : 0;
+}
+
+void em_runprocess(em_node* node)
+{
+    em_nodectl* c = em_ctlof(node);
     // A voice glides its own volume over the buffer to where the fade stands
     // at the buffer's end; other nodes mix with the fade frame by frame.
     bool voice = false;
@@ -144,10 +139,11 @@ void em_processnode(em_node* node)
     }
     if (node->process)
         node->process(node);
-    if (c)
-        c->offset = 0;
+    if (!c)
+        return;
+    c->offset = 0;
     // A voice that ended and freed itself took its controls with it.
-    if (c && c->fading)
+    if (c->fading)
         em_advancefade(node, c, voice);
 }
 

@@ -260,6 +260,27 @@ int em_render(int16_t* out, int32_t frames)
     return frames;
 }
 
+void em_processnode(em_node* node)
+{
+    // Sends reach across the tree: that walk orders the nodes for them.
+    if (em_sendsinuse() && node == emstate.root) {
+        em_walksends(node);
+        return;
+    }
+    if (node->mixbuf)
+        memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
+    if (em_holds(node))
+        return;
+    em_node* child = node->child;
+    while (child) {
+        // The child may destroy itself while processed: take its sibling first.
+        em_node* next = child->next;
+        em_processnode(child);
+        child = next;
+    }
+    em_runprocess(node);
+}
+
 void em_mixtoparent(em_node* node)
 {
     em_node* parent = node->parent;

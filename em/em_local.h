@@ -160,6 +160,7 @@ struct em_locked {
 extern int em_locknests;
 
 void em_audiocallback(void* userdata, Uint8* stream, int len);
+void em_processnode(em_node* node);
 void em_mixtoparent(em_node* node);
 int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
 
@@ -286,9 +287,14 @@ static inline int32_t em_gainat(const em_framegain& g, int32_t f)
 // volume to the value over the next buffer: the step a fade takes each buffer.
 enum { EM_FADEVOLUME = 0x7f000001 };
 
-// Mixes a node and its subtree for one buffer, its pause and fade applied
-// (the root's process applies the master volume last).
-void em_processnode(em_node* node);
+// What the tree walks (em_processnode, em_walksends) do around each node:
+// em_holds is 1 when the node and its subtree sit this buffer out (paused,
+// or a voice waiting for its start clock), asked once a buffer after its
+// buffer is cleared; em_runprocess runs its own process and then moves its
+// fade on (a fade's end may free the node). The root's process applies the
+// master volume.
+int em_holds(em_node* node);
+void em_runprocess(em_node* node);
 
 // ---------------------------------------------------------------------------
 // Sample bank (em_sample.cpp)
@@ -701,5 +707,20 @@ em_node* em_initseqchannel(em_node* sequencer, int autofree);
 int em_isseqchannel(const em_node* node);
 // The 16.16 step of a note (12..127) for a sample of base step, note 69 = base.
 int32_t em_notestep(int note, int32_t base);
+
+// ---------------------------------------------------------------------------
+// Effect nodes (em_effect.cpp) and sends (em_send.cpp)
+// ---------------------------------------------------------------------------
+em_node* em_initeffect(em_node* parent, int kind);
+int em_iseffect(const em_node* node); // 1 when the node is an effect node
+// Takes the send table if it is not yet taken (with the first effect node); 0, or -1.
+int em_reservesends();
+void em_freesends(); // at shutdown, after every node has gone
+// 1 while any send is set: the walk then goes through em_walksends.
+int em_sendsinuse();
+// One buffer of the tree from root, each effect after all of its senders.
+void em_walksends(em_node* root);
+// A node going: its sends and the sends into it go with it.
+void em_dropsends(const em_node* node);
 
 #endif

@@ -206,6 +206,7 @@ void em_destroynode(em_node* node)
     }
     if (node->parent)
         em_unlink(node);
+    em_dropsends(node);
     if (node->destroy)
         node->destroy(node);
     if (emnodes && node->handle > 0 && node->handle < EM_MAXHANDLES && emnodes[node->handle] == node) {
@@ -248,6 +249,7 @@ void em_deinitnodes()
     if (emctl)
         emio_free(emctl);
     emctl = nullptr;
+    em_freesends();
 }
 
 // ---------------------------------------------------------------------------

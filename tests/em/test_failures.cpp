@@ -24,7 +24,9 @@ const std::set<std::string> emtest_failuretexts = {
     "ERROR: em_initsequencer: can't allocate mix buffer", "ERROR: em_initsequencer: can't allocate sequencer",
     "ERROR: em_initsequencer: can't allocate pattern",    "ERROR: em_initseqchannel: can't allocate seqchannel",
     "ERROR: em_initoggmusic: can't create node",          "ERROR: em_initoggmusic: can't allocate oggmusic",
-    "ERROR: em_initoggmusic: can't allocate load buffer",
+    "ERROR: em_initoggmusic: can't allocate load buffer", "ERROR: em_initeffect: can't create node",
+    "ERROR: em_initeffect: can't allocate mix buffer",    "ERROR: em_initeffect: can't allocate effect",
+    "ERROR: em_initeffect: can't allocate delay line",    "ERROR: em_initeffect: can't allocate send table",
 };
 
 // A step succeeds, or a heap call failed inside it and it gave its documented failure (0).
@@ -84,6 +86,14 @@ long emtest_run(const emtest_tempdir& dir, long failing)
         em_setparam(music, EMP_SWITCHMODE, 1);
         EXPECT_EQ(em_playoggmusic(music, dir.file("second.ogg").c_str()), 0);
     }
+    // Effects fed by sends from the sampler, its first voice and the 3-D sampler, and a filter over the sampler.
+    const int voice = em_getchild(sampler);
+    const int reverb = emtest_step([] { return em_createeffect(em_getroot(), EMX_REVERB); });
+    const int echo = emtest_step([] { return em_createeffect(em_getroot(), EMX_ECHO); });
+    emtest_step([&] { return sampler ? em_createeffect(sampler, EMX_FILTER) : -1; });
+    for (const int sender : {sampler, voice, listener})
+        for (const int effect : {reverb, echo})
+            EXPECT_EQ(em_setsend(sender, effect, 100), sender && effect ? 0 : -1);
     // Fades and pauses take no heap: each is made or refused only by what it names.
     const int fadedvoice = sampler ? em_getchild(sampler) : 0;
     EXPECT_EQ(em_fade(fadedvoice, 0, 500, EM_FADEFREE), fadedvoice ? 0 : -1);
