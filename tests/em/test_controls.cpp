@@ -67,13 +67,14 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
     EXPECT_EQ(out[2 * 1024 + 7], 0) << "silent once the glide to 0 is done";
 }
 
-// Pausing the root, a sampler, a 3-D sampler, a sequencer or a music node holds it and everything under it: the
-// paused frames are silent and the output after them is the output of the run without a pause, value for value.
+// Pausing the root, a sampler, a 3-D sampler, a sequencer, a music node or an echo holds it and everything under it
+// (the echo's line, and a sampler under it that sends to a reverb beside it): the paused frames are silent and the
+// output after them is the output of the run without a pause, value for value.
 TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
 {
     const emtest_tempdir dir;
     ASSERT_EQ(emtest_writeogg(dir.file("tone.ogg"), 2, 22050, 30000, 440), 0);
-    enum { BEFORE = 5, PAUSED = 3, AFTER = 12, ROOT = 0, SAMPLER, LISTENER, SEQUENCER, MUSIC, KINDS };
+    enum { BEFORE = 5, PAUSED = 3, AFTER = 12, ROOT = 0, SAMPLER, LISTENER, SEQUENCER, MUSIC, ECHO, KINDS };
     // Only the node of kind sounds (all of them under a paused root); it pauses after BEFORE buffers for paused
     // buffers. The output but the paused frames, which must be silent.
     const auto run = [&](int kind, int paused) {
@@ -109,6 +110,13 @@ TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
         if (kind == ROOT || kind == MUSIC) {
             nodes[MUSIC] = em_createoggmusic(root);
             EXPECT_EQ(em_playoggmusic(nodes[MUSIC], dir.file("tone.ogg").c_str()), 0);
+        }
+        if (kind == ROOT || kind == ECHO) {
+            nodes[ECHO] = em_createeffect(root, EMX_ECHO);
+            em_setparamf(nodes[ECHO], EMP_DELAYMS, 30.0f);
+            const int inner = em_createsampler(nodes[ECHO], -1);
+            em_triggersample(inner, sample);
+            EXPECT_EQ(em_setsend(inner, em_createeffect(nodes[ECHO], EMX_REVERB), 200), 0);
         }
         std::vector<int16_t> out(2 * 1024 * (BEFORE + AFTER)), held(2 * 1024 * static_cast<size_t>(paused));
         em_render(out.data(), 1024 * BEFORE);
