@@ -1,4 +1,4 @@
-# QuorrelPkgConfig.cmake -- run by `cmake --install` for each engine library:
+# QuorrelPkgConfig.cmake -- run by `cmake --install` for each pkg-config module:
 # writes QUORREL_PC_FILE from the template with the prefix being installed into,
 # which `--prefix` may have changed since the build was configured. The other
 # QUORREL_PC_* values come from quorrel_install_pkgconfig.
