@@ -3,8 +3,27 @@
 #ifndef EM_EM_H
 #define EM_EM_H
 
-#include <cstdint>
-#include <cstdio>
+#include <stdint.h>
+#include <stdio.h>
+
+// The interface speaks C: C linkage, plain records and constants, so that C and
+// every language that binds through C can call it. The calls and data declared
+// here are what the shared library exports; everything else stays hidden.
+#ifdef __cplusplus
+extern "C" {
+#endif
+#pragma GCC visibility push(default)
+
+// Flag words are unsigned 32-bit in C++; C's enumeration constants are int, which
+// holds each of these values unchanged.
+#ifdef __cplusplus
+#define EM_FLAGWORD enum : uint32_t
+#else
+#define EM_FLAGWORD enum
+#endif
+
+typedef struct em_node em_node;
+typedef struct em_sample em_sample;
 
 // ---------------------------------------------------------------------------
 // Parameter ids: the same id names the same quantity on every node type.
@@ -83,7 +102,7 @@ enum {
 };
 
 // Voice flag word (EMP_FLAGS).
-enum : uint32_t {
+EM_FLAGWORD {
     EMF_LOOP = 0x1,          // at the end the read index wraps to the start
     EMF_AUTOFREE = 0x2,      // when the sound ends the voice destroys its own node
     EMF_MOVING = 0x4,        // a 3-D voice moves by its velocity
@@ -93,7 +112,7 @@ enum : uint32_t {
 };
 
 // Sampler flag word (EMP_DEFFLAGS on a sampler).
-enum : uint32_t {
+EM_FLAGWORD {
     EMS_ONDEMAND = 0x1,   // play requests create voices
     EMS_LOOP = 0x2,       // voices the sampler starts loop
     EMS_INTERPOLATE = 0x4 // voices the sampler starts interpolate
@@ -148,11 +167,11 @@ struct em_sample {
 // Opens the sound device (44100 Hz, signed 16-bit stereo, 1024-frame buffers) and
 // starts mixing. 0, or -1 no audio subsystem, -2 no device, -3 no sample bank,
 // -4 no node table, -5 already up.
-int em_init();
+int em_init(void);
 // Starts the engine as em_init does but opens no sound device: nothing mixes until
 // em_render asks (for rendering to files, tests, machines without a sound card).
 // 0, or -3 no sample bank, -4 no node table, -5 already up.
-int em_initoffline();
+int em_initoffline(void);
 // Mixes the next frames output frames into out (interleaved left/right, the values
 // the device would play, limiter included) and advances both clocks by them. Any
 // number of frames: a mixed buffer not handed out whole is kept for the next call.
@@ -161,18 +180,18 @@ int em_initoffline();
 int em_render(int16_t* out, int32_t frames);
 // Stops the device, destroys all nodes and samples, prints the allocation report;
 // does nothing when the engine is down.
-void em_deinit();
+void em_deinit(void);
 // Output frames since the start, interpolated between device buffers; 0 when down.
-uint32_t em_getsampleclock();
+uint32_t em_getsampleclock(void);
 // Milliseconds since the start (of rendered sound when started offline); 0 when down.
-uint32_t em_getmsclock();
+uint32_t em_getmsclock(void);
 
 // ---------------------------------------------------------------------------
 // Node tree by handle (all return the "down" value when the engine is down or
 // the handle names no node)
 // ---------------------------------------------------------------------------
 // Handle of the root node; 0 when down
-int em_getroot();
+int em_getroot(void);
 // 1 if the handle names a node, else 0
 int em_isnode(int handle);
 // Parent's handle; 0 if none or no node
@@ -244,7 +263,7 @@ int em_loadoggsample(const char* name);
 // Why the latest em_loadsample or em_loadoggsample failed ("No such file or directory", "not a WAV file
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
 // The bank prints nothing itself: callers report in their own words.
-const char* em_sampleerror();
+const char* em_sampleerror(void);
 // Frees the sample in that slot; no-op for an invalid handle
 void em_freesample(int handle);
 // 1 if the engine is up and the slot holds a sample, else 0
@@ -306,5 +325,10 @@ int em_createeffect(int parent, int kind);
 // the effect its own output, the level is out of range, or the node already has
 // EM_MAXNODESENDS sends or the engine EM_MAXSENDS.
 int em_setsend(int handle, int effect, int32_t level);
+
+#pragma GCC visibility pop
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -105,7 +105,7 @@ int main(int argc, char** argv)
         em_render(&values[2 * static_cast<size_t>(done)], n);
     }
     int status = FLYBY_OK;
-    const int error = wavout_write(output, values);
+    const int error = wavout_write(output, values.data(), values.size());
     if (error != 0) {
         fprintf(stderr, "flyby: %s: %s\n", output, strerror(error));
         status = FLYBY_FAILED;

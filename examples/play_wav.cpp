@@ -39,7 +39,7 @@ static int playwav_render(int sampler, const char* output)
         em_render(chunk.data(), PLAYWAV_CHUNK);
         values.insert(values.end(), chunk.begin(), chunk.end());
     }
-    const int error = wavout_write(output, values);
+    const int error = wavout_write(output, values.data(), values.size());
     if (error != 0) {
         fprintf(stderr, "play_wav: %s: %s\n", output, strerror(error));
         return PLAYWAV_FAILED;

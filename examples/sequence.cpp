@@ -85,7 +85,7 @@ static int sequence_render(const char* output, int32_t frames)
         const int32_t n = frames - done < SEQUENCE_CHUNK ? frames - done : SEQUENCE_CHUNK;
         em_render(&values[2 * static_cast<size_t>(done)], n);
     }
-    const int error = wavout_write(output, values);
+    const int error = wavout_write(output, values.data(), values.size());
     if (error != 0) {
         fprintf(stderr, "sequence: %s: %s\n", output, strerror(error));
         return SEQUENCE_FAILED;

@@ -3,9 +3,21 @@
 #ifndef GFX_GFX_H
 #define GFX_GFX_H
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "SDL.h"
+
+// C linkage and plain records, so that C and the languages binding through C can
+// call it; what is declared here is what the shared library exports.
+#ifdef __cplusplus
+extern "C" {
+#endif
+#pragma GCC visibility push(default)
+
+typedef struct gfx_mode gfx_mode;
+typedef struct gfx_frame gfx_frame;
+typedef struct gfx_image gfx_image;
+typedef struct gfx_assetref gfx_assetref;
 
 // ---- Display ---------------------------------------------------------------
 
@@ -39,28 +51,28 @@ extern int32_t gfx_videoset;     // 1 while a video mode and its GL context exis
 
 // Resets the shot request, creates the image list, logs the modes and the desktop size.
 // Returns 0, or 1 when the image list cannot be allocated.
-int gfx_init();
+int gfx_init(void);
 // Sets the GL video mode with icon, caption, centring, projection and default GL state.
 // Returns 0, or 1 when the mode cannot be set (SDL has then been shut down and
 // gfx_videoset is 0: nothing may be drawn or swapped).
 int gfx_initvideo(uint32_t flags);
 // Releases every texture and sets the mode again; returns gfx_initvideo's result,
 // or 1 without doing anything when no mode is set.
-int gfx_restartvideo();
+int gfx_restartvideo(void);
 // Frees every image and the image list, then stops SDL's video subsystem.
-void gfx_deinit();
+void gfx_deinit(void);
 // Stops SDL's video subsystem (the video mode goes with it).
-void gfx_videoquit();
+void gfx_videoquit(void);
 // Sets the window icon from "icon.bmp" (8-bit palette, index 0 transparent).
-void gfx_seticon();
+void gfx_seticon(void);
 // Centres the window on the desktop; returns 0 when there is no window to move.
-int gfx_centerwindow();
+int gfx_centerwindow(void);
 // 1 when the GL extension list holds name as a whole word, else 0.
 int gfx_hasextension(const char* name);
 // Pushes a pixel-space projection (origin lower left) and an identity modelview.
-void gfx_begin2d();
+void gfx_begin2d(void);
 // Pops what gfx_begin2d pushed; leaves the modelview matrix selected.
-void gfx_end2d();
+void gfx_end2d(void);
 // Starts a timer slot now, counting ticks of divisor milliseconds.
 void gfx_starttimer(uint32_t slot, uint32_t divisor);
 // Whole ticks since the slot started (modulo 2^32); 0 for a slot never started or out of range.
@@ -121,13 +133,13 @@ uint32_t gfx_updateimage(gfx_image* image);
 // Deletes the image's texture and keeps the image.
 void gfx_releasetexture(gfx_image* image);
 // Deletes the texture of every listed image.
-void gfx_releasealltextures();
+void gfx_releasealltextures(void);
 // Releases the texture of at most one listed image unused for more than 50 ticks.
-void gfx_sweeptextures();
+void gfx_sweeptextures(void);
 // Unlists the image, deletes its texture and frees it; null is ignored.
 void gfx_freeimage(gfx_image* image);
 // Frees every listed image, the last one first.
-void gfx_freeallimages();
+void gfx_freeallimages(void);
 
 // ---- Assets ----------------------------------------------------------------
 
@@ -155,6 +167,11 @@ extern int32_t gfx_shotnumber; // number tried first for the next "shot%04d.tga"
 // Writes a 24- or 32-bit image as an uncompressed TGA; silent on failure.
 void gfx_writetga(const char* path, gfx_image* image);
 // Reads the window into the next free "shot%04d.tga"; silent on failure.
-void gfx_screenshot();
+void gfx_screenshot(void);
+
+#pragma GCC visibility pop
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -3,9 +3,19 @@
 #ifndef IO_IO_H
 #define IO_IO_H
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+// C linkage and plain records, so that C and the languages binding through C can
+// call it; what is declared here is what the shared library exports.
+#ifdef __cplusplus
+extern "C" {
+#endif
+#pragma GCC visibility push(default)
+
+typedef struct io_allocentry io_allocentry;
+typedef struct io_state io_state;
 
 enum {
     IO_MAXALLOCS = 4096, // slots in the allocation table
@@ -34,7 +44,7 @@ extern io_state inout;
 extern void* (*io_rawcalloc)(size_t count, size_t size);
 
 // Creates the allocation table and truncates/opens "log.txt"; returns the log stream or null.
-FILE* io_init();
+FILE* io_init(void);
 // Writes printf-style text to the log unchanged; does nothing while no log is open.
 void io_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes "ERROR: <text>\n" to the log; the text is cut at 255 characters.
@@ -47,7 +57,7 @@ void* io_calloc(uint32_t count, uint32_t size, int32_t tag);
 void io_free(void* block);
 // Logs the peak and the bytes still held, one error line per leftover block (then frees it),
 // drops the table and closes the log.
-void io_deinit();
+void io_deinit(void);
 
 // ---- Data files and line readers -------------------------------------------
 
@@ -79,5 +89,10 @@ int io_readkeyvalue(FILE* file, char* key, uint32_t keysize, char* value, uint32
 // (exact, case-sensitive), or -1 when none is (also for an empty key or a cut one).
 int32_t io_readkeyword(FILE* file, char* key, uint32_t keysize, char* value, uint32_t valuesize, const char* const* words,
                        int32_t count);
+
+#pragma GCC visibility pop
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -16,6 +16,8 @@ if [ "$purpose" = test ]; then
     packages+=(googletest libgtest-dev)
     # sanitizer builds, libFuzzer targets and the valgrind run of the demo
     packages+=(clang libclang-rt-14-dev valgrind)
+    # the Python module's tests: a virtual environment that sees Debian's NumPy
+    packages+=(python3-numpy python3-setuptools python3-wheel python3-pytest python3-venv)
 fi
 if [ "$purpose" = bench ]; then
     # the peer, and gnuplot (without X) for the plot of the figures

@@ -23,6 +23,15 @@ const auto ramp = [](int i) { return static_cast<int16_t>(i * 31 - 15000); };
 const auto stereo = [](int i) { return static_cast<int16_t>(i % 2 ? 9000 - i / 2 * 11 : i / 2 * 7 - 5000); };
 const auto blip = [](int i) { return static_cast<int16_t>(3001 + (i * 37) % 4000); };
 
+// The programs a row runs: a play_wav row runs play_wav and its twin written in C,
+// whose messages name it play_wav_c, with text changed to match.
+std::vector<std::pair<std::string, std::string>> extest_programs(const std::string& program, const std::string& text)
+{
+    if (program != PLAY_WAV)
+        return {{program, text}};
+    return {{PLAY_WAV, text}, {PLAY_WAV_C, std::regex_replace(text, std::regex("play_wav"), "play_wav_c")}};
+}
+
 class Examples : public ::testing::Test {
 protected:
     static std::string dir;
@@ -102,28 +111,31 @@ TEST_F(Examples, RendersHaveTheirExactLengthAndValues)
         {FLYBY, {"--seconds", "1.5", "tone.wav", "a.out"}, 66150, "", nullptr},
         {FLYBY, {"--seconds", "0.1", "tone.wav", "a.out"}, 4410, "", nullptr},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.program + (" " + row.args.back()));
-        const std::string frames = "a\\.out: " + std::to_string(row.frames) + " frames";
-        const std::string lines =
-            row.lines + frames + (row.program == std::string(FLYBY) ? ", .*\n" : " of 16-bit stereo at 44100 Hz\n");
-        const std::vector<int16_t> v = render(row.program, row.args, lines, row.frames);
-        if (!row.want) {
-            EXPECT_TRUE(std::any_of(v.begin(), v.end(), [](int16_t x) { return x != 0; })) << "something is heard";
+    for (const auto& row : rows)
+        for (const auto& [program, rowlines] : extest_programs(row.program, row.lines)) {
+            SCOPED_TRACE(program + " " + row.args.back());
+            const std::string frames = "a\\.out: " + std::to_string(row.frames) + " frames";
+            const std::string lines = rowlines + frames + (program == FLYBY ? ", .*\n" : " of 16-bit stereo at 44100 Hz\n");
+            const std::vector<int16_t> v = render(program.c_str(), row.args, lines, row.frames);
+            if (!row.want) {
+                EXPECT_TRUE(std::any_of(v.begin(), v.end(), [](int16_t x) { return x != 0; })) << "something is heard";
+            }
+            for (int f = 0; row.want && f < static_cast<int>(v.size() / 2); f++)
+                for (int side = 0; side < 2; side++)
+                    ASSERT_EQ(v[2 * f + side], row.want(f, side)) << side << ", frame " << f;
         }
-        for (int f = 0; row.want && f < static_cast<int>(v.size() / 2); f++)
-            for (int side = 0; side < 2; side++)
-                ASSERT_EQ(v[2 * f + side], row.want(f, side)) << side << ", frame " << f;
-    }
 }
 
 TEST_F(Examples, PlayWavPlaysOnTheDeviceUntilTheSoundEnds)
 {
-    const progrun_result run = progrun(dir, PLAY_WAV, {"short.wav"}, "SDL_AUDIODRIVER=dummy ");
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(std::regex_match(run.out, std::regex("short\\.wav: 1 channel, 44100 Hz, 2205 frames\n" + extest_report)))
-        << run.out;
+    for (const char* program : {PLAY_WAV, PLAY_WAV_C}) {
+        SCOPED_TRACE(program);
+        const progrun_result run = progrun(dir, program, {"short.wav"}, "SDL_AUDIODRIVER=dummy ");
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_TRUE(std::regex_match(run.out, std::regex("short\\.wav: 1 channel, 44100 Hz, 2205 frames\n" + extest_report)))
+            << run.out;
+    }
 }
 
 TEST_F(Examples, FlybyPassesFromLeftToRightAndFallsInPitch)
@@ -210,19 +222,20 @@ TEST_F(Examples, Refusals)
         {SEQUENCE, {"--render", "a.out", "text.txt"}, 1, "sequence" + notwav},
         {SEQUENCE, {"--render", "nodir/a.out", "blip.wav"}, 1, "sequence: nodir/a\\.out: No such file or directory\n"},
     };
-    for (const auto& row : rows) {
-        std::string shown = row.program;
-        for (const std::string& arg : row.args)
-            shown += " " + arg;
-        SCOPED_TRACE(shown);
-        const progrun_result run = progrun(dir, row.program, row.args, row.before);
-        EXPECT_EQ(run.status, row.status);
-        EXPECT_TRUE(std::regex_match(run.err, std::regex(row.err))) << run.err;
-        // A file that fails comes after the engine started: it still frees everything.
-        if (row.status == 1 && row.before.empty()) {
-            EXPECT_TRUE(std::regex_search(run.out, std::regex(extest_report + "$"))) << run.out;
+    for (const auto& row : rows)
+        for (const auto& [program, err] : extest_programs(row.program, row.err)) {
+            std::string shown = program;
+            for (const std::string& arg : row.args)
+                shown += " " + arg;
+            SCOPED_TRACE(shown);
+            const progrun_result run = progrun(dir, program, row.args, row.before);
+            EXPECT_EQ(run.status, row.status);
+            EXPECT_TRUE(std::regex_match(run.err, std::regex(err))) << run.err;
+            // A file that fails comes after the engine started: it still frees everything.
+            if (row.status == 1 && row.before.empty()) {
+                EXPECT_TRUE(std::regex_search(run.out, std::regex(extest_report + "$"))) << run.out;
+            }
         }
-    }
 }
 
 } // namespace

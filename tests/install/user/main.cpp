@@ -4,6 +4,7 @@
 #include "em/em.h"
 #include "gfx/gfx.h"
 #include "io/io.h"
+#include "usertone.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,7 +12,7 @@
 #include <cstring>
 #include <unistd.h>
 
-enum { USER_TONEFRAMES = 441, USER_RENDERFRAMES = 1024 }; // 10 ms at 44100 Hz; one device buffer
+enum { USER_RENDERFRAMES = 1024 }; // one device buffer
 
 // Prints why the step failed and fails it.
 #define USER_CHECK(cond, ...)                                                                                                    \
@@ -21,21 +22,6 @@ enum { USER_TONEFRAMES = 441, USER_RENDERFRAMES = 1024 }; // 10 ms at 44100 Hz; 
             return false;                                                                                                        \
         }                                                                                                                        \
     } while (0)
-
-// A 44100 Hz 16-bit mono WAV of one period of a 100 Hz saw: "RIFF", size, "WAVE", "fmt ", 16, PCM and one
-// channel, rate, bytes a second, bytes a frame and bits, "data", size, then the values.
-static bool user_writetone(const char* path)
-{
-    const uint32_t header[] = {
-        0x46464952, 36 + USER_TONEFRAMES * 2, 0x45564157, 0x20746d66, 16, 1 | 1 << 16, 44100, 44100 * 2, 2 | 16 << 16,
-        0x61746164, USER_TONEFRAMES * 2};
-    FILE* out = fopen(path, "wb");
-    for (int i = 0; out && i < 11 * 4; i++)
-        fputc(header[i / 4] >> (i % 4 * 8) & 0xFF, out);
-    for (int i = 0; out && i < USER_TONEFRAMES * 2; i++)
-        fputc(static_cast<uint16_t>(i / 2 * 40 - 8800) >> (i % 2 * 8) & 0xFF, out);
-    return out && fclose(out) == 0;
-}
 
 // A zero-filled block from the accounting allocator, counted while held.
 static bool user_io()

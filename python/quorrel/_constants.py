@@ -1,0 +1,51 @@
+# _constants.py -- the constants of em/em.h under their own names and values
+
+EMP_RATE = 1  # int: stream sample rate, Hz
+EMP_LENGTH = 2  # int: stream length in stream frames / sequence pass length
+EMP_LENGTHMS = 3  # int: stream length in milliseconds
+EMP_OUTLENGTH = 4  # int: stream length in output frames
+EMP_VOLUME = 5  # int: gain, 256 = unity
+EMP_PITCH = 6  # int: playback step, 16.16, 0x10000 = 1.0
+EMP_PAN = 7  # int: -128 left .. +128 right
+EMP_FLAGS = 8  # int: voice flag word (EMF_*)
+EMP_SAMPLE = 9  # int: sample-bank number played
+EMP_POSITION = 10  # int: play position; setting it clears the fraction
+EMP_STARTCLOCK = 11  # int: sample clock at the start of the current pass
+EMP_STARTMS = 12  # int: millisecond clock at the start of the current pass
+EMP_STATE = 13  # int: 0 idle, 1 set, 3 playing, 4 playing and looping
+EMP_POSITION3D = 14  # vector: position
+EMP_VELOCITY3D = 15  # vector: velocity
+EMP_FORWARD3D = 16  # vector: listener forward axis
+EMP_RIGHT3D = 17  # vector: listener right axis
+EMP_UP3D = 18  # vector: listener up axis
+EMP_DEFVOLUME = 19  # int: volume given to voices the node starts
+EMP_DEFPITCH = 20  # int: pitch factor given to new voices, 0x10000 = 1.0
+EMP_DEFPAN = 21  # int: pan given to new voices, clamped to -128..128
+EMP_LOOP = 22  # int: 0 or 1, new voices loop
+EMP_DEFFLAGS = 23  # int: the node's own flag word / flags of new 3-D voices
+EMP_TARGETVOLUME = 24  # int: ramp target for the volume (sets EMF_RAMP)
+EMP_TARGETPITCH = 25  # int: ramp target for the step (sets EMF_RAMP)
+EMP_TARGETPAN = 26  # int: ramp target for the pan (sets EMF_RAMP)
+EMP_POSITION3DB = 28  # vector: 3-D voice position / position for new voices
+EMP_VELOCITY3DB = 29  # vector: 3-D voice velocity / velocity for new voices
+EMP_3DSCALE = 30  # float: speed of sound in scene units per second
+EMP_3DFACTOR = 31  # float: distance between the listener's ears
+EMP_SWITCHMODE = 32  # int: above 0, a new start fades out and switches
+EMP_RUN = 33  # int: non-zero, the sequencer triggers notes
+EMP_PATTERN = 34  # block: a channel's step pattern, one signed byte per step
+EMP_STEPS = 35  # int: steps in one pass
+EMP_CHANNEL = 36  # int: selected channel index, -1 none
+EMP_CHANNELNODE = 37  # int: handle of the selected channel's node, -1 none
+EMP_INTERPOLATE = 38  # int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+EMF_LOOP = 0x1  # at the end the read index wraps to the start
+EMF_AUTOFREE = 0x2  # when the sound ends the voice destroys its own node
+EMF_MOVING = 0x4  # a 3-D voice moves by its velocity
+EMF_PLAYING = 0x1000  # the voice mixes; clear = silent
+EMF_RAMP = 0x4000  # a ramp towards the targets is pending for the next buffer
+EMF_INTERPOLATE = 0x8000  # reads between frames on a straight line instead of the nearest frame
+EMS_ONDEMAND = 0x1  # play requests create voices
+EMS_LOOP = 0x2  # voices the sampler starts loop
+EMS_INTERPOLATE = 0x4  # voices the sampler starts interpolate
+EM_MAXHANDLES = 512  # node handles are 1..511; 0 names no node
+EM_MAXSAMPLES = 512  # sample handles are 1..511; 0 names no sample
+EM_SEQCHANNELS = 8  # channels of a sequencer, at most
