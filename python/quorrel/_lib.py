@@ -54,6 +54,8 @@ SIGNATURES = {
     "em_getparam3f": (_int, [_int, _int, _floats, _floats, _floats]),
     "em_setparamp": (_int, [_int, _int, _block]),
     "em_getparamp": (_int, [_int, _int, _block]),
+    "em_pause": (_int, [_int, _int]),
+    "em_fade": (_int, [_int, _i32, _i32, _int]),
     # the sample bank
     "em_loadsample": (_int, [_str]),
     "em_loadoggsample": (_int, [_str]),
@@ -73,6 +75,8 @@ SIGNATURES = {
     "em_createsampler3d": (_int, [_int, _int]),
     "em_triggersample3d": (_int, [_int, _int]),
     "em_createsequencer": (_int, [_int, _int, _int]),
+    "em_createeffect": (_int, [_int, _int]),
+    "em_setsend": (_int, [_int, _int, _i32]),
 }
 
 
