@@ -75,6 +75,7 @@ SIGNATURES = {
     "em_createsampler3d": (_int, [_int, _int]),
     "em_triggersample3d": (_int, [_int, _int]),
     "em_createsequencer": (_int, [_int, _int, _int]),
+    # effect nodes and sends
     "em_createeffect": (_int, [_int, _int]),
     "em_setsend": (_int, [_int, _int, _i32]),
 }
