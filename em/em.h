@@ -133,6 +133,22 @@ uint32_t em_getsampleclock();
 uint32_t em_getmsclock();
 
 // ---------------------------------------------------------------------------
+// The log hook
+// ---------------------------------------------------------------------------
+// Levels of the lines the engine prints.
+enum {
+    EM_LOGERROR = 0,   // a failure ("ERROR: ..." on standard error without a hook)
+    EM_LOGWARNING = 1, // a refused request ("warning: ..." on standard output)
+    EM_LOGINFO = 2     // the allocation report, the analysis findings, other notes
+};
+typedef void (*em_logfunc)(int level, const char* line, void* user);
+// Every line the engine prints goes to fn instead (whole lines, without their
+// newline, with their level and user), on the thread that prints it, the audio
+// thread included; fn must not call the engine. Null restores the printing to
+// standard output and error. Works whether the engine is up or down; no failure.
+void em_setlogfunc(em_logfunc fn, void* user);
+
+// ---------------------------------------------------------------------------
 // Node tree by handle (all return the "down" value when the engine is down or
 // the handle names no node)
 // ---------------------------------------------------------------------------

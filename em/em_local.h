@@ -14,7 +14,9 @@
 // re-entrant. Two calls by node pointer kept for programs outside the engine,
 // em_freeoggmusic and em_setnodevolume, take it themselves; nothing inside
 // the engine calls them. The allocator's table has a lock of its own
-// (emio.cpp), always taken innermost: nothing is locked while it is held.
+// (emio.cpp), taken inside the audio lock or alone; the only lock taken while
+// it is held is the log hook's, which is innermost of all (the hook may not
+// call the engine).
 // ---------------------------------------------------------------------------
 
 #include <cstddef>
@@ -100,7 +102,10 @@ template <typename T> static inline void em_store(T* p, T v)
 // ---------------------------------------------------------------------------
 // Accounting allocator and console printers (emio.cpp)
 // ---------------------------------------------------------------------------
-enum { EMIO_MAXALLOCS = 4096 };
+enum {
+    EMIO_MAXALLOCS = 4096, // entries of the allocation table
+    EMIO_LINELEN = 4224    // a printed line, terminator included: a longest path and its message
+};
 
 struct emio_alloc {
     void* ptr;    // the block; null marks a free entry
