@@ -112,11 +112,11 @@ struct em_sample {
 // ---------------------------------------------------------------------------
 // Opens the sound device (44100 Hz, signed 16-bit stereo, 1024-frame buffers) and
 // starts mixing. 0, or -1 no audio subsystem, -2 no device, -3 no sample bank,
-// -4 no node table, -5 already up.
+// -4 no node table, -5 already up, -6 no event ring.
 int em_init();
 // Starts the engine as em_init does but opens no sound device: nothing mixes until
 // em_render asks (for rendering to files, tests, machines without a sound card).
-// 0, or -3 no sample bank, -4 no node table, -5 already up.
+// 0, or -3 no sample bank, -4 no node table, -5 already up, -6 no event ring.
 int em_initoffline();
 // Mixes the next frames output frames into out (interleaved left/right, the values
 // the device would play, limiter included) and advances both clocks by them. Any
@@ -147,6 +147,30 @@ typedef void (*em_logfunc)(int level, const char* line, void* user);
 // thread included; fn must not call the engine. Null restores the printing to
 // standard output and error. Works whether the engine is up or down; no failure.
 void em_setlogfunc(em_logfunc fn, void* user);
+
+// ---------------------------------------------------------------------------
+// End events: what ended, looped or switched in the mixer, read by the program
+// ---------------------------------------------------------------------------
+enum {
+    EME_VOICEEND = 1,     // a sampler or 3-D sampler voice ended: its handle, its sample, its last frame's clock
+    EME_MUSICEND = 2,     // a music node's stream ended: the node, the clock of its last frame
+    EME_MUSICLOOP = 3,    // a music node's stream began another pass: the node, the clock of the pass's first frame
+    EME_MUSICSWITCH = 4,  // a music node switched to the next file: the node, the clock of the new stream's first frame
+    EME_SWITCHFAILED = 5, // a music node could not open the file it was to switch to and stopped: the node, the clock
+    EME_FADEDONE = 6,     // a fade reached its volume: the node, the clock of the fade's last frame
+    EME_SEQWRAP = 7       // a running sequencer's pass began again: the node, the clock of the pass's first frame
+};
+typedef struct em_event {
+    int32_t type;         // EME_*
+    int32_t handle;       // the node it happened to (a freed voice's handle may already name another node)
+    int32_t sample;       // EME_VOICEEND: the sample-bank number the voice played; else 0
+    uint32_t sampleclock; // the sample clock of the frame it happened at
+} em_event;
+// Fills ev with the oldest event not yet read and returns 1; 0 when there is
+// none, ev is null or the engine is down. Read from one thread of the program.
+int em_pollevent(em_event* ev);
+// Events dropped since the start because the ring (256 events) was full; 0 when down.
+int32_t em_lostevents(void);
 
 // ---------------------------------------------------------------------------
 // Node tree by handle (all return the "down" value when the engine is down or

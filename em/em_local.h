@@ -169,6 +169,29 @@ void em_mixtoparent(em_node* node);
 int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
 
 // ---------------------------------------------------------------------------
+// End events (em_event.cpp). The writers hold the audio lock (the mixer, or a
+// call under it), so there is one writer at a time; one thread of the program
+// reads without the lock. head and tail only grow (wrapping at 2^32); the
+// ring holds head - tail events, at most EM_EVENTRING.
+// ---------------------------------------------------------------------------
+enum { EM_EVENTRING = 256 }; // events the ring holds; a power of two
+
+struct em_events {
+    em_event* ring; // EM_EVENTRING events, taken at the start; null while down
+    uint32_t head;  // events written (the writer's; release store)
+    uint32_t tail;  // events read (the reader's; release store)
+    int32_t lost;   // events dropped because the ring was full (atomic)
+};
+extern em_events emevents;
+
+int em_initevents(); // 0, or -1 when the ring cannot be had
+void em_deinitevents();
+// The sample clock of a frame of the buffer being mixed (0 = its first).
+uint32_t em_frameclock(int32_t frame);
+// Queues an event for em_pollevent; a full ring drops it and counts it.
+void em_postevent(int32_t type, int32_t handle, int32_t sample, uint32_t clock);
+
+// ---------------------------------------------------------------------------
 // Node tree and node types (em_node.cpp)
 // ---------------------------------------------------------------------------
 extern em_node** emnodes; // EM_MAXHANDLES node pointers, slot 0 unused
@@ -501,7 +524,8 @@ em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);
 int em_playsampler(em_node* sampler, int sample);
 // Mixes one buffer of frames of a voice added into out (interleaved L/R), by
-// its layout, step and ramp; 1 when a non-looping sample ended, else 0.
+// its layout, step and ramp; when a non-looping sample ended, the frames
+// mixed up to the ending one included (at least 1), else 0.
 int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
 
 // ---------------------------------------------------------------------------

@@ -42,7 +42,7 @@ long emtest_run(const emtest_tempdir& dir, long failing)
     emtest_failingcall = failing, emtest_heapcalls = 0, emtest_failed = false;
     const int started = em_initoffline();
     if (emtest_failed) {
-        EXPECT_TRUE(started == -3 || started == -4) << started;
+        EXPECT_TRUE(started == -3 || started == -4 || started == -6) << started;
         EXPECT_EQ(eminout.allocs, nullptr) << "a failed start keeps nothing";
         return emtest_heapcalls;
     }
@@ -89,6 +89,9 @@ long emtest_run(const emtest_tempdir& dir, long failing)
     std::vector<int16_t> out(2 * 1024);
     for (int b = 0; b < 60; b++)
         EXPECT_EQ(em_render(out.data(), 1024), 1024);
+    em_event ev;
+    while (em_pollevent(&ev) == 1) // the ends and passes the mixer posted: the ring takes no memory either
+        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH) << ev.type;
     EXPECT_EQ(emtest_heapcalls, before);
     EXPECT_EQ(music ? em_getparam(music, EMP_VOLUME) : 200, 200) << "the switch was made";
     return emtest_heapcalls;
