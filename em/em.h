@@ -46,7 +46,9 @@ enum {
     EMP_STEPS = 35,        // int: steps in one pass
     EMP_CHANNEL = 36,      // int: selected channel index, -1 none
     EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
-    EMP_INTERPOLATE = 38   // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+    EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+    EMP_POSITIONMS = 41,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
+    EMP_LOOPCOUNT = 42     // int: music passes still to play after this one, -1 forever (the default), 0 the last
 };
 
 // Voice flag word (EMP_FLAGS).

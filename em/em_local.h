@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <cstdio>
 
 #include "SDL.h"
@@ -532,9 +533,9 @@ int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
 // Ogg Vorbis music stream (em_oggmusic.cpp)
 // ---------------------------------------------------------------------------
 enum {
-    EM_OGGNAME = 64,     // file names are shorter than this
-    EM_OGGFRAMES = 1024, // stereo frames in the load buffer
-    EM_MAXREADERRORS = 8 // consecutive decode errors that end a stream (music and Ogg samples alike)
+    EM_OGGNAME = PATH_MAX, // file names are shorter than this: as long as the system takes
+    EM_OGGFRAMES = 1024,   // stereo frames in the load buffer
+    EM_MAXREADERRORS = 8   // consecutive decode errors that end a stream (music and Ogg samples alike)
 };
 
 struct em_oggmusic {
@@ -546,16 +547,21 @@ struct em_oggmusic {
     int32_t rate;              // stream rate, Hz
     int32_t length;            // stream length in stream frames (low 32 bits)
     int32_t loop;              // 1: restart at the end
+    int32_t loops;             // passes still to play after this one; -1 forever (EMP_LOOPCOUNT)
     int32_t switchmode;        // above 0: a start fades the playing stream out and switches
-    int32_t setvolume;         // volume last set through EMP_VOLUME, restored after a switch
-    int32_t step;              // 16.16 stream frames per output frame
+    int32_t setvolume;         // volume restored after a switch: the node's first (256) or the last set
+    int32_t step;              // 16.16 stream frames per output frame (EMP_PITCH reads it)
     int32_t speed;             // 16.16 playback speed, 0x10000 = normal
-    int32_t pos;               // read frame in loadbuf, 0..1023; outside = refill first
+    int32_t pos;               // read frame in loadbuf; at or past valid (or negative) = refill first
+    int64_t frac;              // the read place's fraction, in 1/(65536 x device rate) stream frames
+    int32_t valid;             // frames of loadbuf that hold sound: EM_OGGFRAMES, fewer in the last fill
+    int32_t ended;             // 1: the last fill reached the stream's end; after valid frames it stops
+    int32_t bufstart;          // stream frame of loadbuf[0]
+    int32_t restartat;         // frame of loadbuf where a new pass begins (stream frame 0), -1 none
     uint32_t startclock;       // sample clock at the start of the current pass
     uint32_t startms;          // millisecond clock at the start of the current pass
     int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
     int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
-    int32_t volumeset;         // 1 once EMP_VOLUME was set: setvolume is the caller's
 };
 
 em_node* em_initoggmusic(em_node* parent);
@@ -565,7 +571,7 @@ int em_switchoggmusic(em_node* node, const char* name);
 void em_closeoggmusic(em_node* node);
 void em_freeoggmusic(em_node* node);                  // takes the audio lock itself
 void em_setnodevolume(em_node* node, int32_t volume); // takes the audio lock itself
-int em_filloggmusic(em_node* node, int32_t framesdone);
+int em_filloggmusic(em_node* node, int32_t framesdone); // 1 when the stream ended in this fill
 void em_mixoggmusic(em_node* node);
 
 // ---------------------------------------------------------------------------

@@ -123,7 +123,8 @@ TEST(DeviceLife, SecondInitAndRenderWhileRunningAreRefusedAndTheShutdownReportIs
         emtest_capture cap;
         em_deinit();
         const int32_t peak = 512 * static_cast<int32_t>(sizeof(em_sample*) + sizeof(em_node*)) +
-                             2 * static_cast<int32_t>(sizeof(em_node)) + 1024 * 2 * 4;
+                             2 * static_cast<int32_t>(sizeof(em_node)) + 1024 * 2 * 4 +
+                             EM_EVENTRING * static_cast<int32_t>(sizeof(em_event));
         EXPECT_EQ(cap.out(),
                   "Max bytes allocated during run: " + std::to_string(peak) + "\nBytes left allocated at io_deinit: 0\n");
         EXPECT_EQ(cap.err(), "");

@@ -91,7 +91,9 @@ long emtest_run(const emtest_tempdir& dir, long failing)
         EXPECT_EQ(em_render(out.data(), 1024), 1024);
     em_event ev;
     while (em_pollevent(&ev) == 1) // the ends and passes the mixer posted: the ring takes no memory either
-        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH) << ev.type;
+        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH ||
+                    ev.type == EME_MUSICLOOP)
+            << ev.type;
     EXPECT_EQ(emtest_heapcalls, before);
     EXPECT_EQ(music ? em_getparam(music, EMP_VOLUME) : 200, 200) << "the switch was made";
     return emtest_heapcalls;
