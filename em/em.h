@@ -218,12 +218,25 @@ int em_getparamp(int handle, int id, void* block);
 // ---------------------------------------------------------------------------
 // Sample bank
 // ---------------------------------------------------------------------------
-// Loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
+// Loads a WAV file (U8, S8, S16 LE/BE; mono/stereo) through SDL; its sample handle, or 0
 int em_loadsample(const char* name);
 // Decodes a whole Ogg Vorbis file (mono or stereo, at its own rate) into the
 // sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
 int em_loadoggsample(const char* name);
-// Why the latest em_loadsample or em_loadoggsample failed ("No such file or directory", "not a WAV file
+// A sound file told by its content, through libsndfile: WAV (8, 16, 24, 32-bit
+// integers, 32 and 64-bit floats, the extensible header), FLAC, Ogg Vorbis and
+// Opus, AIFF, and MP3 where the installed libsndfile reads it; mono or stereo
+// at the file's own rate, floats scaled by 32768 and clipped, wider integers
+// rounded to 16 bits. Its sample handle, or 0 (reason in em_sampleerror).
+int em_loadsound(const char* name);
+// em_loadsound on a whole file's bytes in memory (copied; data may go after
+// the call); 0 also for null data or bytes <= 0.
+int em_loadsamplemem(const void* data, int32_t bytes);
+// count interleaved frames of channels (1 or 2) 16-bit values at rate Hz from
+// the caller (copied); its handle, or 0 for null frames, count <= 0, other
+// channels or a rate out of range.
+int em_loadsampleraw(const int16_t* frames, int32_t count, int channels, int32_t rate);
+// Why the latest load failed ("No such file or directory", "not a WAV file
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
 // The bank prints nothing itself: callers report in their own words.
 const char* em_sampleerror();

@@ -266,6 +266,28 @@ em_sample* em_readsample(const char* name);
 // sample in the lowest free slot; null for a refused format or no memory.
 // An AUDIO_S16MSB buffer is byte-swapped in place.
 em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes);
+// A sample of length frames (zero-filled) for the lowest free slot, not yet in
+// the table; null with the reason set (no slot, channels other than 1 or 2, a
+// rate out of range, no frames, too long, no memory).
+em_sample* em_newsample(int channels, int32_t rate, int64_t length);
+// Puts a filled sample from em_newsample into its slot for the mixer to find.
+void em_addsample(em_sample* sample);
+// Why the latest load failed, for em_sampleerror (printf-style).
+void em_setsamplewhy(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Ends a successful load: clears the reason and gives the handle (0 for null).
+int em_loadedsample(const em_sample* sample);
+// Opens a sample file once a slot is free for it; null with the reason set.
+FILE* em_opensamplefile(const char* name);
+// Runs reader() (which makes a sample, or gives null with the reason set) while
+// the engine is up: the sample's handle, or 0 with the reason set.
+template <typename Reader> static inline int em_loadby(Reader reader)
+{
+    if (emstate.inited != 1) {
+        em_setsamplewhy("the audio engine is not started");
+        return 0;
+    }
+    return em_loadedsample(reader());
+}
 void em_destroysample(em_sample* sample);
 int em_freesampleslot();
 void em_swap16(uint8_t* buffer, uint32_t bytes);

@@ -1,6 +1,8 @@
 // test_failures.cpp -- every heap call of an engine session made to fail in turn: each run ends with nothing
 // allocated, every call giving its success or its documented failure, and the engine works once the heap gives
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -52,6 +54,17 @@ long emtest_run(const emtest_tempdir& dir, long failing)
     const int stereo = emtest_step([&] { return em_loadsample(dir.file("stereo.wav").c_str()); });
     const int oggsample = emtest_step([&] { return em_loadoggsample(dir.file("second.ogg").c_str()); });
     EXPECT_STREQ(oggsample ? "out of memory" : em_sampleerror(), "out of memory");
+    // the loaders through libsndfile and the caller's frames
+    std::ifstream in(dir.file("stereo.wav"), std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::vector<int16_t> frames = emtest_values(500);
+    for (const auto& load : std::vector<std::function<int()>> {
+             [&] { return em_loadsound(dir.file("mono.wav").c_str()); },
+             [&] { return em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size())); },
+             [&] { return em_loadsampleraw(frames.data(), 250, 2, 32000); }}) {
+        const int sample = emtest_step(load);
+        EXPECT_STREQ(sample ? "out of memory" : em_sampleerror(), "out of memory");
+    }
     const int sampler = emtest_step([] { return em_createsampler(em_getroot(), -1); });
     for (const int sample : {mono, stereo, oggsample})
         emtest_step([&] { return sampler && sample ? em_triggersample(sampler, sample) : -1; });
