@@ -240,6 +240,13 @@ int em_loadsampleraw(const int16_t* frames, int32_t count, int channels, int32_t
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
 // The bank prints nothing itself: callers report in their own words.
 const char* em_sampleerror();
+// Writes count interleaved frames of channels (1 or 2) values as a 16-bit PCM
+// WAV file at rate Hz, its header matching its data; works with the engine up
+// or down. 0, or -1 (the system's reason through the log, errno set, a file
+// cut short removed) for a null name, null frames with count > 0, count < 0,
+// other channels, rate <= 0, more than the format's 4 GiB of data, or a file
+// that cannot be made or written completely.
+int em_writewav(const char* name, const int16_t* frames, int32_t count, int channels, int32_t rate);
 // Frees the sample in that slot; no-op for an invalid handle
 void em_freesample(int handle);
 // 1 if the engine is up and the slot holds a sample, else 0

@@ -1,6 +1,10 @@
 // test_loaders.cpp -- sounds through libsndfile from files and memory, frames from the caller, and the WAV
 // reader's plain-word refusals: exact values where the format is lossless, each failure with its reason
 #include <sndfile.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <cmath>
 #include <fstream>
@@ -249,6 +253,82 @@ TEST_F(Loaders, TheWavReaderNamesTheFix)
         EXPECT_EQ(em_loadsample(path.c_str()), 0);
         EXPECT_STREQ(em_sampleerror(), r.why);
     }
+}
+
+// The writer's bytes, header and values, for a small stereo render; it needs no engine.
+TEST(WavWriter, WritesAHeaderThatMatchesItsData)
+{
+    const emtest_tempdir dir;
+    const int16_t frames[] = {1, -2, 0x1234, -32768, 32767, 0};
+    const std::string path = dir.file("out.wav");
+    ASSERT_EQ(em_writewav(path.c_str(), frames, 3, 2, 22050), 0);
+    const std::vector<uint8_t> expected = {'R', 'I', 'F', 'F', 48, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1,
+                                           0, 2, 0, 0x22, 0x56, 0, 0, 0x88, 0x58, 1, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 12, 0, 0, 0,
+                                           1, 0, 0xfe, 0xff, 0x34, 0x12, 0, 0x80, 0xff, 0x7f, 0, 0};
+    EXPECT_EQ(emtest_filebytes(path), expected);
+    ASSERT_EQ(em_writewav(path.c_str(), frames, 0, 1, 8000), 0) << "no frames: a header alone";
+    EXPECT_EQ(emtest_filebytes(path).size(), 44u);
+    ASSERT_EQ(em_writewav(path.c_str(), nullptr, 0, 1, 8000), 0);
+}
+
+// Each refusal gives -1, says why through the log with errno set, and leaves no file behind it.
+TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
+{
+    const emtest_tempdir dir;
+    const int16_t frames[4] = {};
+    const std::string out = dir.file("out.wav");
+    const struct {
+        const char* name;
+        const int16_t* frames;
+        int32_t count;
+        int channels;
+        int32_t rate;
+        int error;
+        std::string line;
+    } bad[] = {
+        {nullptr, frames, 1, 1, 44100, EINVAL, "ERROR: em_writewav: (no name): nothing to write (1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), nullptr, 1, 1, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), frames, -1, 1, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (-1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 0, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 0 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 3, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 3 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 1, 0, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 0 Hz)"},
+        {out.c_str(), frames, 1, 2, INT32_MIN, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 2 channels at -2147483648 Hz)"},
+        {out.c_str(), frames, 1073741815, 2, 44100, EFBIG, "ERROR: em_writewav: " + out + ": 1073741815 frames pass the WAV format's 4 GiB"},
+        {out.c_str(), frames, INT32_MAX, 1, 44100, EFBIG, "ERROR: em_writewav: " + out + ": 2147483647 frames pass the WAV format's 4 GiB"},
+        {"/nonexistent/out.wav", frames, 1, 1, 44100, ENOENT, "ERROR: em_writewav: /nonexistent/out.wav: No such file or directory"},
+        {"/dev/full", frames, 2, 2, 44100, ENOSPC, "ERROR: em_writewav: /dev/full: No space left on device"},
+    };
+    std::vector<std::pair<int, std::string>> lines;
+    em_setlogfunc([](int level, const char* line, void* user) {
+        static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line);
+    }, &lines);
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.line);
+        lines.clear();
+        errno = 0;
+        EXPECT_EQ(em_writewav(b.name, b.frames, b.count, b.channels, b.rate), -1);
+        EXPECT_EQ(errno, b.error);
+        EXPECT_EQ(lines, (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, b.line}}));
+        EXPECT_NE(access(out.c_str(), F_OK), 0);
+    }
+    // A file that grows past the process's size limit is cut short: it is removed.
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 10000;
+    const auto oldxfsz = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::vector<int16_t> many(20000);
+    lines.clear();
+    const int result = em_writewav(out.c_str(), many.data(), 10000, 2, 44100);
+    const int error = errno;
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldxfsz);
+    em_setlogfunc(nullptr, nullptr);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(lines, (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, "ERROR: em_writewav: " + out + ": File too large"}}));
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "the part written is removed";
 }
 
 } // namespace
