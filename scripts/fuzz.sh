@@ -7,7 +7,7 @@
 #               target (default 4), starting from the seeds alone
 #     default   QUORREL_FUZZ_SECONDS per target (default 600), growing the kept
 #               corpus in build-fuzz/corpus/<target>/
-#   targets: descriptor asset icon wav ogg tga seq (default all)
+#   targets: descriptor asset icon wav ogg mem tga seq (default all)
 # A crash leaves its input in build-fuzz/crashes/<target>/ and fails the run:
 # copy the input into tests/fuzz/regressions/<target>/ (the replay tests of the
 # ordinary build then run it), fix the fault, and run again.
@@ -22,7 +22,7 @@ if [ "${1:-}" = --brief ]; then
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(descriptor asset icon wav ogg tga seq)
+    targets=(descriptor asset icon wav ogg mem tga seq)
 fi
 if [ "$brief" = 1 ]; then
     seconds="${QUORREL_FUZZ_BRIEF:-4}"
