@@ -70,6 +70,13 @@ for t in "${targets[@]}"; do
         rm -rf "$corpus"
     fi
     mkdir -p "$corpus"
+    # A target may list leaks of the libraries it drives (tests/fuzz/lsan-<target>.supp).
+    supp="$root/tests/fuzz/lsan-$t.supp"
+    if [ -f "$supp" ]; then
+        export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
+    else
+        unset LSAN_OPTIONS
+    fi
     # Files larger than 64 KiB add nothing that smaller ones do not reach.
     if "$build/tests/fuzz/fuzz_$t" "$corpus" "$seeds/$t" \
             -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=3072 \

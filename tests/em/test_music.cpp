@@ -296,4 +296,23 @@ TEST_F(Music, OggFilesLoadIntoTheSampleBank)
     EXPECT_EQ(cap.out() + cap.err(), "") << "the bank prints nothing";
 }
 
+// The music ids on handles that name no music node, and before the start: refused, as every id is there.
+TEST(MusicLife, SeekAndLoopCountElsewhereAreRefused)
+{
+    for (const int id : {EMP_POSITIONMS, EMP_LOOPCOUNT}) {
+        EXPECT_EQ(em_setparam(1, id, 0), -1);
+        EXPECT_EQ(em_getparam(1, id), -1);
+    }
+    ASSERT_EQ(em_initoffline(), 0);
+    const int sampler = em_createsampler(em_getroot(), -1);
+    const int seq = em_createsequencer(em_getroot(), 1, 1);
+    for (const int handle : {0, -3, static_cast<int>(EM_MAXHANDLES), 77, sampler, seq})
+        for (const int id : {EMP_POSITIONMS, EMP_LOOPCOUNT}) {
+            EXPECT_EQ(em_setparam(handle, id, 0), -1) << handle;
+            EXPECT_EQ(em_getparam(handle, id), -1) << handle;
+        }
+    emtest_capture quiet;
+    em_deinit();
+}
+
 } // namespace
