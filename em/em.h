@@ -1,5 +1,6 @@
-// em.h -- the audio engine's public interface: start/stop, clocks, node handles,
-// parameter calls, the sample bank and its analysis routines
+// em.h -- the audio engine's public interface: start/stop, clocks, the log hook,
+// end events, node handles, parameter calls, the sample bank with its loaders,
+// WAV writing and analysis routines
 #ifndef EM_EM_H
 #define EM_EM_H
 

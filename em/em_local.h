@@ -591,8 +591,8 @@ void em_openoggmusic(em_node* node, const char* name);
 int em_startoggmusic(em_node* node, const char* name);
 int em_switchoggmusic(em_node* node, const char* name);
 void em_closeoggmusic(em_node* node);
-void em_freeoggmusic(em_node* node);                  // takes the audio lock itself
-void em_setnodevolume(em_node* node, int32_t volume); // takes the audio lock itself
+void em_freeoggmusic(em_node* node);                    // takes the audio lock itself
+void em_setnodevolume(em_node* node, int32_t volume);   // takes the audio lock itself
 int em_filloggmusic(em_node* node, int32_t framesdone); // 1 when the stream ended in this fill
 void em_mixoggmusic(em_node* node);
 

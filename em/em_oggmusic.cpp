@@ -91,8 +91,8 @@ int em_startoggmusic(em_node* node, const char* name)
     em_oggmusic* om = em_oggof(node);
     const size_t length = strlen(name);
     if (length >= EM_OGGNAME) {
-        emio_error("em_startoggmusic: name is too long (%zu characters, the system takes %d): %.64s...", length,
-                   EM_OGGNAME - 1, name);
+        emio_error("em_startoggmusic: name is too long (%zu characters, the system takes %d): %.64s...", length, EM_OGGNAME - 1,
+                   name);
         return -1;
     }
     if (om->switchmode > 0) {

@@ -142,7 +142,8 @@ em_sample* em_newsample(int channels, int32_t rate, int64_t length)
         em_setsamplewhy("out of memory");
         return nullptr;
     }
-    sample->data = static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(length), static_cast<uint32_t>(channels) * 4, EMTAG_SAMPLEDATA));
+    sample->data =
+        static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(length), static_cast<uint32_t>(channels) * 4, EMTAG_SAMPLEDATA));
     if (!sample->data) {
         emio_free(sample);
         em_setsamplewhy("out of memory");

@@ -8,8 +8,8 @@
 #include "em/em_local.h"
 
 enum {
-    EM_WAVHEADER = 44,  // "RIFF" chunk header, "WAVE", the format chunk, the data chunk's header
-    EM_WAVCHUNK = 4096  // bytes converted and written at a time
+    EM_WAVHEADER = 44, // "RIFF" chunk header, "WAVE", the format chunk, the data chunk's header
+    EM_WAVCHUNK = 4096 // bytes converted and written at a time
 };
 
 // The largest data chunk: the RIFF chunk's 32-bit size counts the 36 header bytes after it too.

@@ -58,9 +58,9 @@ TEST(LogHook, TakesEveryLineWithItsLevelAndNullRestoresThePrinting)
         em_deinit();
     };
     std::vector<std::pair<int, std::string>> lines;
-    em_setlogfunc([](int level, const char* line, void* user) {
-        static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line);
-    }, &lines);
+    em_setlogfunc([](int level, const char* line,
+                     void* user) { static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line); },
+                  &lines);
     emtest_capture hooked;
     session();
     EXPECT_EQ(hooked.out() + hooked.err(), "");
@@ -79,8 +79,8 @@ TEST(LogHook, TakesEveryLineWithItsLevelAndNullRestoresThePrinting)
     EXPECT_EQ(plain.err(), "ERROR: em_initsequencer: 9 channels (0 to 8)\nERROR: em_openoggmusic: can't find missing.ogg\n"
                            "ERROR: em_startoggmusic: couldn't open missing.ogg\n\n");
     EXPECT_EQ(plain.out(), "warning: em_playsampler tried to play sample zero\nemio_open - file missing.ogg not found\n"
-                           "Max bytes allocated during run: " + std::to_string(emio_getmaxbytes()) +
-                               "\nBytes left allocated at io_deinit: 0\n");
+                           "Max bytes allocated during run: " +
+                               std::to_string(emio_getmaxbytes()) + "\nBytes left allocated at io_deinit: 0\n");
     EXPECT_EQ(lines.size(), expected.size());
 }
 

@@ -58,10 +58,10 @@ long emtest_run(const emtest_tempdir& dir, long failing)
     std::ifstream in(dir.file("stereo.wav"), std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
     const std::vector<int16_t> frames = emtest_values(500);
-    for (const auto& load : std::vector<std::function<int()>> {
-             [&] { return em_loadsound(dir.file("mono.wav").c_str()); },
-             [&] { return em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size())); },
-             [&] { return em_loadsampleraw(frames.data(), 250, 2, 32000); }}) {
+    for (const auto& load :
+         std::vector<std::function<int()>> {[&] { return em_loadsound(dir.file("mono.wav").c_str()); },
+                                            [&] { return em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size())); },
+                                            [&] { return em_loadsampleraw(frames.data(), 250, 2, 32000); }}) {
         const int sample = emtest_step(load);
         EXPECT_STREQ(sample ? "out of memory" : em_sampleerror(), "out of memory");
     }
@@ -104,8 +104,7 @@ long emtest_run(const emtest_tempdir& dir, long failing)
         EXPECT_EQ(em_render(out.data(), 1024), 1024);
     em_event ev;
     while (em_pollevent(&ev) == 1) // the ends and passes the mixer posted: the ring takes no memory either
-        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH ||
-                    ev.type == EME_MUSICLOOP)
+        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH || ev.type == EME_MUSICLOOP)
             << ev.type;
     EXPECT_EQ(emtest_heapcalls, before);
     EXPECT_EQ(music ? em_getparam(music, EMP_VOLUME) : 200, 200) << "the switch was made";

@@ -30,9 +30,10 @@ bool emtest_writesf(const std::string& path, int format, int channels, int rate,
     for (size_t i = 0; i < values.size(); i++)
         ints[i] = static_cast<int>(std::min(std::llround(values[i] * 2147483648.0), 2147483647LL));
     const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
-    const bool floats = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS ||
-                        subtype == SF_FORMAT_OPUS;
-    const bool written = (floats ? sf_writef_double(file, values.data(), frames) : sf_writef_int(file, ints.data(), frames)) == frames;
+    const bool floats =
+        subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS;
+    const bool written =
+        (floats ? sf_writef_double(file, values.data(), frames) : sf_writef_int(file, ints.data(), frames)) == frames;
     return sf_close(file) == 0 && written;
 }
 
@@ -62,18 +63,37 @@ TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
         std::vector<double> in;
         std::vector<int32_t> out;
     } cases[] = {
-        {"16-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, {0, 1 / 32768.0, -1, 32767 / 32768.0, -1234 / 32768.0},
+        {"16-bit WAV",
+         SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+         1,
+         22050,
+         {0, 1 / 32768.0, -1, 32767 / 32768.0, -1234 / 32768.0},
          {0, 1, -32768, 32767, -1234}},
         {"8-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8000, {0, 1 / 128.0, -1, 127 / 128.0}, {0, 256, -32768, 32512}},
-        {"24-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 44100,
+        {"24-bit WAV",
+         SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+         1,
+         44100,
          {128 * q, -128 * q, 127 * q, -129 * q, 8388607 * q, -1, 384 * q, 255 * q},
          {1, 0, 0, -1, 32767, -32768, 2, 1}},
-        {"32-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, 48000, {32768 / 2147483648.0, -32769 / 2147483648.0, 0.5, -0.5},
+        {"32-bit WAV",
+         SF_FORMAT_WAV | SF_FORMAT_PCM_32,
+         2,
+         48000,
+         {32768 / 2147483648.0, -32769 / 2147483648.0, 0.5, -0.5},
          {1, -1, 16384, -16384}},
-        {"float WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 44100, {0.5, 1.0, -1.0, 1.5, -2.0, 0.25 / 32768, 0.75 / 32768},
+        {"float WAV",
+         SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+         1,
+         44100,
+         {0.5, 1.0, -1.0, 1.5, -2.0, 0.25 / 32768, 0.75 / 32768},
          {16384, 32767, -32768, 32767, -32768, 0, 1}},
         {"double WAV", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 2, 96000, {-0.25, 0.125, 4.0, std::nan("")}, {-8192, 4096, 32767, 0}},
-        {"extensible WAV", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 2, 44100, {0.5, -0.5, 100 / 32768.0, -7 / 32768.0},
+        {"extensible WAV",
+         SF_FORMAT_WAVEX | SF_FORMAT_PCM_16,
+         2,
+         44100,
+         {0.5, -0.5, 100 / 32768.0, -7 / 32768.0},
          {16384, -16384, 100, -7}},
         {"FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, {0.5, -0.5, 100 / 32768.0, -7 / 32768.0}, {16384, -16384, 100, -7}},
         {"24-bit FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, 44100, {128 * q, -129 * q, 8388607 * q}, {1, -1, 32767}},
@@ -84,7 +104,8 @@ TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
         const std::string path = dir.file("sound");
         ASSERT_TRUE(emtest_writesf(path, c.format, c.channels, c.rate, c.in));
         const std::vector<uint8_t> bytes = emtest_filebytes(path);
-        for (const int handle : {em_loadsound(path.c_str()), em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()))}) {
+        for (const int handle :
+             {em_loadsound(path.c_str()), em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()))}) {
             ASSERT_NE(handle, 0) << em_sampleerror();
             EXPECT_STREQ(em_sampleerror(), "");
             const em_sample* s = em_getsample(handle);
@@ -214,8 +235,7 @@ TEST(LoadersLife, AFullBankAndCallsBeforeTheStart)
     for (int round = 0; round < 2; round++) {
         if (round == 1) {
             ASSERT_EQ(emtest_startpaused(), 0);
-            while (em_loadsampleraw(frame, 1, 1, 44100) != 0) {
-            }
+            while (em_loadsampleraw(frame, 1, 1, 44100) != 0) { }
         }
         const char* why = round == 0 ? "the audio engine is not started" : "all 511 sample slots are in use";
         EXPECT_EQ(em_loadsampleraw(frame, 1, 2, 44100), 0);
@@ -262,9 +282,10 @@ TEST(WavWriter, WritesAHeaderThatMatchesItsData)
     const int16_t frames[] = {1, -2, 0x1234, -32768, 32767, 0};
     const std::string path = dir.file("out.wav");
     ASSERT_EQ(em_writewav(path.c_str(), frames, 3, 2, 22050), 0);
-    const std::vector<uint8_t> expected = {'R', 'I', 'F', 'F', 48, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1,
-                                           0, 2, 0, 0x22, 0x56, 0, 0, 0x88, 0x58, 1, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 12, 0, 0, 0,
-                                           1, 0, 0xfe, 0xff, 0x34, 0x12, 0, 0x80, 0xff, 0x7f, 0, 0};
+    const std::vector<uint8_t> expected = {'R',  'I',  'F', 'F', 48,   0,    0,    0,    'W', 'A',  'V',  'E',  'f', 'm',
+                                           't',  ' ',  16,  0,   0,    0,    1,    0,    2,   0,    0x22, 0x56, 0,   0,
+                                           0x88, 0x58, 1,   0,   4,    0,    16,   0,    'd', 'a',  't',  'a',  12,  0,
+                                           0,    0,    1,   0,   0xfe, 0xff, 0x34, 0x12, 0,   0x80, 0xff, 0x7f, 0,   0};
     EXPECT_EQ(emtest_filebytes(path), expected);
     ASSERT_EQ(em_writewav(path.c_str(), frames, 0, 1, 8000), 0) << "no frames: a header alone";
     EXPECT_EQ(emtest_filebytes(path).size(), 44u);
@@ -286,22 +307,32 @@ TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
         int error;
         std::string line;
     } bad[] = {
-        {nullptr, frames, 1, 1, 44100, EINVAL, "ERROR: em_writewav: (no name): nothing to write (1 frames of 1 channels at 44100 Hz)"},
-        {out.c_str(), nullptr, 1, 1, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 44100 Hz)"},
-        {out.c_str(), frames, -1, 1, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (-1 frames of 1 channels at 44100 Hz)"},
-        {out.c_str(), frames, 1, 0, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 0 channels at 44100 Hz)"},
-        {out.c_str(), frames, 1, 3, 44100, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 3 channels at 44100 Hz)"},
-        {out.c_str(), frames, 1, 1, 0, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 0 Hz)"},
-        {out.c_str(), frames, 1, 2, INT32_MIN, EINVAL, "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 2 channels at -2147483648 Hz)"},
-        {out.c_str(), frames, 1073741815, 2, 44100, EFBIG, "ERROR: em_writewav: " + out + ": 1073741815 frames pass the WAV format's 4 GiB"},
-        {out.c_str(), frames, INT32_MAX, 1, 44100, EFBIG, "ERROR: em_writewav: " + out + ": 2147483647 frames pass the WAV format's 4 GiB"},
-        {"/nonexistent/out.wav", frames, 1, 1, 44100, ENOENT, "ERROR: em_writewav: /nonexistent/out.wav: No such file or directory"},
+        {nullptr, frames, 1, 1, 44100, EINVAL,
+         "ERROR: em_writewav: (no name): nothing to write (1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), nullptr, 1, 1, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), frames, -1, 1, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (-1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 0, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 0 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 3, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 3 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 1, 0, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 0 Hz)"},
+        {out.c_str(), frames, 1, 2, INT32_MIN, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 2 channels at -2147483648 Hz)"},
+        {out.c_str(), frames, 1073741815, 2, 44100, EFBIG,
+         "ERROR: em_writewav: " + out + ": 1073741815 frames pass the WAV format's 4 GiB"},
+        {out.c_str(), frames, INT32_MAX, 1, 44100, EFBIG,
+         "ERROR: em_writewav: " + out + ": 2147483647 frames pass the WAV format's 4 GiB"},
+        {"/nonexistent/out.wav", frames, 1, 1, 44100, ENOENT,
+         "ERROR: em_writewav: /nonexistent/out.wav: No such file or directory"},
         {"/dev/full", frames, 2, 2, 44100, ENOSPC, "ERROR: em_writewav: /dev/full: No space left on device"},
     };
     std::vector<std::pair<int, std::string>> lines;
-    em_setlogfunc([](int level, const char* line, void* user) {
-        static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line);
-    }, &lines);
+    em_setlogfunc([](int level, const char* line,
+                     void* user) { static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line); },
+                  &lines);
     for (const auto& b : bad) {
         SCOPED_TRACE(b.line);
         lines.clear();
@@ -327,7 +358,8 @@ TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
     em_setlogfunc(nullptr, nullptr);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(error, EFBIG);
-    EXPECT_EQ(lines, (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, "ERROR: em_writewav: " + out + ": File too large"}}));
+    EXPECT_EQ(lines,
+              (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, "ERROR: em_writewav: " + out + ": File too large"}}));
     EXPECT_NE(access(out.c_str(), F_OK), 0) << "the part written is removed";
 }
 

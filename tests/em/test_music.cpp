@@ -142,12 +142,13 @@ TEST_F(Music, EveryRatePlaysAtItsTrueSpeedAndAPassLastsItsOutLength)
         const std::vector<int16_t> heard = emtest_render(130); // 133120 frames: into the fourth pass
         for (int64_t k = 0; k < 130 * 1024; k++)
             for (int side = 0; side < 2; side++)
-                ASSERT_EQ(heard[static_cast<size_t>(2 * k + side)], pass[static_cast<size_t>(2 * (k * rate / 44100 % length) + side)])
+                ASSERT_EQ(heard[static_cast<size_t>(2 * k + side)],
+                          pass[static_cast<size_t>(2 * (k * rate / 44100 % length) + side)])
                     << "frame " << k;
         EXPECT_EQ(static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK)), start + 3 * 44100);
         EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICLOOP, music, start + 44100},
-                                                                             {EME_MUSICLOOP, music, start + 88200},
-                                                                             {EME_MUSICLOOP, music, start + 132300}}));
+                                                                            {EME_MUSICLOOP, music, start + 88200},
+                                                                            {EME_MUSICLOOP, music, start + 132300}}));
         // played once from the start: to the last frame, then silence
         ASSERT_EQ(em_playoggmusic(music, path.c_str()), 0);
         ASSERT_EQ(em_setparam(music, EMP_LOOPCOUNT, 0), 0);
@@ -155,7 +156,8 @@ TEST_F(Music, EveryRatePlaysAtItsTrueSpeedAndAPassLastsItsOutLength)
         const std::vector<int16_t> last = emtest_render(44);
         for (int64_t k = 0; k < 44 * 1024; k++)
             for (int side = 0; side < 2; side++)
-                ASSERT_EQ(last[static_cast<size_t>(2 * k + side)], k < 44100 ? pass[static_cast<size_t>(2 * (k * rate / 44100) + side)] : 0)
+                ASSERT_EQ(last[static_cast<size_t>(2 * k + side)],
+                          k < 44100 ? pass[static_cast<size_t>(2 * (k * rate / 44100) + side)] : 0)
                     << "frame " << k;
         EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICEND, music, once + 44099}}));
         EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
@@ -176,9 +178,9 @@ TEST_F(Music, LoopCountPlaysThatManyMorePasses)
     EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), 1);
     emtest_render(8); // 13312 frames: the last pass ends at 13230
     EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
-    EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICLOOP, music, 4410},
-                                                                         {EME_MUSICLOOP, music, 8820},
-                                                                         {EME_MUSICEND, music, 13229}}));
+    EXPECT_EQ(emtest_musicevents(),
+              (std::vector<std::vector<int64_t>> {
+                  {EME_MUSICLOOP, music, 4410}, {EME_MUSICLOOP, music, 8820}, {EME_MUSICEND, music, 13229}}));
     ASSERT_EQ(em_playoggmusic(music, short44.c_str()), 0);
     EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), -1) << "a new stream loops on";
     em_setparam(music, EMP_STATE, 3);
@@ -239,7 +241,7 @@ TEST_F(Music, SwitchesComeInAtTheNodesVolumeAndPostTheirOutcome)
     }
     EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
     EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICLOOP, music, 51 * 1024 + 44100},
-                                                                         {EME_SWITCHFAILED, music, 103 * 1024}}));
+                                                                        {EME_SWITCHFAILED, music, 103 * 1024}}));
     EXPECT_NE(printed.find("ERROR: em_switchoggmusic: couldn't open"), std::string::npos) << printed;
 }
 

@@ -50,7 +50,8 @@ protected:
             tone[i] = static_cast<int>((i * 7919) % 200000) * 4096 - 400000000;
         EXPECT_EQ(sf_writef_int(flac, tone.data(), 9600), 9600);
         sf_close(flac);
-        text("escape.seq", "duration 4410\nsteps 1\n\x01" "bell\xff\\ tone.wav\n");
+        text("escape.seq", "duration 4410\nsteps 1\n\x01"
+                           "bell\xff\\ tone.wav\n");
         text("bad.ogg", "OggS" + std::string(300, 'x'));
         text("text.txt", "hello\n");
         text("empty.wav", "");
@@ -218,7 +219,7 @@ TEST_F(Emplay, RendersAreFrameExactWithHeadersThatMatchTheirData)
         {{"-t", "1.5", "-3", "circle", "tone.wav", "stereo.wav"}, 66150},
         {{"-3", "flyby", "tone.wav"}, 176400}, // a fly-past's own 4 s
         {{"-s", "steps4096.seq", "-t", "0.2"}, 8820},
-        {{"-s", "ogg.seq", "-t", "0.2"}, 8820},                       // every sound through em_loadsound: Ogg,
+        {{"-s", "ogg.seq", "-t", "0.2"}, 8820},                          // every sound through em_loadsound: Ogg,
         {{"-3", "circle", "-t", "0.5", "tone.oga", "tone.flac"}, 22050}, // and 24-bit FLAC too
         {{"float.wav", "tone.flac"}, 9216},
     };

@@ -633,8 +633,8 @@ static bool emplay_writeoutput(const emplay_options& opt, const std::vector<int1
 {
     const bool tostdout = strcmp(opt.output, "-") == 0;
     em_setlogfunc(emplay_logdrop, nullptr);
-    const int written = em_writewav(emplay_outputpath(opt.output), values.data(), static_cast<int32_t>(values.size() / 2), 2,
-                                    EMPLAY_RATE);
+    const int written =
+        em_writewav(emplay_outputpath(opt.output), values.data(), static_cast<int32_t>(values.size() / 2), 2, EMPLAY_RATE);
     const int error = errno;
     em_setlogfunc(tostdout ? emplay_logtostderr : nullptr, nullptr);
     if (written != 0)
