@@ -1,5 +1,6 @@
-// em.h -- the audio engine's public interface: start/stop, clocks, node handles,
-// parameter calls, the sample bank and its analysis routines
+// em.h -- the audio engine's public interface: start/stop, clocks, the log hook,
+// end events, node handles, parameter calls, the sample bank with its loaders,
+// WAV writing and analysis routines
 #ifndef EM_EM_H
 #define EM_EM_H
 
@@ -24,6 +25,7 @@ extern "C" {
 
 typedef struct em_node em_node;
 typedef struct em_sample em_sample;
+typedef struct em_event em_event;
 
 // ---------------------------------------------------------------------------
 // Parameter ids: the same id names the same quantity on every node type.
@@ -66,6 +68,8 @@ enum {
     EMP_CHANNEL = 36,      // int: selected channel index, -1 none
     EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
     EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+    EMP_POSITIONMS = 41,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
+    EMP_LOOPCOUNT = 42,    // int: music passes still to play after this one, -1 forever (the default), 0 the last
     EMP_PAUSED = 48,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
     EMP_FADEMS = 49,       // int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
     // Effect nodes (em_createeffect). Floats unless marked int; a value out of its
@@ -166,11 +170,11 @@ struct em_sample {
 // ---------------------------------------------------------------------------
 // Opens the sound device (44100 Hz, signed 16-bit stereo, 1024-frame buffers) and
 // starts mixing. 0, or -1 no audio subsystem, -2 no device, -3 no sample bank,
-// -4 no node table, -5 already up.
+// -4 no node table, -5 already up, -6 no event ring.
 int em_init(void);
 // Starts the engine as em_init does but opens no sound device: nothing mixes until
 // em_render asks (for rendering to files, tests, machines without a sound card).
-// 0, or -3 no sample bank, -4 no node table, -5 already up.
+// 0, or -3 no sample bank, -4 no node table, -5 already up, -6 no event ring.
 int em_initoffline(void);
 // Mixes the next frames output frames into out (interleaved left/right, the values
 // the device would play, limiter included) and advances both clocks by them. Any
@@ -185,6 +189,46 @@ void em_deinit(void);
 uint32_t em_getsampleclock(void);
 // Milliseconds since the start (of rendered sound when started offline); 0 when down.
 uint32_t em_getmsclock(void);
+
+// ---------------------------------------------------------------------------
+// The log hook
+// ---------------------------------------------------------------------------
+// Levels of the lines the engine prints.
+enum {
+    EM_LOGERROR = 0,   // a failure ("ERROR: ..." on standard error without a hook)
+    EM_LOGWARNING = 1, // a refused request ("warning: ..." on standard output)
+    EM_LOGINFO = 2     // the allocation report, the analysis findings, other notes
+};
+typedef void (*em_logfunc)(int level, const char* line, void* user);
+// Every line the engine prints goes to fn instead (whole lines, without their
+// newline, with their level and user), on the thread that prints it, the audio
+// thread included; fn must not call the engine. Null restores the printing to
+// standard output and error. Works whether the engine is up or down; no failure.
+void em_setlogfunc(em_logfunc fn, void* user);
+
+// ---------------------------------------------------------------------------
+// End events: what ended, looped or switched in the mixer, read by the program
+// ---------------------------------------------------------------------------
+enum {
+    EME_VOICEEND = 1,     // a sampler or 3-D sampler voice ended: its handle, its sample, its last frame's clock
+    EME_MUSICEND = 2,     // a music node's stream ended: the node, the clock of its last frame
+    EME_MUSICLOOP = 3,    // a music node's stream began another pass: the node, the clock of the pass's first frame
+    EME_MUSICSWITCH = 4,  // a music node switched to the next file: the node, the clock of the new stream's first frame
+    EME_SWITCHFAILED = 5, // a music node could not open the file it was to switch to and stopped: the node, the clock
+    EME_FADEDONE = 6,     // a fade reached its volume: the node, the clock of the fade's last frame
+    EME_SEQWRAP = 7       // a running sequencer's pass began again: the node, the clock of the pass's first frame
+};
+struct em_event {
+    int32_t type;         // EME_*
+    int32_t handle;       // the node it happened to (a freed voice's handle may already name another node)
+    int32_t sample;       // EME_VOICEEND: the sample-bank number the voice played; else 0
+    uint32_t sampleclock; // the sample clock of the frame it happened at
+};
+// Fills ev with the oldest event not yet read and returns 1; 0 when there is
+// none, ev is null or the engine is down. Read from one thread of the program.
+int em_pollevent(em_event* ev);
+// Events dropped since the start because the ring (256 events) was full; 0 when down.
+int32_t em_lostevents(void);
 
 // ---------------------------------------------------------------------------
 // Node tree by handle (all return the "down" value when the engine is down or
@@ -255,15 +299,35 @@ int em_getparamp(int handle, int id, void* block);
 // ---------------------------------------------------------------------------
 // Sample bank
 // ---------------------------------------------------------------------------
-// Loads a WAV file (U8, S8, S16 LE/BE; mono/stereo); its sample handle, or 0
+// Loads a WAV file (U8, S8, S16 LE/BE; mono/stereo) through SDL; its sample handle, or 0
 int em_loadsample(const char* name);
 // Decodes a whole Ogg Vorbis file (mono or stereo, at its own rate) into the
 // sample bank, as em_loadsample does a WAV file; its sample handle, or 0.
 int em_loadoggsample(const char* name);
-// Why the latest em_loadsample or em_loadoggsample failed ("No such file or directory", "not a WAV file
+// A sound file told by its content, through libsndfile: WAV (8, 16, 24, 32-bit
+// integers, 32 and 64-bit floats, the extensible header), FLAC, Ogg Vorbis and
+// Opus, AIFF, and MP3 where the installed libsndfile reads it; mono or stereo
+// at the file's own rate, floats scaled by 32768 and clipped, wider integers
+// rounded to 16 bits. Its sample handle, or 0 (reason in em_sampleerror).
+int em_loadsound(const char* name);
+// em_loadsound on a whole file's bytes in memory (copied; data may go after
+// the call); 0 also for null data or bytes <= 0.
+int em_loadsamplemem(const void* data, int32_t bytes);
+// count interleaved frames of channels (1 or 2) 16-bit values at rate Hz from
+// the caller (copied); its handle, or 0 for null frames, count <= 0, other
+// channels or a rate out of range.
+int em_loadsampleraw(const int16_t* frames, int32_t count, int channels, int32_t rate);
+// Why the latest load failed ("No such file or directory", "not a WAV file
 // the engine reads (...)", "sample rate out of range", ...), or "" after a success.
 // The bank prints nothing itself: callers report in their own words.
 const char* em_sampleerror(void);
+// Writes count interleaved frames of channels (1 or 2) values as a 16-bit PCM
+// WAV file at rate Hz, its header matching its data; works with the engine up
+// or down. 0, or -1 (the system's reason through the log, errno set, a file
+// cut short removed) for a null name, null frames with count > 0, count < 0,
+// other channels, rate <= 0, more than the format's 4 GiB of data, or a file
+// that cannot be made or written completely.
+int em_writewav(const char* name, const int16_t* frames, int32_t count, int channels, int32_t rate);
 // Frees the sample in that slot; no-op for an invalid handle
 void em_freesample(int handle);
 // 1 if the engine is up and the slot holds a sample, else 0

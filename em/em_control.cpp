@@ -61,15 +61,6 @@ em_framegain em_gainof(const em_node* node)
     return {nullptr, node->volume};
 }
 
-// The one place a finished fade is told to the program. The event ring that
-// carries it (EME_FADEDONE with the node's handle and the sample clock of the
-// fade's last frame) is not part of the engine yet: nothing is posted.
-static void em_postfadedone(const em_node* node, uint32_t clock)
-{
-    (void)node;
-    (void)clock;
-}
-
 // Moves the fade on by the buffer just mixed; at its end the fade is told and
 // its then acts (freeing the node last). A voice's own ramp has already
 // carried its volume; a node's volume into its parent is set here.
@@ -83,8 +74,9 @@ static void em_advancefade(em_node* node, em_nodectl* c, bool voice)
     if (c->fade.done < c->fade.frames)
         return;
     c->fading = 0;
+    // Told with the clock of the fade's last frame (of a fade of 0 frames, this buffer's first).
     const int32_t last = c->fade.frames > before ? c->fade.frames - before - 1 : 0;
-    em_postfadedone(node, em_load(&emstate.samplepos) + static_cast<uint32_t>(last));
+    em_postevent(EME_FADEDONE, node->handle, 0, em_frameclock(last));
     if (c->then == EM_FADEPAUSE)
         c->paused = 1;
     else if (c->then == EM_FADEFREE)
@@ -112,8 +104,7 @@ static int em_waits(em_nodectl* c)
 {
     if (!c->waiting)
         return 0;
-    // The clock of this buffer's first frame: the frames handed out so far.
-    const int32_t ahead = em_wrap(c->startclock - em_load(&emstate.samplepos));
+    const int32_t ahead = em_wrap(c->startclock - em_frameclock(0));
     if (ahead >= emstate.samples)
         return 1;
     c->waiting = 0;

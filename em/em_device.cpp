@@ -67,6 +67,11 @@ static int em_startengine()
         em_deinitsamples();
         return -4;
     }
+    if (em_initevents() < 0) {
+        em_deinitnodes();
+        em_deinitsamples();
+        return -6;
+    }
     em_store(&emstate.samplepos, 0u);
     emstate.tick0 = emstate.device ? SDL_GetTicks() : 0;
     em_store(&emstate.lastcb, 0u);
@@ -149,6 +154,7 @@ void em_deinit()
         em_locked lock;
         em_deinitnodes();
         em_deinitsamples();
+        em_deinitevents();
     }
     if (emstate.device) {
         // Quitting the subsystem (not only closing the device) lets a later

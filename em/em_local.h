@@ -14,11 +14,14 @@
 // re-entrant. Two calls by node pointer kept for programs outside the engine,
 // em_freeoggmusic and em_setnodevolume, take it themselves; nothing inside
 // the engine calls them. The allocator's table has a lock of its own
-// (emio.cpp), always taken innermost: nothing is locked while it is held.
+// (emio.cpp), taken inside the audio lock or alone; the only lock taken while
+// it is held is the log hook's, which is innermost of all (the hook may not
+// call the engine).
 // ---------------------------------------------------------------------------
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <cstdio>
 
 #include "SDL.h"
@@ -100,7 +103,10 @@ template <typename T> static inline void em_store(T* p, T v)
 // ---------------------------------------------------------------------------
 // Accounting allocator and console printers (emio.cpp)
 // ---------------------------------------------------------------------------
-enum { EMIO_MAXALLOCS = 4096 };
+enum {
+    EMIO_MAXALLOCS = 4096, // entries of the allocation table
+    EMIO_LINELEN = 4224    // a printed line, terminator included: a longest path and its message
+};
 
 struct emio_alloc {
     void* ptr;    // the block; null marks a free entry
@@ -163,6 +169,29 @@ void em_audiocallback(void* userdata, Uint8* stream, int len);
 void em_processnode(em_node* node);
 void em_mixtoparent(em_node* node);
 int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
+
+// ---------------------------------------------------------------------------
+// End events (em_event.cpp). The writers hold the audio lock (the mixer, or a
+// call under it), so there is one writer at a time; one thread of the program
+// reads without the lock. head and tail only grow (wrapping at 2^32); the
+// ring holds head - tail events, at most EM_EVENTRING.
+// ---------------------------------------------------------------------------
+enum { EM_EVENTRING = 256 }; // events the ring holds; a power of two
+
+struct em_events {
+    em_event* ring; // EM_EVENTRING events, taken at the start; null while down
+    uint32_t head;  // events written (the writer's; release store)
+    uint32_t tail;  // events read (the reader's; release store)
+    int32_t lost;   // events dropped because the ring was full (atomic)
+};
+extern em_events emevents;
+
+int em_initevents(); // 0, or -1 when the ring cannot be had
+void em_deinitevents();
+// The sample clock of a frame of the buffer being mixed (0 = its first).
+uint32_t em_frameclock(int32_t frame);
+// Queues an event for em_pollevent; a full ring drops it and counts it.
+void em_postevent(int32_t type, int32_t handle, int32_t sample, uint32_t clock);
 
 // ---------------------------------------------------------------------------
 // Node tree and node types (em_node.cpp)
@@ -308,6 +337,28 @@ em_sample* em_readsample(const char* name);
 // sample in the lowest free slot; null for a refused format or no memory.
 // An AUDIO_S16MSB buffer is byte-swapped in place.
 em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes);
+// A sample of length frames (zero-filled) for the lowest free slot, not yet in
+// the table; null with the reason set (no slot, channels other than 1 or 2, a
+// rate out of range, no frames, too long, no memory).
+em_sample* em_newsample(int channels, int32_t rate, int64_t length);
+// Puts a filled sample from em_newsample into its slot for the mixer to find.
+void em_addsample(em_sample* sample);
+// Why the latest load failed, for em_sampleerror (printf-style).
+void em_setsamplewhy(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Ends a successful load: clears the reason and gives the handle (0 for null).
+int em_loadedsample(const em_sample* sample);
+// Opens a sample file once a slot is free for it; null with the reason set.
+FILE* em_opensamplefile(const char* name);
+// Runs reader() (which makes a sample, or gives null with the reason set) while
+// the engine is up: the sample's handle, or 0 with the reason set.
+template <typename Reader> static inline int em_loadby(Reader reader)
+{
+    if (emstate.inited != 1) {
+        em_setsamplewhy("the audio engine is not started");
+        return 0;
+    }
+    return em_loadedsample(reader());
+}
 void em_destroysample(em_sample* sample);
 int em_freesampleslot();
 void em_swap16(uint8_t* buffer, uint32_t bytes);
@@ -568,16 +619,17 @@ em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);
 int em_playsampler(em_node* sampler, int sample);
 // Mixes one buffer of frames of a voice added into out (interleaved L/R), by
-// its layout, step and ramp; 1 when a non-looping sample ended, else 0.
+// its layout, step and ramp; when a non-looping sample ended, the frames
+// mixed up to the ending one included (at least 1), else 0.
 int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames);
 
 // ---------------------------------------------------------------------------
 // Ogg Vorbis music stream (em_oggmusic.cpp)
 // ---------------------------------------------------------------------------
 enum {
-    EM_OGGNAME = 64,     // file names are shorter than this
-    EM_OGGFRAMES = 1024, // stereo frames in the load buffer
-    EM_MAXREADERRORS = 8 // consecutive decode errors that end a stream (music and Ogg samples alike)
+    EM_OGGNAME = PATH_MAX, // file names are shorter than this: as long as the system takes
+    EM_OGGFRAMES = 1024,   // stereo frames in the load buffer
+    EM_MAXREADERRORS = 8   // consecutive decode errors that end a stream (music and Ogg samples alike)
 };
 
 struct em_oggmusic {
@@ -589,16 +641,21 @@ struct em_oggmusic {
     int32_t rate;              // stream rate, Hz
     int32_t length;            // stream length in stream frames (low 32 bits)
     int32_t loop;              // 1: restart at the end
+    int32_t loops;             // passes still to play after this one; -1 forever (EMP_LOOPCOUNT)
     int32_t switchmode;        // above 0: a start fades the playing stream out and switches
-    int32_t setvolume;         // volume last set through EMP_VOLUME, restored after a switch
-    int32_t step;              // 16.16 stream frames per output frame
+    int32_t setvolume;         // volume restored after a switch: the node's first (256) or the last set
+    int32_t step;              // 16.16 stream frames per output frame (EMP_PITCH reads it)
     int32_t speed;             // 16.16 playback speed, 0x10000 = normal
-    int32_t pos;               // read frame in loadbuf, 0..1023; outside = refill first
+    int32_t pos;               // read frame in loadbuf; at or past valid (or negative) = refill first
+    int64_t frac;              // the read place's fraction, in 1/(65536 x device rate) stream frames
+    int32_t valid;             // frames of loadbuf that hold sound: EM_OGGFRAMES, fewer in the last fill
+    int32_t ended;             // 1: the last fill reached the stream's end; after valid frames it stops
+    int32_t bufstart;          // stream frame of loadbuf[0]
+    int32_t restartat;         // frame of loadbuf where a new pass begins (stream frame 0), -1 none
     uint32_t startclock;       // sample clock at the start of the current pass
     uint32_t startms;          // millisecond clock at the start of the current pass
     int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
     int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
-    int32_t volumeset;         // 1 once EMP_VOLUME was set: setvolume is the caller's
     int32_t fadems;            // a switch's fade-out, ms; 0: EM_FADESTEP a buffer
 };
 
@@ -607,9 +664,9 @@ void em_openoggmusic(em_node* node, const char* name);
 int em_startoggmusic(em_node* node, const char* name);
 int em_switchoggmusic(em_node* node, const char* name);
 void em_closeoggmusic(em_node* node);
-void em_freeoggmusic(em_node* node);                  // takes the audio lock itself
-void em_setnodevolume(em_node* node, int32_t volume); // takes the audio lock itself
-int em_filloggmusic(em_node* node, int32_t framesdone);
+void em_freeoggmusic(em_node* node);                    // takes the audio lock itself
+void em_setnodevolume(em_node* node, int32_t volume);   // takes the audio lock itself
+int em_filloggmusic(em_node* node, int32_t framesdone); // 1 when the stream ended in this fill
 void em_mixoggmusic(em_node* node);
 
 // ---------------------------------------------------------------------------

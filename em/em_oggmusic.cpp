@@ -23,13 +23,25 @@ static em_oggmusic* em_oggof(em_node* node)
     return static_cast<em_oggmusic*>(node->data);
 }
 
-// 16.16 stream frames per output frame for the record's speed and rate.
+// 16.16 stream frames per output frame for the record's speed and rate, as
+// EMP_PITCH reports it (the mixer steps by the exact ratio below).
 static int32_t em_oggstep(const em_oggmusic* om)
 {
     if (emstate.freq <= 0)
         return 0;
     const int64_t step = static_cast<int64_t>(om->speed / 4) * om->rate / emstate.freq * 4;
     return static_cast<int32_t>(step > INT32_MAX ? INT32_MAX : step < INT32_MIN ? INT32_MIN : step);
+}
+
+// The mixer's advance per output frame and its unit: speed x rate in
+// 1/(65536 x device rate) stream frames, so that every rate steps exactly.
+static int64_t em_ogginc(const em_oggmusic* om)
+{
+    return static_cast<int64_t>(om->speed) * om->rate;
+}
+static int64_t em_oggunit()
+{
+    return static_cast<int64_t>(65536) * (emstate.freq > 0 ? emstate.freq : 1);
 }
 
 void em_openoggmusic(em_node* node, const char* name)
@@ -66,30 +78,32 @@ static void em_beginpass(em_node* node, uint32_t startms)
 {
     em_oggmusic* om = em_oggof(node);
     om->loop = 1;
+    om->loops = -1;
     om->pos = 0;
+    om->frac = 0;
     om->step = em_oggstep(om);
     om->startclock = em_load(&emstate.samplepos);
     om->startms = startms;
-    em_filloggmusic(node, 0);
+    om->ended = em_filloggmusic(node, 0);
 }
 
 int em_startoggmusic(em_node* node, const char* name)
 {
     em_oggmusic* om = em_oggof(node);
-    if (strlen(name) >= EM_OGGNAME) {
-        emio_error("em_startoggmusic: couldn't open %s\n", name);
+    const size_t length = strlen(name);
+    if (length >= EM_OGGNAME) {
+        emio_error("em_startoggmusic: name is too long (%zu characters, the system takes %d): %.64s...", length, EM_OGGNAME - 1,
+                   name);
         return -1;
     }
     if (om->switchmode > 0) {
-        strcpy(om->nextname, name);
+        memcpy(om->nextname, name, length + 1);
         if (om->fadems > 0)
             em_startfade(node, 0, em_msframes(om->fadems), EM_FADEKEEP);
         return 0;
     }
     em_closeoggmusic(node);
-    char file[EM_OGGNAME];
-    strcpy(file, name);
-    em_openoggmusic(node, file);
+    em_openoggmusic(node, name);
     if (!om->open) {
         emio_error("em_startoggmusic: couldn't open %s\n", name);
         return -1;
@@ -104,12 +118,9 @@ int em_switchoggmusic(em_node* node, const char* name)
     if (om->open)
         ov_clear(&om->vf);
     om->open = 0;
-    char file[EM_OGGNAME];
-    strncpy(file, name, EM_OGGNAME - 1);
-    file[EM_OGGNAME - 1] = '\0';
-    em_openoggmusic(node, file);
+    em_openoggmusic(node, name);
     if (!om->open) {
-        emio_error("em_switchoggmusic: couldn't open %s\n", file);
+        emio_error("em_switchoggmusic: couldn't open %s\n", name);
         return -1;
     }
     em_beginpass(node, em_load(&emstate.lastcb));
@@ -124,7 +135,7 @@ static void em_cancelswitch(em_node* node)
     if (!om->nextname[0])
         return;
     om->nextname[0] = '\0';
-    node->volume = om->volumeset ? om->setvolume : EM_OGGVOLUME;
+    node->volume = om->setvolume;
     em_endfade(node);
 }
 
@@ -149,13 +160,23 @@ static void em_monotostereo(int16_t* buffer, int32_t n)
 }
 
 // Notes where a new pass begins: bytes of the old pass lie before it in
-// this buffer, which the callback reaches after framesdone output frames.
-static void em_markrestart(em_oggmusic* om, int32_t framesdone, int32_t bytes)
+// this buffer, which the callback reaches after framesdone output frames
+// reading from frame pos at the place's fraction. Posts the loop event.
+static void em_markrestart(em_node* node, int32_t framesdone, int32_t bytes)
 {
+    em_oggmusic* om = em_oggof(node);
     const int64_t streamframes = bytes / (2 * om->channels);
-    const int64_t offset = framesdone + (om->step > 0 ? streamframes * 65536 / om->step : 0);
+    const int64_t inc = em_ogginc(om);
+    // The first output frame k whose read place (pos + (frac + k x inc) / unit) reaches the new pass.
+    const int64_t ahead = (streamframes - om->pos) * em_oggunit() - om->frac;
+    const int64_t offset = framesdone + (inc > 0 && ahead > 0 ? (ahead + inc - 1) / inc : 0);
     om->startclock = em_load(&emstate.samplepos) + static_cast<uint32_t>(offset);
     om->startms = em_load(&emstate.lastcb) + static_cast<uint32_t>(offset * 1000 / emstate.freq);
+    om->restartat = static_cast<int32_t>(streamframes);
+    // A pass counted down: the one beginning now may be the last.
+    if (om->loops > 0 && --om->loops == 0)
+        om->loop = 0;
+    em_postevent(EME_MUSICLOOP, node->handle, 0, om->startclock);
 }
 
 int em_filloggmusic(em_node* node, int32_t framesdone)
@@ -163,7 +184,9 @@ int em_filloggmusic(em_node* node, int32_t framesdone)
     em_oggmusic* om = em_oggof(node);
     char* buffer = reinterpret_cast<char*>(om->loadbuf);
     const int32_t capacity = EM_OGGFRAMES * 2 * om->channels;
-    const int32_t loop = om->loop;
+    const ogg_int64_t tell = ov_pcm_tell(&om->vf);
+    om->bufstart = tell > 0 && tell <= INT32_MAX ? static_cast<int32_t>(tell) : 0;
+    om->restartat = -1;
     int32_t written = 0;
     int ended = 0;
     int errors = 0;
@@ -179,19 +202,50 @@ int em_filloggmusic(em_node* node, int32_t framesdone)
             // A hole or a bad link: skip it and read on, unless it persists.
             if (++errors >= EM_MAXREADERRORS)
                 ended = 1;
-        } else if (loop == 1 && ov_seekable(&om->vf) && !restarted) {
-            em_markrestart(om, framesdone, written);
+        } else if (om->loop == 1 && ov_seekable(&om->vf) && !restarted) {
+            em_markrestart(node, framesdone, written);
             ov_raw_seek(&om->vf, 0);
             restarted = true; // a stream that yields nothing after a restart ends
         } else {
             ended = 1;
         }
     }
-    if (ended)
+    om->valid = EM_OGGFRAMES;
+    if (ended) {
         memset(buffer + written, 0, static_cast<size_t>(capacity - written));
+        om->valid = written / (2 * om->channels);
+    }
     if (om->channels == 1)
         em_monotostereo(om->loadbuf, EM_OGGFRAMES);
     return ended;
+}
+
+// Ends the stream whose last frame the buffer's frame before this one was.
+static void em_endoggmusic(em_node* node, int32_t frame)
+{
+    em_oggmusic* om = em_oggof(node);
+    ov_clear(&om->vf);
+    om->open = 0;
+    em_postevent(EME_MUSICEND, node->handle, 0, em_frameclock(frame - 1));
+}
+
+// The fade of a pending switch, and the switch when it reaches 0; 0 when the
+// stream plays on, -1 when the switch failed and the node stopped. A chosen
+// fade length (EMP_FADEMS) runs as the node's fade; the switch follows its end.
+static int em_fadetoswitch(em_node* node)
+{
+    em_oggmusic* om = em_oggof(node);
+    if (om->fadems == 0)
+        node->volume -= EM_FADESTEP;
+    else if (em_isfading(node))
+        return 0;
+    if (om->fadems == 0 && node->volume > 0)
+        return 0;
+    node->volume = om->setvolume;
+    const int result = em_switchoggmusic(node, om->nextname);
+    om->nextname[0] = '\0';
+    em_postevent(result < 0 ? EME_SWITCHFAILED : EME_MUSICSWITCH, node->handle, 0, em_frameclock(0));
+    return result;
 }
 
 void em_mixoggmusic(em_node* node)
@@ -199,50 +253,32 @@ void em_mixoggmusic(em_node* node)
     em_oggmusic* om = em_oggof(node);
     if (!om->open)
         return;
-    if (om->nextname[0]) {
-        // A chosen fade length runs as the node's fade; the switch follows its end.
-        bool faded;
-        if (om->fadems == 0) {
-            node->volume -= EM_FADESTEP;
-            faded = node->volume <= 0;
-        } else {
-            faded = !em_isfading(node);
-        }
-        if (faded) {
-            node->volume = om->setvolume;
-            char file[EM_OGGNAME];
-            strcpy(file, om->nextname);
-            om->nextname[0] = '\0';
-            if (em_switchoggmusic(node, file) < 0)
-                return;
-        }
-    }
+    if (om->nextname[0] && em_fadetoswitch(node) < 0)
+        return;
     int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
     if (!out)
         return;
     const em_framegain gain = em_gainof(node);
-    const int32_t step = om->step;
+    const int64_t inc = em_ogginc(om);
+    const int64_t unit = em_oggunit();
     const int16_t* frames = om->loadbuf;
-    int64_t frac = 0;
-    int ended = 0;
     for (int32_t f = 0; f < emstate.samples; f++) {
-        if (om->pos < 0 || om->pos >= EM_OGGFRAMES) {
-            if (ended)
-                break; // the rest of the buffer stays silent
-            om->pos = 0;
-            ended = em_filloggmusic(node, f);
+        while (om->pos < 0 || om->pos >= om->valid) {
+            if (om->ended) {
+                em_endoggmusic(node, f); // the rest of the buffer stays silent
+                return;
+            }
+            // A step past the buffer's end carries into the next one.
+            om->pos = om->pos < 0 ? 0 : om->pos - EM_OGGFRAMES;
+            om->ended = em_filloggmusic(node, f);
         }
         const int32_t volume = em_gainat(gain, f);
         out[2 * f] = em_add32(out[2 * f], em_mul32(frames[2 * om->pos], volume) / 256);
         out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(frames[2 * om->pos + 1], volume) / 256);
-        frac += step;
-        const int64_t whole = frac >= 0 ? frac / 65536 : -((-frac + 65535) / 65536);
+        om->frac += inc;
+        const int64_t whole = om->frac >= 0 ? om->frac / unit : -((-om->frac + unit - 1) / unit);
         om->pos += static_cast<int32_t>(whole);
-        frac -= whole * 65536;
-    }
-    if (ended) {
-        ov_clear(&om->vf);
-        om->open = 0;
+        om->frac -= whole * unit;
     }
 }
 
@@ -263,13 +299,36 @@ static void em_releaseoggmusic(em_node* node)
     }
 }
 
+// The stream frame the next output frame reads.
+static int32_t em_oggposition(const em_oggmusic* om)
+{
+    const int32_t frame = om->restartat >= 0 && om->pos >= om->restartat ? om->pos - om->restartat : om->bufstart + om->pos;
+    return frame < 0 ? 0 : frame > om->length ? om->length : frame;
+}
+
+// Moves the open stream to ms milliseconds (the stream frame it falls in) and
+// loads from there; 0, or -1 with no stream, a time outside the stream or a
+// stream that cannot seek.
+static int em_seekoggmusic(em_node* node, int32_t ms)
+{
+    em_oggmusic* om = em_oggof(node);
+    if (!om->open || ms < 0)
+        return -1;
+    const int64_t frame = static_cast<int64_t>(ms) * om->rate / 1000;
+    if (frame > om->length || ov_pcm_seek(&om->vf, frame) != 0)
+        return -1;
+    om->pos = 0;
+    om->frac = 0;
+    om->ended = em_filloggmusic(node, 0);
+    return 0;
+}
+
 static int em_oggsetparam(em_node* node, int id, int32_t value)
 {
     em_oggmusic* om = em_oggof(node);
     switch (id) {
     case EMP_VOLUME:
         om->setvolume = value;
-        om->volumeset = 1;
         node->volume = value;
         return 0;
     case EMP_PITCH:
@@ -279,10 +338,17 @@ static int em_oggsetparam(em_node* node, int id, int32_t value)
         return 0;
     case EMP_STATE:
         if (value == 4 && om->open && !om->loop)
-            om->loop = 1;
+            om->loop = 1, om->loops = -1;
         else if (value == 3 && om->open && om->loop)
-            om->loop = 0;
+            om->loop = 0, om->loops = 0;
         return 0;
+    case EMP_LOOPCOUNT:
+        if (!om->open || value < -1)
+            return -1;
+        om->loops = value;
+        om->loop = value != 0;
+        return 0;
+    case EMP_POSITIONMS: return em_seekoggmusic(node, value);
     case EMP_SWITCHMODE: om->switchmode = value; return 0;
     case EMP_FADEMS:
         if (value < 0 || value > EM_MAXSWITCHMS)
@@ -300,12 +366,11 @@ static int em_ogggetparam(em_node* node, int id)
     case EMP_RATE: return om->rate;
     case EMP_LENGTH: return om->length;
     case EMP_LENGTHMS: return om->rate > 0 ? static_cast<int>(static_cast<int64_t>(om->length) * 1000 / om->rate) : 0;
-    case EMP_OUTLENGTH: {
-        if (om->rate <= 0)
-            return 0;
-        const float ratio = static_cast<float>(emstate.freq) / static_cast<float>(om->rate);
-        return static_cast<int>(static_cast<double>(om->length) * static_cast<double>(ratio));
-    }
+    case EMP_OUTLENGTH:
+        // The output frames of one pass at normal speed: those whose read place lies before the end.
+        return om->rate > 0 ? em_clamp32((static_cast<int64_t>(om->length) * emstate.freq + om->rate - 1) / om->rate) : 0;
+    case EMP_LOOPCOUNT: return om->open ? om->loops : -1;
+    case EMP_POSITIONMS: return om->open ? static_cast<int>(static_cast<int64_t>(em_oggposition(om)) * 1000 / om->rate) : -1;
     case EMP_VOLUME: return node->volume;
     case EMP_PITCH: return om->step;
     case EMP_STARTCLOCK: return static_cast<int>(om->startclock);
@@ -346,7 +411,9 @@ em_node* em_initoggmusic(em_node* parent)
     om->open = 0;
     om->switchmode = 0;
     om->nextname[0] = '\0';
+    om->setvolume = EM_OGGVOLUME; // a switch before any volume was set comes back at the node's own
     om->loop = 1;
+    om->loops = -1;
     om->speed = 0x10000;
     om->channels = 2;
     em_attachnode(node, parent);

@@ -19,8 +19,7 @@ enum {
 // Why the latest load failed, for em_sampleerror: the bank prints nothing itself.
 static char em_samplewhy[256];
 
-static void em_setsamplewhy(const char* format, ...) __attribute__((format(printf, 1, 2)));
-static void em_setsamplewhy(const char* format, ...)
+void em_setsamplewhy(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -112,60 +111,73 @@ static void em_converts16(int32_t* out, const uint8_t* in, uint32_t count)
         out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
 }
 
-// Why a decoded WAV buffer cannot become a sample, or null when it can.
-static const char* em_refusal(uint16_t format, int channels, int32_t rate, uint32_t bytes)
-{
-    const int valuebytes = em_formatbytes(format);
-    if (valuebytes == 0)
-        return "not 8-bit or signed 16-bit samples";
-    // The rate step needs rate << 12 to fit in 32 bits.
-    if (rate <= 0 || rate > (INT32_MAX >> 12))
-        return "sample rate out of range";
-    const uint32_t chans = channels == 2 ? 2 : 1;
-    const uint32_t length = bytes / (static_cast<uint32_t>(valuebytes) * chans);
-    // A sound without frames has nothing to play; one whose size does not fit
-    // the 32-bit byte count cannot be described.
-    if (length == 0)
-        return "no whole frame of sound";
-    if (static_cast<uint64_t>(length) * chans * 4 > INT32_MAX)
-        return "too long";
-    return nullptr;
-}
-
-em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes)
+em_sample* em_newsample(int channels, int32_t rate, int64_t length)
 {
     const int slot = em_freesampleslot();
     if (slot == 0 || emstate.freq <= 0) {
         em_setsamplewhy(em_samples ? "all %d sample slots are in use" : "the audio engine is not started", EM_MAXSAMPLES - 1);
         return nullptr;
     }
-    const char* refusal = em_refusal(format, channels, rate, bytes);
-    if (refusal) {
-        em_setsamplewhy("%s", refusal);
+    if (channels < 1 || channels > 2) {
+        em_setsamplewhy("%d channels: the engine plays 1 or 2", channels);
         return nullptr;
     }
-    const int valuebytes = em_formatbytes(format);
-    const int32_t chans = channels == 2 ? 2 : 1;
-    const uint32_t length = bytes / static_cast<uint32_t>(valuebytes * chans);
-
+    // The rate step needs rate << 12 to fit in 32 bits.
+    if (rate <= 0 || rate > (INT32_MAX >> 12)) {
+        em_setsamplewhy("sample rate out of range");
+        return nullptr;
+    }
+    // A sound without frames has nothing to play; one whose size does not fit
+    // the 32-bit byte count cannot be described.
+    if (length <= 0) {
+        em_setsamplewhy("no whole frame of sound");
+        return nullptr;
+    }
+    if (length > INT32_MAX || length * channels * 4 > INT32_MAX) {
+        em_setsamplewhy("too long");
+        return nullptr;
+    }
     em_sample* sample = static_cast<em_sample*>(emio_calloc(1, sizeof(em_sample), EMTAG_SAMPLE));
     if (!sample) {
         em_setsamplewhy("out of memory");
         return nullptr;
     }
-    sample->data = static_cast<int32_t*>(emio_calloc(length, static_cast<uint32_t>(chans) * 4, EMTAG_SAMPLEDATA));
+    sample->data =
+        static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(length), static_cast<uint32_t>(channels) * 4, EMTAG_SAMPLEDATA));
     if (!sample->data) {
         emio_free(sample);
         em_setsamplewhy("out of memory");
         return nullptr;
     }
-    sample->channels = chans;
+    sample->channels = channels;
     sample->rate = rate;
     sample->step = ((rate << 12) / emstate.freq) << 4;
     sample->length = static_cast<int32_t>(length);
-    sample->bytes = static_cast<int32_t>(length) * chans * 4;
+    sample->bytes = sample->length * channels * 4;
+    sample->handle = slot;
+    return sample;
+}
 
-    const uint32_t count = length * static_cast<uint32_t>(chans);
+void em_addsample(em_sample* sample)
+{
+    // The audio thread looks samples up by slot: the finished record becomes
+    // visible to it with this one store.
+    __atomic_store_n(&em_samples[sample->handle], sample, __ATOMIC_RELEASE);
+}
+
+em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* buffer, uint32_t bytes)
+{
+    const int valuebytes = em_formatbytes(format);
+    if (valuebytes == 0 && em_freesampleslot() != 0) {
+        em_setsamplewhy("not 8-bit or signed 16-bit samples");
+        return nullptr;
+    }
+    const bool playable = channels == 1 || channels == 2;
+    const uint32_t length = playable && valuebytes ? bytes / static_cast<uint32_t>(valuebytes * channels) : 0;
+    em_sample* sample = em_newsample(channels, rate, length);
+    if (!sample)
+        return nullptr;
+    const uint32_t count = length * static_cast<uint32_t>(channels);
     switch (format) {
     case AUDIO_U8: em_convertu8(sample->data, buffer, count); break;
     case AUDIO_S8: em_converts8(sample->data, buffer, count); break;
@@ -175,15 +187,11 @@ em_sample* em_makesample(uint16_t format, int channels, int32_t rate, uint8_t* b
         break;
     default: em_converts16(sample->data, buffer, count); break;
     }
-    sample->handle = slot;
-    // The audio thread looks samples up by slot: the finished record becomes
-    // visible to it with this one store.
-    __atomic_store_n(&em_samples[slot], sample, __ATOMIC_RELEASE);
+    em_addsample(sample);
     return sample;
 }
 
-// Opens a sample file once a slot is free for it; null with the reason set.
-static FILE* em_opensamplefile(const char* name)
+FILE* em_opensamplefile(const char* name)
 {
     if (!name) {
         em_setsamplewhy("no file name");
@@ -197,6 +205,23 @@ static FILE* em_opensamplefile(const char* name)
     if (!file)
         em_setsamplewhy("%s", strerror(errno));
     return file;
+}
+
+// The reason for a WAV file SDL's reader refused, in words that name the fix
+// where there is one, else SDL's own in brackets.
+static void em_setwavwhy(const char* sdl)
+{
+    int bits = 0;
+    if (strcmp(sdl, "Unknown WAVE data format: 0xfffe") == 0)
+        em_setsamplewhy("24-bit or multichannel WAV: load it with em_loadsound");
+    else if (strcmp(sdl, "Unknown WAVE data format: 0x0003") == 0)
+        em_setsamplewhy("floating-point WAV: load it with em_loadsound");
+    else if (sscanf(sdl, "Unknown %d-bit PCM data format", &bits) == 1)
+        em_setsamplewhy("%d-bit WAV: load it with em_loadsound", bits);
+    else if (strcmp(sdl, "Error reading from datastream") == 0)
+        em_setsamplewhy("the file ends before its data does");
+    else
+        em_setsamplewhy("not a WAV file the engine reads (%s)", sdl);
 }
 
 em_sample* em_readsample(const char* name)
@@ -214,7 +239,7 @@ em_sample* em_readsample(const char* name)
     Uint8* buffer = nullptr;
     Uint32 bytes = 0;
     if (!SDL_LoadWAV_RW(stream, 1, &spec, &buffer, &bytes)) {
-        em_setsamplewhy("not a WAV file the engine reads (%s)", SDL_GetError());
+        em_setwavwhy(SDL_GetError());
         return nullptr;
     }
     em_sample* sample = em_makesample(spec.format, spec.channels, spec.freq, buffer, bytes);
@@ -223,17 +248,17 @@ em_sample* em_readsample(const char* name)
 }
 
 // Loads a file into the bank with reader; the sample's handle, or 0 with the reason set.
-static int em_loadwith(const char* name, em_sample* (*reader)(const char*))
+int em_loadedsample(const em_sample* sample)
 {
-    if (emstate.inited != 1) {
-        em_setsamplewhy("the audio engine is not started");
-        return 0;
-    }
-    const em_sample* sample = reader(name);
     if (!sample)
         return 0;
     em_samplewhy[0] = '\0';
     return sample->handle;
+}
+
+static int em_loadwith(const char* name, em_sample* (*reader)(const char*))
+{
+    return em_loadby([&] { return reader(name); });
 }
 
 int em_loadsample(const char* name)

@@ -34,9 +34,10 @@ static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
     em_place p = em_voiceplace(ch, channels);
     const em_gains g = channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
     bool ended = false;
-    em_mixsteady(s, &p, step, g, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
+    const int32_t m =
+        em_mixsteady(s, &p, step, g, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
     em_setvoiceplace(ch, channels, p);
-    return ended ? 1 : 0;
+    return ended ? (m > 0 ? m : 1) : 0;
 }
 
 // A voice sliding to its targets over the buffer; the ramp is then done.
@@ -49,14 +50,15 @@ static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
                                   (ch->targets & EM_TARGETVOLUME) ? ch->tvolume : ch->volume,
                                   (ch->targets & EM_TARGETPAN) ? ch->tpan : ch->pan};
     bool ended = false;
-    em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
+    const int32_t m =
+        em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
     em_setvoiceplace(ch, channels, p);
     ch->step = now.step;
     ch->volume = now.volume;
     ch->pan = now.pan;
     ch->flags &= ~static_cast<uint32_t>(EMF_RAMP);
     ch->targets = 0;
-    return ended ? 1 : 0;
+    return ended ? (m > 0 ? m : 1) : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -100,6 +102,7 @@ static void em_schannelprocess(em_node* node)
         ended = em_mixschannel(ch, s, out, emstate.samples);
     if (!ended)
         return;
+    em_postevent(EME_VOICEEND, node->handle, ch->sample, em_frameclock(ended - 1));
     if (ch->flags & EMF_AUTOFREE)
         em_destroynode(node);
     else

@@ -143,6 +143,8 @@ static void em_s3channelprocess(em_node* node)
         ended = em_mixs3channel(ch, s, out, emstate.samples);
     if (!ended)
         return;
+    // The heads' glide keeps no frame of the end: the buffer's last frame stands for it.
+    em_postevent(EME_VOICEEND, node->handle, ch->sample, em_frameclock(emstate.samples - 1));
     if (ch->flags & EMF_AUTOFREE)
         em_destroynode(node);
     else

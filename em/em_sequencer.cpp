@@ -250,6 +250,12 @@ static void em_sequencerprocess(em_node* node)
 {
     em_sequencer* sq = static_cast<em_sequencer*>(node->data);
     em_mixtoparent(node);
+    // Each pass that begins within this buffer, or on the next buffer's first
+    // frame (which this buffer's last step leads into); a time past a shortened
+    // pass begins one at once.
+    for (int64_t f = sq->time >= sq->duration ? 0 : sq->duration - sq->time; sq->playing && f <= emstate.samples;
+         f += sq->duration)
+        em_postevent(EME_SEQWRAP, node->handle, 0, em_frameclock(static_cast<int32_t>(f)));
     // A pass shorter than a buffer wraps more than once.
     sq->time = static_cast<int32_t>((static_cast<int64_t>(sq->time) + emstate.samples) % sq->duration);
     sq->stepno = em_stepbefore(sq);

@@ -1,6 +1,8 @@
-// emio.cpp -- the audio engine's accounting allocator, console printers and file opening
+// emio.cpp -- the audio engine's accounting allocator, console printers with
+// their log hook, and file opening
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "em/em_local.h"
@@ -8,9 +10,45 @@
 emio_state eminout;
 void* (*emio_rawcalloc)(size_t count, size_t size) = calloc;
 
-// Guards eminout from the main and the audio thread. Taken only innermost:
-// nothing else is locked while it is held, so it may be taken under the audio lock.
+// Guards eminout from the main and the audio thread. Nothing but the log
+// hook's lock is taken while it is held, so it may be taken under the audio lock.
 static std::mutex emio_lock;
+
+// The program's log hook (em_setlogfunc) and its user pointer; null prints.
+// emio_loglock keeps the pair whole against a change while a line is delivered.
+static em_logfunc emio_logfn;
+static void* emio_loguser;
+static std::mutex emio_loglock;
+
+void em_setlogfunc(em_logfunc fn, void* user)
+{
+    std::lock_guard<std::mutex> guard(emio_loglock);
+    emio_logfn = fn;
+    emio_loguser = user;
+}
+
+// Hands text to the hook one line at a time, without newlines; an empty line
+// (the blank one some messages end with) is not delivered. False when no
+// hook is set: the caller prints as it always has.
+static bool emio_tohook(int level, const char* text)
+{
+    std::lock_guard<std::mutex> guard(emio_loglock);
+    if (!emio_logfn)
+        return false;
+    char line[EMIO_LINELEN];
+    for (const char* start = text; *start;) {
+        const char* end = strchr(start, '\n');
+        const size_t length = end ? static_cast<size_t>(end - start) : strlen(start);
+        if (length > 0) {
+            const size_t kept = length < sizeof(line) - 1 ? length : sizeof(line) - 1;
+            memcpy(line, start, kept);
+            line[kept] = '\0';
+            emio_logfn(level, line, emio_loguser);
+        }
+        start += length + (end ? 1 : 0);
+    }
+    return true;
+}
 
 void emio_error(const char* fmt, ...)
 {
@@ -19,15 +57,23 @@ void emio_error(const char* fmt, ...)
     va_start(args, fmt);
     vsnprintf(text, sizeof(text), fmt, args);
     va_end(args);
-    fprintf(stderr, "ERROR: %s\n", text);
+    char line[sizeof(text) + 8];
+    snprintf(line, sizeof(line), "ERROR: %s", text);
+    if (!emio_tohook(EM_LOGERROR, line))
+        fprintf(stderr, "%s\n", line);
 }
 
 void emio_print(const char* fmt, ...)
 {
+    char text[EMIO_LINELEN];
     va_list args;
     va_start(args, fmt);
-    vfprintf(stdout, fmt, args);
+    vsnprintf(text, sizeof(text), fmt, args);
     va_end(args);
+    // The engine's warnings say so at their start; everything else is information.
+    const int level = strncmp(text, "warning:", 8) == 0 ? EM_LOGWARNING : EM_LOGINFO;
+    if (!emio_tohook(level, text))
+        fputs(text, stdout);
 }
 
 FILE* emio_open(const char* path, const char* mode)
@@ -61,6 +107,11 @@ void emio_init()
     std::lock_guard<std::mutex> guard(emio_lock);
     emio_droptable(); // a table left by a failed start is replaced, not leaked
     eminout.allocs = static_cast<emio_alloc*>(calloc(EMIO_MAXALLOCS, sizeof(emio_alloc)));
+    // The double-free guard takes all its room now: a table without it is none.
+    if (eminout.allocs && !io_blocksetinit(&eminout.released)) {
+        free(eminout.allocs);
+        eminout.allocs = nullptr;
+    }
     eminout.bytes = 0;
     eminout.maxbytes = 0;
 }
@@ -85,10 +136,6 @@ void* emio_calloc(uint32_t count, uint32_t size, int32_t tag)
     // A block whose size or running total would not fit the 32-bit counters is
     // refused like a failed heap call: silently, nothing counted.
     if (total > INT32_MAX || eminout.bytes + static_cast<int64_t>(total) > INT32_MAX)
-        return nullptr;
-    // Room to record the release of every block the table may hold, so that
-    // emio_free (on the audio thread too) never needs the heap for it.
-    if (!io_blocksetreserve(&eminout.released, EMIO_MAXALLOCS))
         return nullptr;
     void* block = emio_rawcalloc(count, size);
     if (!block)
@@ -141,8 +188,7 @@ void emio_free(void* ptr)
         emio_error("emio_free - couldn't find eminout.allocs entry, already freed");
         return;
     }
-    if (io_blocksetreserve(&eminout.released, 1))
-        io_blocksetadd(&eminout.released, ptr);
+    io_blocksetadd(&eminout.released, ptr);
     free(ptr);
     guard.unlock();
     emio_error("emio_free - couldn't find eminout.allocs entry, free anyway");

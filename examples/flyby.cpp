@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "em/em.h"
-#include "wavout.h"
 
 enum {
     FLYBY_OK = 0,     // exit status: rendered
@@ -18,7 +17,10 @@ enum {
 
 // Frames per em_render call: the engine's own buffer. The engine takes a new
 // place at the start of each of its buffers and glides to it over the buffer.
-enum { FLYBY_CHUNK = 1024 };
+enum {
+    FLYBY_CHUNK = 1024,
+    FLYBY_RATE = 44100 // frames per second: the rate em_render delivers
+};
 
 // The path, in the listener's frame: the listener stands at the origin looking
 // along -z, with x to the right and y up. The source travels along x at
@@ -96,18 +98,17 @@ int main(int argc, char** argv)
     // velocity, set once above, gives the Doppler shift (higher while the
     // source comes closer, lower once it moves away). Setting EMF_MOVING on
     // the voice would let the engine move it by its velocity instead.
-    const int32_t frames = static_cast<int32_t>(std::lround(seconds * WAVOUT_RATE));
+    const int32_t frames = static_cast<int32_t>(std::lround(seconds * FLYBY_RATE));
     std::vector<int16_t> values(2 * static_cast<size_t>(frames));
     for (int32_t done = 0; done < frames; done += FLYBY_CHUNK) {
-        const float t = static_cast<float>(done) / WAVOUT_RATE;
+        const float t = static_cast<float>(done) / FLYBY_RATE;
         em_setparam3f(voice, EMP_POSITION3D, x0 + FLYBY_SPEED * t, 0.0f, -FLYBY_MISS);
         const int32_t n = frames - done < FLYBY_CHUNK ? frames - done : FLYBY_CHUNK;
         em_render(&values[2 * static_cast<size_t>(done)], n);
     }
     int status = FLYBY_OK;
-    const int error = wavout_write(output, values.data(), values.size());
-    if (error != 0) {
-        fprintf(stderr, "flyby: %s: %s\n", output, strerror(error));
+    // A file that cannot be written is reported by the engine's own line.
+    if (em_writewav(output, values.data(), frames, 2, FLYBY_RATE) != 0) {
         status = FLYBY_FAILED;
     } else {
         printf("%s: %d frames, %s flying from x = %g to x = %g, %g units in front\n", output, frames, source, x0, -x0,

@@ -4,13 +4,13 @@
      usage: play_wav_c [--render out.wav] file.wav */
 #define _POSIX_C_SOURCE 199309L
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include "em/em.h"
-#include "wavout.h"
 
 enum {
     PLAYWAV_OK = 0,     /* exit status: played or rendered */
@@ -20,7 +20,10 @@ enum {
 
 /* Frames per em_render call: the engine mixes in buffers of this many, so a
    render in whole buffers stops exactly where the buffer with the sound's end stops. */
-enum { PLAYWAV_CHUNK = 1024 };
+enum {
+    PLAYWAV_CHUNK = 1024,
+    PLAYWAV_RATE = 44100 /* frames per second: the rate em_render delivers */
+};
 
 static int playwav_usage(void)
 {
@@ -57,14 +60,17 @@ static int playwav_render(int sampler, const char* output)
         em_render(values + 2 * frames, PLAYWAV_CHUNK);
         frames += PLAYWAV_CHUNK;
     }
-    if (error == 0)
-        error = wavout_write(output, values, 2 * frames);
-    free(values);
     if (error != 0) {
+        free(values);
         fprintf(stderr, "play_wav_c: %s: %s\n", output, strerror(error));
         return PLAYWAV_FAILED;
     }
-    printf("%s: %zu frames of 16-bit stereo at %d Hz\n", output, frames, WAVOUT_RATE);
+    /* A file that cannot be written is reported by the engine's own line. */
+    error = em_writewav(output, values, (int32_t)frames, 2, PLAYWAV_RATE);
+    free(values);
+    if (error != 0)
+        return PLAYWAV_FAILED;
+    printf("%s: %zu frames of 16-bit stereo at %d Hz\n", output, frames, PLAYWAV_RATE);
     return PLAYWAV_OK;
 }
 

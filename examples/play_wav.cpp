@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "em/em.h"
-#include "wavout.h"
 
 enum {
     PLAYWAV_OK = 0,     // exit status: played or rendered
@@ -18,7 +17,10 @@ enum {
 
 // Frames per em_render call: the engine mixes in buffers of this many, so a
 // render in whole buffers stops exactly where the buffer with the sound's end stops.
-enum { PLAYWAV_CHUNK = 1024 };
+enum {
+    PLAYWAV_CHUNK = 1024,
+    PLAYWAV_RATE = 44100 // frames per second: the rate em_render delivers
+};
 
 static int playwav_usage()
 {
@@ -39,12 +41,10 @@ static int playwav_render(int sampler, const char* output)
         em_render(chunk.data(), PLAYWAV_CHUNK);
         values.insert(values.end(), chunk.begin(), chunk.end());
     }
-    const int error = wavout_write(output, values.data(), values.size());
-    if (error != 0) {
-        fprintf(stderr, "play_wav: %s: %s\n", output, strerror(error));
+    // A file that cannot be written is reported by the engine's own line.
+    if (em_writewav(output, values.data(), static_cast<int32_t>(values.size() / 2), 2, PLAYWAV_RATE) != 0)
         return PLAYWAV_FAILED;
-    }
-    printf("%s: %zu frames of 16-bit stereo at %d Hz\n", output, values.size() / 2, WAVOUT_RATE);
+    printf("%s: %zu frames of 16-bit stereo at %d Hz\n", output, values.size() / 2, PLAYWAV_RATE);
     return PLAYWAV_OK;
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "em/em.h"
-#include "wavout.h"
 
 enum {
     SEQUENCE_OK = 0,     // exit status: played or rendered
@@ -22,7 +21,8 @@ enum {
     SEQUENCE_STEPFRAMES = 11025, // one step: a quarter of a second at 44100 Hz
     SEQUENCE_MAXSTEPS = 64,      // steps in a pattern (the engine takes any number from 1)
     SEQUENCE_MAXPASSES = 100,
-    SEQUENCE_CHUNK = 1024 // frames per em_render call
+    SEQUENCE_CHUNK = 1024, // frames per em_render call
+    SEQUENCE_RATE = 44100  // frames per second: the rate em_render delivers
 };
 
 // A pattern is one byte per step: a note number 12..127 starts the sample at
@@ -85,12 +85,10 @@ static int sequence_render(const char* output, int32_t frames)
         const int32_t n = frames - done < SEQUENCE_CHUNK ? frames - done : SEQUENCE_CHUNK;
         em_render(&values[2 * static_cast<size_t>(done)], n);
     }
-    const int error = wavout_write(output, values.data(), values.size());
-    if (error != 0) {
-        fprintf(stderr, "sequence: %s: %s\n", output, strerror(error));
+    // A file that cannot be written is reported by the engine's own line.
+    if (em_writewav(output, values.data(), frames, 2, SEQUENCE_RATE) != 0)
         return SEQUENCE_FAILED;
-    }
-    printf("%s: %d frames of 16-bit stereo at %d Hz\n", output, frames, WAVOUT_RATE);
+    printf("%s: %d frames of 16-bit stereo at %d Hz\n", output, frames, SEQUENCE_RATE);
     return SEQUENCE_OK;
 }
 

@@ -1,123 +1,119 @@
 // io_blockset.h -- the double-free guard of both accounting allocators (io_ and
-// emio_): the set of block addresses an allocator has released and not handed
-// out again. Header-only, so that each library compiles its own copy.
+// emio_): the addresses of the latest blocks an allocator released and has not
+// handed out again. Header-only, so that each library compiles its own copy.
 //
-// An allocator reserves room before it hands out a block (io_blocksetreserve),
-// so that recording a release (io_blocksetadd) never allocates: a release may
-// run on the audio thread, which must not touch the heap beyond free().
+// The set takes its whole room when the allocator starts (io_blocksetinit) and
+// never grows, shrinks or rebuilds after that: it remembers the latest
+// IO_BLOCKSETRECENT releases, forgetting the oldest first, so that recording a
+// release (on the audio thread too) costs a few probes and never the heap.
 #ifndef IO_IO_BLOCKSET_H
 #define IO_IO_BLOCKSET_H
 
 #include <cstdint>
 #include <cstdlib>
 
-// An open-addressing hash set of addresses; removed entries leave a tombstone.
-struct io_blockset {
-    void** slots;      // capacity entries: null = empty, io_blocksettomb() = removed
-    uint32_t capacity; // a power of two, or 0 before the first reserve
-    uint32_t count;    // addresses held
-    uint32_t used;     // entries not empty: addresses and tombstones
+enum { IO_BLOCKSETRECENT = 16384 }; // releases remembered; a power of two
+
+// One entry of the hash table: an address and the number of the release that
+// recorded it (so that forgetting an old release never drops a newer one).
+struct io_blockentry {
+    void* block;  // null = empty
+    uint32_t seq; // the release's number
 };
 
-// The mark of a removed entry: no heap block lies at address 1.
-static inline void* io_blocksettomb()
-{
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(1));
-}
+// A linear-probing hash table of 2 x IO_BLOCKSETRECENT entries (at most half
+// full) and the ring of the latest releases in order.
+struct io_blockset {
+    io_blockentry* table; // 2 x IO_BLOCKSETRECENT entries, null before init
+    void** order;         // IO_BLOCKSETRECENT addresses, the release numbered n at n % IO_BLOCKSETRECENT
+    uint32_t next;        // the number the next release gets (wraps at 2^32)
+    bool full;            // the ring went round once: each release forgets the oldest
+};
 
-static inline uint32_t io_blocksethash(const void* block, uint32_t capacity)
+static inline uint32_t io_blocksethash(const void* block)
 {
     const uint64_t h = (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(block)) >> 4) * 0x9E3779B97F4A7C15ull;
-    return static_cast<uint32_t>(h >> 32) & (capacity - 1);
+    return static_cast<uint32_t>(h >> 32) & (2 * IO_BLOCKSETRECENT - 1);
 }
 
-// The entry that holds block, or the first free one on its probe path
-// (a tombstone before an empty entry), or null when the set is empty.
-static inline void** io_blocksetfind(const io_blockset* set, const void* block, bool forinsert)
+// The entry that holds block, or the empty entry that ends its probe path.
+static inline io_blockentry* io_blocksetslot(const io_blockset* set, const void* block)
 {
-    if (set->capacity == 0)
-        return nullptr;
-    void** reuse = nullptr;
-    for (uint32_t i = io_blocksethash(block, set->capacity), n = 0; n < set->capacity; i = (i + 1) & (set->capacity - 1), n++) {
-        void** slot = &set->slots[i];
-        if (*slot == block)
-            return slot;
-        if (*slot == io_blocksettomb()) {
-            if (!reuse)
-                reuse = slot;
-        } else if (!*slot) {
-            return forinsert ? (reuse ? reuse : slot) : nullptr;
-        }
-    }
-    return forinsert ? reuse : nullptr;
+    uint32_t i = io_blocksethash(block);
+    while (set->table[i].block && set->table[i].block != block)
+        i = (i + 1) & (2 * IO_BLOCKSETRECENT - 1);
+    return &set->table[i];
+}
+
+static inline void io_blocksetclear(io_blockset* set)
+{
+    free(set->table);
+    free(set->order);
+    *set = io_blockset {nullptr, nullptr, 0, false};
+}
+
+// Takes the set's whole room, empty; false (and no set) when the heap refuses it.
+static inline bool io_blocksetinit(io_blockset* set)
+{
+    io_blocksetclear(set);
+    set->table = static_cast<io_blockentry*>(calloc(2 * IO_BLOCKSETRECENT, sizeof(io_blockentry)));
+    set->order = static_cast<void**>(calloc(IO_BLOCKSETRECENT, sizeof(void*)));
+    if (set->table && set->order)
+        return true;
+    io_blocksetclear(set);
+    return false;
 }
 
 static inline bool io_blocksethas(const io_blockset* set, const void* block)
 {
-    return io_blocksetfind(set, block, false) != nullptr;
+    return set->table && block && io_blocksetslot(set, block)->block == block;
 }
 
-// Makes sure that `more` further additions fit with the table at most half
-// full; rebuilds the table without tombstones when it grows. False when the
-// heap refuses the bigger table (the set is then unchanged).
-static inline bool io_blocksetreserve(io_blockset* set, uint32_t more)
+// Empties an entry and moves up the entries after it whose probe paths
+// crossed it, so that every held address stays reachable without tombstones.
+static inline void io_blocksetempty(io_blockset* set, io_blockentry* entry)
 {
-    const uint64_t need = static_cast<uint64_t>(set->used) + more;
-    if (set->capacity != 0 && need * 2 <= set->capacity)
-        return true;
-    uint64_t capacity = 64;
-    while (capacity < (static_cast<uint64_t>(set->count) + more) * 4)
-        capacity *= 2;
-    if (capacity > (1u << 31))
-        return false;
-    void** slots = static_cast<void**>(calloc(static_cast<size_t>(capacity), sizeof(void*)));
-    if (!slots)
-        return false;
-    io_blockset grown = {slots, static_cast<uint32_t>(capacity), 0, 0};
-    for (uint32_t i = 0; i < set->capacity; i++) {
-        void* block = set->slots[i];
-        if (block && block != io_blocksettomb()) {
-            *io_blocksetfind(&grown, block, true) = block;
-            grown.count++;
-            grown.used++;
+    const uint32_t mask = 2 * IO_BLOCKSETRECENT - 1;
+    uint32_t hole = static_cast<uint32_t>(entry - set->table);
+    for (uint32_t i = (hole + 1) & mask; set->table[i].block; i = (i + 1) & mask) {
+        // An entry may move to the hole when its home lies cyclically outside (hole, i].
+        const uint32_t home = io_blocksethash(set->table[i].block);
+        if (((i - home) & mask) >= ((i - hole) & mask)) {
+            set->table[hole] = set->table[i];
+            hole = i;
         }
     }
-    free(set->slots);
-    *set = grown;
-    return true;
-}
-
-// Records a released block; room must have been reserved. False (nothing
-// recorded) only when it was not.
-static inline bool io_blocksetadd(io_blockset* set, void* block)
-{
-    void** slot = io_blocksetfind(set, block, true);
-    if (!slot)
-        return false;
-    if (*slot == block)
-        return true;
-    if (!*slot)
-        set->used++;
-    *slot = block;
-    set->count++;
-    return true;
+    set->table[hole] = io_blockentry {nullptr, 0};
 }
 
 // Forgets a block the heap handed out again; true when it was held.
 static inline bool io_blocksetremove(io_blockset* set, const void* block)
 {
-    void** slot = io_blocksetfind(set, block, false);
-    if (!slot)
+    if (!io_blocksethas(set, block))
         return false;
-    *slot = io_blocksettomb();
-    set->count--;
+    io_blocksetempty(set, io_blocksetslot(set, block));
     return true;
 }
 
-static inline void io_blocksetclear(io_blockset* set)
+// Records a released block, forgetting the oldest release when the set
+// remembers IO_BLOCKSETRECENT already. Nothing when the set was never taken.
+static inline void io_blocksetadd(io_blockset* set, void* block)
 {
-    free(set->slots);
-    *set = io_blockset {nullptr, 0, 0, 0};
+    if (!set->table || !block)
+        return;
+    const uint32_t slot = set->next % IO_BLOCKSETRECENT;
+    if (set->full) {
+        // The oldest release leaves, unless its address was handed out and released again since.
+        io_blockentry* oldest = io_blocksetslot(set, set->order[slot]);
+        if (oldest->block && oldest->seq == set->next - IO_BLOCKSETRECENT)
+            io_blocksetempty(set, oldest);
+    }
+    io_blockentry* entry = io_blocksetslot(set, block);
+    *entry = io_blockentry {block, set->next};
+    set->order[slot] = block;
+    set->next++;
+    if (set->next % IO_BLOCKSETRECENT == 0)
+        set->full = true;
 }
 
 #endif

@@ -14,8 +14,12 @@ void* (*io_rawcalloc)(size_t count, size_t size) = calloc;
 
 FILE* io_init()
 {
-    io_blocksetclear(&io_released);
     inout.allocs = static_cast<io_allocentry*>(calloc(IO_MAXALLOCS, sizeof(io_allocentry)));
+    // The double-free guard takes all its room now: a table without it is none.
+    if (inout.allocs && !io_blocksetinit(&io_released)) {
+        free(inout.allocs);
+        inout.allocs = nullptr;
+    }
     inout.curbytes = 0;
     inout.maxbytes = 0;
     inout.logfile = fopen("log.txt", "w");
@@ -66,10 +70,6 @@ void* io_calloc(uint32_t count, uint32_t size, int32_t tag)
         io_error("io_calloc - couldn't allocate");
         return nullptr;
     }
-    // Room to record the release of every block the table may hold, so that
-    // io_free never needs the heap for it; refused like a failed heap call.
-    if (!io_blocksetreserve(&io_released, IO_MAXALLOCS))
-        return nullptr;
     void* block = io_rawcalloc(count, size);
     if (!block)
         return nullptr;
@@ -117,10 +117,7 @@ void io_free(void* block)
         return;
     }
     io_error("io_free - couldn't find inout.allocs entry, free anyway");
-    if (io_blocksetreserve(&io_released, 1))
-        io_release(block);
-    else
-        free(block);
+    io_release(block);
 }
 
 void io_deinit()

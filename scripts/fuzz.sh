@@ -7,7 +7,7 @@
 #               target (default 4), starting from the seeds alone
 #     default   QUORREL_FUZZ_SECONDS per target (default 600), growing the kept
 #               corpus in build-fuzz/corpus/<target>/
-#   targets: descriptor asset icon wav ogg tga seq (default all)
+#   targets: descriptor asset icon wav ogg mem tga seq (default all)
 # A crash leaves its input in build-fuzz/crashes/<target>/ and fails the run:
 # copy the input into tests/fuzz/regressions/<target>/ (the replay tests of the
 # ordinary build then run it), fix the fault, and run again.
@@ -22,7 +22,7 @@ if [ "${1:-}" = --brief ]; then
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(descriptor asset icon wav ogg tga seq)
+    targets=(descriptor asset icon wav ogg mem tga seq)
 fi
 if [ "$brief" = 1 ]; then
     seconds="${QUORREL_FUZZ_BRIEF:-4}"
@@ -70,6 +70,13 @@ for t in "${targets[@]}"; do
         rm -rf "$corpus"
     fi
     mkdir -p "$corpus"
+    # A target may list leaks of the libraries it drives (tests/fuzz/lsan-<target>.supp).
+    supp="$root/tests/fuzz/lsan-$t.supp"
+    if [ -f "$supp" ]; then
+        export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0"
+    else
+        unset LSAN_OPTIONS
+    fi
     # Files larger than 64 KiB add nothing that smaller ones do not reach.
     if "$build/tests/fuzz/fuzz_$t" "$corpus" "$seeds/$t" \
             -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=3072 \

@@ -57,7 +57,7 @@ def constants(text):
 def records(text):
     """[(record, [field, ...])] of every record the header defines, fields in order."""
     found = []
-    for name, body in re.findall(r"struct (\w+) \{(.*?)\};", _code(text), flags=re.S):
+    for name, body in re.findall(r"struct (\w+) \{(.*?)\}\s*\w*\s*;", _code(text), flags=re.S):
         fields = []
         for decl in filter(None, (" ".join(d.split()) for d in body.split(";"))):
             pointer = re.search(r"\(\s*\*\s*(\w+)\s*\)", decl)

@@ -144,11 +144,18 @@ TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
 
 // A node's fade moves its volume into the parent frame by frame: 1000 ms are 44100 frames; after k of them the
 // sampler's 500 is scaled by 256 - 256 k / 44100 (toward zero): 250 at the midpoint, 1 a frame before the end, then
-// 0; EM_FADEPAUSE then holds the sampler and its voice where they stand.
+// 0; EM_FADEPAUSE then holds the sampler and its voice where they stand. The end is told with the clock of the fade's
+// last frame.
 TEST_F(Controls, NodeFadeGlidesFrameByFrameThenPauses)
 {
+    const uint32_t start = emstate.samplepos;
     ASSERT_EQ(em_fade(sampler, 0, 1000, EM_FADEPAUSE), 0);
     const std::vector<int32_t> left = rootleft(44);
+    em_event ev;
+    ASSERT_EQ(em_pollevent(&ev), 1);
+    EXPECT_EQ((std::vector<uint32_t> {static_cast<uint32_t>(ev.type), static_cast<uint32_t>(ev.handle), ev.sampleclock}),
+              (std::vector<uint32_t> {EME_FADEDONE, static_cast<uint32_t>(sampler), start + 44099}));
+    EXPECT_EQ(em_pollevent(&ev), 0) << "one fade, one event";
     EXPECT_EQ((std::vector<int32_t> {left[0], left[22049], left[44098], left[44099], left.back()}),
               (std::vector<int32_t> {500, 250, 1, 0, 0}));
     EXPECT_EQ(em_getparam(sampler, EMP_VOLUME), 0);

@@ -142,6 +142,157 @@ TEST_F(Music, CancelledSwitchRestoresTheVolume)
     }
 }
 
+// Every event waiting, as {type, handle, clock} rows.
+std::vector<std::vector<int64_t>> emtest_musicevents()
+{
+    std::vector<std::vector<int64_t>> rows;
+    for (em_event ev; em_pollevent(&ev) == 1;)
+        rows.push_back({ev.type, ev.handle, ev.sampleclock});
+    return rows;
+}
+
+// Output frame k of a stream of rate played from its start reads stream frame k x rate / 44100 (the nearest one
+// before the true place): at every rate, across buffers, through two restarts, each pass exactly EMP_OUTLENGTH frames;
+// and a stream that plays once sounds to its last frame, then silence, its end posted with that frame's clock.
+TEST_F(Music, EveryRatePlaysAtItsTrueSpeedAndAPassLastsItsOutLength)
+{
+    for (const long rate : {8000L, 11025L, 22050L, 44100L, 48000L}) {
+        SCOPED_TRACE(rate);
+        const std::string path = dir->file("rate" + std::to_string(rate) + ".ogg");
+        emtest_writeogg(path, 2, rate, rate, 440); // a second: 44100 output frames a pass
+        const std::vector<int16_t> pass = emtest_heard(path);
+        const int64_t length = static_cast<int64_t>(pass.size() / 2);
+        ASSERT_EQ(em_playoggmusic(music, path.c_str()), 0);
+        EXPECT_EQ(em_getparam(music, EMP_OUTLENGTH), 44100);
+        const uint32_t start = static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK));
+        const std::vector<int16_t> heard = emtest_render(130); // 133120 frames: into the fourth pass
+        for (int64_t k = 0; k < 130 * 1024; k++)
+            for (int side = 0; side < 2; side++)
+                ASSERT_EQ(heard[static_cast<size_t>(2 * k + side)],
+                          pass[static_cast<size_t>(2 * (k * rate / 44100 % length) + side)])
+                    << "frame " << k;
+        EXPECT_EQ(static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK)), start + 3 * 44100);
+        EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICLOOP, music, start + 44100},
+                                                                            {EME_MUSICLOOP, music, start + 88200},
+                                                                            {EME_MUSICLOOP, music, start + 132300}}));
+        // played once from the start: to the last frame, then silence
+        ASSERT_EQ(em_playoggmusic(music, path.c_str()), 0);
+        ASSERT_EQ(em_setparam(music, EMP_LOOPCOUNT, 0), 0);
+        const uint32_t once = static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK));
+        const std::vector<int16_t> last = emtest_render(44);
+        for (int64_t k = 0; k < 44 * 1024; k++)
+            for (int side = 0; side < 2; side++)
+                ASSERT_EQ(last[static_cast<size_t>(2 * k + side)],
+                          k < 44100 ? pass[static_cast<size_t>(2 * (k * rate / 44100) + side)] : 0)
+                    << "frame " << k;
+        EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICEND, music, once + 44099}}));
+        EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
+    }
+}
+
+// A loop count of 2 plays three passes and counts down at each restart; -1 plays on; below -1, or with nothing playing, -1.
+TEST_F(Music, LoopCountPlaysThatManyMorePasses)
+{
+    EXPECT_EQ(em_setparam(music, EMP_LOOPCOUNT, 2), -1) << "nothing playing";
+    EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), -1);
+    ASSERT_EQ(em_playoggmusic(music, short44.c_str()), 0); // 4410 frames a pass
+    EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), -1);
+    EXPECT_EQ(em_setparam(music, EMP_LOOPCOUNT, -2), -1);
+    ASSERT_EQ(em_setparam(music, EMP_LOOPCOUNT, 2), 0);
+    EXPECT_EQ(em_getparam(music, EMP_STATE), 4);
+    emtest_render(5); // 5120 frames: one restart
+    EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), 1);
+    emtest_render(8); // 13312 frames: the last pass ends at 13230
+    EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
+    EXPECT_EQ(emtest_musicevents(),
+              (std::vector<std::vector<int64_t>> {
+                  {EME_MUSICLOOP, music, 4410}, {EME_MUSICLOOP, music, 8820}, {EME_MUSICEND, music, 13229}}));
+    ASSERT_EQ(em_playoggmusic(music, short44.c_str()), 0);
+    EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), -1) << "a new stream loops on";
+    em_setparam(music, EMP_STATE, 3);
+    EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), 0);
+    em_setparam(music, EMP_STATE, 4);
+    EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), -1);
+}
+
+// A seek plays on from the stream frame of that millisecond and reads back exactly; outside the stream it is refused.
+TEST_F(Music, SeekPlaysOnFromTheStreamFrameOfItsTime)
+{
+    EXPECT_EQ(em_setparam(music, EMP_POSITIONMS, 0), -1) << "nothing playing";
+    EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), -1);
+    const std::vector<int16_t> pass = emtest_heard(stereo44); // 2000 ms
+    ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
+    emtest_render(3);
+    EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), 3072 * 1000 / 44100);
+    for (const int32_t bad : {-1, 2001, INT32_MIN, INT32_MAX})
+        EXPECT_EQ(em_setparam(music, EMP_POSITIONMS, bad), -1) << bad;
+    ASSERT_EQ(em_setparam(music, EMP_POSITIONMS, 1500), 0);
+    EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), 1500);
+    const std::vector<int16_t> heard = emtest_render(2);
+    EXPECT_EQ(heard, std::vector<int16_t>(pass.begin() + 2 * 66150, pass.begin() + 2 * (66150 + 2048)));
+    EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), (66150 + 2048) * 1000 / 44100);
+    // the end itself: the next frame begins the next pass
+    ASSERT_EQ(em_setparam(music, EMP_POSITIONMS, 2000), 0);
+    EXPECT_EQ(emtest_render(), std::vector<int16_t>(pass.begin(), pass.begin() + 2048));
+    // a stream at 8000 Hz: 250 ms is stream frame 2000, read back as 250
+    const std::string slow = dir->file("slow.ogg");
+    emtest_writeogg(slow, 1, 8000, 8000, 300);
+    ASSERT_EQ(em_playoggmusic(music, slow.c_str()), 0);
+    ASSERT_EQ(em_setparam(music, EMP_POSITIONMS, 250), 0);
+    EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), 250);
+    const std::vector<int16_t> from = emtest_heard(slow);
+    const std::vector<int16_t> out = emtest_render();
+    for (int k = 0; k < 1024; k++)
+        ASSERT_EQ(out[static_cast<size_t>(2 * k)], from[static_cast<size_t>(2 * (2000 + k * 8000 / 44100))]) << k;
+}
+
+// A switch made before any volume was set brings the next stream in at the node's volume, and posts its event; a
+// switch to a file that cannot be opened stops the node and says so.
+TEST_F(Music, SwitchesComeInAtTheNodesVolumeAndPostTheirOutcome)
+{
+    const std::vector<int16_t> second = emtest_heard(other44);
+    ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
+    em_setparam(music, EMP_SWITCHMODE, 1);
+    ASSERT_EQ(em_playoggmusic(music, other44.c_str()), 0);
+    emtest_render(51);
+    EXPECT_EQ(emtest_render(), std::vector<int16_t>(second.begin(), second.begin() + 2048));
+    EXPECT_EQ(em_getparam(music, EMP_VOLUME), 256);
+    EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICSWITCH, music, 51 * 1024}}));
+    ASSERT_EQ(em_playoggmusic(music, dir->file("missing.ogg").c_str()), 0);
+    std::string printed;
+    {
+        emtest_capture cap;
+        emtest_render(52);
+        printed = cap.err();
+    }
+    EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
+    EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICLOOP, music, 51 * 1024 + 44100},
+                                                                        {EME_SWITCHFAILED, music, 103 * 1024}}));
+    EXPECT_NE(printed.find("ERROR: em_switchoggmusic: couldn't open"), std::string::npos) << printed;
+}
+
+// A name as long as the system takes plays; one longer is refused with a message that says so.
+TEST_F(Music, LongNamesPlayAndTooLongOnesSaySo)
+{
+    std::string deep = dir->file(std::string(200, 'd'));
+    std::filesystem::create_directory(deep);
+    while (deep.size() < 3800)
+        std::filesystem::create_directory(deep += "/" + std::string(200, 'd'));
+    const std::string name = deep + "/" + std::string(200, 'n') + ".ogg";
+    std::filesystem::copy_file(short44, name);
+    ASSERT_LT(name.size(), static_cast<size_t>(PATH_MAX));
+    ASSERT_GT(name.size(), 4000u);
+    emtest_capture cap;
+    EXPECT_EQ(em_playoggmusic(music, name.c_str()), 0);
+    const std::vector<int16_t> pass = emtest_heard(short44);
+    EXPECT_EQ(emtest_render(), std::vector<int16_t>(pass.begin(), pass.begin() + 2048));
+    const std::string toolong(PATH_MAX, 'x');
+    EXPECT_EQ(em_playoggmusic(music, toolong.c_str()), -1);
+    EXPECT_EQ(cap.err(), "ERROR: em_startoggmusic: name is too long (" + std::to_string(PATH_MAX) +
+                             " characters, the system takes " + std::to_string(PATH_MAX - 1) + "): " + std::string(64, 'x') +
+                             "...\n");
+}
+
 // A whole Ogg Vorbis file into the sample bank; a file that cannot be one gives 0 and a reason, and nothing printed.
 TEST_F(Music, OggFilesLoadIntoTheSampleBank)
 {
@@ -171,6 +322,25 @@ TEST_F(Music, OggFilesLoadIntoTheSampleBank)
     }
     EXPECT_EQ(em_loadoggsample(nullptr), 0);
     EXPECT_EQ(cap.out() + cap.err(), "") << "the bank prints nothing";
+}
+
+// The music ids on handles that name no music node, and before the start: refused, as every id is there.
+TEST(MusicLife, SeekAndLoopCountElsewhereAreRefused)
+{
+    for (const int id : {EMP_POSITIONMS, EMP_LOOPCOUNT}) {
+        EXPECT_EQ(em_setparam(1, id, 0), -1);
+        EXPECT_EQ(em_getparam(1, id), -1);
+    }
+    ASSERT_EQ(em_initoffline(), 0);
+    const int sampler = em_createsampler(em_getroot(), -1);
+    const int seq = em_createsequencer(em_getroot(), 1, 1);
+    for (const int handle : {0, -3, static_cast<int>(EM_MAXHANDLES), 77, sampler, seq})
+        for (const int id : {EMP_POSITIONMS, EMP_LOOPCOUNT}) {
+            EXPECT_EQ(em_setparam(handle, id, 0), -1) << handle;
+            EXPECT_EQ(em_getparam(handle, id), -1) << handle;
+        }
+    emtest_capture quiet;
+    em_deinit();
 }
 
 } // namespace

@@ -191,8 +191,8 @@ TEST_F(Examples, Refusals)
         {PLAY_WAV, {"saw.wav", "tone.wav"}, 2, play},
         {PLAY_WAV, {"--render", "a.out", "nothere.wav"}, 1, "play_wav: nothere\\.wav: No such file or directory\n"},
         {PLAY_WAV, {"--render", "a.out", "text.txt"}, 1, "play_wav" + notwav},
-        {PLAY_WAV, {"--render", "nodir/a.out", "saw.wav"}, 1, "play_wav: nodir/a\\.out: No such file or directory\n"},
-        {PLAY_WAV, {"--render", "/dev/full", "saw.wav"}, 1, "play_wav: /dev/full: No space left on device\n"},
+        {PLAY_WAV, {"--render", "nodir/a.out", "saw.wav"}, 1, "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n"},
+        {PLAY_WAV, {"--render", "/dev/full", "saw.wav"}, 1, "ERROR: em_writewav: /dev/full: No space left on device\n"},
         {PLAY_WAV, {"short.wav"}, 1, nodevice, "SDL_AUDIODRIVER=nosuchdriver "},
         {FLYBY, {}, 2, fly},
         {FLYBY, {"tone.wav"}, 2, fly},
@@ -204,7 +204,7 @@ TEST_F(Examples, Refusals)
         {FLYBY, {"--loud", "tone.wav", "a.out"}, 2, fly},
         {FLYBY, {"nothere.wav", "a.out"}, 1, "flyby: nothere\\.wav: No such file or directory\n"},
         {FLYBY, {"text.txt", "a.out"}, 1, "flyby" + notwav},
-        {FLYBY, {"tone.wav", "nodir/a.out"}, 1, "flyby: nodir/a\\.out: No such file or directory\n"},
+        {FLYBY, {"tone.wav", "nodir/a.out"}, 1, "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n"},
         {SEQUENCE, {}, 2, seq},
         {SEQUENCE, {"--render"}, 2, seq},
         {SEQUENCE, {"--passes", "0", "blip.wav"}, 2, seq},
@@ -220,7 +220,7 @@ TEST_F(Examples, Refusals)
         {SEQUENCE, {"blip.wav", "69 .", "69"}, 2, "sequence: pattern 2 has 1 steps, pattern 1 has 2\n"},
         {SEQUENCE, {"--render", "a.out", "nothere.wav"}, 1, "sequence: nothere\\.wav: No such file or directory\n"},
         {SEQUENCE, {"--render", "a.out", "text.txt"}, 1, "sequence" + notwav},
-        {SEQUENCE, {"--render", "nodir/a.out", "blip.wav"}, 1, "sequence: nodir/a\\.out: No such file or directory\n"},
+        {SEQUENCE, {"--render", "nodir/a.out", "blip.wav"}, 1, "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n"},
     };
     for (const auto& row : rows)
         for (const auto& [program, err] : extest_programs(row.program, row.err)) {

@@ -3,6 +3,7 @@
 #ifndef TESTS_FUZZ_FUZZ_COMMON_H
 #define TESTS_FUZZ_FUZZ_COMMON_H
 
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,6 +115,19 @@ static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate
 }
 
 #ifdef FUZZ_EXAMPLES // set for the replay tests and fuzz_mkseeds, where emplay's examples seed the sequence reader
+// A sound file of a libsndfile format (FLAC, AIFF, 24-bit or float WAV, ...) with a patterned tone.
+static inline fuzz_bytes fuzz_sndfile(int format, int channels, int rate, int frames)
+{
+    SF_INFO info = {};
+    info.samplerate = rate, info.channels = channels, info.format = format;
+    SNDFILE* file = sf_open("seed.tmp", SFM_WRITE, &info);
+    std::vector<double> values(static_cast<size_t>(frames) * channels);
+    for (size_t i = 0; i < values.size(); i++)
+        values[i] = static_cast<double>(static_cast<int>(i * 7919 % 2000) - 1000) / 1100.0;
+    const bool written = file && sf_writef_double(file, values.data(), frames) == frames;
+    return fuzz_take(file && sf_close(file) == 0 && written);
+}
+
 // Little-endian fields {value, bytes}, then text, then files.
 static inline fuzz_bytes fuzz_input(std::vector<std::pair<uint64_t, int>> fields, const std::string& text,
                                     std::vector<fuzz_bytes> files = {})
@@ -151,6 +165,15 @@ static inline std::vector<fuzz_bytes> fuzz_seeds(const std::string& target)
     if (target == "wav")
         seeds = {fuzz_wav(1, 1, 22050, 8, 300), fuzz_wav(1, 2, 44100, 16, 400), fuzz_wav(1, 1, 48000, 16, 202),
                  fuzz_wav(3, 1, 44100, 32, 64), fuzz_wav(2, 1, 22050, 4, 64),   fuzz_wav(0x11, 1, 22050, 4, 64)};
+    if (target == "mem") // every format the memory loader reads
+        seeds = {fuzz_wav(1, 2, 44100, 16, 400),
+                 fuzz_wav(1, 1, 22050, 8, 300),
+                 fuzz_sndfile(SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 48000, 150),
+                 fuzz_sndfile(SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 2, 44100, 100),
+                 fuzz_sndfile(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, 300),
+                 fuzz_sndfile(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 8000, 200),
+                 fuzz_sndfile(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 22050, 3000),
+                 fuzz_sndfile(SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, 48000, 2000)};
     if (target == "ogg")
         for (const fuzz_bytes& file : {fuzz_ogg(1, 22050, 3000), fuzz_ogg(2, 44100, 4000)})
             for (uint32_t speed : {0x10000u, 0x28000u, 0xFFFF0000u})

@@ -9,7 +9,7 @@
 int main(int argc, char** argv)
 {
     FUZZ_CHECK(argc == 2 && (mkdir(argv[1], 0755), chdir(argv[1])) == 0, "usage: fuzz_mkseeds <folder>");
-    for (const char* target : {"descriptor", "asset", "icon", "wav", "ogg", "tga", "seq"}) {
+    for (const char* target : {"descriptor", "asset", "icon", "wav", "ogg", "mem", "tga", "seq"}) {
         mkdir(target, 0755);
         const std::vector<fuzz_bytes> seeds = fuzz_seeds(target);
         for (size_t i = 0; i < seeds.size(); i++) {

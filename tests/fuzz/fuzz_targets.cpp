@@ -1,10 +1,10 @@
 // fuzz_targets.cpp -- the fuzz targets, one per build (FUZZ_<target>): the descriptor and picture readers, the TGA
-// writer, the engine's WAV and Ogg readers (the target calling the mixing callback itself) and emplay's sequence-file
-// reader. What comes out must be consistent and nothing may be left allocated.
+// writer, the engine's WAV and Ogg readers and its memory loader of every format (the target calling the mixing
+// callback itself) and emplay's sequence-file reader. What comes out must be consistent and nothing may be left allocated.
 #include <cstring>
 
 #include "fuzz_common.h"
-#if defined(FUZZ_wav) || defined(FUZZ_ogg)
+#if defined(FUZZ_wav) || defined(FUZZ_ogg) || defined(FUZZ_mem)
 #include "em/em_local.h"
 
 static int32_t fuzz_baseline;
@@ -19,7 +19,7 @@ static int32_t fuzz_baseline;
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz_enterdir();
-#if defined(FUZZ_wav) || defined(FUZZ_ogg)
+#if defined(FUZZ_wav) || defined(FUZZ_ogg) || defined(FUZZ_mem)
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     FUZZ_CHECK(em_init() == 0, "em_init");
     SDL_PauseAudio(1), SDL_LockAudio(), SDL_UnlockAudio(); // no callback in flight: the target calls it
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-#if defined(FUZZ_wav) || defined(FUZZ_ogg)
+#if defined(FUZZ_wav) || defined(FUZZ_ogg) || defined(FUZZ_mem)
 static void fuzz_render(int buffers)
 {
     static int16_t out[8192];
@@ -54,7 +54,7 @@ static void fuzz_playsample(int sampler, int handle, int32_t pitch, bool interp)
 }
 
 // wav: the bytes of a WAV file, loaded into the sample bank, played by a voice and
-// freed. ogg: speed (32 bits), mode bits (0 loop, 1 fade and switch to the same
+// freed. mem: the bytes of a sound file of any format, loaded from memory, the same. ogg: speed (32 bits), mode bits (0 loop, 1 fade and switch to the same
 // file, 2 the decoded sample interpolates), then the Ogg file, streamed through
 // the music node and then decoded whole into the sample bank and played. The
 // engine's allocations must come back to where they were.
@@ -65,6 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int node = em_createsampler(em_getroot(), -1);
     if (const int handle = em_loadsample("s.wav"))
         fuzz_playsample(node, handle, static_cast<int32_t>(size * 977), size & 1);
+#elif defined(FUZZ_mem)
+    const int node = em_createsampler(em_getroot(), -1);
+    if (const int handle = em_loadsamplemem(data, static_cast<int32_t>(size)))
+        fuzz_playsample(node, handle, static_cast<int32_t>(size * 977), size & 1);
+    else
+        FUZZ_CHECK(em_sampleerror()[0] != '\0', "a refusal without a reason");
 #else
     fuzz_reader in = {data, size};
     const int32_t speed = static_cast<int32_t>(in.take(4));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/io.h"
+#include "io/io_blockset.h"
 
 // Closes the io service and returns everything its log holds.
 static std::string closelog()
@@ -65,6 +66,38 @@ TEST(IoAlloc, SecondFreesAreKeptBackAndForeignBlocksReleasedOnce)
                           "ERROR: io_free - couldn't find inout.allocs entry, already freed\n"
                           "Max bytes allocated during run: 24\n"
                           "Bytes left allocated at io_deinit: 0\n");
+}
+
+// The guard remembers exactly the latest IO_BLOCKSETRECENT releases in a room taken once: older ones are forgotten
+// oldest first, an address handed out and released again counts from its new release, and nothing is reallocated.
+TEST(IoBlockset, RemembersTheLatestReleasesInAFixedRoom)
+{
+    io_blockset set = {};
+    ASSERT_TRUE(io_blocksetinit(&set));
+    const io_blockentry* table = set.table;
+    auto address = [](uint32_t i) { return reinterpret_cast<void*>(static_cast<uintptr_t>(0x10000 + 16 * i)); };
+    const uint32_t total = 3 * IO_BLOCKSETRECENT + 5;
+    io_blocksetadd(&set, address(7)); // released, handed out again, released again later
+    EXPECT_TRUE(io_blocksetremove(&set, address(7)));
+    EXPECT_FALSE(io_blocksetremove(&set, address(7)));
+    for (uint32_t i = 1; i <= total; i++)
+        io_blocksetadd(&set, address(i == total - 3 ? 7 : i + 100));
+    EXPECT_EQ(set.table, table);
+    uint32_t held = 0;
+    for (uint32_t i = 1; i <= total; i++)
+        held += io_blocksethas(&set, address(i + 100)) ? 1 : 0;
+    EXPECT_EQ(held, IO_BLOCKSETRECENT - 1u) << "the latest releases, the one of address 7 among them";
+    EXPECT_TRUE(io_blocksethas(&set, address(7)));
+    EXPECT_TRUE(io_blocksethas(&set, address(total + 100)));
+    EXPECT_TRUE(io_blocksethas(&set, address(total - IO_BLOCKSETRECENT + 101)));
+    EXPECT_FALSE(io_blocksethas(&set, address(total - IO_BLOCKSETRECENT + 100)));
+    // Removals in the middle of probe paths keep every other address reachable.
+    for (uint32_t i = total - IO_BLOCKSETRECENT + 101; i <= total + 100; i += 2)
+        EXPECT_EQ(io_blocksetremove(&set, address(i)), i != total + 97);
+    for (uint32_t i = total - IO_BLOCKSETRECENT + 102; i <= total + 100; i += 2)
+        ASSERT_EQ(io_blocksethas(&set, address(i)), i != total + 97) << i;
+    io_blocksetclear(&set);
+    EXPECT_FALSE(io_blocksethas(&set, address(7)));
 }
 
 static FILE* opentext(const std::string& text)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "em/em.h"
 #include "tools/emplay/wavfile.h"
 
 inline std::string progrun_slurp(const std::string& path)
@@ -41,10 +42,9 @@ inline progrun_result progrun(const std::string& dir, const std::string& program
 // Writes a 16-bit WAV file of interleaved values.
 inline void progrun_wav(const std::string& path, uint16_t channels, uint32_t rate, const std::vector<int16_t>& values)
 {
-    std::vector<uint8_t> bytes(values.size() * 2);
-    for (size_t i = 0; i < values.size(); i++)
-        wavfile_put(&bytes[2 * i], static_cast<uint16_t>(values[i]), 2);
-    EXPECT_TRUE(wavfile_write(path.c_str(), {1, channels, rate, 16}, bytes.data(), static_cast<uint32_t>(bytes.size())));
+    EXPECT_EQ(em_writewav(path.c_str(), values.data(), static_cast<int32_t>(values.size() / channels), channels,
+                          static_cast<int32_t>(rate)),
+              0);
 }
 
 // The values of a rendered file, after checking that its header is the one of

@@ -9,13 +9,12 @@
 #include <algorithm>
 #include <csignal>
 
+#include <sndfile.h>
+
 #include "tests/em/em_oggwriter.h"
 #include "tests/tools/progrun.h"
 
 namespace {
-
-// The name of an Ogg file one character too long for the music node.
-const std::string playtest_longogg = std::string(60, 'n') + ".ogg";
 
 class Emplay : public ::testing::Test {
 protected:
@@ -41,7 +40,18 @@ protected:
         wav("long.wav", 1, 44100, 3 * 44100);
         ASSERT_TRUE(wavfile_write((dir + "/float.wav").c_str(), {3, 1, 44100, 32}, "\0\0\0\0\0\0\0\0", 8));
         ASSERT_EQ(emtest_writeogg(dir + "/tone.oga", 2, 44100, 22050, 440), 0);
-        ASSERT_EQ(emtest_writeogg(dir + "/" + playtest_longogg, 2, 44100, 4410, 440), 0);
+        // a 24-bit FLAC file, which only em_loadsound reads
+        SF_INFO info = {};
+        info.samplerate = 48000, info.channels = 1, info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        SNDFILE* flac = sf_open((dir + "/tone.flac").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(flac, nullptr);
+        std::vector<int> tone(9600);
+        for (size_t i = 0; i < tone.size(); i++)
+            tone[i] = static_cast<int>((i * 7919) % 200000) * 4096 - 400000000;
+        EXPECT_EQ(sf_writef_int(flac, tone.data(), 9600), 9600);
+        sf_close(flac);
+        text("escape.seq", "duration 4410\nsteps 1\n\x01"
+                           "bell\xff\\ tone.wav\n");
         text("bad.ogg", "OggS" + std::string(300, 'x'));
         text("text.txt", "hello\n");
         text("empty.wav", "");
@@ -76,6 +86,7 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
     const std::string volume = "-v: volume must be a whole number 0..65536 (256 = unity), not '";
     const std::string pan = "-p: pan must be a whole number -128..128, not '";
     const std::string seconds = "-t: seconds must be a number from 1/44100 (one frame) to 86400, not '";
+    const std::string notsound = "not a sound file the engine reads (";
     const std::string loud =
         ": too loud for the mixer (volume times channels, added over the sounds, must stay at or below 65536)";
     const std::string slow = "slow8k.wav: -r 0.00002 is too slow for this 8000 Hz sample: it would never move";
@@ -133,13 +144,12 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         // Bad files and failed writes; the engine prints lines of its own about a stream it cannot open.
         {{"-o", "out.wav", "missing.wav"}, 1, "missing.wav: No such file or directory"},
         {{"-o", "out.wav", "."}, 1, ".: Is a directory"},
-        {{"-o", "out.wav", "tone.wav", "text.txt"}, 1, "text.txt: not a WAV or Ogg Vorbis file"},
-        {{"-o", "out.wav", "empty.wav"}, 1, "empty.wav: not a WAV or Ogg Vorbis file"},
-        {{"-o", "out.wav", "riff.wav"}, 1, "riff.wav: not a WAV or Ogg Vorbis file"},
-        {{"-o", "out.wav", "float.wav"}, 1, "float.wav: not a WAV file the engine reads", false},
+        {{"-o", "out.wav", "tone.wav", "text.txt"}, 1, "text.txt: " + notsound, false},
+        {{"-o", "out.wav", "empty.wav"}, 1, "empty.wav: " + notsound, false},
+        {{"-o", "out.wav", "riff.wav"}, 1, "riff.wav: " + notsound, false},
         {{"-o", "out.wav", "bad.ogg"}, 1, "bad.ogg: not an Ogg Vorbis stream the engine plays", false},
-        {{"-o", "out.wav", playtest_longogg}, 1, playtest_longogg + ": the music node takes file names of at most 63 characters"},
-        {{"-o", "out.wav", "-3", "circle", "tone.oga"}, 1, "tone.oga: the 3-D paths play WAV files, not Ogg Vorbis"},
+        {{"-o", "out.wav", "-3", "circle", "bad.ogg"}, 1, "bad.ogg: " + notsound, false},
+        {{"-o", "out.wav", "-s", "escape.seq"}, 1, "escape.seq:3: unknown keyword \\x01bell\\xff\\\\ (duration, steps, channel)"},
         {{"-o", "out.wav", "-r", "0.00002", "slow8k.wav"}, 1, slow},
         {{"-o", "out.wav", "-r", "7.9", "fast96k.wav"}, 1, fast},
         {{"-o", "out.wav", "-v", "40000", "stereo.wav"}, 1, "stereo.wav" + loud},
@@ -147,8 +157,7 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         {{"-o", "out.wav", "-s", "missing.seq"}, 1, "missing.seq: No such file or directory"},
         {{"-o", "out.wav", "-s", "short.seq"}, 1, "short.seq:3: a channel needs one note per step: 1 notes for 2 steps"},
         {{"-o", "out.wav", "-s", "nowav.seq"}, 1, "nowav.seq:4: nothere.wav: No such file or directory"},
-        {{"-o", "out.wav", "-s", "ogg.seq"}, 1, "ogg.seq:3: tone.oga: a sequence channel plays a WAV file, not Ogg Vorbis"},
-        {{"-o", "out.wav", "-s", "textchannel.seq"}, 1, "textchannel.seq:3: text.txt: not a WAV or Ogg Vorbis file"},
+        {{"-o", "out.wav", "-s", "textchannel.seq"}, 1, "textchannel.seq:3: text.txt: " + notsound, false},
         {{"-o", "out.wav", "-s", "loud.seq"}, 1, seqloud},
         {{"-o", "out.wav", "-t", "30000", "-l", "tone.wav"}, 1, "out.wav: 30000.0" + limit},
         {{"-o", "out.wav", "-r", "0.0001", "long.wav"}, 1, "out.wav: 32768.0" + limit},
@@ -210,6 +219,9 @@ TEST_F(Emplay, RendersAreFrameExactWithHeadersThatMatchTheirData)
         {{"-t", "1.5", "-3", "circle", "tone.wav", "stereo.wav"}, 66150},
         {{"-3", "flyby", "tone.wav"}, 176400}, // a fly-past's own 4 s
         {{"-s", "steps4096.seq", "-t", "0.2"}, 8820},
+        {{"-s", "ogg.seq", "-t", "0.2"}, 8820},                          // every sound through em_loadsound: Ogg,
+        {{"-3", "circle", "-t", "0.5", "tone.oga", "tone.flac"}, 22050}, // and 24-bit FLAC too
+        {{"float.wav", "tone.flac"}, 9216},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.back() + " " + std::to_string(row.frames));
@@ -223,6 +235,21 @@ TEST_F(Emplay, RendersAreFrameExactWithHeadersThatMatchTheirData)
         EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](int16_t v) { return v != 0; })) << "silent";
         remove((dir + "/out.wav").c_str());
     }
+}
+
+// "-o -" writes the same WAV to standard output, the engine's report kept out of it; a full one is reported.
+TEST_F(Emplay, DashWritesTheWavToStandardOutput)
+{
+    ASSERT_EQ(run({"-o", "out.wav", "short.wav"}).status, 0);
+    const progrun_result piped = run({"-o", "-", "short.wav"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out, progrun_slurp(dir + "/out.wav"));
+    EXPECT_EQ(progrun_rendered(dir + "/out.wav").size(), 2u * 10240);
+    remove((dir + "/out.wav").c_str());
+    const progrun_result full = run({"-o", "-", "short.wav"}, "exec >/dev/full; ");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "emplay: standard output: No space left on device\n");
 }
 
 TEST_F(Emplay, SequenceExampleRendersTheSameBytesTwice)

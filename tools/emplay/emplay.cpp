@@ -30,7 +30,6 @@ enum {
 enum {
     EMPLAY_RATE = 44100,      // the engine's output rate, frames per second
     EMPLAY_CHUNK = 1024,      // frames rendered per call: the engine's own buffer, so that a sound's end is seen where it happens
-    EMPLAY_OGGNAME = 64,      // the music node takes file names shorter than this
     EMPLAY_MAXSECONDS = 86400 // -t: a day, well inside the engine's 32-bit sample clock (27 hours)
 };
 
@@ -58,8 +57,10 @@ const float EMPLAY_FLYSPEED = 30.0f;  // scene units per second
 const float EMPLAY_FLYSTART = -60.0f; // x where a fly-past starts
 const float EMPLAY_FLYMISS = 4.0f;    // closest distance of a fly-past
 
-// Kinds of sound file, told by their first bytes.
-enum { EMPLAY_WAV = 1, EMPLAY_OGG = 2 };
+// Kinds of sound file, told by their first bytes: Ogg Vorbis plays as music
+// (outside the 3-D paths and sequences), everything else goes to the sample
+// bank through em_loadsound, which tells the format by the content.
+enum { EMPLAY_SOUND = 1, EMPLAY_OGG = 2 };
 
 struct emplay_options {
     int32_t volume = 256;           // 0..EMPLAY_MAXVOLUME, 256 = unity
@@ -73,7 +74,7 @@ struct emplay_options {
     int mode3d = 0;                 // EMPLAY_CIRCLE or EMPLAY_FLYBY: WAV files as 3-D sources
     bool help = false;              // print the usage and do nothing else
     std::vector<const char*> files; // sound files to play
-    std::vector<int> kinds;         // EMPLAY_WAV or EMPLAY_OGG for each file
+    std::vector<int> kinds;         // EMPLAY_SOUND or EMPLAY_OGG for each file
 };
 
 struct emplay_sounds {
@@ -241,7 +242,7 @@ static int emplay_parse(int argc, char** argv, emplay_options* opt)
 // ---------------------------------------------------------------------------
 
 // The kind of a sound file by its first bytes; 0 with the reason in why when it
-// cannot be read or is neither kind.
+// cannot be read.
 static int emplay_filekind(const char* path, std::string* why)
 {
     FILE* file = fopen(path, "rb");
@@ -257,29 +258,19 @@ static int emplay_filekind(const char* path, std::string* why)
         *why = strerror(error);
         return 0;
     }
-    if (n == sizeof(head) && !memcmp(head, "RIFF", 4) && !memcmp(head + 8, "WAVE", 4))
-        return EMPLAY_WAV;
-    if (n >= 4 && !memcmp(head, "OggS", 4))
-        return EMPLAY_OGG;
-    *why = "not a WAV or Ogg Vorbis file";
-    return 0;
+    return n >= 4 && !memcmp(head, "OggS", 4) ? EMPLAY_OGG : EMPLAY_SOUND;
 }
 
-// The kind of a file to play, or 0 after a line saying why it cannot be played.
-// where is put before the file's name ("" or "beat.seq:7: "); wavonly, when not
-// null, is why an Ogg Vorbis file does not do here.
-static int emplay_checkfile(const std::string& where, const char* path, const char* wavonly)
+// The kind of a file to play, or 0 after a line saying why it cannot be read.
+// where is put before the file's name ("" or "beat.seq:7: "); a name a
+// sequence gives is shown escaped.
+static int emplay_checkfile(const std::string& where, const char* path)
 {
     std::string why;
     const int kind = emplay_filekind(path, &why);
-    if (kind == EMPLAY_OGG && wavonly)
-        why = wavonly;
-    else if (kind == EMPLAY_OGG && strlen(path) >= EMPLAY_OGGNAME)
-        why = "the music node takes file names of at most " + std::to_string(EMPLAY_OGGNAME - 1) + " characters";
-    else if (kind)
-        return kind;
-    emplay_error("%s%s: %s", where.c_str(), path, why.c_str());
-    return 0;
+    if (!kind)
+        emplay_error("%s%s: %s", where.c_str(), emplay_escape(path).c_str(), why.c_str());
+    return kind;
 }
 
 // "file:line: " before the name of a file that a sequence line names.
@@ -301,15 +292,14 @@ static bool emplay_readinputs(emplay_options* opt, emplay_sequence* seq)
             return false;
         }
         for (const emplay_seqchannel& ch : seq->channels)
-            if (!emplay_checkfile(emplay_seqwhere(opt->sequence, ch.line), ch.file.c_str(),
-                                  "a sequence channel plays a WAV file, not Ogg Vorbis"))
+            if (!emplay_checkfile(emplay_seqwhere(opt->sequence, ch.line), ch.file.c_str()))
                 return false;
     }
     for (const char* file : opt->files) {
-        const int kind = emplay_checkfile("", file, opt->mode3d ? "the 3-D paths play WAV files, not Ogg Vorbis" : nullptr);
+        const int kind = emplay_checkfile("", file);
         if (!kind)
             return false;
-        opt->kinds.push_back(kind);
+        opt->kinds.push_back(opt->mode3d ? EMPLAY_SOUND : kind); // the 3-D paths play every file from the bank
     }
     return true;
 }
@@ -385,12 +375,13 @@ static void emplay_lengthen(emplay_sounds* sounds, int64_t frames)
     sounds->frames = std::max(sounds->frames, frames);
 }
 
-// Loads a WAV file into the sample bank; its handle, or 0 after a line.
-static int emplay_loadwav(const std::string& where, const char* path)
+// Loads a sound file of any format the engine reads into the sample bank; its
+// handle, or 0 after a line.
+static int emplay_loadsound(const std::string& where, const char* path)
 {
-    const int sample = em_loadsample(path);
+    const int sample = em_loadsound(path);
     if (!sample)
-        emplay_error("%s%s: %s", where.c_str(), path, em_sampleerror());
+        emplay_error("%s%s: %s", where.c_str(), emplay_escape(path).c_str(), em_sampleerror());
     return sample;
 }
 
@@ -420,7 +411,7 @@ static int64_t emplay_stepframes(int64_t length, int64_t step)
 
 static bool emplay_startsample(const emplay_options& opt, const char* file, emplay_sounds* sounds)
 {
-    const int sample = emplay_loadwav("", file);
+    const int sample = emplay_loadsound("", file);
     if (!sample)
         return false;
     const em_sample* s = em_getsample(sample);
@@ -495,7 +486,7 @@ static bool emplay_startsequence(const emplay_options& opt, const emplay_sequenc
     em_setparam(sounds->sequencer, EMP_VOLUME, opt.volume);
     for (int i = 0; i < n; i++) {
         const emplay_seqchannel& c = seq.channels[static_cast<size_t>(i)];
-        const int sample = emplay_loadwav(emplay_seqwhere(opt.sequence, c.line), c.file.c_str());
+        const int sample = emplay_loadsound(emplay_seqwhere(opt.sequence, c.line), c.file.c_str());
         if (!sample)
             return false;
         em_setparam(sounds->sequencer, EMP_CHANNEL, i);
@@ -531,7 +522,7 @@ static bool emplay_start3d(const emplay_options& opt, emplay_sounds* sounds)
     em_setparam(sounds->sampler3d, EMP_DEFFLAGS, static_cast<int32_t>(flags));
     for (const char* file : opt.files) {
         // A 3-D voice gives each side one value of the sample at the voice's gain.
-        const int sample = emplay_loadwav("", file);
+        const int sample = emplay_loadsound("", file);
         if (!sample || !emplay_voicestep(file, sample, opt) ||
             !emplay_addloudness(sounds, file, static_cast<int64_t>(opt.volume) * 256, EMPLAY_SAMPLERULE))
             return false;
@@ -615,75 +606,45 @@ static void emplay_catchsignals(bool on)
     }
 }
 
-// Where a render goes.
-struct emplay_output {
-    const char* path = nullptr;
-    FILE* file = nullptr;
-    bool regular = false;     // a regular file, removed again when the render fails
-    int64_t headerframes = 0; // the frames the header written last declares
-    int error = 0;            // errno of the first failed write, 0 while all went well
-};
-
-static void emplay_write(emplay_output* out, const void* bytes, size_t size)
+// The engine's lines while the WAV goes to standard output: its errors and
+// warnings to standard error, so that the file stays whole; its notes (the
+// allocation report) are dropped.
+static void emplay_logtostderr(int level, const char* line, void* user)
 {
-    if (!out->error && fwrite(bytes, 1, size, out->file) != size)
-        out->error = errno ? errno : EIO;
+    (void)user;
+    if (level != EM_LOGINFO)
+        fprintf(stderr, "%s\n", line);
 }
 
-static void emplay_writeheader(emplay_output* out, int64_t frames)
+// Drops the engine's line about a failed write: emplay reports it in its own words.
+static void emplay_logdrop(int level, const char* line, void* user)
 {
-    const wavfile_format format = {1, 2, EMPLAY_RATE, 16};
-    uint8_t header[WAVFILE_HEADERBYTES];
-    wavfile_header(header, format, static_cast<uint32_t>(frames * 4));
-    emplay_write(out, header, sizeof(header));
-    out->headerframes = frames;
+    (void)level, (void)line, (void)user;
 }
 
-// Creates the file with a header for the frames expected; false after a line.
-static bool emplay_openoutput(const char* path, int64_t frames, emplay_output* out)
+// The path em_writewav writes for the -o argument: "-" is standard output.
+static const char* emplay_outputpath(const char* output)
 {
-    out->path = path;
-    out->file = fopen(path, "wb");
-    if (!out->file) {
-        emplay_error("%s: %s", path, strerror(errno));
-        return false;
-    }
-    struct stat st;
-    out->regular = fstat(fileno(out->file), &st) == 0 && S_ISREG(st.st_mode);
-    emplay_writeheader(out, frames);
-    return true;
+    return strcmp(output, "-") == 0 ? "/dev/stdout" : output;
 }
 
-// Ends a render of done frames: the header set right where it declares another
-// count, everything flushed and closed. false after a line when a write failed
-// or failed is set; the file, when it is a regular one, is then removed so that
-// nothing is left that looks like a finished render.
-static bool emplay_closeoutput(emplay_output* out, int64_t done, bool failed)
+// Writes the rendered frames as the output file; false after a line.
+static bool emplay_writeoutput(const emplay_options& opt, const std::vector<int16_t>& values)
 {
-    bool seekfailed = false;
-    if (!failed && !out->error && done != out->headerframes) {
-        seekfailed = fseek(out->file, 0, SEEK_SET) != 0;
-        if (seekfailed)
-            out->error = errno;
-        else
-            emplay_writeheader(out, done);
-    }
-    if (fflush(out->file) != 0 && !out->error)
-        out->error = errno;
-    if (fclose(out->file) != 0 && !out->error)
-        out->error = errno;
-    if (seekfailed)
-        emplay_error("%s: can't go back to set the header's length (%s)", out->path, strerror(out->error));
-    else if (out->error)
-        emplay_error("%s: %s", out->path, strerror(out->error));
-    failed = failed || out->error;
-    if (failed && out->regular)
-        remove(out->path);
-    return !failed;
+    const bool tostdout = strcmp(opt.output, "-") == 0;
+    em_setlogfunc(emplay_logdrop, nullptr);
+    const int written =
+        em_writewav(emplay_outputpath(opt.output), values.data(), static_cast<int32_t>(values.size() / 2), 2, EMPLAY_RATE);
+    const int error = errno;
+    em_setlogfunc(tostdout ? emplay_logtostderr : nullptr, nullptr);
+    if (written != 0)
+        emplay_error("%s: %s", tostdout ? "standard output" : opt.output, strerror(error));
+    return written == 0;
 }
 
-// Renders the sounds into the output file, frame-exact to the limit, while they
-// play; the render is refused before it starts when it would not fit the file.
+// Renders the sounds, frame-exact to the limit, while they play, then writes
+// them as the output file; the render is refused before it starts when it
+// would not fit the file.
 static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds, int64_t limit)
 {
     // A sound is heard to the end of the engine buffer in which it ends.
@@ -696,25 +657,17 @@ static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds,
         return EMPLAY_FAILED;
     }
     emplay_catchsignals(true);
-    emplay_output out;
-    if (!emplay_openoutput(opt.output, expected, &out)) {
-        emplay_catchsignals(false);
-        return EMPLAY_FAILED;
-    }
     emplay_progress progress;
     emplay_progressbegin(&progress, isatty(fileno(stderr)) ? stderr : nullptr, opt.output, expected, EMPLAY_RATE, emplay_nowms());
     const int64_t end = limit > 0 ? std::min(limit, EMPLAY_MAXFRAMES) : EMPLAY_MAXFRAMES;
-    std::vector<int16_t> values(EMPLAY_CHUNK * 2);
-    std::vector<uint8_t> bytes(EMPLAY_CHUNK * 4);
+    std::vector<int16_t> values;
     int64_t done = 0;
     bool failed = false;
-    while (done < end && emplay_playing(sounds) && !emplay_signal && !out.error && !failed) {
+    while (done < end && emplay_playing(sounds) && !emplay_signal && !failed) {
         emplay_move3d(opt, sounds, static_cast<double>(done) / EMPLAY_RATE);
         const int32_t n = static_cast<int32_t>(std::min<int64_t>(EMPLAY_CHUNK, end - done));
-        failed = em_render(values.data(), n) != n;
-        for (int32_t i = 0; i < 2 * n; i++) // the file is little-endian whatever the machine
-            wavfile_put(&bytes[2 * static_cast<size_t>(i)], static_cast<uint16_t>(values[static_cast<size_t>(i)]), 2);
-        emplay_write(&out, bytes.data(), 4 * static_cast<size_t>(n));
+        values.resize(2 * static_cast<size_t>(done + n));
+        failed = em_render(&values[2 * static_cast<size_t>(done)], n) != n;
         done += n;
         emplay_progressupdate(&progress, done, emplay_nowms());
     }
@@ -724,12 +677,10 @@ static int emplay_render(const emplay_options& opt, const emplay_sounds& sounds,
         emplay_error("%s: the audio engine stopped rendering", opt.output);
     else if (emplay_signal)
         emplay_error("%s: interrupted", opt.output);
-    failed = failed || emplay_signal;
-    // Sounds that outlast their estimate still end at the format's limit, with
-    // a header that says so.
-    const bool cut = !failed && done == EMPLAY_MAXFRAMES && (limit == 0 || limit > EMPLAY_MAXFRAMES) && emplay_playing(sounds);
-    if (!emplay_closeoutput(&out, done, failed))
+    if (failed || emplay_signal || !emplay_writeoutput(opt, values))
         return EMPLAY_FAILED;
+    // Sounds that outlast their estimate still end at the format's limit.
+    const bool cut = done == EMPLAY_MAXFRAMES && (limit == 0 || limit > EMPLAY_MAXFRAMES) && emplay_playing(sounds);
     if (cut)
         emplay_error("%s: the sounds go on past the WAV format's 4 GiB limit; the file holds their first %.1f s", opt.output,
                      static_cast<double>(done) / EMPLAY_RATE);
@@ -764,6 +715,9 @@ int main(int argc, char** argv)
         return EMPLAY_FAILED;
     }
     emplay_sequence sequence;
+    // Writing the WAV to standard output, the engine's own lines go to standard error.
+    if (opt.output && strcmp(opt.output, "-") == 0)
+        em_setlogfunc(emplay_logtostderr, nullptr);
     if (!emplay_readinputs(&opt, &sequence) || emplay_outputisinput(opt, sequence) || !emplay_startengine(opt.output != nullptr))
         return EMPLAY_FAILED;
     emplay_sounds sounds;

@@ -71,6 +71,22 @@ static std::vector<std::string> emplay_words(const char* line, size_t length)
     }
 }
 
+std::string emplay_escape(const std::string& text)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '\\')
+            shown += "\\\\";
+        else if (byte >= 0x20 && byte < 0x7f)
+            shown += c;
+        else
+            shown += std::string("\\x") + hex[byte >> 4] + hex[byte & 15];
+    }
+    return shown;
+}
+
 // Reads a channel line's words after the keyword into ch; an empty text, or
 // why the line is refused.
 static std::string emplay_parsechannel(const std::vector<std::string>& words, const std::string& folder,
@@ -94,7 +110,7 @@ static std::string emplay_parsechannel(const std::vector<std::string>& words, co
     for (size_t i = 5; i < words.size(); i++) {
         const int note = emplay_note(words[i]);
         if (note < 0)
-            return "a note is ., 0..255 or a name such as A4, C#5, Eb3 (C0 .. G9), not " + words[i];
+            return "a note is ., 0..255 or a name such as A4, C#5, Eb3 (C0 .. G9), not " + emplay_escape(words[i]);
         ch->notes.push_back(static_cast<int8_t>(static_cast<uint8_t>(note)));
     }
     if (ch->notes.size() != static_cast<size_t>(seq.steps))
@@ -126,7 +142,7 @@ static std::string emplay_parseline(const std::vector<std::string>& words, const
         else if (words.size() < 2 || !emplay_parseint(words[1].c_str(), 1, EMPLAY_MAXSTEPS, &seq->steps))
             reason = "steps must be 1.." + std::to_string(EMPLAY_MAXSTEPS);
     } else {
-        return "unknown keyword " + key + " (duration, steps, channel)";
+        return "unknown keyword " + emplay_escape(key) + " (duration, steps, channel)";
     }
     if (reason.empty() && words.size() > 2)
         reason = "unexpected text after the value";

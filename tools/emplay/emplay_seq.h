@@ -49,4 +49,8 @@ bool emplay_parsesequence(const char* text, size_t size, const std::string& fold
 // reason (errno's text when the file cannot be read) when it is refused.
 bool emplay_readsequence(const char* path, emplay_sequence* seq, emplay_seqerror* error);
 
+// Text from a file made fit to show on a terminal: printable ASCII as it is, a
+// backslash doubled, every other byte as \xNN.
+std::string emplay_escape(const std::string& text);
+
 #endif

@@ -1,0 +1,366 @@
+// test_loaders.cpp -- sounds through libsndfile from files and memory, frames from the caller, and the WAV
+// reader's plain-word refusals: exact values where the format is lossless, each failure with its reason
+#include <sndfile.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "em_harness.h"
+
+namespace {
+
+// Writes frames (interleaved doubles, full scale 1.0) in a libsndfile format; false when it cannot.
+bool emtest_writesf(const std::string& path, int format, int channels, int rate, const std::vector<double>& values)
+{
+    SF_INFO info = {};
+    info.samplerate = rate, info.channels = channels, info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    // Integer formats take 32-bit values, full scale 2^31, which each width keeps exactly: libsndfile's
+    // doubles scale by 32767 when written, not by the 32768 they are read with.
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    std::vector<int> ints(values.size());
+    for (size_t i = 0; i < values.size(); i++)
+        ints[i] = static_cast<int>(std::min(std::llround(values[i] * 2147483648.0), 2147483647LL));
+    const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
+    const bool floats =
+        subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS;
+    const bool written =
+        (floats ? sf_writef_double(file, values.data(), frames) : sf_writef_int(file, ints.data(), frames)) == frames;
+    return sf_close(file) == 0 && written;
+}
+
+std::vector<uint8_t> emtest_filebytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<int32_t> emtest_valuesof(int handle)
+{
+    const em_sample* s = em_getsample(handle);
+    return s ? std::vector<int32_t>(s->data, s->data + s->length * s->channels) : std::vector<int32_t> {};
+}
+
+using Loaders = emtest_engine;
+
+// Lossless formats give exact values, from a file and from the same bytes in memory alike: 16-bit as they are, 8-bit
+// times 256, wider integers rounded to the nearest (halves upward) and clipped, floats scaled by 32768 and clipped.
+TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
+{
+    const emtest_tempdir dir;
+    const double q = 1.0 / 8388608.0; // one step of a 24-bit value
+    const struct {
+        const char* what;
+        int format, channels, rate;
+        std::vector<double> in;
+        std::vector<int32_t> out;
+    } cases[] = {
+        {"16-bit WAV",
+         SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+         1,
+         22050,
+         {0, 1 / 32768.0, -1, 32767 / 32768.0, -1234 / 32768.0},
+         {0, 1, -32768, 32767, -1234}},
+        {"8-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 8000, {0, 1 / 128.0, -1, 127 / 128.0}, {0, 256, -32768, 32512}},
+        {"24-bit WAV",
+         SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+         1,
+         44100,
+         {128 * q, -128 * q, 127 * q, -129 * q, 8388607 * q, -1, 384 * q, 255 * q},
+         {1, 0, 0, -1, 32767, -32768, 2, 1}},
+        {"32-bit WAV",
+         SF_FORMAT_WAV | SF_FORMAT_PCM_32,
+         2,
+         48000,
+         {32768 / 2147483648.0, -32769 / 2147483648.0, 0.5, -0.5},
+         {1, -1, 16384, -16384}},
+        {"float WAV",
+         SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+         1,
+         44100,
+         {0.5, 1.0, -1.0, 1.5, -2.0, 0.25 / 32768, 0.75 / 32768},
+         {16384, 32767, -32768, 32767, -32768, 0, 1}},
+        {"double WAV", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 2, 96000, {-0.25, 0.125, 4.0, std::nan("")}, {-8192, 4096, 32767, 0}},
+        {"extensible WAV",
+         SF_FORMAT_WAVEX | SF_FORMAT_PCM_16,
+         2,
+         44100,
+         {0.5, -0.5, 100 / 32768.0, -7 / 32768.0},
+         {16384, -16384, 100, -7}},
+        {"FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, {0.5, -0.5, 100 / 32768.0, -7 / 32768.0}, {16384, -16384, 100, -7}},
+        {"24-bit FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, 44100, {128 * q, -129 * q, 8388607 * q}, {1, -1, 32767}},
+        {"AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 11025, {-3 / 32768.0, 3 / 32768.0}, {-3, 3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("sound");
+        ASSERT_TRUE(emtest_writesf(path, c.format, c.channels, c.rate, c.in));
+        const std::vector<uint8_t> bytes = emtest_filebytes(path);
+        for (const int handle :
+             {em_loadsound(path.c_str()), em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()))}) {
+            ASSERT_NE(handle, 0) << em_sampleerror();
+            EXPECT_STREQ(em_sampleerror(), "");
+            const em_sample* s = em_getsample(handle);
+            EXPECT_EQ((std::vector<int32_t> {s->channels, s->rate, s->step}),
+                      (std::vector<int32_t> {c.channels, c.rate, ((c.rate << 12) / 44100) << 4}));
+            EXPECT_EQ(emtest_valuesof(handle), c.out);
+            em_freesample(handle);
+        }
+    }
+}
+
+// Lossy formats load at their own rate with their length; the bytes of one in memory give the same sound.
+TEST_F(Loaders, OggVorbisAndOpusLoadAtTheirOwnRate)
+{
+    const emtest_tempdir dir;
+    std::vector<double> tone(2 * 9600);
+    for (size_t i = 0; i < tone.size(); i++)
+        tone[i] = 0.5 * std::sin(static_cast<double>(i / 2) * 0.05);
+    const struct {
+        const char* what;
+        int format, rate;
+    } cases[] = {{"Ogg Vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100}, {"Opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("lossy");
+        if (!emtest_writesf(path, c.format, 2, c.rate, tone)) {
+            ADD_FAILURE() << "this libsndfile cannot write " << c.what;
+            continue;
+        }
+        const int handle = em_loadsound(path.c_str());
+        ASSERT_NE(handle, 0) << em_sampleerror();
+        const em_sample* s = em_getsample(handle);
+        EXPECT_EQ((std::vector<int32_t> {s->channels, s->rate, s->length}), (std::vector<int32_t> {2, c.rate, 9600}));
+        int32_t peak = 0;
+        for (const int32_t v : emtest_valuesof(handle))
+            peak = std::max(peak, std::abs(v));
+        EXPECT_NEAR(peak, 16384, 2500) << "a half-scale tone (lossy codecs overshoot at the onset)";
+        const std::vector<uint8_t> bytes = emtest_filebytes(path);
+        const int again = em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()));
+        EXPECT_EQ(emtest_valuesof(again), emtest_valuesof(handle));
+    }
+}
+
+// Frames from the caller are copied as they are; each bad argument gives its reason and fills no slot.
+TEST_F(Loaders, RawFramesAreCopiedAndBadArgumentsRefused)
+{
+    const std::vector<int16_t> frames = {-32768, 32767, 5, -5, 0, 1};
+    const int stereo = em_loadsampleraw(frames.data(), 3, 2, 32000);
+    ASSERT_NE(stereo, 0) << em_sampleerror();
+    EXPECT_EQ(emtest_valuesof(stereo), std::vector<int32_t>(frames.begin(), frames.end()));
+    EXPECT_EQ(em_getsample(stereo)->rate, 32000);
+    const int mono = em_loadsampleraw(frames.data(), 6, 1, 44100);
+    EXPECT_EQ(em_getsample(mono)->length, 6);
+    const struct {
+        const int16_t* frames;
+        int32_t count;
+        int channels;
+        int32_t rate;
+        const char* why;
+    } bad[] = {{nullptr, 3, 1, 44100, "no frames to read"},
+               {frames.data(), 0, 1, 44100, "no whole frame of sound"},
+               {frames.data(), -1, 1, 44100, "no whole frame of sound"},
+               {frames.data(), INT32_MIN, 2, 44100, "no whole frame of sound"},
+               {frames.data(), INT32_MAX, 2, 44100, "too long"},
+               {frames.data(), 3, 0, 44100, "0 channels: the engine plays 1 or 2"},
+               {frames.data(), 2, 3, 44100, "3 channels: the engine plays 1 or 2"},
+               {frames.data(), 3, -1, 44100, "-1 channels: the engine plays 1 or 2"},
+               {frames.data(), 3, 1, 0, "sample rate out of range"},
+               {frames.data(), 3, 1, -44100, "sample rate out of range"},
+               {frames.data(), 3, 1, INT32_MAX, "sample rate out of range"}};
+    const int32_t held = emio_getbytes();
+    for (const auto& b : bad) {
+        EXPECT_EQ(em_loadsampleraw(b.frames, b.count, b.channels, b.rate), 0) << b.why;
+        EXPECT_STREQ(em_sampleerror(), b.why);
+    }
+    EXPECT_EQ(emio_getbytes(), held);
+    EXPECT_EQ(em_freesampleslot(), 3);
+}
+
+// Files and bytes that are no sound, or a sound the engine cannot play, give their reasons; nothing is printed or kept.
+TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
+{
+    const emtest_tempdir dir;
+    ASSERT_TRUE(emtest_writesf(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, std::vector<double>(30, 0.1)));
+    ASSERT_TRUE(emtest_writesf(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, {}));
+    std::ofstream(dir.file("text.txt")) << "not a sound at all, just some words in a file\n";
+    const std::string notsound = "not a sound file the engine reads (";
+    const struct {
+        const char* file;
+        std::string why;
+    } bad[] = {{"missing.wav", "No such file or directory"},
+               {"three.wav", "3 channels: the engine plays 1 or 2"},
+               {"empty.wav", "no whole frame of sound"},
+               {"text.txt", notsound}};
+    emtest_capture cap;
+    const int32_t held = emio_getbytes();
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.file);
+        EXPECT_EQ(em_loadsound(dir.file(b.file).c_str()), 0);
+        EXPECT_EQ(std::string(em_sampleerror()).substr(0, b.why.size()), b.why);
+        const std::vector<uint8_t> bytes = emtest_filebytes(dir.file(b.file));
+        if (!bytes.empty()) {
+            EXPECT_EQ(em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size())), 0);
+            EXPECT_EQ(std::string(em_sampleerror()).substr(0, b.why.size()), b.why);
+        }
+    }
+    EXPECT_EQ(em_loadsound(nullptr), 0);
+    EXPECT_STREQ(em_sampleerror(), "no file name");
+    const uint8_t some[4] = {'R', 'I', 'F', 'F'};
+    EXPECT_EQ(em_loadsamplemem(nullptr, 4), 0);
+    EXPECT_STREQ(em_sampleerror(), "no bytes to read");
+    for (const int32_t bytes : {0, -1, INT32_MIN}) {
+        EXPECT_EQ(em_loadsamplemem(some, bytes), 0);
+        EXPECT_STREQ(em_sampleerror(), "no bytes to read");
+    }
+    EXPECT_EQ(em_loadsamplemem(some, 4), 0);
+    EXPECT_EQ(std::string(em_sampleerror()).substr(0, notsound.size()), notsound);
+    EXPECT_EQ(emio_getbytes(), held);
+    EXPECT_EQ(cap.out() + cap.err(), "");
+}
+
+// The bank full or the engine down: every loader says so.
+TEST(LoadersLife, AFullBankAndCallsBeforeTheStart)
+{
+    const int16_t frame[2] = {1, 2};
+    const uint8_t byte = 0;
+    for (int round = 0; round < 2; round++) {
+        if (round == 1) {
+            ASSERT_EQ(emtest_startpaused(), 0);
+            while (em_loadsampleraw(frame, 1, 1, 44100) != 0) { }
+        }
+        const char* why = round == 0 ? "the audio engine is not started" : "all 511 sample slots are in use";
+        EXPECT_EQ(em_loadsampleraw(frame, 1, 2, 44100), 0);
+        EXPECT_STREQ(em_sampleerror(), why);
+        EXPECT_EQ(em_loadsamplemem(&byte, 1), 0);
+        EXPECT_STREQ(em_sampleerror(), why);
+        EXPECT_EQ(em_loadsound("/dev/null"), 0);
+        EXPECT_STREQ(em_sampleerror(), why);
+    }
+    emtest_capture quiet;
+    em_deinit();
+}
+
+// SDL's WAV reader keeps its rules; the files it refuses get reasons that name the fix.
+TEST_F(Loaders, TheWavReaderNamesTheFix)
+{
+    const emtest_tempdir dir;
+    const std::vector<uint8_t> data(600, 7);
+    const struct {
+        uint16_t tag, channels, bits;
+        size_t cut; // bytes of the file kept, 0 all
+        const char* why;
+    } rows[] = {{1, 1, 24, 0, "24-bit WAV: load it with em_loadsound"},
+                {1, 1, 32, 0, "32-bit WAV: load it with em_loadsound"},
+                {3, 1, 32, 0, "floating-point WAV: load it with em_loadsound"},
+                {0xfffe, 2, 16, 0, "24-bit or multichannel WAV: load it with em_loadsound"},
+                {1, 3, 16, 0, "3 channels: the engine plays 1 or 2"},
+                {1, 1, 16, 44 + 101, "the file ends before its data does"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.why);
+        const std::string path = dir.file("x.wav");
+        emtest_writewav(path, r.tag, r.channels, 44100, r.bits, data);
+        if (r.cut)
+            std::filesystem::resize_file(path, r.cut);
+        EXPECT_EQ(em_loadsample(path.c_str()), 0);
+        EXPECT_STREQ(em_sampleerror(), r.why);
+    }
+}
+
+// The writer's bytes, header and values, for a small stereo render; it needs no engine.
+TEST(WavWriter, WritesAHeaderThatMatchesItsData)
+{
+    const emtest_tempdir dir;
+    const int16_t frames[] = {1, -2, 0x1234, -32768, 32767, 0};
+    const std::string path = dir.file("out.wav");
+    ASSERT_EQ(em_writewav(path.c_str(), frames, 3, 2, 22050), 0);
+    const std::vector<uint8_t> expected = {'R',  'I',  'F', 'F', 48,   0,    0,    0,    'W', 'A',  'V',  'E',  'f', 'm',
+                                           't',  ' ',  16,  0,   0,    0,    1,    0,    2,   0,    0x22, 0x56, 0,   0,
+                                           0x88, 0x58, 1,   0,   4,    0,    16,   0,    'd', 'a',  't',  'a',  12,  0,
+                                           0,    0,    1,   0,   0xfe, 0xff, 0x34, 0x12, 0,   0x80, 0xff, 0x7f, 0,   0};
+    EXPECT_EQ(emtest_filebytes(path), expected);
+    ASSERT_EQ(em_writewav(path.c_str(), frames, 0, 1, 8000), 0) << "no frames: a header alone";
+    EXPECT_EQ(emtest_filebytes(path).size(), 44u);
+    ASSERT_EQ(em_writewav(path.c_str(), nullptr, 0, 1, 8000), 0);
+}
+
+// Each refusal gives -1, says why through the log with errno set, and leaves no file behind it.
+TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
+{
+    const emtest_tempdir dir;
+    const int16_t frames[4] = {};
+    const std::string out = dir.file("out.wav");
+    const struct {
+        const char* name;
+        const int16_t* frames;
+        int32_t count;
+        int channels;
+        int32_t rate;
+        int error;
+        std::string line;
+    } bad[] = {
+        {nullptr, frames, 1, 1, 44100, EINVAL,
+         "ERROR: em_writewav: (no name): nothing to write (1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), nullptr, 1, 1, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), frames, -1, 1, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (-1 frames of 1 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 0, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 0 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 3, 44100, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 3 channels at 44100 Hz)"},
+        {out.c_str(), frames, 1, 1, 0, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 1 channels at 0 Hz)"},
+        {out.c_str(), frames, 1, 2, INT32_MIN, EINVAL,
+         "ERROR: em_writewav: " + out + ": nothing to write (1 frames of 2 channels at -2147483648 Hz)"},
+        {out.c_str(), frames, 1073741815, 2, 44100, EFBIG,
+         "ERROR: em_writewav: " + out + ": 1073741815 frames pass the WAV format's 4 GiB"},
+        {out.c_str(), frames, INT32_MAX, 1, 44100, EFBIG,
+         "ERROR: em_writewav: " + out + ": 2147483647 frames pass the WAV format's 4 GiB"},
+        {"/nonexistent/out.wav", frames, 1, 1, 44100, ENOENT,
+         "ERROR: em_writewav: /nonexistent/out.wav: No such file or directory"},
+        {"/dev/full", frames, 2, 2, 44100, ENOSPC, "ERROR: em_writewav: /dev/full: No space left on device"},
+    };
+    std::vector<std::pair<int, std::string>> lines;
+    em_setlogfunc([](int level, const char* line,
+                     void* user) { static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line); },
+                  &lines);
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.line);
+        lines.clear();
+        errno = 0;
+        EXPECT_EQ(em_writewav(b.name, b.frames, b.count, b.channels, b.rate), -1);
+        EXPECT_EQ(errno, b.error);
+        EXPECT_EQ(lines, (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, b.line}}));
+        EXPECT_NE(access(out.c_str(), F_OK), 0);
+    }
+    // A file that grows past the process's size limit is cut short: it is removed.
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 10000;
+    const auto oldxfsz = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::vector<int16_t> many(20000);
+    lines.clear();
+    const int result = em_writewav(out.c_str(), many.data(), 10000, 2, 44100);
+    const int error = errno;
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldxfsz);
+    em_setlogfunc(nullptr, nullptr);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(lines,
+              (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, "ERROR: em_writewav: " + out + ": File too large"}}));
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "the part written is removed";
+}
+
+} // namespace
