@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 #include "SDL.h"
 #include "io/io_blockset.h"
@@ -245,9 +246,33 @@ void em_swap16(uint8_t* buffer, uint32_t bytes);
 // The mixing core (em_mix.cpp): gains, the 16.16 advance, placement, runs up
 // to the next end or loop point, glides, and the voice mixers every voice
 // type calls. The runs, the stretches of frames that cannot reach an end,
-// come in one set per instruction set (em_mixvec.cpp); all give the values
-// of the plain loops, which stay the reference.
+// come in one set per instruction set: the plain loops of em_mix.cpp, which
+// stay the reference, and the vector lanes of em_mixlanes.h, compiled by
+// em_mixsse2.cpp and em_mixavx2.cpp; all give the very same values.
 // ---------------------------------------------------------------------------
+
+// Calls body with flag as a compile-time constant (std::true_type or
+// std::false_type), so that each value gets a loop of its own with no test
+// per frame; returns what body returns.
+template <typename Body> static inline auto em_specialise(bool flag, Body body)
+{
+    return flag ? body(std::true_type {}) : body(std::false_type {});
+}
+
+// The sample a voice reads and how it reads it. At a frame a mixer reads its
+// value; with interpolation the value on the straight line from it to the
+// next frame's value at the fraction, value + ((next - value) x (frac >> 1))
+// >> 15. After the last frame comes the loop point, the first frame, when
+// the voice loops, else silence.
+struct em_source {
+    const int32_t* data; // channels x length values, left/right interleaved
+    int32_t length;      // frames, at least 1
+    int32_t channels;    // 1 or 2
+    bool loop;           // EMF_LOOP: the first frame follows the last
+    bool interp;         // EMF_INTERPOLATE: read between frames
+};
+// The source a voice of flags (EMF_LOOP, EMF_INTERPOLATE) reads from s.
+em_source em_voicesource(const em_sample* s, uint32_t flags);
 
 // The gains of a voice, 256 = full. Mono: left and right share of the value
 // (ll, rr). Stereo: a 2 x 2 matrix that moves one side into the other.
@@ -259,6 +284,8 @@ struct em_gains {
 };
 em_gains em_monogains(int32_t volume, int32_t pan);
 em_gains em_stereogains(int32_t volume, int32_t pan);
+// The gains of a voice on a sample of channels (1 or 2).
+em_gains em_voicegains(int32_t channels, int32_t volume, int32_t pan);
 
 // A read place on a sample: frame index and 16-bit fraction.
 struct em_place {
@@ -268,46 +295,42 @@ struct em_place {
 
 // Puts a place set from outside back on the sample: never before the start,
 // wrapped when looping; 1 when a non-looping sample is already past its end.
-int em_placeread(em_place* p, int32_t length, bool loop);
+int em_placeread(em_place* p, const em_source& src);
 
-// How the mixers read a sample: at a frame, its value; with interpolation
-// (EMF_INTERPOLATE), the value on the straight line from it to the next
-// frame's value at the fraction, value + ((next - value) x (frac >> 1)) >> 15.
-// After the last frame comes the first when the voice loops, else silence.
-
-// Mixes up to n frames of a sample (mono or stereo) at a constant 16.16 step
-// (a negative one holds still) and constant gains, adding into out
-// (interleaved left/right). Returns the frames mixed: n, or fewer when a
-// non-looping sample ended, the ending frame included (*ended is then set).
-int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, bool interp, int32_t* out,
-                     int32_t n, bool* ended);
+// Mixes up to n frames of the source at a constant 16.16 step (a negative
+// one holds still) and constant gains, adding into out (interleaved
+// left/right). Returns the frames mixed: n, or fewer when a non-looping
+// sample ended, the ending frame included (*ended is then set).
+int32_t em_mixsteady(const em_source& src, em_place* p, int32_t step, const em_gains& g, int32_t* out, int32_t n, bool* ended);
 
 // Step, volume and pan of a ramped voice: the values in force and their targets.
 struct em_rampvalues {
     int32_t step, volume, pan;
 };
-// Mixes n frames of a sample while step, volume and pan slide linearly from
-// now to target over exactly n frames (wrapping 32-bit fields); each field
-// that moved ends exactly on its target. As em_mixsteady otherwise.
-int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, bool interp,
-                     int32_t* out, int32_t n, bool* ended);
+// Mixes n frames of the source while step, volume and pan slide linearly
+// from now to target over exactly n frames (wrapping 32-bit fields); each
+// field that moved ends exactly on its target. As em_mixsteady otherwise.
+int32_t em_mixramped(const em_source& src, em_place* p, em_rampvalues* now, const em_rampvalues& target, int32_t* out, int32_t n,
+                     bool* ended);
 
-// The two read heads of a positioned voice and what they glide to.
+// What the two read heads of a positioned voice glide from and to.
+struct em_headvalues {
+    int32_t step;   // 16.16 step
+    int32_t gain;   // 256 = unity
+    int32_t pan;    // -128..128
+    int32_t offset; // 16.16 frames the right head reads ahead of the left one
+};
+// The two read heads of a positioned voice and the values in force.
 struct em_heads {
     em_place left, right; // left may run before the start (negative frame): it reads silence there
-    int32_t step;         // 16.16 step in force
-    int32_t gain;         // 256 = unity
-    int32_t pan;          // -128..128
-    int32_t offset;       // 16.16 frames the right head reads ahead of the left one
+    em_headvalues now;
 };
 // Mixes n frames of both heads (a stereo sample heard as its mono mix-down)
 // while step, gain and pan glide to the target's (clamped 32-bit fields) and
 // the heads drift apart or together by the change of offset, half each. The
 // left head feeds the left output, the right head the right. Returns bit 1
-// when the left head ended, bit 2 the right; the offset and step in force
-// are updated.
-int em_mixheads(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan, int32_t targetoffset,
-                bool loop, bool interp, int32_t* out, int32_t n);
+// when the left head ended, bit 2 the right; the values in force are updated.
+int em_mixheads(const em_source& src, em_heads* h, const em_headvalues& target, int32_t* out, int32_t n);
 
 // A slide of a field over one buffer, 16.16 per frame: an accumulator carries
 // the fraction, the field moves by its whole part (truncated toward zero).
@@ -348,29 +371,24 @@ struct em_headrun {
     int32_t leftvalue, rightvalue; // the values read at the last frame
 };
 
-// The runs of one instruction set. A run reads the sample without reaching
-// its end, so none of its frames tests it. Sample values lie within
-// -32768..32767, which the vector runs rely on.
+// The runs of one instruction set, each by layout (index 0 mono, 1 stereo).
+// A run reads the source without reaching its end, so none of its frames
+// tests it. Sample values lie within -32768..32767, which the vector runs
+// rely on.
 struct em_runs {
     // n frames at unit step from in (n values mono, 2n stereo), each read as it is
-    void (*mono)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
-    void (*stereo)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
-    // n frames from base at the 16.16 places off + i x step; avail values
-    // may be read from base (with interpolation every frame's next one too)
-    void (*monostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g,
-                     bool interp);
-    void (*stereostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g,
-                       bool interp);
-    // n frames of a ramped voice from the 16.16 place *p (index 0 mono, 1
-    // stereo) of a sample of values values
-    void (*ramp[2])(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n, bool interp);
-    // n frames of two heads (index 0 mono, 1 stereo heard as mono)
-    void (*heads[2])(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp);
+    void (*unit[2])(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
+    // n frames from the place from at a constant 16.16 step
+    void (*stepped[2])(int32_t* out, const em_source& src, em_place from, int32_t step, int32_t n, const em_gains& g);
+    // n frames of a ramped voice from the 16.16 place *place
+    void (*ramped[2])(int32_t* out, const em_source& src, int64_t* place, em_glides* g, int32_t n);
+    // n frames of two heads (a stereo source heard as mono)
+    void (*heads[2])(int32_t* out, const em_source& src, em_headrun* r, int32_t n);
 };
 extern const em_runs em_plainruns; // em_mix.cpp: the reference
 #if defined(__x86_64__)
-extern const em_runs em_sse2runs; // em_mixvec.cpp at the x86-64 baseline
-extern const em_runs em_avx2runs; // em_mixvec.cpp with AVX2
+extern const em_runs em_sse2runs; // em_mixsse2.cpp: four lanes, the x86-64 baseline
+extern const em_runs em_avx2runs; // em_mixavx2.cpp: eight lanes, AVX2
 #endif
 
 // Instruction sets for the runs.

@@ -28,29 +28,28 @@ static void em_setvoiceplace(em_schannel* ch, int channels, const em_place& p)
 }
 
 // A voice at its own step and gains, through em_mixsteady.
-static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames, int32_t step)
+static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
-    const int channels = s->channels;
-    em_place p = em_voiceplace(ch, channels);
-    const em_gains g = channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
+    const em_source src = em_voicesource(s, ch->flags);
+    em_place p = em_voiceplace(ch, src.channels);
     bool ended = false;
-    em_mixsteady(s, &p, step, g, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
-    em_setvoiceplace(ch, channels, p);
+    em_mixsteady(src, &p, ch->step, em_voicegains(src.channels, ch->volume, ch->pan), out, frames, &ended);
+    em_setvoiceplace(ch, src.channels, p);
     return ended ? 1 : 0;
 }
 
 // A voice sliding to its targets over the buffer; the ramp is then done.
 static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
-    const int channels = s->channels;
-    em_place p = em_voiceplace(ch, channels);
+    const em_source src = em_voicesource(s, ch->flags);
+    em_place p = em_voiceplace(ch, src.channels);
     em_rampvalues now = {ch->step, ch->volume, ch->pan};
     const em_rampvalues target = {(ch->targets & EM_TARGETSTEP) ? ch->tstep : ch->step,
                                   (ch->targets & EM_TARGETVOLUME) ? ch->tvolume : ch->volume,
                                   (ch->targets & EM_TARGETPAN) ? ch->tpan : ch->pan};
     bool ended = false;
-    em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
-    em_setvoiceplace(ch, channels, p);
+    em_mixramped(src, &p, &now, target, out, frames, &ended);
+    em_setvoiceplace(ch, src.channels, p);
     ch->step = now.step;
     ch->volume = now.volume;
     ch->pan = now.pan;
@@ -72,7 +71,7 @@ static int em_placevoice(em_schannel* ch, const em_sample* s)
     if (s->channels == 2)
         ch->pos &= ~1;
     em_place p = em_voiceplace(ch, s->channels);
-    if (em_placeread(&p, s->length, (ch->flags & EMF_LOOP) != 0))
+    if (em_placeread(&p, em_voicesource(s, ch->flags)))
         return 1;
     em_setvoiceplace(ch, s->channels, p);
     return 0;
@@ -82,7 +81,7 @@ int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
 {
     if (ch->flags & EMF_RAMP)
         return em_mixrampedvoice(ch, s, out, frames);
-    return em_mixsteadyvoice(ch, s, out, frames, ch->step);
+    return em_mixsteadyvoice(ch, s, out, frames);
 }
 
 static void em_schannelprocess(em_node* node)

@@ -98,17 +98,16 @@ int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
     if (frames <= 0)
         return 0;
     const em_s3target t = em_s3spatial(ch);
-    em_heads h = {{ch->posl, ch->fracl}, {ch->posr, ch->fracr}, ch->curstep, ch->curgain, ch->curpan, ch->offset};
-    const int ended = em_mixheads(s, &h, t.step, t.gain, t.pan, t.offset, (ch->flags & EMF_LOOP) != 0,
-                                  (ch->flags & EMF_INTERPOLATE) != 0, out, frames);
+    em_heads h = {{ch->posl, ch->fracl}, {ch->posr, ch->fracr}, {ch->curstep, ch->curgain, ch->curpan, ch->offset}};
+    const int ended = em_mixheads(em_voicesource(s, ch->flags), &h, {t.step, t.gain, t.pan, t.offset}, out, frames);
     ch->posl = h.left.frame;
     ch->fracl = h.left.frac;
     ch->posr = h.right.frame;
     ch->fracr = h.right.frac;
-    ch->curstep = h.step;
-    ch->curgain = h.gain;
-    ch->curpan = h.pan;
-    ch->offset = h.offset;
+    ch->curstep = h.now.step;
+    ch->curgain = h.now.gain;
+    ch->curpan = h.now.pan;
+    ch->offset = h.now.offset;
     // Heads that stand still have no delay in frames: the geometry's stands.
     ch->itd = ch->curstep != 0 ? em_div32(ch->offset, ch->curstep) : t.itd;
     return ended;

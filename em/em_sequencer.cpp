@@ -59,14 +59,13 @@ static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* 
 {
     if (n <= 0)
         return 0;
-    const bool loop = (ch->flags & EMF_LOOP) != 0;
+    const em_source src = em_voicesource(s, ch->flags);
     em_place p = {ch->pos, ch->frac};
     int32_t m = 0;
-    if (!em_placeread(&p, s->length, loop)) {
+    if (!em_placeread(&p, src)) {
         // Gains taken once per call, from the channel's own volume and pan.
-        const em_gains g = s->channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
         bool ended = false;
-        m = em_mixsteady(s, &p, ch->step, g, loop, (ch->flags & EMF_INTERPOLATE) != 0, out, n, &ended);
+        m = em_mixsteady(src, &p, ch->step, em_voicegains(src.channels, ch->volume, ch->pan), out, n, &ended);
     }
     ch->pos = p.frame;
     ch->frac = p.frac;
