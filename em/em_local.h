@@ -495,6 +495,11 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
     default: return -1;
     }
 }
+// EMP_STATE of a voice: 3 playing, 1 holding a sample, 0 neither.
+static inline int em_voicestate(uint32_t flags, int32_t sample)
+{
+    return (flags & EMF_PLAYING) ? 3 : sample != 0 ? 1 : 0;
+}
 template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
 {
     switch (id) {
@@ -504,11 +509,24 @@ template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
     case EMP_FLAGS: return static_cast<int>(ch->flags);
     case EMP_SAMPLE: return ch->sample;
     case EMP_POSITION: return ch->pos;
-    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    case EMP_STATE: return em_voicestate(ch->flags, ch->sample);
     case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
 }
+
+// What the play requests of both samplers share. The voice a request for
+// sample starts under sampler, made by make(sampler, 1) but not attached,
+// and its sample in *entry; null when the sampler takes no requests
+// (ondemand 0) or, with a warning naming caller, for sample 0, a sample not
+// loaded or a voice that cannot be made.
+em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, em_node* (*make)(em_node*, int),
+                         const em_sample** entry);
+// The sample of a voice if it can be read: loaded, with data and frames.
+const em_sample* em_voicesample(int32_t sample);
+// The end of a voice whose sample ended: freed if it frees itself
+// (EMF_AUTOFREE), else stopped, its node kept.
+void em_endvoice(em_node* node, uint32_t* flags);
 
 em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);

@@ -59,6 +59,44 @@ static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
 }
 
 // ---------------------------------------------------------------------------
+// What the voices of both samplers share
+// ---------------------------------------------------------------------------
+
+em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, em_node* (*make)(em_node*, int),
+                         const em_sample** entry)
+{
+    if (sample == 0) {
+        emio_print("warning: %s tried to play sample zero\n", caller);
+        return nullptr;
+    }
+    if (!ondemand)
+        return nullptr;
+    *entry = em_getsample(sample);
+    if (!*entry) {
+        emio_print("warning: %s tried to play sample %d, which is not loaded\n", caller, sample);
+        return nullptr;
+    }
+    em_node* node = make(sampler, 1);
+    if (!node)
+        emio_print("warning: %s couldn't create chnode\n", caller);
+    return node;
+}
+
+const em_sample* em_voicesample(int32_t sample)
+{
+    const em_sample* s = em_getsample(sample);
+    return s && s->data && s->length > 0 ? s : nullptr;
+}
+
+void em_endvoice(em_node* node, uint32_t* flags)
+{
+    if (*flags & EMF_AUTOFREE)
+        em_destroynode(node);
+    else
+        *flags &= ~static_cast<uint32_t>(EMF_PLAYING);
+}
+
+// ---------------------------------------------------------------------------
 // Voice node
 // ---------------------------------------------------------------------------
 
@@ -93,16 +131,9 @@ static void em_schannelprocess(em_node* node)
     if (!out)
         return;
     // A sample freed or never loaded ends the voice instead of being read.
-    const em_sample* s = em_getsample(ch->sample);
-    int ended = 1;
-    if (s && s->data && s->length > 0 && !em_placevoice(ch, s))
-        ended = em_mixschannel(ch, s, out, emstate.samples);
-    if (!ended)
-        return;
-    if (ch->flags & EMF_AUTOFREE)
-        em_destroynode(node);
-    else
-        ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
+    const em_sample* s = em_voicesample(ch->sample);
+    if (!s || em_placevoice(ch, s) || em_mixschannel(ch, s, out, emstate.samples))
+        em_endvoice(node, &ch->flags);
 }
 
 static int em_schannelsetparam(em_node* node, int id, int32_t value)
@@ -202,23 +233,11 @@ em_node* em_initsampler(em_node* parent, int mode)
 
 int em_playsampler(em_node* sampler, int sample)
 {
-    if (sample == 0) {
-        emio_print("warning: em_playsampler tried to play sample zero\n");
-        return 0;
-    }
     const em_sampler* sm = static_cast<const em_sampler*>(sampler->data);
-    if (!(sm->flags & EMS_ONDEMAND))
+    const em_sample* entry = nullptr;
+    em_node* node = em_requestvoice("em_playsampler", sampler, sample, (sm->flags & EMS_ONDEMAND) != 0, em_initschannel, &entry);
+    if (!node)
         return 0;
-    const em_sample* entry = em_getsample(sample);
-    if (!entry) {
-        emio_print("warning: em_playsampler tried to play sample %d, which is not loaded\n", sample);
-        return 0;
-    }
-    em_node* node = em_initschannel(sampler, 1);
-    if (!node) {
-        emio_print("warning: em_playsampler couldn't create chnode\n");
-        return 0;
-    }
     em_schannel* ch = static_cast<em_schannel*>(node->data);
     ch->pan = sm->pan;
     ch->step = em_sar32(em_mul32(em_sar32(entry->step, 4), sm->pitch), 12);

@@ -136,16 +136,9 @@ static void em_s3channelprocess(em_node* node)
     if (!out)
         return;
     // A sample freed or never loaded ends the voice instead of being read.
-    const em_sample* s = em_getsample(ch->sample);
-    int ended = 3;
-    if (s && s->data && s->length > 0)
-        ended = em_mixs3channel(ch, s, out, emstate.samples);
-    if (!ended)
-        return;
-    if (ch->flags & EMF_AUTOFREE)
-        em_destroynode(node);
-    else
-        ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
+    const em_sample* s = em_voicesample(ch->sample);
+    if (!s || em_mixs3channel(ch, s, out, emstate.samples))
+        em_endvoice(node, &ch->flags);
 }
 
 static int em_s3channelsetparam(em_node* node, int id, int32_t value)
@@ -177,7 +170,7 @@ static int em_s3channelgetparam(em_node* node, int id)
     case EMP_FLAGS: return static_cast<int>(ch->flags);
     case EMP_SAMPLE: return ch->sample;
     case EMP_POSITION: return ch->posl;
-    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    case EMP_STATE: return em_voicestate(ch->flags, ch->sample);
     case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
@@ -367,25 +360,13 @@ em_node* em_initsampler3d(em_node* parent, int mode)
 
 int em_playsampler3d(em_node* sampler3d, int sample)
 {
-    if (sample == 0) {
-        emio_print("warning: em_playsampler3d tried to play sample zero\n");
-        return 0;
-    }
-    if (!em_issampler3d(sampler3d))
+    // Only a sampler3d's data can be read as one.
+    const bool ondemand = em_issampler3d(sampler3d) && static_cast<const em_sampler3d*>(sampler3d->data)->ondemand;
+    const em_sample* entry = nullptr;
+    em_node* node = em_requestvoice("em_playsampler3d", sampler3d, sample, ondemand, em_inits3channel, &entry);
+    if (!node)
         return 0;
     const em_sampler3d* l = static_cast<const em_sampler3d*>(sampler3d->data);
-    if (!l->ondemand)
-        return 0;
-    const em_sample* entry = em_getsample(sample);
-    if (!entry) {
-        emio_print("warning: em_playsampler3d tried to play sample %d, which is not loaded\n", sample);
-        return 0;
-    }
-    em_node* node = em_inits3channel(sampler3d, 1);
-    if (!node) {
-        emio_print("warning: em_playsampler3d couldn't create chnode\n");
-        return 0;
-    }
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     ch->step = em_sar32(em_mul32(em_sar32(entry->step, 4), l->pitch), 12);
     ch->volume = l->volume;

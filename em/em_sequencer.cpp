@@ -47,11 +47,6 @@ static int32_t em_stepbefore(const em_sequencer* sq)
 // Channel mixing over a span
 // ---------------------------------------------------------------------------
 
-static bool em_seqsampleusable(const em_sample* s)
-{
-    return s && s->data && s->length > 0;
-}
-
 // Mixes at most n frames (a non-looping channel already past its end mixes
 // none); the frames mixed, the ending frame included. A sample that ends
 // clears EMF_PLAYING; the channel keeps its node.
@@ -105,9 +100,8 @@ static void em_seqchannelprocess(em_node* node)
     int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
     if (!out)
         return;
-    const em_sample* s = em_getsample(ch->sample);
-    if (!em_seqsampleusable(s)) {
-        s = nullptr;
+    const em_sample* s = em_voicesample(ch->sample);
+    if (!s) {
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING); // a freed sample is never read
     }
     const int8_t* pattern = em_seqpattern(sq, ch);
