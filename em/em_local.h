@@ -17,6 +17,7 @@
 // (emio.cpp), always taken innermost: nothing is locked while it is held.
 // ---------------------------------------------------------------------------
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -406,23 +407,57 @@ const char* em_simdname(int level);
 const em_runs* em_mixruns();
 
 // ---------------------------------------------------------------------------
-// 3-D vectors (em_vector.cpp): three 32-bit floats; the listener frame is
-// right-handed with x to the right, y up and the view direction along -z
+// 3-D vectors: three 32-bit floats; the listener frame is right-handed with
+// x to the right, y up and the view direction along -z
 // ---------------------------------------------------------------------------
 struct em_vector {
     float x, y, z;
 };
 
-void em_vecset(em_vector* v, float x, float y, float z);
-void em_veccopy(em_vector* to, const em_vector* from);
-em_vector em_vecsub(const em_vector* a, const em_vector* b);     // a - b
-void em_vecaddscaled(em_vector* a, float s, const em_vector* b); // a += s x b
-float em_vecdot(const em_vector* a, const em_vector* b);
-em_vector em_veccross(const em_vector* a, const em_vector* b); // a x b
-float em_veclength(const em_vector* v);
-float em_vecnormalise(em_vector* v);            // divides by the length, which it returns; a zero vector stays zero
-em_vector em_vecfrom(const float* v);           // from a parameter's three floats
-void em_vecto(float* v, const em_vector* from); // into a parameter's three floats
+// a - b
+static inline em_vector em_vecsub(const em_vector* a, const em_vector* b)
+{
+    return {a->x - b->x, a->y - b->y, a->z - b->z};
+}
+// a += s x b
+static inline void em_vecaddscaled(em_vector* a, float s, const em_vector* b)
+{
+    a->x += s * b->x;
+    a->y += s * b->y;
+    a->z += s * b->z;
+}
+static inline float em_vecdot(const em_vector* a, const em_vector* b)
+{
+    return a->x * b->x + a->y * b->y + a->z * b->z;
+}
+// a x b
+static inline em_vector em_veccross(const em_vector* a, const em_vector* b)
+{
+    return {a->y * b->z - b->y * a->z, a->z * b->x - b->z * a->x, a->x * b->y - b->x * a->y};
+}
+// Divides v by its length, which it returns; a zero vector has no direction
+// and stays zero instead of becoming NaN.
+static inline float em_vecnormalise(em_vector* v)
+{
+    const float length = std::sqrt(em_vecdot(v, v));
+    if (length > 0.0f) {
+        v->x /= length;
+        v->y /= length;
+        v->z /= length;
+    }
+    return length;
+}
+// From a parameter's three floats, and into them.
+static inline em_vector em_vecfrom(const float* v)
+{
+    return {v[0], v[1], v[2]};
+}
+static inline void em_vecto(float* v, const em_vector* from)
+{
+    v[0] = from->x;
+    v[1] = from->y;
+    v[2] = from->z;
+}
 
 // ---------------------------------------------------------------------------
 // Sampler and its voices (em_sampler.cpp)

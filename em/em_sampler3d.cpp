@@ -347,13 +347,13 @@ em_node* em_initsampler3d(em_node* parent, int mode)
     l->ondemand = mode < 0 ? 1 : 0;
     l->soundspeed = 340.0f;
     l->eardistance = 0.2f;
-    em_vecset(&l->forward, 0.0f, 0.0f, -1.0f);
-    em_vecset(&l->right, 1.0f, 0.0f, 0.0f);
-    em_vecset(&l->up, 0.0f, 1.0f, 0.0f);
+    l->forward = {0.0f, 0.0f, -1.0f};
+    l->right = {1.0f, 0.0f, 0.0f};
+    l->up = {0.0f, 1.0f, 0.0f};
     l->volume = 256;
     l->pitch = 0x10000;
     l->maxdistance = 256.0f;
-    em_vecset(&l->srcposition, 0.0f, 0.0f, -10.0f);
+    l->srcposition = {0.0f, 0.0f, -10.0f};
     em_attachnode(node, parent);
     return node;
 }
