@@ -50,10 +50,6 @@ static inline int32_t em_mul32(int32_t a, int32_t b)
 {
     return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
-static inline int32_t em_shl32(int32_t a, int n)
-{
-    return em_wrap(static_cast<uint32_t>(a) << n);
-}
 static inline int32_t em_sar32(int32_t a, int n)
 {
     return a >= 0 ? a >> n : ~(~a >> n);
@@ -171,31 +167,22 @@ int16_t em_limit(int32_t v); // the soft-knee limiter for one mix value
 extern em_node** emnodes; // EM_MAXHANDLES node pointers, slot 0 unused
 
 // What a node type installs in its nodes, and the texts it reports failures
-// with. Null callbacks keep the engine's defaults; a tag of 0 means no block.
+// with. A tag of 0 means no block; a null text, no message.
 struct em_nodetype {
-    void (*process)(em_node* node);
-    void (*destroy)(em_node* node);
-    int (*setparam)(em_node* node, int id, int32_t value);
-    int (*getparam)(em_node* node, int id);
-    int (*setparamf)(em_node* node, int id, float value);
-    float (*getparamf)(em_node* node, int id);
-    int (*setparamv)(em_node* node, int id, const float* v);
-    int (*getparamv)(em_node* node, int id, float* v);
-    int (*setparamp)(em_node* node, int id, const void* block);
-    int (*getparamp)(em_node* node, int id, void* block);
-    int32_t mixtag;       // the node's own mix buffer (frames x 2 words), 0 for none
-    int32_t datatag;      // the type's data record, 0 for none
-    uint32_t datasize;    // bytes of the data record
-    const char* nodefail; // printed when no node can be made
-    const char* mixfail;  // printed when the mix buffer cannot be had
-    const char* datafail; // printed when the data record cannot be had
+    void (*install)(em_node* node); // sets the callbacks the type answers with, null for none
+    int32_t mixtag;                 // the node's own mix buffer (frames x 2 words), 0 for none
+    int32_t datatag;                // the type's data record, 0 for none
+    uint32_t datasize;              // bytes of the data record
+    const char* nodefail;           // printed when no node can be made
+    const char* mixfail;            // printed when the mix buffer cannot be had
+    const char* datafail;           // printed when the data record cannot be had
 };
 
 // A node of a type: node, mix buffer and zero-filled data record, attached
 // under parent when it is not null. On failure the type's text is printed,
 // everything made so far is undone and the result is null.
 em_node* em_makenode(const em_nodetype* type, em_node* parent);
-// 1 when the node is of the type (installed its setparam and has its data).
+// 1 when the node is of the type (answers with its setparam and has its data).
 int em_isnodetype(const em_node* node, const em_nodetype* type);
 // The destroy callback of node types whose data record owns no further blocks.
 void em_freenodedata(em_node* node);

@@ -146,14 +146,23 @@ static int em_schannelgetparam(em_node* node, int id)
     return em_voicegetparam(static_cast<const em_schannel*>(node->data), id);
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_schanneltype = {
-    em_schannelprocess, em_freenodedata,
-    em_schannelsetparam, em_schannelgetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    0, EMTAG_SCHANNEL, sizeof(em_schannel),
-    "em_initschannel: can't create node", nullptr, "em_initschannel: can't allocate schannel"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installschannel(em_node* node)
+{
+    node->process = em_schannelprocess;
+    node->destroy = em_freenodedata;
+    node->setparam = em_schannelsetparam;
+    node->getparam = em_schannelgetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_schanneltype = {em_installschannel,
+                                            0,
+                                            EMTAG_SCHANNEL,
+                                            sizeof(em_schannel),
+                                            "em_initschannel: can't create node",
+                                            nullptr,
+                                            "em_initschannel: can't allocate schannel"};
 
 em_node* em_initschannel(em_node* parent, int autofree)
 {
@@ -203,14 +212,23 @@ static int em_samplergetparam(em_node* node, int id)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_samplertype = {
-    em_mixtoparent, em_freenodedata,
-    em_samplersetparam, em_samplergetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    EMTAG_SAMPLERMIX, EMTAG_SAMPLER, sizeof(em_sampler),
-    "em_initsampler: can't create node", "em_initsampler: can't allocate mix buffer", "em_initsampler: can't allocate sampler"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installsampler(em_node* node)
+{
+    node->process = em_mixtoparent;
+    node->destroy = em_freenodedata;
+    node->setparam = em_samplersetparam;
+    node->getparam = em_samplergetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_samplertype = {em_installsampler,
+                                           EMTAG_SAMPLERMIX,
+                                           EMTAG_SAMPLER,
+                                           sizeof(em_sampler),
+                                           "em_initsampler: can't create node",
+                                           "em_initsampler: can't allocate mix buffer",
+                                           "em_initsampler: can't allocate sampler"};
 
 static int em_issampler(const em_node* node)
 {

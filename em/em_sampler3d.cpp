@@ -200,14 +200,25 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_s3channeltype = {
-    em_s3channelprocess, em_freenodedata,
-    em_s3channelsetparam, em_s3channelgetparam, nullptr, nullptr, em_s3channelsetparamv, em_s3channelgetparamv, nullptr, nullptr,
-    0, EMTAG_S3CHANNEL, sizeof(em_s3channel),
-    "em_inits3channel: can't create node", nullptr, "em_inits3channel: can't allocate s3channel"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installs3channel(em_node* node)
+{
+    node->process = em_s3channelprocess;
+    node->destroy = em_freenodedata;
+    node->setparam = em_s3channelsetparam;
+    node->getparam = em_s3channelgetparam;
+    node->setparamv = em_s3channelsetparamv;
+    node->getparamv = em_s3channelgetparamv;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_s3channeltype = {em_installs3channel,
+                                             0,
+                                             EMTAG_S3CHANNEL,
+                                             sizeof(em_s3channel),
+                                             "em_inits3channel: can't create node",
+                                             nullptr,
+                                             "em_inits3channel: can't allocate s3channel"};
 
 em_node* em_inits3channel(em_node* sampler3d, int autofree)
 {
@@ -324,14 +335,27 @@ static int em_sampler3dgetparamv(em_node* node, int id, float* v)
     return 0;
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_sampler3dtype = {
-    em_mixtoparent, em_freenodedata,
-    em_sampler3dsetparam, em_sampler3dgetparam, em_sampler3dsetparamf, em_sampler3dgetparamf, em_sampler3dsetparamv, em_sampler3dgetparamv, nullptr, nullptr,
-    EMTAG_SAMPLER3DMIX, EMTAG_SAMPLER3D, sizeof(em_sampler3d),
-    "em_initsampler: can't create node", "em_initsampler32: can't allocate mix buffer", "em_initsampler3d: can't allocate sampler"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installsampler3d(em_node* node)
+{
+    node->process = em_mixtoparent;
+    node->destroy = em_freenodedata;
+    node->setparam = em_sampler3dsetparam;
+    node->getparam = em_sampler3dgetparam;
+    node->setparamf = em_sampler3dsetparamf;
+    node->getparamf = em_sampler3dgetparamf;
+    node->setparamv = em_sampler3dsetparamv;
+    node->getparamv = em_sampler3dgetparamv;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_sampler3dtype = {em_installsampler3d,
+                                             EMTAG_SAMPLER3DMIX,
+                                             EMTAG_SAMPLER3D,
+                                             sizeof(em_sampler3d),
+                                             "em_initsampler: can't create node",
+                                             "em_initsampler32: can't allocate mix buffer",
+                                             "em_initsampler3d: can't allocate sampler"};
 
 static int em_issampler3d(const em_node* node)
 {

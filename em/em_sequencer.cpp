@@ -185,14 +185,25 @@ static int em_seqchannelgetparamp(em_node* node, int id, void* block)
     return 0;
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_seqchanneltype = {
-    em_seqchannelprocess, em_freenodedata,
-    em_seqchannelsetparam, em_seqchannelgetparam, nullptr, nullptr, nullptr, nullptr, em_seqchannelsetparamp, em_seqchannelgetparamp,
-    0, EMTAG_SEQCHANNEL, sizeof(em_seqchannel),
-    "em_initschannel: can't create node", nullptr, "em_initseqchannel: can't allocate seqchannel"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installseqchannel(em_node* node)
+{
+    node->process = em_seqchannelprocess;
+    node->destroy = em_freenodedata;
+    node->setparam = em_seqchannelsetparam;
+    node->getparam = em_seqchannelgetparam;
+    node->setparamp = em_seqchannelsetparamp;
+    node->getparamp = em_seqchannelgetparamp;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_seqchanneltype = {em_installseqchannel,
+                                              0,
+                                              EMTAG_SEQCHANNEL,
+                                              sizeof(em_seqchannel),
+                                              "em_initschannel: can't create node",
+                                              nullptr,
+                                              "em_initseqchannel: can't allocate seqchannel"};
 
 em_node* em_initseqchannel(em_node* sequencer, int autofree)
 {
@@ -268,14 +279,23 @@ static int em_sequencergetparam(em_node* node, int id)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_sequencertype = {
-    em_sequencerprocess, em_sequencerdestroy,
-    em_sequencersetparam, em_sequencergetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    EMTAG_SEQUENCERMIX, EMTAG_SEQUENCER, sizeof(em_sequencer),
-    "em_initsequencer: can't create node", "em_initsequencer: can't allocate mix buffer", "em_initsequencer: can't allocate sequencer"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installsequencer(em_node* node)
+{
+    node->process = em_sequencerprocess;
+    node->destroy = em_sequencerdestroy;
+    node->setparam = em_sequencersetparam;
+    node->getparam = em_sequencergetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_sequencertype = {em_installsequencer,
+                                             EMTAG_SEQUENCERMIX,
+                                             EMTAG_SEQUENCER,
+                                             sizeof(em_sequencer),
+                                             "em_initsequencer: can't create node",
+                                             "em_initsequencer: can't allocate mix buffer",
+                                             "em_initsequencer: can't allocate sequencer"};
 
 static int em_issequencer(const em_node* node)
 {
