@@ -266,7 +266,7 @@ template <typename Loop> static inline int32_t em_lanechoose(bool narrow, bool i
     return em_specialise(narrow, [&](auto wide) { return em_specialise(interp, [&](auto lerp) { return loop(wide, lerp); }); });
 }
 
-// Adds the left and right values of W consecutive frames into out.
+// Adds the left and right values of EM_LANES consecutive frames into out.
 static inline void em_laneaddframes(int32_t* out, em_lanes l, em_lanes r)
 {
     em_lanes lo, hi;
@@ -276,8 +276,8 @@ static inline void em_laneaddframes(int32_t* out, em_lanes l, em_lanes r)
 }
 
 // ---------------------------------------------------------------------------
-// Glides in lanes: fields of W frames split as whole and 16-bit fraction,
-// and the advance of W frames in the same split
+// Glides in lanes: fields of EM_LANES frames split as whole and 16-bit fraction,
+// and the advance of EM_LANES frames in the same split
 // ---------------------------------------------------------------------------
 
 struct em_laneglide {
@@ -462,7 +462,7 @@ static inline bool em_gainsnarrow(int64_t volume, int64_t volinc, int64_t pan, i
     return em_glidemost(volume, volinc, n) <= 32767 && em_glidemost(pan, paninc, n) <= 128;
 }
 
-// W frames of steps (never below 0) summed across the lanes give each frame's
+// EM_LANES frames of steps (never below 0) summed across the lanes give each frame's
 // place relative to the run's first frame; the loop runs only where those
 // places stay within 31 bits (checked by the caller).
 template <int channels, bool narrow, bool interp>
@@ -526,7 +526,7 @@ template <int channels> static void em_laneramp(int32_t* out, const em_source& s
     em_plainruns.ramped[channels - 1](out + 2 * i, src, p, g, n - i);
 }
 
-// The values of a head at W 16.16 places relative to base: a head moving
+// The values of a head at EM_LANES 16.16 places relative to base: a head moving
 // backwards reads before base, never before the sample; base[first .. end - 1]
 // lies on the sample.
 template <int channels, bool interp>
