@@ -517,6 +517,12 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
     default: return -1;
     }
 }
+// The 16.16 step of a new voice: the sample's rate step times the sampler's
+// 16.16 pitch factor, in 32 bits (4 + 12 bits shifted off).
+static inline int32_t em_pitchstep(int32_t samplestep, int32_t pitch)
+{
+    return em_sar32(em_mul32(em_sar32(samplestep, 4), pitch), 12);
+}
 // EMP_STATE of a voice: 3 playing, 1 holding a sample, 0 neither.
 static inline int em_voicestate(uint32_t flags, int32_t sample)
 {

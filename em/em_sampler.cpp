@@ -258,7 +258,7 @@ int em_playsampler(em_node* sampler, int sample)
         return 0;
     em_schannel* ch = static_cast<em_schannel*>(node->data);
     ch->pan = sm->pan;
-    ch->step = em_sar32(em_mul32(em_sar32(entry->step, 4), sm->pitch), 12);
+    ch->step = em_pitchstep(entry->step, sm->pitch);
     ch->volume = sm->volume;
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;

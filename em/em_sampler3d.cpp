@@ -392,7 +392,7 @@ int em_playsampler3d(em_node* sampler3d, int sample)
         return 0;
     const em_sampler3d* l = static_cast<const em_sampler3d*>(sampler3d->data);
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
-    ch->step = em_sar32(em_mul32(em_sar32(entry->step, 4), l->pitch), 12);
+    ch->step = em_pitchstep(entry->step, l->pitch);
     ch->volume = l->volume;
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;
