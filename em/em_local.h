@@ -270,9 +270,8 @@ struct em_gains {
     int32_t rl; // right from left
     int32_t rr; // right from right (mono: right)
 };
-em_gains em_monogains(int32_t volume, int32_t pan);
-em_gains em_stereogains(int32_t volume, int32_t pan);
-// The gains of a voice on a sample of channels (1 or 2).
+// The gains of a voice on a sample of channels (1 or 2) at volume (256 =
+// unity) and pan (-128..128).
 em_gains em_voicegains(int32_t channels, int32_t volume, int32_t pan);
 
 // A read place on a sample: frame index and 16-bit fraction.
@@ -319,17 +318,6 @@ struct em_heads {
 // left head feeds the left output, the right head the right. Returns bit 1
 // when the left head ended, bit 2 the right; the values in force are updated.
 int em_mixheads(const em_source& src, em_heads* h, const em_headvalues& target, int32_t* out, int32_t n);
-
-// A slide of a field over one buffer, 16.16 per frame: an accumulator carries
-// the fraction, the field moves by its whole part (truncated toward zero).
-// The wrapping kind leaves the field's 32-bit sum as it falls; the clamping
-// kind holds it at the 32-bit range.
-void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc);
-void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc);
-// The 16.16 increment a frame that moves from to to over frames frames; a
-// step difference of 32768 or more divides in eighths, as 32 bits must.
-int64_t em_rampinc(int32_t from, int32_t to, int32_t frames);
-int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames);
 
 // A glide kept as one 16.16 word whose top half is the field at each frame:
 // biased so that the arithmetic shift truncates towards zero as the ramp's

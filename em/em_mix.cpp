@@ -16,12 +16,15 @@ em_source em_voicesource(const em_sample* s, uint32_t flags)
     return {s->data, s->length, s->channels, (flags & EMF_LOOP) != 0, (flags & EMF_INTERPOLATE) != 0};
 }
 
-em_gains em_monogains(int32_t volume, int32_t pan)
+// Mono: each side's share of the value. Stereo: the side the pan moves
+// towards keeps the volume; the other keeps (128 - |pan|) / 128 of its own
+// and gives |pan| / 128 to it.
+static em_gains em_monogains(int32_t volume, int32_t pan)
 {
     return {em_sar32(em_mul32(volume, em_sub32(128, pan)), 8), 0, 0, em_sar32(em_mul32(volume, em_add32(pan, 128)), 8)};
 }
 
-em_gains em_stereogains(int32_t volume, int32_t pan)
+static em_gains em_stereogains(int32_t volume, int32_t pan)
 {
     if (pan >= 0)
         return {em_sar32(em_mul32(volume, em_sub32(128, pan)), 7), 0, em_sar32(em_mul32(volume, pan), 7), volume};
@@ -112,7 +115,11 @@ static inline int64_t em_placeword(int32_t frame, int32_t frac)
 // Ramps: a field slides by 16.16 increments a frame
 // ---------------------------------------------------------------------------
 
-void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc)
+// A slide of a field over one buffer, 16.16 per frame: an accumulator carries
+// the fraction, the field moves by its whole part (truncated toward zero).
+// The wrapping kind leaves the field's 32-bit sum as it falls; the clamping
+// kind holds it at the 32-bit range.
+static void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc)
 {
     *acc += inc;
     const int64_t whole = *acc / 65536;
@@ -120,7 +127,7 @@ void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc)
     *acc -= whole * 65536;
 }
 
-void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc)
+static void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc)
 {
     *acc += inc;
     const int64_t whole = *acc / 65536;
@@ -128,12 +135,14 @@ void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc)
     *acc -= whole * 65536;
 }
 
-int64_t em_rampinc(int32_t from, int32_t to, int32_t frames)
+// The 16.16 increment a frame that moves from to to over frames frames; a
+// step difference of 32768 or more divides in eighths, as 32 bits must.
+static int64_t em_rampinc(int32_t from, int32_t to, int32_t frames)
 {
     return (static_cast<int64_t>(to) - from) * 65536 / frames;
 }
 
-int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames)
+static int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames)
 {
     const int64_t d = static_cast<int64_t>(to) - from;
     if ((d > -32768 && d < 32768) || frames / 8 == 0)
@@ -259,22 +268,22 @@ static void em_plainstereo(int32_t* out, const int32_t* in, int32_t n, const em_
 
 static void em_plainmonostep(int32_t* out, const em_source& src, em_place from, int32_t step, int32_t n, const em_gains& g)
 {
-    const int32_t* base = src.data + from.frame;
+    const int32_t* data = src.data;
     const bool interp = src.interp;
-    uint64_t off = static_cast<uint64_t>(from.frac);
+    uint64_t off = static_cast<uint64_t>(em_placeword(from.frame, from.frac));
     for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
-        const int32_t* at = base + (off >> 16);
+        const int32_t* at = data + (off >> 16);
         em_addmono(out + 2 * i, interp ? em_lerp(at[0], at[1], static_cast<int32_t>(off & 0xFFFF)) : at[0], g);
     }
 }
 
 static void em_plainstereostep(int32_t* out, const em_source& src, em_place from, int32_t step, int32_t n, const em_gains& g)
 {
-    const int32_t* base = src.data + 2 * from.frame;
+    const int32_t* data = src.data;
     const bool interp = src.interp;
-    uint64_t off = static_cast<uint64_t>(from.frac);
+    uint64_t off = static_cast<uint64_t>(em_placeword(from.frame, from.frac));
     for (int32_t i = 0; i < n; i++, off += static_cast<uint32_t>(step)) {
-        const int32_t* at = base + 2 * (off >> 16);
+        const int32_t* at = data + 2 * (off >> 16);
         const int32_t frac = static_cast<int32_t>(off & 0xFFFF);
         em_addstereo(out + 2 * i, interp ? em_lerp(at[0], at[2], frac) : at[0], interp ? em_lerp(at[1], at[3], frac) : at[1], g);
     }
