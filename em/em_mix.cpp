@@ -339,6 +339,9 @@ static void em_plainheadsloop(int32_t* out, const em_source& source, em_headrun*
         const em_gains gains = em_monogains(em_glidefield(gain), em_glidefield(pan));
         a = em_headread<channels>(src, static_cast<int32_t>(left >> 16), static_cast<int32_t>(left & 0xFFFF));
         b = em_headread<channels>(src, static_cast<int32_t>(right >> 16), static_cast<int32_t>(right & 0xFFFF));
+        // em_addsides' sums, through indexed stores: through a moved pointer
+        // the compiler pairs the two sides in vector registers, which here
+        // costs more instructions than it saves.
         out[2 * i] = em_add32(out[2 * i], em_sar32(em_mul32(a, gains.ll), 8));
         out[2 * i + 1] = em_add32(out[2 * i + 1], em_sar32(em_mul32(b, gains.rr), 8));
         left += now + leftfix;
