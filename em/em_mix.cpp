@@ -233,16 +233,11 @@ template <int channels> static inline int32_t em_headread(const em_source& src, 
     return em_lerp(value, next < 0 ? 0 : em_headvalue<channels>(src.data, next), frac);
 }
 
-// The source with its layout and interpolation fixed per instantiation, so
-// that a loop reading it carries no tests of them. A run never reaches the
-// end, so it reads it without the loop.
-template <int channels, bool interp> static inline em_source em_fixedsource(const em_source& src, bool loop)
-{
-    return {src.data, src.length, channels, loop, interp};
-}
+// The source as a run reads it: the interpolation fixed per instantiation,
+// and no loop, for a run never reaches the end.
 template <int channels, bool interp> static inline em_source em_runsource(const em_source& src)
 {
-    return em_fixedsource<channels, interp>(src, false);
+    return {src.data, src.length, channels, false, interp};
 }
 
 template <int channels> static inline void em_addramped(int32_t* out, int32_t left, int32_t right, int32_t volume, int32_t pan)
@@ -669,12 +664,11 @@ static inline void em_headsframe(const em_source& src, em_head* left, em_head* r
 }
 
 // The frame-by-frame form, for glides that the clamping ramp may stop.
-template <int channels, bool interp>
+template <int channels>
 static void em_mixheadframes(const em_source& source, em_head* left, em_head* right, em_rampvalues now, const em_glides& inc,
                              int32_t* out, int32_t n)
 {
-    // Held apart from out, which could alias it.
-    const em_source src = em_fixedsource<channels, interp>(source, source.loop);
+    const em_source src = source; // held apart from out, which could alias it
     int64_t stepacc = 0, gainacc = 0, panacc = 0;
     for (int32_t f = 0; f < n && !(left->ended && right->ended); f++) {
         const em_rampvalues v = now;
@@ -699,12 +693,11 @@ static void em_takerun(em_head* h, int64_t place, int32_t value)
 
 // The same frames cut into runs that cannot reach the end: a frame where a
 // head is outside the sample or may reach the end goes frame by frame.
-template <int channels, bool interp>
+template <int channels>
 static void em_mixheadruns(const em_source& source, em_head* left, em_head* right, const em_rampvalues& now, const em_glides& inc,
                            int32_t* out, int32_t n)
 {
-    // Held apart from out, which could alias it.
-    const em_source src = em_fixedsource<channels, interp>(source, source.loop);
+    const em_source src = source; // held apart from out, which could alias it
     const em_runs* runs = em_mixruns();
     em_headrun r = {0,
                     0,
@@ -761,14 +754,12 @@ int em_mixheads(const em_source& src, em_heads* h, const em_headvalues& target, 
     // a step glide in eighths may overshoot its target and meet it.
     const int64_t laststep = em_laststep(now.step, inc.stepinc, n);
     const bool runs = laststep >= INT32_MIN && laststep <= INT32_MAX;
-    em_specialise(src.interp, [&](auto interp) {
-        if (src.channels == 2)
-            runs ? em_mixheadruns<2, interp>(src, &left, &right, now, inc, out, n)
-                 : em_mixheadframes<2, interp>(src, &left, &right, now, inc, out, n);
-        else
-            runs ? em_mixheadruns<1, interp>(src, &left, &right, now, inc, out, n)
-                 : em_mixheadframes<1, interp>(src, &left, &right, now, inc, out, n);
-    });
+    if (src.channels == 2)
+        runs ? em_mixheadruns<2>(src, &left, &right, now, inc, out, n)
+             : em_mixheadframes<2>(src, &left, &right, now, inc, out, n);
+    else
+        runs ? em_mixheadruns<1>(src, &left, &right, now, inc, out, n)
+             : em_mixheadframes<1>(src, &left, &right, now, inc, out, n);
     em_landontarget(&now, to, inc);
     h->left = {left.frame, left.frac};
     h->right = {right.frame, right.frac};
