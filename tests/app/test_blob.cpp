@@ -5,7 +5,7 @@
 
 #include "app/app.h"
 #include "app/blob.h"
-#include "tests/gfx/glcontext.h"
+#include "tests/kit/kit_gl.h"
 
 TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
 {
@@ -21,7 +21,7 @@ TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
     }
 }
 
-using Blob = quorrel_fixture;
+using Blob = kit_glfixture;
 
 // The field drawn at the program's window size, opaque white sprites all still and out of view (rows above 383) but three.
 TEST_F(Blob, OnlyOverlapsPassTheThresholdAndScreenshotKeysAskForOneShotPerSwap)
@@ -72,6 +72,6 @@ TEST_F(Blob, OnlyOverlapsPassTheThresholdAndScreenshotKeysAskForOneShotPerSwap)
     app_swap();
     app_swap(); // no request left: no file
     EXPECT_EQ(gfx_shotrequest, 0u);
-    EXPECT_EQ(quorrel_readlog("shot0000.tga").size(), 18u + 1024 * 768 * 4);
+    EXPECT_EQ(kit_readfile("shot0000.tga").size(), 18u + 1024 * 768 * 4);
     EXPECT_NE(access("shot0001.tga", F_OK), 0);
 }

@@ -8,7 +8,7 @@
 #include <functional>
 #include <regex>
 
-#include "tests/tools/progrun.h"
+#include "tests/kit/kit.h"
 
 namespace {
 
@@ -25,18 +25,19 @@ const auto blip = [](int i) { return static_cast<int16_t>(3001 + (i * 37) % 4000
 
 class Examples : public ::testing::Test {
 protected:
-    static std::string dir;
+    static inline kit_tempdir* files;
+    static inline std::string dir;
 
     static void SetUpTestSuite()
     {
-        char pattern[] = "/tmp/extest.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        files = new kit_tempdir;
+        dir = files->path;
+        ASSERT_FALSE(dir.empty());
         const auto wav = [](const char* name, uint32_t rate, int count, auto value, uint16_t channels = 1) {
             std::vector<int16_t> values;
             for (int i = 0; i < count; i++)
                 values.push_back(static_cast<int16_t>(value(i)));
-            progrun_wav(dir + "/" + name, channels, rate, values);
+            ASSERT_TRUE(kit_writewav(dir + "/" + name, 1, channels, rate, 16, kit_bytes16(values)));
         };
         wav("saw.wav", 44100, 3000, saw);
         wav("half.wav", 22050, 1000, ramp);
@@ -45,9 +46,9 @@ protected:
         wav("tone.wav", 44100, 4410, [](int i) { return std::lround(12000.0 * std::sin(2.0 * M_PI * i / 100.0)); });
         wav("blip.wav", 44100, 3000, blip);
         wav("short.wav", 44100, 2205, blip);
-        std::ofstream(dir + "/text.txt") << "not a sound\n";
+        kit_writefile(dir + "/text.txt", std::string("not a sound\n"));
     }
-    static void TearDownTestSuite() { EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0); }
+    static void TearDownTestSuite() { delete files; }
 
     // Runs a program that renders into a.out: it must succeed without a word on
     // standard error, print lines (a pattern) and the engine's report, and
@@ -55,18 +56,17 @@ protected:
     static std::vector<int16_t> render(const char* program, const std::vector<std::string>& args, const std::string& lines,
                                        size_t frames)
     {
-        const progrun_result run = progrun(dir, program, args);
+        const kit_result run = kit_run(dir, program, args);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
         EXPECT_TRUE(std::regex_match(run.out, std::regex(lines + extest_report))) << run.out;
-        std::vector<int16_t> values = progrun_rendered(dir + "/a.out");
+        std::vector<int16_t> values = kit_rendered(dir + "/a.out");
         EXPECT_EQ(values.size(), 2 * frames);
         if (run.status != 0 || values.size() != 2 * frames)
             values.clear();
         return values;
     }
 };
-std::string Examples::dir;
 
 TEST_F(Examples, RendersHaveTheirExactLengthAndValues)
 {
@@ -119,7 +119,7 @@ TEST_F(Examples, RendersHaveTheirExactLengthAndValues)
 
 TEST_F(Examples, PlayWavPlaysOnTheDeviceUntilTheSoundEnds)
 {
-    const progrun_result run = progrun(dir, PLAY_WAV, {"short.wav"}, "SDL_AUDIODRIVER=dummy ");
+    const kit_result run = kit_run(dir, PLAY_WAV, {"short.wav"}, "SDL_AUDIODRIVER=dummy ");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(std::regex_match(run.out, std::regex("short\\.wav: 1 channel, 44100 Hz, 2205 frames\n" + extest_report)))
@@ -215,7 +215,7 @@ TEST_F(Examples, Refusals)
         for (const std::string& arg : row.args)
             shown += " " + arg;
         SCOPED_TRACE(shown);
-        const progrun_result run = progrun(dir, row.program, row.args, row.before);
+        const kit_result run = kit_run(dir, row.program, row.args, row.before);
         EXPECT_EQ(run.status, row.status);
         EXPECT_TRUE(std::regex_match(run.err, std::regex(row.err))) << run.err;
         // A file that fails comes after the engine started: it still frees everything.

@@ -1,5 +1,5 @@
 // test_display.cpp -- extension search, tick timer, mode list, icon mask and the GL state after set-up
-#include "glcontext.h"
+#include "tests/kit/kit_gl.h"
 
 #include <GL/gl.h>
 #include <algorithm>
@@ -32,7 +32,7 @@ TEST(GfxDisplay, ExtensionSearchTimerWrapAndFieldOfView)
 // Both with io only: the mode list's log lines, then the icon mask's single block.
 TEST(GfxDisplay, ModeListKeepsTheFirstSixteenUnlessBothSidesAreSmallAndIconMaskSetsOneBitPerOpaquePixel)
 {
-    quorrel_tempdir dir;
+    kit_tempdir dir {true};
     io_init();
     // Entries 16 to 19 are never examined; 640x480 and 799x599 are refused.
     SDL_Rect rects[20], *list[21] = {};
@@ -71,10 +71,10 @@ TEST(GfxDisplay, ModeListKeepsTheFirstSixteenUnlessBothSidesAreSmallAndIconMaskS
     for (int i = 0; i < 12; i++)
         expected += "1024 768\n";
     expected += "Detected 14 acceptable videomodes\nMax bytes allocated during run: 6\n";
-    EXPECT_EQ(quorrel_readlog().substr(0, expected.size()), expected);
+    EXPECT_EQ(kit_readfile("log.txt").substr(0, expected.size()), expected);
 }
 
-using GfxVideo = quorrel_fixture;
+using GfxVideo = kit_glfixture;
 
 TEST_F(GfxVideo, SetUpLeavesTheDefaultGlStateCaptionAndHiddenCursor)
 {

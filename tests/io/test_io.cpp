@@ -1,18 +1,16 @@
 // test_io.cpp -- the accounting allocator and its report, and the line readers on tricky inputs
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "io/io.h"
+#include "tests/kit/kit.h"
 
 // Closes the io service and returns everything its log holds.
 static std::string closelog()
 {
     io_deinit();
-    std::ifstream in("log.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return kit_readfile("log.txt");
 }
 
 TEST(IoAlloc, FullTableRefusesThenReusesLowestFreeSlot)
