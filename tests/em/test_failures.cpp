@@ -13,51 +13,27 @@ long emtest_failingcall; // the call that fails, 0 for none
 bool emtest_failed;      // it has failed
 
 // What the engine prints when each heap call of the session fails, in the order of the calls: "" where the failure
-// shows only in a result (the start's codes, the sample bank's "out of memory" reason).
-const char* const emtest_failuretexts[] = {
-    // 1-4 the start, 5-11 the three loads into the bank
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    "",
-    // 12-14 the sampler, 15-20 its three voices
-    "ERROR: em_initsampler: can't create node",
-    "ERROR: em_initsampler: can't allocate mix buffer",
-    "ERROR: em_initsampler: can't allocate sampler",
-    "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: can't create node",
-    "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: can't allocate schannel",
-    "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: can't create node",
-    "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: can't allocate schannel",
-    "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: can't create node",
-    "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: can't allocate schannel",
-    // 21-23 the 3-D sampler, 24-25 its voice
-    "ERROR: em_initsampler: can't create node",
-    "ERROR: em_initsampler32: can't allocate mix buffer",
-    "ERROR: em_initsampler3d: can't allocate sampler",
-    "warning: em_playsampler3d couldn't create chnode | ERROR: em_inits3channel: can't create node",
-    "warning: em_playsampler3d couldn't create chnode | ERROR: em_inits3channel: can't allocate s3channel",
-    // 26-28 the sequencer, 29-34 its two channels and their patterns
-    "ERROR: em_initsequencer: can't create node",
-    "ERROR: em_initsequencer: can't allocate mix buffer",
-    "ERROR: em_initsequencer: can't allocate sequencer",
-    "ERROR: em_initschannel: can't create node",
-    "ERROR: em_initseqchannel: can't allocate seqchannel",
+// shows only in a result (calls 1-4 the start's codes, 5-11 the sample bank's "out of memory" reason).
+const std::string emtest_node = "can't create node", emtest_mix = "can't allocate mix buffer";
+const std::string emtest_voice = "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: ";
+const std::string emtest_voice3d = "warning: em_playsampler3d couldn't create chnode | ERROR: em_inits3channel: ";
+const std::string emtest_failuretexts[] = {
+    "", "", "", "", "", "", "", "", "", "", "",
+    // the sampler and its three voices, the 3-D sampler and its voice
+    "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler: " + emtest_mix,
+    "ERROR: em_initsampler: can't allocate sampler", emtest_voice + emtest_node, emtest_voice + "can't allocate schannel",
+    emtest_voice + emtest_node, emtest_voice + "can't allocate schannel", emtest_voice + emtest_node,
+    emtest_voice + "can't allocate schannel", "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler32: " + emtest_mix,
+    "ERROR: em_initsampler3d: can't allocate sampler", emtest_voice3d + emtest_node, emtest_voice3d + "can't allocate s3channel",
+    // the sequencer, its two channels and their patterns
+    "ERROR: em_initsequencer: " + emtest_node, "ERROR: em_initsequencer: " + emtest_mix,
+    "ERROR: em_initsequencer: can't allocate sequencer", "ERROR: em_initschannel: " + emtest_node,
+    "ERROR: em_initseqchannel: can't allocate seqchannel", "ERROR: em_initsequencer: can't allocate pattern",
+    "ERROR: em_initschannel: " + emtest_node, "ERROR: em_initseqchannel: can't allocate seqchannel",
     "ERROR: em_initsequencer: can't allocate pattern",
-    "ERROR: em_initschannel: can't create node",
-    "ERROR: em_initseqchannel: can't allocate seqchannel",
-    "ERROR: em_initsequencer: can't allocate pattern",
-    // 35-37 the music node
-    "ERROR: em_initoggmusic: can't create node",
-    "ERROR: em_initoggmusic: can't allocate oggmusic",
-    "ERROR: em_initoggmusic: can't allocate load buffer",
-};
+    // the music node
+    "ERROR: em_initoggmusic: " + emtest_node, "ERROR: em_initoggmusic: can't allocate oggmusic",
+    "ERROR: em_initoggmusic: can't allocate load buffer"};
 
 // A step succeeds, or a heap call failed inside it and it gave its documented failure (0).
 int emtest_step(const std::function<int()>& step)

@@ -8,7 +8,7 @@
 
 using gfx_images_gl = kit_glfixture;
 
-TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindUpdatedInPlaceAndFreeingKeepsTheListInOrder)
+TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindAndFreeingKeepsTheListInOrder)
 {
     ASSERT_NO_FATAL_FAILURE(startvideo(320, 240));
     gfx_image *a = gfx_createimage("a", 2, 2, 32, 1), *b = gfx_createimage("rgb10", 10, 3, 24, 1);
@@ -27,8 +27,12 @@ TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindUpdatedInPlaceAndFreeingKeepsThe
     gfx_freeimage(loose), gfx_freeimage(b);
     EXPECT_EQ(gfx_numimages, 2);
     EXPECT_TRUE(gfx_images[0] == a && gfx_images[1] == c && gfx_images[2] == nullptr);
+}
 
-    // An update replaces level 0 and keeps the other mipmap levels.
+// An update replaces level 0 and keeps the other mipmap levels.
+TEST_F(gfx_images_gl, UpdateReplacesTheFirstLevelInPlace)
+{
+    ASSERT_NO_FATAL_FAILURE(startvideo(320, 240));
     kit_usefakeclock(0);
     kit_fakems = 30;
     gfx_image* image = gfx_createimage("mip", 4, 4, 32, 1);
@@ -50,7 +54,7 @@ TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindUpdatedInPlaceAndFreeingKeepsThe
     }
 }
 
-TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopyAndScreenshotsSkipExistingFilesAndStopAt9999)
+TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopy)
 {
     gfx_image* image = gfx_createimage("pattern", 300, 2, 24, 0);
     ASSERT_NE(image, nullptr);
@@ -63,6 +67,10 @@ TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopyAndScreenshotsSkipExistingFiles
     EXPECT_EQ(file.substr(0, 21), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\x2C\1\2\0\x18\0\x1F\x12\5", 21));
     EXPECT_EQ(static_cast<uint8_t>(file[18 + 1797]), image->pixels[1799]);
     gfx_freeimage(image);
+}
+
+TEST_F(gfx_images_gl, ScreenshotsSkipExistingFilesAndStopAt9999)
+{
     ASSERT_NO_FATAL_FAILURE(startvideo(1024, 768));
     glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
     for (int i = 0; i < 2; i++) // the first swap after a mode change leaves the back buffer undefined

@@ -67,7 +67,7 @@ TEST(IoAlloc, SecondFreesAreKeptBackAndForeignBlocksReleasedOnce)
 
 static FILE* opentext(const std::string& text)
 {
-    std::ofstream("data.txt", std::ios::binary) << text;
+    kit_writefile("data.txt", text);
     return io_fopen("data.txt", "rb");
 }
 

@@ -109,6 +109,16 @@ inline int32_t kit_scale(int32_t value, int32_t gain = 128)
     return static_cast<int32_t>(static_cast<int64_t>(value) * gain >> 8);
 }
 
+// Stops the engine, whose shutdown report must say that nothing is left allocated; the report.
+inline std::string kit_stopengine()
+{
+    kit_capture report;
+    em_deinit();
+    const std::string out = report.out();
+    EXPECT_NE(out.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << out;
+    return out;
+}
+
 // Engine fixture: every test starts with a paused engine and ends with it down.
 class kit_engine : public ::testing::Test {
 protected:

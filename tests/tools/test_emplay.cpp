@@ -99,30 +99,22 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         bool alone = true;       // the message is all of standard error
         std::string before = ""; // shell words before the run
     } rows[] = {
-        // Bad command lines.
+        // Bad command lines: one row per rule of each option's parser (not a number, text around it, below, above).
         {{"-o", "out.wav", "-v", "abc", "tone.wav"}, 2, volume + "abc'"},
         {{"-o", "out.wav", "-v", "-5", "tone.wav"}, 2, volume + "-5'"},
         {{"-o", "out.wav", "-v", "65537", "tone.wav"}, 2, volume + "65537'"},
         {{"-o", "out.wav", "-v", "1.5", "tone.wav"}, 2, volume + "1.5'"},
         {{"-o", "out.wav", "-v", "99999999999999999999", "tone.wav"}, 2, volume + "99999999999999999999'"},
         {{"-o", "out.wav", "-v", " 256", "tone.wav"}, 2, volume + " 256'"},
-        {{"-o", "out.wav", "-p", "1000", "tone.wav"}, 2, pan + "1000'"},
         {{"-o", "out.wav", "-p", "-129", "tone.wav"}, 2, pan + "-129'"},
         {{"-o", "out.wav", "-r", "nan", "tone.wav"}, 2, factor + "nan'"},
-        {{"-o", "out.wav", "-r", "inf", "tone.wav"}, 2, factor + "inf'"},
-        {{"-o", "out.wav", "-r", "0", "tone.wav"}, 2, factor + "0'"},
         {{"-o", "out.wav", "-r", "0.000015", "tone.wav"}, 2, factor + "0.000015'"},
         {{"-o", "out.wav", "-r", "8", "tone.wav"}, 2, factor + "8'"},
-        {{"-o", "out.wav", "-r", "1e9", "tone.wav"}, 2, factor + "1e9'"},
-        {{"-o", "out.wav", "-r", "-1", "tone.wav"}, 2, factor + "-1'"},
         {{"-o", "out.wav", "-r", "0x2", "tone.wav"}, 2, factor + "0x2'"},
         {{"-o", "out.wav", "-r", "", "tone.wav"}, 2, factor + "'"},
-        {{"-o", "out.wav", "-t", "-3", "tone.wav"}, 2, seconds + "-3'"},
-        {{"-o", "out.wav", "-t", "0", "tone.wav"}, 2, seconds + "0'"},
         {{"-o", "out.wav", "-t", "0.00002", "tone.wav"}, 2, seconds + "0.00002'"},
         {{"-o", "out.wav", "-t", "nan", "tone.wav"}, 2, seconds + "nan'"},
         {{"-o", "out.wav", "-t", "86401", "tone.wav"}, 2, seconds + "86401'"},
-        {{"-o", "out.wav", "-t", "1e300", "tone.wav"}, 2, seconds + "1e300'"},
         {{"-o", "out.wav", "-t", "1s", "tone.wav"}, 2, seconds + "1s'"},
         {{"-o", "out.wav", "-3", "spiral", "tone.wav"}, 2, "-3: path must be circle or flyby, not 'spiral'"},
         {{"-o", "out.wav", "-x", "tone.wav"}, 2, "unknown option -x (emplay --help lists them)"},
