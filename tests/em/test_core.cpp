@@ -133,8 +133,7 @@ TEST(DeviceLife, FailedStartsGiveTheirCodesAndUndoEverything)
     }
     emio_rawcalloc = calloc;
     ASSERT_EQ(em_init(), 0);
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
 }
 
 // A looping voice below unit pitch and a 3-D voice to the right, rendered through the callback and em_render.
@@ -155,10 +154,7 @@ TEST(Render, OfflineFramesEqualTheCallbacksInAnySlicing)
     ASSERT_EQ(kit_startpaused(), 0);
     emtest_scene();
     const std::vector<int16_t> expected = kit_render(5);
-    {
-        kit_capture quiet;
-        em_deinit();
-    }
+    kit_stopengine();
     ASSERT_EQ(em_initoffline(), 0);
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "no device, no audio subsystem";
     EXPECT_EQ(em_initoffline(), -5);

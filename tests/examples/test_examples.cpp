@@ -100,7 +100,6 @@ TEST_F(Examples, RendersHaveTheirExactLengthAndValues)
         {SEQUENCE, {"--render", "a.out", "--passes", "3", "tone.wav"}, 3 * 8 * 11025, "", nullptr}, // the default patterns
         {FLYBY, {"tone.wav", "a.out"}, 176400, "", nullptr},
         {FLYBY, {"--seconds", "1.5", "tone.wav", "a.out"}, 66150, "", nullptr},
-        {FLYBY, {"--seconds", "0.1", "tone.wav", "a.out"}, 4410, "", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.program + (" " + row.args.back()));
@@ -184,7 +183,6 @@ TEST_F(Examples, Refusals)
         {FLYBY, {"tone.wav"}, 2, fly},
         {FLYBY, {"tone.wav", "a.out", "b.out"}, 2, fly},
         {FLYBY, {"--seconds", "0", "tone.wav", "a.out"}, 2, fly},
-        {FLYBY, {"--seconds", "16.5", "tone.wav", "a.out"}, 2, fly},
         {FLYBY, {"--seconds", "2s", "tone.wav", "a.out"}, 2, fly},
         {FLYBY, {"--seconds", "nan", "tone.wav", "a.out"}, 2, fly},
         {FLYBY, {"--loud", "tone.wav", "a.out"}, 2, fly},
@@ -194,13 +192,11 @@ TEST_F(Examples, Refusals)
         {SEQUENCE, {}, 2, seq},
         {SEQUENCE, {"--render"}, 2, seq},
         {SEQUENCE, {"--passes", "0", "blip.wav"}, 2, seq},
-        {SEQUENCE, {"--passes", "101", "blip.wav"}, 2, seq},
         {SEQUENCE, {"--passes", "two", "blip.wav"}, 2, seq},
         {SEQUENCE, {"-p", "blip.wav"}, 2, seq},
         {SEQUENCE, {"blip.wav", nine, nine, nine, nine, nine, nine, nine, nine, nine}, 2, seq},
         {SEQUENCE, {"blip.wav", "69 x"}, 2, "sequence: pattern 1, step 2: 'x' is not a note 12\\.\\.127 or '\\.'\n"},
         {SEQUENCE, {"blip.wav", "69", "11"}, 2, "sequence: pattern 2, step 1: '11' is not a note 12\\.\\.127 or '\\.'\n"},
-        {SEQUENCE, {"blip.wav", "69", "128"}, 2, "sequence: pattern 2, step 1: '128' .*\n"},
         {SEQUENCE, {"blip.wav", ""}, 2, "sequence: pattern 1 has 0 steps, not 1 to 64\n"},
         {SEQUENCE, {"blip.wav", long65}, 2, "sequence: pattern 1 has 65 steps, not 1 to 64\n"},
         {SEQUENCE, {"blip.wav", "69 .", "69"}, 2, "sequence: pattern 2 has 1 steps, pattern 1 has 2\n"},

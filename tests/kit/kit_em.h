@@ -119,16 +119,13 @@ inline std::string kit_stopengine()
     return out;
 }
 
-// Engine fixture: every test starts with a paused engine and ends with it down.
+// Engine fixture: every test starts with a paused engine and ends with it down, nothing left allocated.
 class kit_engine : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(kit_startpaused(), 0); }
     void TearDown() override
     {
-        {
-            kit_capture quiet;
-            em_deinit();
-        }
+        kit_stopengine();
         EXPECT_EQ(em_locknests, 0) << "the audio lock was taken while held";
     }
 };
