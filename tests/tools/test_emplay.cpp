@@ -116,7 +116,6 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         {{"-o", "out.wav", "-t", "1s", "tone.wav"}, 2, seconds + "1s'"},
         {{"-o", "out.wav", "-3", "spiral", "tone.wav"}, 2, "-3: path must be circle or flyby, not 'spiral'"},
         {{"-o", "out.wav", "-x", "tone.wav"}, 2, "unknown option -x (emplay --help lists them)"},
-        {{"--volume", "3", "tone.wav"}, 2, "unknown option --volume (emplay --help lists them)"},
         {{"tone.wav", "-v"}, 2, "-v needs a value (emplay --help)"},
         {{"-o", "out.wav"}, 2, "nothing to play: give WAV or Ogg Vorbis files, or -s file.seq (emplay --help)"},
         {{"-s", "short.seq", "tone.wav"}, 2, "-s plays the sequence file alone, without other files"},
