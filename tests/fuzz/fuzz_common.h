@@ -3,14 +3,10 @@
 #ifndef TESTS_FUZZ_FUZZ_COMMON_H
 #define TESTS_FUZZ_FUZZ_COMMON_H
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
