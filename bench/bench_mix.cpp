@@ -24,8 +24,8 @@
 #include "bench/bench.h"
 #include "em/em.h"
 #include "em/em_local.h"
-#include "em_longmix.h"
-#include "em_oggwriter.h"
+#include "tools/mixgen/longmix.h"
+#include "tools/mixgen/oggwriter.h"
 
 namespace {
 
@@ -579,7 +579,7 @@ void emb_oggstream()
     if (!mkdtemp(dir))
         return;
     const std::string path = std::string(dir) + "/tone.ogg";
-    if (emtest_writeogg(path, 2, 44100, 44100 * 5, 440.0) != 0) {
+    if (mixgen_writeogg(path, 2, 44100, 44100 * 5, 440.0) != 0) {
         emb_print("| 1 | Ogg stream | could not write the test stream | | | | | |\n");
         rmdir(dir);
         return;

@@ -179,15 +179,16 @@ static int em_rootgetparam(em_node* node, int id)
 
 enum { EMTAG_ROOTMIX = 902 }; // the root's mix buffer
 
-// The root: a mixing node whose buffer is the final mix.
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_roottype = {
-    em_applymaster, nullptr,
-    em_rootsetparam, em_rootgetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    EMTAG_ROOTMIX, 0, 0,
-    nullptr, nullptr, nullptr};
-// clang-format on
+// The root's callbacks: its process applies the master volume.
+static void em_installroot(em_node* node)
+{
+    node->process = em_applymaster;
+    node->setparam = em_rootsetparam;
+    node->getparam = em_rootgetparam;
+}
+
+// The root: a mixing node without data, whose buffer is the final mix.
+static const em_nodetype em_roottype = {em_installroot, EMTAG_ROOTMIX, 0, 0, nullptr, nullptr, nullptr};
 
 em_node* em_createroot()
 {

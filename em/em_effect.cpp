@@ -462,14 +462,24 @@ static int em_effectgetparam(em_node* node, int id)
     return id == EMP_FILTERTYPE && fx->kind == EMX_FILTER ? fx->filtertype : -1;
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_effecttype = {
-    em_effectprocess, em_effectdestroy,
-    em_effectsetparam, em_effectgetparam, em_effectsetparamf, em_effectgetparamf, nullptr, nullptr, nullptr, nullptr,
-    EMTAG_EFFECTMIX, EMTAG_EFFECT, sizeof(em_effect),
-    "em_initeffect: can't create node", "em_initeffect: can't allocate mix buffer", "em_initeffect: can't allocate effect"};
-// clang-format on
+static void em_installeffect(em_node* node)
+{
+    node->process = em_effectprocess;
+    node->destroy = em_effectdestroy;
+    node->setparam = em_effectsetparam;
+    node->getparam = em_effectgetparam;
+    node->setparamf = em_effectsetparamf;
+    node->getparamf = em_effectgetparamf;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_effecttype = {em_installeffect,
+                                          EMTAG_EFFECTMIX,
+                                          EMTAG_EFFECT,
+                                          sizeof(em_effect),
+                                          "em_initeffect: can't create node",
+                                          "em_initeffect: can't allocate mix buffer",
+                                          "em_initeffect: can't allocate effect"};
 
 int em_iseffect(const em_node* node)
 {

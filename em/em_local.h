@@ -19,10 +19,12 @@
 // call the engine).
 // ---------------------------------------------------------------------------
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <climits>
 #include <cstdio>
+#include <type_traits>
 
 #include "SDL.h"
 #include "io/io_blockset.h"
@@ -50,10 +52,6 @@ static inline int32_t em_sub32(int32_t a, int32_t b)
 static inline int32_t em_mul32(int32_t a, int32_t b)
 {
     return em_wrap(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-static inline int32_t em_shl32(int32_t a, int n)
-{
-    return em_wrap(static_cast<uint32_t>(a) << n);
 }
 static inline int32_t em_sar32(int32_t a, int n)
 {
@@ -199,31 +197,22 @@ void em_postevent(int32_t type, int32_t handle, int32_t sample, uint32_t clock);
 extern em_node** emnodes; // EM_MAXHANDLES node pointers, slot 0 unused
 
 // What a node type installs in its nodes, and the texts it reports failures
-// with. Null callbacks keep the engine's defaults; a tag of 0 means no block.
+// with. A tag of 0 means no block; a null text, no message.
 struct em_nodetype {
-    void (*process)(em_node* node);
-    void (*destroy)(em_node* node);
-    int (*setparam)(em_node* node, int id, int32_t value);
-    int (*getparam)(em_node* node, int id);
-    int (*setparamf)(em_node* node, int id, float value);
-    float (*getparamf)(em_node* node, int id);
-    int (*setparamv)(em_node* node, int id, const float* v);
-    int (*getparamv)(em_node* node, int id, float* v);
-    int (*setparamp)(em_node* node, int id, const void* block);
-    int (*getparamp)(em_node* node, int id, void* block);
-    int32_t mixtag;       // the node's own mix buffer (frames x 2 words), 0 for none
-    int32_t datatag;      // the type's data record, 0 for none
-    uint32_t datasize;    // bytes of the data record
-    const char* nodefail; // printed when no node can be made
-    const char* mixfail;  // printed when the mix buffer cannot be had
-    const char* datafail; // printed when the data record cannot be had
+    void (*install)(em_node* node); // sets the callbacks the type answers with, null for none
+    int32_t mixtag;                 // the node's own mix buffer (frames x 2 words), 0 for none
+    int32_t datatag;                // the type's data record, 0 for none
+    uint32_t datasize;              // bytes of the data record
+    const char* nodefail;           // printed when no node can be made
+    const char* mixfail;            // printed when the mix buffer cannot be had
+    const char* datafail;           // printed when the data record cannot be had
 };
 
 // A node of a type: node, mix buffer and zero-filled data record, attached
 // under parent when it is not null. On failure the type's text is printed,
 // everything made so far is undone and the result is null.
 em_node* em_makenode(const em_nodetype* type, em_node* parent);
-// 1 when the node is of the type (installed its setparam and has its data).
+// 1 when the node is of the type (answers with its setparam and has its data).
 int em_isnodetype(const em_node* node, const em_nodetype* type);
 // The destroy callback of node types whose data record owns no further blocks.
 void em_freenodedata(em_node* node);
@@ -367,9 +356,33 @@ void em_swap16(uint8_t* buffer, uint32_t bytes);
 // The mixing core (em_mix.cpp): gains, the 16.16 advance, placement, runs up
 // to the next end or loop point, glides, and the voice mixers every voice
 // type calls. The runs, the stretches of frames that cannot reach an end,
-// come in one set per instruction set (em_mixvec.cpp); all give the values
-// of the plain loops, which stay the reference.
+// come in one set per instruction set: the plain loops of em_mix.cpp, which
+// stay the reference, and the vector lanes of em_mixlanes.h, compiled by
+// em_mixsse2.cpp and em_mixavx2.cpp; all give the very same values.
 // ---------------------------------------------------------------------------
+
+// Calls body with flag as a compile-time constant (std::true_type or
+// std::false_type), so that each value gets a loop of its own with no test
+// per frame; returns what body returns.
+template <typename Body> static inline auto em_specialise(bool flag, Body body)
+{
+    return flag ? body(std::true_type {}) : body(std::false_type {});
+}
+
+// The sample a voice reads and how it reads it. At a frame a mixer reads its
+// value; with interpolation the value on the straight line from it to the
+// next frame's value at the fraction, value + ((next - value) x (frac >> 1))
+// >> 15. After the last frame comes the loop point, the first frame, when
+// the voice loops, else silence.
+struct em_source {
+    const int32_t* data; // channels x length values, left/right interleaved
+    int32_t length;      // frames, at least 1
+    int32_t channels;    // 1 or 2
+    bool loop;           // EMF_LOOP: the first frame follows the last
+    bool interp;         // EMF_INTERPOLATE: read between frames
+};
+// The source a voice of flags (EMF_LOOP, EMF_INTERPOLATE) reads from s.
+em_source em_voicesource(const em_sample* s, uint32_t flags);
 
 // The gains of a voice, 256 = full. Mono: left and right share of the value
 // (ll, rr). Stereo: a 2 x 2 matrix that moves one side into the other.
@@ -379,8 +392,9 @@ struct em_gains {
     int32_t rl; // right from left
     int32_t rr; // right from right (mono: right)
 };
-em_gains em_monogains(int32_t volume, int32_t pan);
-em_gains em_stereogains(int32_t volume, int32_t pan);
+// The gains of a voice on a sample of channels (1 or 2) at volume (256 =
+// unity) and pan (-128..128).
+em_gains em_voicegains(int32_t channels, int32_t volume, int32_t pan);
 
 // A read place on a sample: frame index and 16-bit fraction.
 struct em_place {
@@ -390,57 +404,42 @@ struct em_place {
 
 // Puts a place set from outside back on the sample: never before the start,
 // wrapped when looping; 1 when a non-looping sample is already past its end.
-int em_placeread(em_place* p, int32_t length, bool loop);
+int em_placeread(em_place* p, const em_source& src);
 
-// How the mixers read a sample: at a frame, its value; with interpolation
-// (EMF_INTERPOLATE), the value on the straight line from it to the next
-// frame's value at the fraction, value + ((next - value) x (frac >> 1)) >> 15.
-// After the last frame comes the first when the voice loops, else silence.
-
-// Mixes up to n frames of a sample (mono or stereo) at a constant 16.16 step
-// (a negative one holds still) and constant gains, adding into out
-// (interleaved left/right). Returns the frames mixed: n, or fewer when a
-// non-looping sample ended, the ending frame included (*ended is then set).
-int32_t em_mixsteady(const em_sample* s, em_place* p, int32_t step, const em_gains& g, bool loop, bool interp, int32_t* out,
-                     int32_t n, bool* ended);
+// Mixes up to n frames of the source at a constant 16.16 step (a negative
+// one holds still) and constant gains, adding into out (interleaved
+// left/right). Returns the frames mixed: n, or fewer when a non-looping
+// sample ended, the ending frame included (*ended is then set).
+int32_t em_mixsteady(const em_source& src, em_place* p, int32_t step, const em_gains& g, int32_t* out, int32_t n, bool* ended);
 
 // Step, volume and pan of a ramped voice: the values in force and their targets.
 struct em_rampvalues {
     int32_t step, volume, pan;
 };
-// Mixes n frames of a sample while step, volume and pan slide linearly from
-// now to target over exactly n frames (wrapping 32-bit fields); each field
-// that moved ends exactly on its target. As em_mixsteady otherwise.
-int32_t em_mixramped(const em_sample* s, em_place* p, em_rampvalues* now, const em_rampvalues& target, bool loop, bool interp,
-                     int32_t* out, int32_t n, bool* ended);
+// Mixes n frames of the source while step, volume and pan slide linearly
+// from now to target over exactly n frames (wrapping 32-bit fields); each
+// field that moved ends exactly on its target. As em_mixsteady otherwise.
+int32_t em_mixramped(const em_source& src, em_place* p, em_rampvalues* now, const em_rampvalues& target, int32_t* out, int32_t n,
+                     bool* ended);
 
-// The two read heads of a positioned voice and what they glide to.
+// What the two read heads of a positioned voice glide from and to.
+struct em_headvalues {
+    int32_t step;   // 16.16 step
+    int32_t gain;   // 256 = unity
+    int32_t pan;    // -128..128
+    int32_t offset; // 16.16 frames the right head reads ahead of the left one
+};
+// The two read heads of a positioned voice and the values in force.
 struct em_heads {
     em_place left, right; // left may run before the start (negative frame): it reads silence there
-    int32_t step;         // 16.16 step in force
-    int32_t gain;         // 256 = unity
-    int32_t pan;          // -128..128
-    int32_t offset;       // 16.16 frames the right head reads ahead of the left one
+    em_headvalues now;
 };
 // Mixes n frames of both heads (a stereo sample heard as its mono mix-down)
 // while step, gain and pan glide to the target's (clamped 32-bit fields) and
 // the heads drift apart or together by the change of offset, half each. The
 // left head feeds the left output, the right head the right. Returns bit 1
-// when the left head ended, bit 2 the right; the offset and step in force
-// are updated.
-int em_mixheads(const em_sample* s, em_heads* h, int32_t targetstep, int32_t targetgain, int32_t targetpan, int32_t targetoffset,
-                bool loop, bool interp, int32_t* out, int32_t n);
-
-// A slide of a field over one buffer, 16.16 per frame: an accumulator carries
-// the fraction, the field moves by its whole part (truncated toward zero).
-// The wrapping kind leaves the field's 32-bit sum as it falls; the clamping
-// kind holds it at the 32-bit range.
-void em_rampwrapping(int32_t* field, int64_t* acc, int64_t inc);
-void em_rampclamping(int32_t* field, int64_t* acc, int64_t inc);
-// The 16.16 increment a frame that moves from to to over frames frames; a
-// step difference of 32768 or more divides in eighths, as 32 bits must.
-int64_t em_rampinc(int32_t from, int32_t to, int32_t frames);
-int64_t em_rampstepinc(int32_t from, int32_t to, int32_t frames);
+// when the left head ended, bit 2 the right; the values in force are updated.
+int em_mixheads(const em_source& src, em_heads* h, const em_headvalues& target, int32_t* out, int32_t n);
 
 // A glide kept as one 16.16 word whose top half is the field at each frame:
 // biased so that the arithmetic shift truncates towards zero as the ramp's
@@ -470,29 +469,24 @@ struct em_headrun {
     int32_t leftvalue, rightvalue; // the values read at the last frame
 };
 
-// The runs of one instruction set. A run reads the sample without reaching
-// its end, so none of its frames tests it. Sample values lie within
-// -32768..32767, which the vector runs rely on.
+// The runs of one instruction set, each by layout (index 0 mono, 1 stereo).
+// A run reads the source without reaching its end, so none of its frames
+// tests it. Sample values lie within -32768..32767, which the vector runs
+// rely on.
 struct em_runs {
     // n frames at unit step from in (n values mono, 2n stereo), each read as it is
-    void (*mono)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
-    void (*stereo)(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
-    // n frames from base at the 16.16 places off + i x step; avail values
-    // may be read from base (with interpolation every frame's next one too)
-    void (*monostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g,
-                     bool interp);
-    void (*stereostep)(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n, const em_gains& g,
-                       bool interp);
-    // n frames of a ramped voice from the 16.16 place *p (index 0 mono, 1
-    // stereo) of a sample of values values
-    void (*ramp[2])(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n, bool interp);
-    // n frames of two heads (index 0 mono, 1 stereo heard as mono)
-    void (*heads[2])(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n, bool interp);
+    void (*unit[2])(int32_t* out, const int32_t* in, int32_t n, const em_gains& g);
+    // n frames from the place from at a constant 16.16 step
+    void (*stepped[2])(int32_t* out, const em_source& src, em_place from, int32_t step, int32_t n, const em_gains& g);
+    // n frames of a ramped voice from the 16.16 place *place
+    void (*ramped[2])(int32_t* out, const em_source& src, int64_t* place, em_glides* g, int32_t n);
+    // n frames of two heads (a stereo source heard as mono)
+    void (*heads[2])(int32_t* out, const em_source& src, em_headrun* r, int32_t n);
 };
 extern const em_runs em_plainruns; // em_mix.cpp: the reference
 #if defined(__x86_64__)
-extern const em_runs em_sse2runs; // em_mixvec.cpp at the x86-64 baseline
-extern const em_runs em_avx2runs; // em_mixvec.cpp with AVX2
+extern const em_runs em_sse2runs; // em_mixsse2.cpp: four lanes, the x86-64 baseline
+extern const em_runs em_avx2runs; // em_mixavx2.cpp: eight lanes, AVX2
 #endif
 
 // Instruction sets for the runs.
@@ -510,23 +504,57 @@ const char* em_simdname(int level);
 const em_runs* em_mixruns();
 
 // ---------------------------------------------------------------------------
-// 3-D vectors (em_vector.cpp): three 32-bit floats; the listener frame is
-// right-handed with x to the right, y up and the view direction along -z
+// 3-D vectors: three 32-bit floats; the listener frame is right-handed with
+// x to the right, y up and the view direction along -z
 // ---------------------------------------------------------------------------
 struct em_vector {
     float x, y, z;
 };
 
-void em_vecset(em_vector* v, float x, float y, float z);
-void em_veccopy(em_vector* to, const em_vector* from);
-em_vector em_vecsub(const em_vector* a, const em_vector* b);     // a - b
-void em_vecaddscaled(em_vector* a, float s, const em_vector* b); // a += s x b
-float em_vecdot(const em_vector* a, const em_vector* b);
-em_vector em_veccross(const em_vector* a, const em_vector* b); // a x b
-float em_veclength(const em_vector* v);
-float em_vecnormalise(em_vector* v);            // divides by the length, which it returns; a zero vector stays zero
-em_vector em_vecfrom(const float* v);           // from a parameter's three floats
-void em_vecto(float* v, const em_vector* from); // into a parameter's three floats
+// a - b
+static inline em_vector em_vecsub(const em_vector* a, const em_vector* b)
+{
+    return {a->x - b->x, a->y - b->y, a->z - b->z};
+}
+// a += s x b
+static inline void em_vecaddscaled(em_vector* a, float s, const em_vector* b)
+{
+    a->x += s * b->x;
+    a->y += s * b->y;
+    a->z += s * b->z;
+}
+static inline float em_vecdot(const em_vector* a, const em_vector* b)
+{
+    return a->x * b->x + a->y * b->y + a->z * b->z;
+}
+// a x b
+static inline em_vector em_veccross(const em_vector* a, const em_vector* b)
+{
+    return {a->y * b->z - b->y * a->z, a->z * b->x - b->z * a->x, a->x * b->y - b->x * a->y};
+}
+// Divides v by its length, which it returns; a zero vector has no direction
+// and stays zero instead of becoming NaN.
+static inline float em_vecnormalise(em_vector* v)
+{
+    const float length = std::sqrt(em_vecdot(v, v));
+    if (length > 0.0f) {
+        v->x /= length;
+        v->y /= length;
+        v->z /= length;
+    }
+    return length;
+}
+// From a parameter's three floats, and into them.
+static inline em_vector em_vecfrom(const float* v)
+{
+    return {v[0], v[1], v[2]};
+}
+static inline void em_vecto(float* v, const em_vector* from)
+{
+    v[0] = from->x;
+    v[1] = from->y;
+    v[2] = from->z;
+}
 
 // ---------------------------------------------------------------------------
 // Sampler and its voices (em_sampler.cpp)
@@ -600,6 +628,17 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
     default: return -1;
     }
 }
+// The 16.16 step of a new voice: the sample's rate step times the sampler's
+// 16.16 pitch factor, in 32 bits (4 + 12 bits shifted off).
+static inline int32_t em_pitchstep(int32_t samplestep, int32_t pitch)
+{
+    return em_sar32(em_mul32(em_sar32(samplestep, 4), pitch), 12);
+}
+// EMP_STATE of a voice: 3 playing, 1 holding a sample, 0 neither.
+static inline int em_voicestate(uint32_t flags, int32_t sample)
+{
+    return (flags & EMF_PLAYING) ? 3 : sample != 0 ? 1 : 0;
+}
 template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
 {
     switch (id) {
@@ -609,11 +648,26 @@ template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
     case EMP_FLAGS: return static_cast<int>(ch->flags);
     case EMP_SAMPLE: return ch->sample;
     case EMP_POSITION: return ch->pos;
-    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    case EMP_STATE: return em_voicestate(ch->flags, ch->sample);
     case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
 }
+
+// What the play requests of both samplers share. The voice a request for
+// sample starts under sampler, made by make(sampler, 1) but not attached,
+// and its sample in *entry; null when the sampler takes no requests
+// (ondemand 0) or, with a warning naming caller, for sample 0, a sample not
+// loaded or a voice that cannot be made.
+em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, em_node* (*make)(em_node*, int),
+                         const em_sample** entry);
+// The sample of a voice if it can be read: loaded, with data and frames.
+const em_sample* em_voicesample(int32_t sample);
+// The end of a voice whose sample ended: EME_VOICEEND posted with the sample
+// and the clock of lastframe (the buffer's frame of the voice's last sound),
+// then the voice freed if it frees itself (EMF_AUTOFREE), else stopped, its
+// node kept.
+void em_endvoice(em_node* node, uint32_t* flags, int32_t sample, int32_t lastframe);
 
 em_node* em_initsampler(em_node* parent, int mode);
 em_node* em_initschannel(em_node* parent, int autofree);

@@ -4,5 +4,9 @@
 #define EM_LANES 8
 #include "em/em_mixlanes.h"
 
-const em_runs em_avx2runs = EM_LANERUNS;
+// The runs of this instruction set, for em_mixruns.
+const em_runs em_avx2runs = {{em_lanemono, em_lanestereo},
+                             {em_lanemonostep, em_lanestereostep},
+                             {em_laneramp<1>, em_laneramp<2>},
+                             {em_laneheads<1>, em_laneheads<2>}};
 #endif

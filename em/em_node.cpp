@@ -85,29 +85,6 @@ em_node* em_createnode(em_node* parent)
     return node;
 }
 
-// Installs what the type sets; null slots keep the defaults.
-static void em_installtype(em_node* node, const em_nodetype* type)
-{
-    node->process = type->process;
-    node->destroy = type->destroy;
-    if (type->setparam)
-        node->setparam = type->setparam;
-    if (type->getparam)
-        node->getparam = type->getparam;
-    if (type->setparamf)
-        node->setparamf = type->setparamf;
-    if (type->getparamf)
-        node->getparamf = type->getparamf;
-    if (type->setparamv)
-        node->setparamv = type->setparamv;
-    if (type->getparamv)
-        node->getparamv = type->getparamv;
-    if (type->setparamp)
-        node->setparamp = type->setparamp;
-    if (type->getparamp)
-        node->getparamp = type->getparamp;
-}
-
 em_node* em_makenode(const em_nodetype* type, em_node* parent)
 {
     em_node* node = em_createnode(nullptr);
@@ -116,7 +93,8 @@ em_node* em_makenode(const em_nodetype* type, em_node* parent)
             emio_error("%s", type->nodefail);
         return nullptr;
     }
-    em_installtype(node, type);
+    if (type->install)
+        type->install(node);
     if (type->mixtag) {
         node->mixbuf =
             static_cast<int32_t*>(emio_calloc(static_cast<uint32_t>(emstate.samples) * 2, sizeof(int32_t), type->mixtag));
@@ -143,7 +121,12 @@ em_node* em_makenode(const em_nodetype* type, em_node* parent)
 
 int em_isnodetype(const em_node* node, const em_nodetype* type)
 {
-    return node && node->setparam == type->setparam && (node->data || !type->datatag) ? 1 : 0;
+    if (!node || !type->install)
+        return 0;
+    // The type's own setparam tells its nodes: what it installs in a blank record.
+    em_node blank = {};
+    type->install(&blank);
+    return node->setparam == blank.setparam && (node->data || !type->datatag) ? 1 : 0;
 }
 
 void em_freenodedata(em_node* node)

@@ -382,14 +382,23 @@ static int em_ogggetparam(em_node* node, int id)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_oggmusictype = {
-    em_mixoggmusic, em_releaseoggmusic,
-    em_oggsetparam, em_ogggetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    0, EMTAG_OGGMUSIC, sizeof(em_oggmusic),
-    "em_initoggmusic: can't create node", nullptr, "em_initoggmusic: can't allocate oggmusic"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installoggmusic(em_node* node)
+{
+    node->process = em_mixoggmusic;
+    node->destroy = em_releaseoggmusic;
+    node->setparam = em_oggsetparam;
+    node->getparam = em_ogggetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_oggmusictype = {em_installoggmusic,
+                                            0,
+                                            EMTAG_OGGMUSIC,
+                                            sizeof(em_oggmusic),
+                                            "em_initoggmusic: can't create node",
+                                            nullptr,
+                                            "em_initoggmusic: can't allocate oggmusic"};
 
 static int em_isoggmusic(const em_node* node)
 {

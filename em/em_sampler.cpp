@@ -28,37 +28,73 @@ static void em_setvoiceplace(em_schannel* ch, int channels, const em_place& p)
 }
 
 // A voice at its own step and gains, through em_mixsteady.
-static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames, int32_t step)
+static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
-    const int channels = s->channels;
-    em_place p = em_voiceplace(ch, channels);
-    const em_gains g = channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
+    const em_source src = em_voicesource(s, ch->flags);
+    em_place p = em_voiceplace(ch, src.channels);
     bool ended = false;
-    const int32_t m =
-        em_mixsteady(s, &p, step, g, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
-    em_setvoiceplace(ch, channels, p);
+    const int32_t m = em_mixsteady(src, &p, ch->step, em_voicegains(src.channels, ch->volume, ch->pan), out, frames, &ended);
+    em_setvoiceplace(ch, src.channels, p);
     return ended ? (m > 0 ? m : 1) : 0;
 }
 
 // A voice sliding to its targets over the buffer; the ramp is then done.
 static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
-    const int channels = s->channels;
-    em_place p = em_voiceplace(ch, channels);
+    const em_source src = em_voicesource(s, ch->flags);
+    em_place p = em_voiceplace(ch, src.channels);
     em_rampvalues now = {ch->step, ch->volume, ch->pan};
     const em_rampvalues target = {(ch->targets & EM_TARGETSTEP) ? ch->tstep : ch->step,
                                   (ch->targets & EM_TARGETVOLUME) ? ch->tvolume : ch->volume,
                                   (ch->targets & EM_TARGETPAN) ? ch->tpan : ch->pan};
     bool ended = false;
-    const int32_t m =
-        em_mixramped(s, &p, &now, target, (ch->flags & EMF_LOOP) != 0, (ch->flags & EMF_INTERPOLATE) != 0, out, frames, &ended);
-    em_setvoiceplace(ch, channels, p);
+    const int32_t m = em_mixramped(src, &p, &now, target, out, frames, &ended);
+    em_setvoiceplace(ch, src.channels, p);
     ch->step = now.step;
     ch->volume = now.volume;
     ch->pan = now.pan;
     ch->flags &= ~static_cast<uint32_t>(EMF_RAMP);
     ch->targets = 0;
     return ended ? (m > 0 ? m : 1) : 0;
+}
+
+// ---------------------------------------------------------------------------
+// What the voices of both samplers share
+// ---------------------------------------------------------------------------
+
+em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, em_node* (*make)(em_node*, int),
+                         const em_sample** entry)
+{
+    if (sample == 0) {
+        emio_print("warning: %s tried to play sample zero\n", caller);
+        return nullptr;
+    }
+    if (!ondemand)
+        return nullptr;
+    *entry = em_getsample(sample);
+    if (!*entry) {
+        emio_print("warning: %s tried to play sample %d, which is not loaded\n", caller, sample);
+        return nullptr;
+    }
+    em_node* node = make(sampler, 1);
+    if (!node)
+        emio_print("warning: %s couldn't create chnode\n", caller);
+    return node;
+}
+
+const em_sample* em_voicesample(int32_t sample)
+{
+    const em_sample* s = em_getsample(sample);
+    return s && s->data && s->length > 0 ? s : nullptr;
+}
+
+void em_endvoice(em_node* node, uint32_t* flags, int32_t sample, int32_t lastframe)
+{
+    em_postevent(EME_VOICEEND, node->handle, sample, em_frameclock(lastframe));
+    if (*flags & EMF_AUTOFREE)
+        em_destroynode(node);
+    else
+        *flags &= ~static_cast<uint32_t>(EMF_PLAYING);
 }
 
 // ---------------------------------------------------------------------------
@@ -74,7 +110,7 @@ static int em_placevoice(em_schannel* ch, const em_sample* s)
     if (s->channels == 2)
         ch->pos &= ~1;
     em_place p = em_voiceplace(ch, s->channels);
-    if (em_placeread(&p, s->length, (ch->flags & EMF_LOOP) != 0))
+    if (em_placeread(&p, em_voicesource(s, ch->flags)))
         return 1;
     em_setvoiceplace(ch, s->channels, p);
     return 0;
@@ -84,7 +120,7 @@ int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t fr
 {
     if (ch->flags & EMF_RAMP)
         return em_mixrampedvoice(ch, s, out, frames);
-    return em_mixsteadyvoice(ch, s, out, frames, ch->step);
+    return em_mixsteadyvoice(ch, s, out, frames);
 }
 
 static void em_schannelprocess(em_node* node)
@@ -96,17 +132,13 @@ static void em_schannelprocess(em_node* node)
     if (!out)
         return;
     // A sample freed or never loaded ends the voice instead of being read.
-    const em_sample* s = em_getsample(ch->sample);
+    const em_sample* s = em_voicesample(ch->sample);
     int ended = 1;
-    if (s && s->data && s->length > 0 && !em_placevoice(ch, s))
+    if (s && !em_placevoice(ch, s))
         ended = em_mixschannel(ch, s, out, emstate.samples);
     if (!ended)
         return;
-    em_postevent(EME_VOICEEND, node->handle, ch->sample, em_frameclock(ended - 1));
-    if (ch->flags & EMF_AUTOFREE)
-        em_destroynode(node);
-    else
-        ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
+    em_endvoice(node, &ch->flags, ch->sample, ended - 1);
 }
 
 static int em_schannelsetparam(em_node* node, int id, int32_t value)
@@ -119,14 +151,23 @@ static int em_schannelgetparam(em_node* node, int id)
     return em_voicegetparam(static_cast<const em_schannel*>(node->data), id);
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_schanneltype = {
-    em_schannelprocess, em_freenodedata,
-    em_schannelsetparam, em_schannelgetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    0, EMTAG_SCHANNEL, sizeof(em_schannel),
-    "em_initschannel: can't create node", nullptr, "em_initschannel: can't allocate schannel"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installschannel(em_node* node)
+{
+    node->process = em_schannelprocess;
+    node->destroy = em_freenodedata;
+    node->setparam = em_schannelsetparam;
+    node->getparam = em_schannelgetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_schanneltype = {em_installschannel,
+                                            0,
+                                            EMTAG_SCHANNEL,
+                                            sizeof(em_schannel),
+                                            "em_initschannel: can't create node",
+                                            nullptr,
+                                            "em_initschannel: can't allocate schannel"};
 
 em_node* em_initschannel(em_node* parent, int autofree)
 {
@@ -176,14 +217,23 @@ static int em_samplergetparam(em_node* node, int id)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_samplertype = {
-    em_mixtoparent, em_freenodedata,
-    em_samplersetparam, em_samplergetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    EMTAG_SAMPLERMIX, EMTAG_SAMPLER, sizeof(em_sampler),
-    "em_initsampler: can't create node", "em_initsampler: can't allocate mix buffer", "em_initsampler: can't allocate sampler"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installsampler(em_node* node)
+{
+    node->process = em_mixtoparent;
+    node->destroy = em_freenodedata;
+    node->setparam = em_samplersetparam;
+    node->getparam = em_samplergetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_samplertype = {em_installsampler,
+                                           EMTAG_SAMPLERMIX,
+                                           EMTAG_SAMPLER,
+                                           sizeof(em_sampler),
+                                           "em_initsampler: can't create node",
+                                           "em_initsampler: can't allocate mix buffer",
+                                           "em_initsampler: can't allocate sampler"};
 
 static int em_issampler(const em_node* node)
 {
@@ -206,26 +256,14 @@ em_node* em_initsampler(em_node* parent, int mode)
 
 int em_playsampler(em_node* sampler, int sample)
 {
-    if (sample == 0) {
-        emio_print("warning: em_playsampler tried to play sample zero\n");
-        return 0;
-    }
     const em_sampler* sm = static_cast<const em_sampler*>(sampler->data);
-    if (!(sm->flags & EMS_ONDEMAND))
+    const em_sample* entry = nullptr;
+    em_node* node = em_requestvoice("em_playsampler", sampler, sample, (sm->flags & EMS_ONDEMAND) != 0, em_initschannel, &entry);
+    if (!node)
         return 0;
-    const em_sample* entry = em_getsample(sample);
-    if (!entry) {
-        emio_print("warning: em_playsampler tried to play sample %d, which is not loaded\n", sample);
-        return 0;
-    }
-    em_node* node = em_initschannel(sampler, 1);
-    if (!node) {
-        emio_print("warning: em_playsampler couldn't create chnode\n");
-        return 0;
-    }
     em_schannel* ch = static_cast<em_schannel*>(node->data);
     ch->pan = sm->pan;
-    ch->step = em_sar32(em_mul32(em_sar32(entry->step, 4), sm->pitch), 12);
+    ch->step = em_pitchstep(entry->step, sm->pitch);
     ch->volume = sm->volume;
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;

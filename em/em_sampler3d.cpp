@@ -98,17 +98,16 @@ int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
     if (frames <= 0)
         return 0;
     const em_s3target t = em_s3spatial(ch);
-    em_heads h = {{ch->posl, ch->fracl}, {ch->posr, ch->fracr}, ch->curstep, ch->curgain, ch->curpan, ch->offset};
-    const int ended = em_mixheads(s, &h, t.step, t.gain, t.pan, t.offset, (ch->flags & EMF_LOOP) != 0,
-                                  (ch->flags & EMF_INTERPOLATE) != 0, out, frames);
+    em_heads h = {{ch->posl, ch->fracl}, {ch->posr, ch->fracr}, {ch->curstep, ch->curgain, ch->curpan, ch->offset}};
+    const int ended = em_mixheads(em_voicesource(s, ch->flags), &h, {t.step, t.gain, t.pan, t.offset}, out, frames);
     ch->posl = h.left.frame;
     ch->fracl = h.left.frac;
     ch->posr = h.right.frame;
     ch->fracr = h.right.frac;
-    ch->curstep = h.step;
-    ch->curgain = h.gain;
-    ch->curpan = h.pan;
-    ch->offset = h.offset;
+    ch->curstep = h.now.step;
+    ch->curgain = h.now.gain;
+    ch->curpan = h.now.pan;
+    ch->offset = h.now.offset;
     // Heads that stand still have no delay in frames: the geometry's stands.
     ch->itd = ch->curstep != 0 ? em_div32(ch->offset, ch->curstep) : t.itd;
     return ended;
@@ -137,18 +136,11 @@ static void em_s3channelprocess(em_node* node)
     if (!out)
         return;
     // A sample freed or never loaded ends the voice instead of being read.
-    const em_sample* s = em_getsample(ch->sample);
-    int ended = 3;
-    if (s && s->data && s->length > 0)
-        ended = em_mixs3channel(ch, s, out, emstate.samples);
-    if (!ended)
+    const em_sample* s = em_voicesample(ch->sample);
+    if (s && !em_mixs3channel(ch, s, out, emstate.samples))
         return;
     // The heads' glide keeps no frame of the end: the buffer's last frame stands for it.
-    em_postevent(EME_VOICEEND, node->handle, ch->sample, em_frameclock(emstate.samples - 1));
-    if (ch->flags & EMF_AUTOFREE)
-        em_destroynode(node);
-    else
-        ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
+    em_endvoice(node, &ch->flags, ch->sample, emstate.samples - 1);
 }
 
 static int em_s3channelsetparam(em_node* node, int id, int32_t value)
@@ -181,7 +173,7 @@ static int em_s3channelgetparam(em_node* node, int id)
     case EMP_FLAGS: return static_cast<int>(ch->flags);
     case EMP_SAMPLE: return ch->sample;
     case EMP_POSITION: return ch->posl;
-    case EMP_STATE: return (ch->flags & EMF_PLAYING) ? 3 : ch->sample != 0 ? 1 : 0;
+    case EMP_STATE: return em_voicestate(ch->flags, ch->sample);
     case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
     default: return -1;
     }
@@ -211,14 +203,25 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_s3channeltype = {
-    em_s3channelprocess, em_freenodedata,
-    em_s3channelsetparam, em_s3channelgetparam, nullptr, nullptr, em_s3channelsetparamv, em_s3channelgetparamv, nullptr, nullptr,
-    0, EMTAG_S3CHANNEL, sizeof(em_s3channel),
-    "em_inits3channel: can't create node", nullptr, "em_inits3channel: can't allocate s3channel"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installs3channel(em_node* node)
+{
+    node->process = em_s3channelprocess;
+    node->destroy = em_freenodedata;
+    node->setparam = em_s3channelsetparam;
+    node->getparam = em_s3channelgetparam;
+    node->setparamv = em_s3channelsetparamv;
+    node->getparamv = em_s3channelgetparamv;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_s3channeltype = {em_installs3channel,
+                                             0,
+                                             EMTAG_S3CHANNEL,
+                                             sizeof(em_s3channel),
+                                             "em_inits3channel: can't create node",
+                                             nullptr,
+                                             "em_inits3channel: can't allocate s3channel"};
 
 em_node* em_inits3channel(em_node* sampler3d, int autofree)
 {
@@ -335,14 +338,27 @@ static int em_sampler3dgetparamv(em_node* node, int id, float* v)
     return 0;
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_sampler3dtype = {
-    em_mixtoparent, em_freenodedata,
-    em_sampler3dsetparam, em_sampler3dgetparam, em_sampler3dsetparamf, em_sampler3dgetparamf, em_sampler3dsetparamv, em_sampler3dgetparamv, nullptr, nullptr,
-    EMTAG_SAMPLER3DMIX, EMTAG_SAMPLER3D, sizeof(em_sampler3d),
-    "em_initsampler: can't create node", "em_initsampler32: can't allocate mix buffer", "em_initsampler3d: can't allocate sampler"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installsampler3d(em_node* node)
+{
+    node->process = em_mixtoparent;
+    node->destroy = em_freenodedata;
+    node->setparam = em_sampler3dsetparam;
+    node->getparam = em_sampler3dgetparam;
+    node->setparamf = em_sampler3dsetparamf;
+    node->getparamf = em_sampler3dgetparamf;
+    node->setparamv = em_sampler3dsetparamv;
+    node->getparamv = em_sampler3dgetparamv;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_sampler3dtype = {em_installsampler3d,
+                                             EMTAG_SAMPLER3DMIX,
+                                             EMTAG_SAMPLER3D,
+                                             sizeof(em_sampler3d),
+                                             "em_initsampler: can't create node",
+                                             "em_initsampler32: can't allocate mix buffer",
+                                             "em_initsampler3d: can't allocate sampler"};
 
 static int em_issampler3d(const em_node* node)
 {
@@ -358,40 +374,28 @@ em_node* em_initsampler3d(em_node* parent, int mode)
     l->ondemand = mode < 0 ? 1 : 0;
     l->soundspeed = 340.0f;
     l->eardistance = 0.2f;
-    em_vecset(&l->forward, 0.0f, 0.0f, -1.0f);
-    em_vecset(&l->right, 1.0f, 0.0f, 0.0f);
-    em_vecset(&l->up, 0.0f, 1.0f, 0.0f);
+    l->forward = {0.0f, 0.0f, -1.0f};
+    l->right = {1.0f, 0.0f, 0.0f};
+    l->up = {0.0f, 1.0f, 0.0f};
     l->volume = 256;
     l->pitch = 0x10000;
     l->maxdistance = 256.0f;
-    em_vecset(&l->srcposition, 0.0f, 0.0f, -10.0f);
+    l->srcposition = {0.0f, 0.0f, -10.0f};
     em_attachnode(node, parent);
     return node;
 }
 
 int em_playsampler3d(em_node* sampler3d, int sample)
 {
-    if (sample == 0) {
-        emio_print("warning: em_playsampler3d tried to play sample zero\n");
-        return 0;
-    }
-    if (!em_issampler3d(sampler3d))
+    // Only a sampler3d's data can be read as one.
+    const bool ondemand = em_issampler3d(sampler3d) && static_cast<const em_sampler3d*>(sampler3d->data)->ondemand;
+    const em_sample* entry = nullptr;
+    em_node* node = em_requestvoice("em_playsampler3d", sampler3d, sample, ondemand, em_inits3channel, &entry);
+    if (!node)
         return 0;
     const em_sampler3d* l = static_cast<const em_sampler3d*>(sampler3d->data);
-    if (!l->ondemand)
-        return 0;
-    const em_sample* entry = em_getsample(sample);
-    if (!entry) {
-        emio_print("warning: em_playsampler3d tried to play sample %d, which is not loaded\n", sample);
-        return 0;
-    }
-    em_node* node = em_inits3channel(sampler3d, 1);
-    if (!node) {
-        emio_print("warning: em_playsampler3d couldn't create chnode\n");
-        return 0;
-    }
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
-    ch->step = em_sar32(em_mul32(em_sar32(entry->step, 4), l->pitch), 12);
+    ch->step = em_pitchstep(entry->step, l->pitch);
     ch->volume = l->volume;
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;

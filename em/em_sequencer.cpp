@@ -47,11 +47,6 @@ static int32_t em_stepbefore(const em_sequencer* sq)
 // Channel mixing over a span
 // ---------------------------------------------------------------------------
 
-static bool em_seqsampleusable(const em_sample* s)
-{
-    return s && s->data && s->length > 0;
-}
-
 // Mixes at most n frames (a non-looping channel already past its end mixes
 // none) while its volume glides to tovolume over them; the frames mixed, the
 // ending frame included. A sample that ends, even on the last of the n
@@ -60,20 +55,18 @@ static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* 
 {
     if (n <= 0)
         return 0;
-    const bool loop = (ch->flags & EMF_LOOP) != 0;
-    const bool interp = (ch->flags & EMF_INTERPOLATE) != 0;
+    const em_source src = em_voicesource(s, ch->flags);
     em_place p = {ch->pos, ch->frac};
     int32_t m = 0;
     bool ended = true;
-    if (!em_placeread(&p, s->length, loop)) {
+    if (!em_placeread(&p, src)) {
         ended = false;
         if (tovolume == ch->volume) {
             // Gains taken once per call, from the channel's own volume and pan.
-            const em_gains g = s->channels == 2 ? em_stereogains(ch->volume, ch->pan) : em_monogains(ch->volume, ch->pan);
-            m = em_mixsteady(s, &p, ch->step, g, loop, interp, out, n, &ended);
+            m = em_mixsteady(src, &p, ch->step, em_voicegains(src.channels, ch->volume, ch->pan), out, n, &ended);
         } else {
             em_rampvalues now = {ch->step, ch->volume, ch->pan};
-            m = em_mixramped(s, &p, &now, {ch->step, tovolume, ch->pan}, loop, interp, out, n, &ended);
+            m = em_mixramped(src, &p, &now, {ch->step, tovolume, ch->pan}, out, n, &ended);
         }
     }
     ch->volume = tovolume;
@@ -124,9 +117,8 @@ static void em_seqchannelprocess(em_node* node)
     int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
     if (!out)
         return;
-    const em_sample* s = em_getsample(ch->sample);
-    if (!em_seqsampleusable(s)) {
-        s = nullptr;
+    const em_sample* s = em_voicesample(ch->sample);
+    if (!s) {
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING); // a freed sample is never read
     }
     const int8_t* pattern = em_seqpattern(sq, ch);
@@ -220,14 +212,25 @@ static int em_seqchannelgetparamp(em_node* node, int id, void* block)
     return 0;
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_seqchanneltype = {
-    em_seqchannelprocess, em_freenodedata,
-    em_seqchannelsetparam, em_seqchannelgetparam, nullptr, nullptr, nullptr, nullptr, em_seqchannelsetparamp, em_seqchannelgetparamp,
-    0, EMTAG_SEQCHANNEL, sizeof(em_seqchannel),
-    "em_initschannel: can't create node", nullptr, "em_initseqchannel: can't allocate seqchannel"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installseqchannel(em_node* node)
+{
+    node->process = em_seqchannelprocess;
+    node->destroy = em_freenodedata;
+    node->setparam = em_seqchannelsetparam;
+    node->getparam = em_seqchannelgetparam;
+    node->setparamp = em_seqchannelsetparamp;
+    node->getparamp = em_seqchannelgetparamp;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_seqchanneltype = {em_installseqchannel,
+                                              0,
+                                              EMTAG_SEQCHANNEL,
+                                              sizeof(em_seqchannel),
+                                              "em_initschannel: can't create node",
+                                              nullptr,
+                                              "em_initseqchannel: can't allocate seqchannel"};
 
 em_node* em_initseqchannel(em_node* sequencer, int autofree)
 {
@@ -309,14 +312,23 @@ static int em_sequencergetparam(em_node* node, int id)
     }
 }
 
-// Callbacks; parameter slots; mix buffer and data record; failure texts.
-// clang-format off
-static const em_nodetype em_sequencertype = {
-    em_sequencerprocess, em_sequencerdestroy,
-    em_sequencersetparam, em_sequencergetparam, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    EMTAG_SEQUENCERMIX, EMTAG_SEQUENCER, sizeof(em_sequencer),
-    "em_initsequencer: can't create node", "em_initsequencer: can't allocate mix buffer", "em_initsequencer: can't allocate sequencer"};
-// clang-format on
+// The callbacks of the type; the others keep the engine's defaults.
+static void em_installsequencer(em_node* node)
+{
+    node->process = em_sequencerprocess;
+    node->destroy = em_sequencerdestroy;
+    node->setparam = em_sequencersetparam;
+    node->getparam = em_sequencergetparam;
+}
+
+// What its nodes install; mix buffer and data record; failure texts.
+static const em_nodetype em_sequencertype = {em_installsequencer,
+                                             EMTAG_SEQUENCERMIX,
+                                             EMTAG_SEQUENCER,
+                                             sizeof(em_sequencer),
+                                             "em_initsequencer: can't create node",
+                                             "em_initsequencer: can't allocate mix buffer",
+                                             "em_initsequencer: can't allocate sequencer"};
 
 static int em_issequencer(const em_node* node)
 {

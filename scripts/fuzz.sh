@@ -38,9 +38,9 @@ for t in "${targets[@]}"; do
 done
 cmake --build "$build" -j"${QUORREL_JOBS:-2}" --target "${programs[@]}"
 
-# Seeds: the picture, WAV and Ogg writers of the tests, emplay's example
-# sequence and a generated one of 4096 steps, and the demo's own atlas and icon
-# from mkassets.
+# Seeds: the test kit's picture writers, emplay's WAV header, the Ogg writer of
+# tools/mixgen, emplay's example sequence and a generated one of 4096 steps, and
+# the demo's own atlas and icon from mkassets.
 seeds="$build/seeds"
 rm -rf "$seeds"
 "$build/tests/fuzz/fuzz_mkseeds" "$seeds"

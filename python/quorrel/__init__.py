@@ -1,16 +1,17 @@
 # __init__.py -- the quorrel package: the audio engine from Python. quorrel.c is
 # the engine's C library with every call of em/em.h declared, callable as it is;
 # Engine, its nodes and samples are the same calls in Python's clothes.
+import collections
 import ctypes
-import wave
+import os
 
 import numpy as np
 
 from . import _lib
 from ._constants import *  # noqa: F401,F403 (EMP_*, EMF_*, EMS_*, EM_*)
 from ._constants import (EM_SEQCHANNELS, EMP_CHANNEL, EMP_CHANNELNODE, EMP_DEFVOLUME, EMP_FLAGS, EMP_FORWARD3D, EMP_LENGTH,
-                         EMP_LENGTHMS, EMP_PAN, EMP_PATTERN, EMP_PITCH, EMP_POSITION, EMP_POSITION3D, EMP_POSITION3DB,
-                         EMP_RATE, EMP_RIGHT3D, EMP_RUN, EMP_SAMPLE, EMP_STATE, EMP_STEPS, EMP_UP3D, EMP_VELOCITY3D,
+                         EMP_LENGTHMS, EMP_LOOPCOUNT, EMP_PAN, EMP_PATTERN, EMP_PITCH, EMP_POSITION, EMP_POSITION3D, EMP_POSITION3DB,
+                         EMP_POSITIONMS,                         EMP_RATE, EMP_RIGHT3D, EMP_RUN, EMP_SAMPLE, EMP_STATE, EMP_STEPS, EMP_UP3D, EMP_VELOCITY3D,
                          EMP_VELOCITY3DB, EMP_VOLUME)
 
 c = _lib.load()
@@ -18,7 +19,7 @@ RATE = 44100  # frames per second of every render
 
 # The reasons behind em_initoffline's failure values.
 _STARTFAILURES = {-3: "no memory for the sample bank", -4: "no memory for the node table",
-                  -5: "the engine is already running"}
+                  -5: "the engine is already running", -6: "no memory for the event ring"}
 
 
 class EngineError(Exception):
@@ -249,6 +250,9 @@ class Sequencer(Node):
 class Music(Node):
     """An Ogg Vorbis stream."""
 
+    position_ms = _param(EMP_POSITIONMS, "play position, ms; setting it seeks")
+    loop_count = _param(EMP_LOOPCOUNT, "passes still to play after this one, -1 forever")
+
     rate = _param(EMP_RATE, "stream rate, Hz")
     length = _param(EMP_LENGTH, "stream length, stream frames")
     length_ms = _param(EMP_LENGTHMS, "stream length, ms")
@@ -257,11 +261,33 @@ class Music(Node):
         self._exists()
         if c.em_playoggmusic(self.handle, _path(path)) != 0:
             raise EngineError(f"{path}: the music node cannot open it (missing, not Ogg Vorbis, or a name "
-                              "of 64 characters or more)")
+                              "longer than the system takes)")
 
     def stop(self):
         self._exists()
         c.em_stopoggmusic(self.handle)
+
+
+class Effect(Node):
+    """An effect node (EMX_FILTER, EMX_ECHO, EMX_REVERB): its children and the
+    nodes that send to it pass through the effect."""
+
+
+# What ended, looped or switched in the mixer (em_pollevent): type (EME_*),
+# handle, sample (for EME_VOICEEND) and the sample clock of the frame.
+Event = collections.namedtuple("Event", "type handle sample sampleclock")
+
+
+def _send(node, effect, level=256):
+    """Mixes what node gives its parent also into effect, at level (256 = unity, 0 removes it)."""
+    node._exists()
+    effect._exists()
+    if c.em_setsend(node.handle, effect.handle, int(level)) != 0:
+        raise EngineError(f"node {node.handle} cannot send to {effect.handle} at level {level} (not an effect, "
+                          "a loop, the root, a level outside 0..1024, or too many sends)")
+
+
+Node.send = _send
 
 
 class Engine:
@@ -309,12 +335,51 @@ class Engine:
         """A whole Ogg Vorbis file into the sample bank."""
         return self._load(c.em_loadoggsample, path)
 
+    def load_sound(self, path):
+        """A sound file of any format the engine reads (told by its content) into the sample bank."""
+        return self._load(c.em_loadsound, path)
+
+    def load_memory(self, data):
+        """A sound file's bytes (WAV, FLAC, Ogg Vorbis, ...) into the sample bank."""
+        data = bytes(data)
+        return self._loaded(c.em_loadsamplemem(data, len(data)), "the bytes")
+
+    def load_raw(self, values, rate):
+        """16-bit frames into the sample bank: an int16 array of shape (n,) mono or (n, channels) of 1 or 2."""
+        _running()
+        values = np.ascontiguousarray(values, dtype=np.int16)
+        channels = 1 if values.ndim == 1 else values.shape[1]
+        frames = values.shape[0]
+        pointer = values.ctypes.data_as(ctypes.POINTER(ctypes.c_int16))
+        return self._loaded(c.em_loadsampleraw(pointer, frames, channels, int(rate)), "the frames")
+
     def _load(self, call, path):
         _running()
-        handle = call(_path(path))
+        return self._loaded(call(_path(path)), path)
+
+    @staticmethod
+    def _loaded(handle, what):
         if not handle:
-            raise SampleError(f"{path}: {c.em_sampleerror().decode()}")
+            raise SampleError(f"{what}: {c.em_sampleerror().decode()}")
         return Sample(handle)
+
+    def effect(self, kind, parent=None):
+        """An effect node of kind EMX_FILTER, EMX_ECHO or EMX_REVERB."""
+        return _made(Effect, c.em_createeffect(self._parent(parent), kind), f"an effect of kind {kind}")
+
+    def events(self):
+        """The events the mixer posted since the last call, oldest first."""
+        _running()
+        found, event = [], _lib.em_event()
+        while c.em_pollevent(ctypes.byref(event)) == 1:
+            found.append(Event(event.type, event.handle, event.sample, event.sampleclock))
+        return found
+
+    @property
+    def lost_events(self):
+        """Events dropped because the ring was full."""
+        _running()
+        return c.em_lostevents()
 
     def sampler(self, parent=None, mode=-1):
         return _made(Sampler, c.em_createsampler(self._parent(parent), mode), "a sampler")
@@ -345,12 +410,12 @@ class Engine:
 
     @staticmethod
     def write_wav(path, frames):
-        """Writes rendered frames (an (n, 2) int16 array) as a 16-bit stereo WAV file."""
-        frames = np.ascontiguousarray(frames, dtype="<i2")
+        """Writes rendered frames (an (n, 2) int16 array) as a 16-bit stereo WAV file
+        through the engine's writer; OSError with the system's reason when it cannot."""
+        frames = np.ascontiguousarray(frames, dtype=np.int16)
         if frames.ndim != 2 or frames.shape[1] != 2:
             raise ValueError(f"frames must have the shape (n, 2), not {frames.shape}")
-        with wave.open(str(path), "wb") as out:
-            out.setnchannels(2)
-            out.setsampwidth(2)
-            out.setframerate(RATE)
-            out.writeframes(frames.tobytes())
+        pointer = frames.ctypes.data_as(ctypes.POINTER(ctypes.c_int16))
+        if c.em_writewav(_path(path), pointer, frames.shape[0], 2, RATE) != 0:
+            error = ctypes.get_errno()
+            raise OSError(error, os.strerror(error) if error else "the WAV format holds at most 4 GiB", str(path))

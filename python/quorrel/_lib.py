@@ -21,6 +21,20 @@ class em_sample(ctypes.Structure):
     ]
 
 
+class em_event(ctypes.Structure):
+    """What ended, looped or switched in the mixer (em_event of em/em.h)."""
+
+    _fields_ = [
+        ("type", ctypes.c_int32),  # EME_*
+        ("handle", ctypes.c_int32),  # the node it happened to
+        ("sample", ctypes.c_int32),  # EME_VOICEEND: the sample-bank number played
+        ("sampleclock", ctypes.c_uint32),  # the sample clock of the frame it happened at
+    ]
+
+
+# The log hook's type: void (*)(int level, const char* line, void* user).
+em_logfunc = ctypes.CFUNCTYPE(None, ctypes.c_int, ctypes.c_char_p, ctypes.c_void_p)
+
 _int, _i32, _u32, _float = ctypes.c_int, ctypes.c_int32, ctypes.c_uint32, ctypes.c_float
 _str, _block, _node = ctypes.c_char_p, ctypes.c_void_p, ctypes.c_void_p  # em_node* stays opaque
 _floats, _ints = ctypes.POINTER(ctypes.c_float), ctypes.POINTER(ctypes.c_int)
@@ -36,6 +50,10 @@ SIGNATURES = {
     "em_deinit": (None, []),
     "em_getsampleclock": (_u32, []),
     "em_getmsclock": (_u32, []),
+    # the log hook and end events
+    "em_setlogfunc": (None, [em_logfunc, _block]),
+    "em_pollevent": (_int, [ctypes.POINTER(em_event)]),
+    "em_lostevents": (_i32, []),
     # the node tree and parameters
     "em_getroot": (_int, []),
     "em_isnode": (_int, [_int]),
@@ -59,6 +77,10 @@ SIGNATURES = {
     # the sample bank
     "em_loadsample": (_int, [_str]),
     "em_loadoggsample": (_int, [_str]),
+    "em_loadsound": (_int, [_str]),
+    "em_loadsamplemem": (_int, [_block, _i32]),
+    "em_loadsampleraw": (_int, [ctypes.POINTER(ctypes.c_int16), _i32, _int, _i32]),
+    "em_writewav": (_int, [_str, ctypes.POINTER(ctypes.c_int16), _i32, _int, _i32]),
     "em_sampleerror": (_str, []),
     "em_freesample": (None, [_int]),
     "em_validsample": (_int, [_int]),
@@ -89,7 +111,7 @@ def _open():
         beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), SONAME)
         path = beside if os.path.exists(beside) else SONAME
     try:
-        return ctypes.CDLL(path)
+        return ctypes.CDLL(path, use_errno=True)
     except OSError as error:
         raise ImportError(f"quorrel: cannot load the engine's library {path} ({error}); install the engine, "
                           f"put {SONAME} beside the quorrel package or name it in QUORREL_LIBRARY") from None

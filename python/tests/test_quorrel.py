@@ -175,3 +175,50 @@ def test_failures_carry_the_engines_reasons(files, engine):
         engine.sequencer(1, 4).pattern(0, [69])
     with pytest.raises(ValueError):
         engine.write_wav(files / "x.wav", np.zeros(8, dtype=np.int16))
+
+
+def test_sounds_from_memory_and_frames_render_as_the_file_does(files):
+    renders = []
+    for load in (lambda e: e.load(files / "mono.wav"), lambda e: e.load_sound(files / "mono.wav"),
+                 lambda e: e.load_memory((files / "mono.wav").read_bytes()),
+                 lambda e: e.load_raw(np.frombuffer(wave.open(str(files / "mono.wav")).readframes(6000), "<i2"), 44100)):
+        with quorrel.Engine() as engine:
+            engine.sampler().trigger(load(engine))
+            renders.append(engine.render(7000))
+    for other in renders[1:]:
+        assert np.array_equal(other, renders[0])
+    assert renders[0][:6000].any() and not renders[0][6000:].any()
+
+
+def test_a_voice_end_comes_back_as_an_event_with_its_last_frame(files, engine):
+    sample = engine.load(files / "mono.wav")
+    voice = engine.sampler().trigger(sample)
+    assert engine.events() == []
+    engine.render(8192)
+    assert engine.events() == [quorrel.Event(quorrel.EME_VOICEEND, voice.handle, sample.handle, 5999)]
+    assert engine.lost_events == 0
+
+
+def test_an_effect_with_its_input_alone_passes_it_through_and_sends_reach_it(files):
+    renders = []
+    for through in (False, True):
+        with quorrel.Engine() as engine:
+            sample = engine.load(files / "mono.wav")
+            parent = engine.root
+            if through:
+                parent = engine.effect(quorrel.EMX_ECHO)
+                parent.setf(quorrel.EMP_WET, 0)
+                parent.setf(quorrel.EMP_DRY, 1)
+            engine.sampler(parent).trigger(sample)
+            renders.append(engine.render(4096))
+    assert np.array_equal(renders[0], renders[1])
+    with quorrel.Engine() as engine:
+        reverb, sampler = engine.effect(quorrel.EMX_REVERB), engine.sampler()
+        sampler.send(reverb, 256)
+        with pytest.raises(quorrel.EngineError, match="cannot send"):
+            reverb.send(reverb)
+
+
+def test_writing_a_wav_file_that_cannot_be_written_raises_the_systems_reason(files):
+    with pytest.raises(OSError, match="Is a directory"):
+        quorrel.Engine.write_wav(files, np.zeros((4, 2), dtype=np.int16))

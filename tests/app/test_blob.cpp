@@ -5,7 +5,7 @@
 
 #include "app/app.h"
 #include "app/blob.h"
-#include "tests/gfx/glcontext.h"
+#include "tests/kit/kit_gl.h"
 
 TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
 {
@@ -21,10 +21,10 @@ TEST(BlobMotion, StepsOutsideTheSquareAreUndoneAndReversed)
     }
 }
 
-using Blob = quorrel_fixture;
+using Blob = kit_glfixture;
 
 // The field drawn at the program's window size, opaque white sprites all still and out of view (rows above 383) but three.
-TEST_F(Blob, OnlyOverlapsPassTheThresholdAndScreenshotKeysAskForOneShotPerSwap)
+TEST_F(Blob, OnlyOverlapsPassTheThreshold)
 {
     ASSERT_NO_FATAL_FAILURE(startvideo(1024, 768));
     ASSERT_TRUE((blob_sprites = gfx_createimage("blobs.tga", 256, 256, 32, 1)) &&
@@ -46,8 +46,11 @@ TEST_F(Blob, OnlyOverlapsPassTheThresholdAndScreenshotKeysAskForOneShotPerSwap)
         EXPECT_NEAR(frame[200][600][c], 0.15 * 255, 3.0) << c;
         EXPECT_EQ(frame[100][900][c], 0);
     }
+}
 
-    // The screenshot keys ask for one shot per swap.
+TEST_F(Blob, ScreenshotKeysAskForOneShotPerSwap)
+{
+    ASSERT_NO_FATAL_FAILURE(startvideo(1024, 768));
     app_state = 0;
     const auto keys = [](std::initializer_list<std::pair<SDLKey, Uint16>> pressed) { // the shot requests they leave
         SDL_Delay(50);                                                               // after the window system's own events
@@ -72,6 +75,6 @@ TEST_F(Blob, OnlyOverlapsPassTheThresholdAndScreenshotKeysAskForOneShotPerSwap)
     app_swap();
     app_swap(); // no request left: no file
     EXPECT_EQ(gfx_shotrequest, 0u);
-    EXPECT_EQ(quorrel_readlog("shot0000.tga").size(), 18u + 1024 * 768 * 4);
+    EXPECT_EQ(kit_readfile("shot0000.tga").size(), 18u + 1024 * 768 * 4);
     EXPECT_NE(access("shot0001.tga", F_OK), 0);
 }

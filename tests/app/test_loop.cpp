@@ -5,7 +5,7 @@
 
 #include "app/app.h"
 #include "app/blob.h"
-#include "tests/gfx/glcontext.h"
+#include "tests/kit/kit_gl.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct loop_script {
 void fakepause(uint32_t ms)
 {
     script.pauses.push_back(ms), script.drawn.push_back(blobs[0].x);
-    quorrel_fakems += script.pauses.size() == script.jumpat ? 55 : ms;
+    kit_fakems += script.pauses.size() == script.jumpat ? 55 : ms;
     if (script.pauses.size() >= script.quitafter)
         app_state = APP_QUIT;
 }
@@ -31,7 +31,7 @@ SDL_Surface* fakesetmode(int, int, int, uint32_t flags)
     script.modeflags.push_back(flags);
     if (!script.modefails)
         return SDL_GetVideoSurface();
-    quorrel_fakems += 20;
+    kit_fakems += 20;
     SDL_SetError("mode refused by the test");
     return nullptr;
 }
@@ -43,11 +43,11 @@ void pushfocus(uint8_t gain, uint8_t state)
     SDL_PushEvent(&event);
 }
 
-class Loop : public quorrel_fixture {
+class Loop : public kit_glfixture {
 protected:
     void SetUp() override
     {
-        quorrel_fixture::SetUp();
+        kit_glfixture::SetUp();
         ASSERT_NO_FATAL_FAILURE(startvideo(64, 48));
         script = loop_script();
         blob_sprites = gfx_createimage("blobs.tga", 4, 4, 32, 1);
@@ -59,10 +59,10 @@ protected:
         SDL_Delay(50); // the window system's own events (mapping, pointer) come first
         app_pollevents();
         app_state = 0;
-        quorrel_usefakeclock(0);
+        kit_usefakeclock(0);
         app_rawdelay = fakepause, gfx_rawsetvideomode = fakesetmode;
     }
-    void TearDown() override { app_rawdelay = SDL_Delay, quorrel_fixture::TearDown(); }
+    void TearDown() override { app_rawdelay = SDL_Delay, kit_glfixture::TearDown(); }
 };
 
 TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatchingUp)
@@ -84,7 +84,7 @@ TEST_F(Loop, CheapFramesAreDrawnOncePerTickWithOneMillisecondPausesAndNoCatching
         for (blob& b : blobs)
             b.x = 0;
         app_state = 0;
-        quorrel_usefakeclock(0);
+        kit_usefakeclock(0);
         EXPECT_EQ(app_frameloop(), 0);
         EXPECT_EQ(script.pauses, std::vector<uint32_t>(row.quitafter, 1u));
         EXPECT_EQ(script.drawn, row.drawn);
@@ -127,14 +127,14 @@ TEST_F(Loop, AFailedRestartEndsTheLoopBeforeAnythingIsDrawnOrSwapped)
     pushfocus(1, SDL_APPINPUTFOCUS);
     EXPECT_EQ(app_frameloop(), 1);
     EXPECT_EQ(script.modeflags.size(), 1u);
-    EXPECT_EQ(quorrel_fakems, 20u) << "a frame was due when the loop left";
+    EXPECT_EQ(kit_fakems, 20u) << "a frame was due when the loop left";
     // Nothing was drawn or swapped (no texture made without a context, the shot still asked for).
     EXPECT_TRUE(gfx_videoset == 0 && script.pauses.empty() && blobs[0].x == 0 && blob_sprites->uploaded == 0 &&
                 gfx_shotrequest == 1);
     EXPECT_EQ(gfx_restartvideo(), 1) << "there is no mode left to set again";
     EXPECT_EQ(script.modeflags.size(), 1u);
     app_shutdown();
-    const std::string log = quorrel_readlog();
+    const std::string log = kit_readfile("log.txt");
     EXPECT_NE(log.find("ERROR: Couldn't set GL mode: mode refused by the test\n\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << log;
 }

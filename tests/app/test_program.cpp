@@ -1,9 +1,9 @@
 // test_program.cpp -- the real program on the test display: a normal run (window, keys, closing, the log) and bad starts
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
+
+#include "tests/kit/kit.h"
 
 namespace {
 
@@ -36,15 +36,11 @@ std::string logpattern(bool noicon)
 class Program : public ::testing::Test {
 protected:
     const std::string bin = getenv("QUORREL_BINARY_DIR") ? getenv("QUORREL_BINARY_DIR") : ".";
-    std::string dir = shell("mktemp -d /tmp/quorrel-test-XXXXXX");
+    kit_tempdir files;
+    const std::string dir = files.path;
 
     void SetUp() override { ASSERT_EQ(shell(bin + "/tools/mkassets/mkassets " + dir + " >/dev/null; echo $?"), "0"); }
-    void TearDown() override { shell(HasFailure() ? "echo run folder kept: " + dir + " >&2" : "rm -rf " + dir); }
-    std::string file(const std::string& name) const
-    {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string file(const std::string& name) const { return kit_readfile(dir + "/" + name); }
 };
 
 TEST_F(Program, NormalRunAndBadStartsAreLoggedAndTheReportEndsTheLog)

@@ -2,9 +2,9 @@
 // it is usable and the error line it must give; the allocation report must end with nothing left
 #include <regex>
 
-#include "tests/em/em_harness.h"
+#include "tests/kit/kit_em.h"
 #include "tests/fuzz/fuzz_common.h"
-#include "tests/gfx/glcontext.h"
+#include "tests/kit/kit_gl.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void expectmessage(const badrow& row, const std::string& text)
 
 TEST(BadFiles, PicturesDescriptorsAndIcons)
 {
-    ASSERT_EQ(quorrel_sdlinit(), 0) << "icons are set through SDL";
+    ASSERT_EQ(kit_sdlinit(), 0) << "icons are set through SDL";
     const fuzz_bytes tga = fuzz_tga(8, 8, 4), bmp = fuzz_bmp(8, 8, 3), png = fuzz_png(8, 8, 4), icon = fuzz_bmp(32, 32, 1);
     const std::string notga = "ERROR: File not found: pic.tga\n", nobmp = "ERROR: File not found: pic.bmp\n";
     const std::string nopng = "ERROR: File not found: pic.png\n", noicon = "ERROR: icon file not found!\n";
@@ -65,11 +65,10 @@ TEST(BadFiles, PicturesDescriptorsAndIcons)
     };
     for (const badrow& row : rows) {
         SCOPED_TRACE(row.what);
-        quorrel_tempdir dir;
+        kit_tempdir dir {true};
         io_init();
-        ASSERT_TRUE(quorrel_files::save(row.name, row.bytes));
-        ASSERT_TRUE(row.descriptor.empty() ||
-                    quorrel_files::save("pic.ini", fuzz_bytes(row.descriptor.begin(), row.descriptor.end())));
+        ASSERT_TRUE(kit_writefile(row.name, row.bytes));
+        ASSERT_TRUE(row.descriptor.empty() || kit_writefile("pic.ini", fuzz_bytes(row.descriptor.begin(), row.descriptor.end())));
         if (std::string(row.name) == "icon.bmp") {
             gfx_seticon();
             EXPECT_TRUE(!row.usable || inout.maxbytes > 0) << "the mask was made";
@@ -84,8 +83,8 @@ TEST(BadFiles, PicturesDescriptorsAndIcons)
             io_free(gfx_images);
         }
         io_deinit();
-        expectmessage(row, quorrel_readlog());
-        EXPECT_NE(quorrel_readlog().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos);
+        expectmessage(row, kit_readfile("log.txt"));
+        EXPECT_NE(kit_readfile("log.txt").find("Bytes left allocated at io_deinit: 0\n"), std::string::npos);
     }
     SDL_Quit();
 }
@@ -120,26 +119,26 @@ TEST(BadFiles, WavAndOggFiles)
     for (const badrow& row : rows) {
         SCOPED_TRACE(row.what);
         remove(row.name);
-        ASSERT_TRUE(row.name == std::string("none.wav") || quorrel_files::save(row.name, row.bytes));
-        ASSERT_EQ(emtest_startpaused(), 0);
+        ASSERT_TRUE(row.name == std::string("none.wav") || kit_writefile(row.name, row.bytes));
+        ASSERT_EQ(kit_startpaused(), 0);
         const bool ogg = std::string(row.name).find(".ogg") != std::string::npos;
         const int node = ogg ? em_createoggmusic(em_getroot()) : em_createsampler(em_getroot(), -1);
-        emtest_capture cap;
+        kit_capture cap;
         if (ogg) {
             const bool played = em_playoggmusic(node, row.name) == 0;
             EXPECT_EQ(played, row.usable);
             if (played)
                 em_setparam(node, EMP_STATE, 3); // once to the end
             for (int b = 0; b < 200 && em_getparam(node, EMP_STATE) > 0; b++)
-                emtest_render();
+                kit_render();
             EXPECT_EQ(em_getparam(node, EMP_STATE), 0) << "the stream ends or never starts";
         } else if (const int sample = em_loadsample(row.name)) {
             EXPECT_TRUE(row.usable);
             EXPECT_STREQ(em_sampleerror(), "");
             EXPECT_NE(em_triggersample(node, sample), 0);
-            emtest_render();
+            kit_render();
             em_freesample(sample);
-            emtest_render();
+            kit_render();
         } else {
             EXPECT_FALSE(row.usable);
             EXPECT_NE(std::string(em_sampleerror()).find(row.message), std::string::npos) << em_sampleerror();
@@ -148,9 +147,7 @@ TEST(BadFiles, WavAndOggFiles)
             expectmessage(row, cap.err());
         else // the address sanitizer's warning of the huge allocation SDL's reader asks for and gets refused aside
             EXPECT_EQ(std::regex_replace(cap.err(), std::regex(".*AddressSanitizer.*\n?"), ""), "") << "the bank prints nothing";
-        emtest_capture report;
-        em_deinit();
-        EXPECT_NE(report.out().find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << report.out();
+        kit_stopengine();
     }
 }
 

@@ -1,19 +1,19 @@
 // test_controls.cpp -- master volume, pause, timed fades and the sequencer channel's ownership, value for value
-#include "em_harness.h"
-#include "em_oggwriter.h"
+#include "tests/kit/kit_em.h"
+#include "tools/mixgen/oggwriter.h"
 
 namespace {
 
 // A paused engine with a sampler and a looping voice of a constant 1000 (500 a side in the sampler's buffer).
-class Controls : public emtest_engine {
+class Controls : public kit_engine {
 protected:
     int sampler = 0, voice = 0, seq = 0;
     void SetUp() override
     {
-        emtest_engine::SetUp();
+        kit_engine::SetUp();
         sampler = em_createsampler(em_getroot(), -1);
         em_setparam(sampler, EMP_LOOP, 1);
-        voice = em_triggersample(sampler, emtest_make(std::vector<int16_t>(1000, 1000)));
+        voice = em_triggersample(sampler, kit_makesample(std::vector<int16_t>(1000, 1000)));
         ASSERT_TRUE(sampler && voice);
     }
     // A running sequencer (seq) of one channel and one step sounding note 69 of a constant 1000 of frames frames once
@@ -24,7 +24,7 @@ protected:
         em_setparam(seq, EMP_CHANNEL, 0);
         const int channel = em_getparam(seq, EMP_CHANNELNODE);
         const int8_t note = 69;
-        em_setparam(channel, EMP_SAMPLE, emtest_make(std::vector<int16_t>(static_cast<size_t>(frames), 1000)));
+        em_setparam(channel, EMP_SAMPLE, kit_makesample(std::vector<int16_t>(static_cast<size_t>(frames), 1000)));
         em_setparamp(channel, EMP_PATTERN, &note);
         em_setparam(seq, EMP_RUN, 1);
         return channel;
@@ -34,7 +34,7 @@ protected:
     {
         std::vector<int32_t> out;
         for (int b = 0; b < buffers; b++) {
-            emtest_render();
+            kit_render();
             for (int f = 0; f < emstate.samples; f++)
                 out.push_back(emstate.root->mixbuf[2 * f]);
         }
@@ -59,11 +59,11 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
     em_setparam(root, EMP_VOLUME, 65536);
     rootleft(1);
     const std::vector<int32_t> loud(static_cast<size_t>(emstate.samples) * 2, 1 << 24);
-    emtest_addsource(emstate.root, loud.data());
+    kit_addsource(emstate.root, loud.data());
     left = rootleft(1);
     EXPECT_EQ(left[0], INT32_MAX);
     em_setparam(root, EMP_VOLUME, 0);
-    const std::vector<int16_t> out = emtest_render(2);
+    const std::vector<int16_t> out = kit_render(2);
     EXPECT_EQ(out[2 * 1024 + 7], 0) << "silent once the glide to 0 is done";
 }
 
@@ -72,21 +72,21 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
 // output after them is the output of the run without a pause, value for value.
 TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
 {
-    const emtest_tempdir dir;
-    ASSERT_EQ(emtest_writeogg(dir.file("tone.ogg"), 2, 22050, 30000, 440), 0);
+    const kit_tempdir dir;
+    ASSERT_EQ(mixgen_writeogg(dir.file("tone.ogg"), 2, 22050, 30000, 440), 0);
     enum { BEFORE = 5, PAUSED = 3, AFTER = 12, ROOT = 0, SAMPLER, LISTENER, SEQUENCER, MUSIC, ECHO, KINDS };
     // Only the node of kind sounds (all of them under a paused root); it pauses after BEFORE buffers for paused
     // buffers. The output but the paused frames, which must be silent.
     const auto run = [&](int kind, int paused) {
         EXPECT_EQ(em_initoffline(), 0);
-        const int sample = emtest_make(emtest_values(5000), 1, 32000);
+        const int sample = kit_makesample(kit_values(5000), 1, 32000);
         const int root = em_getroot();
         int nodes[KINDS] = {root};
         if (kind == ROOT || kind == SAMPLER) {
             nodes[SAMPLER] = em_createsampler(root, -1);
             em_setparam(nodes[SAMPLER], EMP_LOOP, 1);
             em_setparam(nodes[SAMPLER], EMP_DEFPITCH, 0xB000);
-            em_triggersample(nodes[SAMPLER], emtest_make(emtest_values(6000), 2, 48000));
+            em_triggersample(nodes[SAMPLER], kit_makesample(kit_values(6000), 2, 48000));
         }
         if (kind == ROOT || kind == LISTENER) {
             nodes[LISTENER] = em_createsampler3d(root, -1);
@@ -133,7 +133,7 @@ TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
             EXPECT_EQ(held[i], 0) << "paused frame " << i / 2;
         return out;
     };
-    emtest_capture quiet;
+    kit_capture quiet;
     for (int kind = ROOT; kind < KINDS; kind++) {
         SCOPED_TRACE(kind);
         const std::vector<int16_t> plain = run(kind, 0);
@@ -194,7 +194,7 @@ TEST_F(Controls, FadesReplaceEndAndFree)
 TEST_F(Controls, VoiceFadesMoveTheirOwnVolume)
 {
     const int listener = em_createsampler3d(em_getroot(), -1);
-    const int voice3d = em_triggersample3d(listener, emtest_make(std::vector<int16_t>(1000, 1000)));
+    const int voice3d = em_triggersample3d(listener, kit_makesample(std::vector<int16_t>(1000, 1000)));
     em_setparam(voice3d, EMP_FLAGS, EMF_PLAYING | EMF_LOOP);
     const int channel = onenote(44100);
     em_setparam(voice, EMP_PITCH, 0xC000);
@@ -203,7 +203,7 @@ TEST_F(Controls, VoiceFadesMoveTheirOwnVolume)
     rootleft(1);
     for (const int v : {voice, voice3d, channel})
         EXPECT_EQ(em_getparam(v, EMP_VOLUME), 251) << v;
-    const std::vector<int32_t> seqmix = emtest_mixof(seq);
+    const std::vector<int32_t> seqmix = kit_mixof(seq);
     // each side's gain is volume x 128 >> 8: 125 at frame 0 (251), 123 at frame 1023 (246, a frame before 245)
     EXPECT_EQ((std::vector<int32_t> {seqmix[0], seqmix[1023 * 2]}), (std::vector<int32_t> {1000 * 125 >> 8, 1000 * 123 >> 8}));
     rootleft(42);
@@ -226,7 +226,7 @@ TEST_F(Controls, RootFadesAndPauses)
     EXPECT_EQ(em_getparam(root, EMP_PAUSED), 1);
     EXPECT_EQ(em_getparam(root, EMP_VOLUME), 0);
     const int place = em_getparam(voice, EMP_POSITION);
-    for (const int16_t v : emtest_render(2))
+    for (const int16_t v : kit_render(2))
         ASSERT_EQ(v, 0);
     EXPECT_EQ(em_getparam(voice, EMP_POSITION), place);
 }
@@ -236,7 +236,7 @@ TEST_F(Controls, RootFadesAndPauses)
 TEST_F(Controls, SequencerChannelsEndInTheirBufferAndCannotBeFreedAlone)
 {
     const int channel = onenote(1024);
-    const std::vector<int32_t> mix = emtest_mixof(seq);
+    const std::vector<int32_t> mix = kit_mixof(seq);
     EXPECT_EQ(mix[2 * 1023], 500);
     EXPECT_EQ(em_getparam(channel, EMP_STATE), 1) << "ended on the buffer's last frame";
     EXPECT_EQ(em_freenode(channel), -1);
@@ -276,7 +276,7 @@ TEST(ControlsLife, BadHandlesValuesAndCallsBeforeTheStart)
         EXPECT_EQ(em_setparam(music, EMP_FADEMS, bad), -1) << bad;
     EXPECT_EQ(em_setparam(music, EMP_FADEMS, 3600000), 0);
     EXPECT_EQ(em_getparam(music, EMP_FADEMS), 3600000);
-    emtest_capture quiet;
+    kit_capture quiet;
     em_deinit();
 }
 

@@ -3,12 +3,12 @@
 #include <cmath>
 #include <complex>
 
-#include "em_harness.h"
-#include "em_longmix.h"
+#include "tests/kit/kit_em.h"
+#include "tools/mixgen/longmix.h"
 
 namespace {
 
-using Effects = emtest_engine;
+using Effects = kit_engine;
 
 const int32_t FRAMES = 1024;
 
@@ -16,14 +16,14 @@ const int32_t FRAMES = 1024;
 struct emtest_feed {
     std::vector<int32_t> values = std::vector<int32_t>(2 * FRAMES, 0);
     em_node* node;
-    explicit emtest_feed(int parent) : node(emtest_addsource(em_getnode(parent), values.data())) { }
+    explicit emtest_feed(int parent) : node(kit_addsource(em_getnode(parent), values.data())) { }
     void silence() { std::fill(values.begin(), values.end(), 0); }
 };
 
 // The root's mix of the next buffer.
 std::vector<int32_t> emtest_next()
 {
-    return emtest_mixof(em_getroot());
+    return kit_mixof(em_getroot());
 }
 
 // |H| of the cookbook's analog prototype of a shape at f, bilinear-mapped with f0 prewarped.
@@ -352,7 +352,7 @@ TEST_F(Effects, ASendArrivesInTheSameBufferWhereverTheWalkMeetsTheEffect)
 // while the walk stands on its sibling). Each send adds the voice's own output again.
 TEST_F(Effects, VoicesShareAnEffectAndLeaveItCleanlyWhenTheyEnd)
 {
-    const int sample = emtest_make(emtest_values(3000));
+    const int sample = kit_makesample(kit_values(3000));
     const int root = em_getroot();
     std::vector<int32_t> plain[4], sent[4];
     for (const int placement : {-1, 0, 1, 2}) {
@@ -452,7 +452,7 @@ TEST_F(Effects, AnEffectSceneRendersItsFixedHashesAtEveryLevel)
     em_setparamf(reverb, EMP_DRY, 0.0f), em_setparamf(reverb, EMP_WET, 1.0f);
     em_setparamf(echo, EMP_DELAYMS, 37.0f), em_setparam(filter, EMP_FILTERTYPE, EMFT_BANDPASS);
     em_setsend(sampler, reverb, 200), em_setsend(echo, reverb, 100);
-    const int mono = emtest_make(emtest_signal(20000, 1)), stereo = emtest_make(emtest_signal(30000, 2), 2);
+    const int mono = kit_makesample(emtest_signal(20000, 1)), stereo = kit_makesample(emtest_signal(30000, 2), 2);
     emtest_lcg r = {44};
     emtest_hashes h;
     for (int b = 0; b < 120; b++) {

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "em_harness.h"
+#include "tests/kit/kit_em.h"
 
 namespace {
 
@@ -16,31 +16,31 @@ std::vector<std::vector<int64_t>> emtest_events()
     return rows;
 }
 
-using Events = emtest_engine;
+using Events = kit_engine;
 
 // A voice reports the clock of its last sounding frame; a voice the rendering ends in the next buffer waits for it.
 TEST_F(Events, VoicesReportTheirEndWithSampleAndClock)
 {
     const int sampler = em_createsampler(em_getroot(), -1);
-    const int longer = emtest_make(emtest_values(3000)), shorter = emtest_make(emtest_values(10));
+    const int longer = kit_makesample(kit_values(3000)), shorter = kit_makesample(kit_values(10));
     const int first = em_triggersample(sampler, longer);
-    emtest_render();
+    kit_render();
     const int second = em_triggersample(sampler, shorter);
     const int looped = em_triggersample(sampler, shorter);
     em_setparam(looped, EMP_FLAGS, EMF_PLAYING | EMF_LOOP);
-    emtest_render();
+    kit_render();
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_VOICEEND, second, shorter, 1024 + 9}}));
-    emtest_render();
+    kit_render();
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_VOICEEND, first, longer, 2999}}));
     // a voice at half speed ends on the frame that read its last value
     const int slow = em_triggersample(sampler, shorter);
     em_setparam(slow, EMP_PITCH, 0x8000);
-    emtest_render();
+    kit_render();
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_VOICEEND, slow, shorter, 3072 + 19}}));
     // a 3-D voice reports the last frame of the buffer it ended in
     const int listener = em_createsampler3d(em_getroot(), -1);
     const int voice3d = em_triggersample3d(listener, longer);
-    emtest_render(3);
+    kit_render(3);
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_VOICEEND, voice3d, longer, 4096 + 3071}}));
     EXPECT_EQ(em_lostevents(), 0);
 }
@@ -50,17 +50,17 @@ TEST_F(Events, SequencerPassesReportTheirFirstFrame)
 {
     const int seq = em_createsequencer(em_getroot(), 0, 4);
     em_setparam(seq, EMP_LENGTH, 1000);
-    emtest_render();
+    kit_render();
     EXPECT_TRUE(emtest_events().empty()) << "not running";
     em_setparam(seq, EMP_RUN, 1);
-    emtest_render(2);
+    kit_render(2);
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_SEQWRAP, seq, 0, 2000}, {EME_SEQWRAP, seq, 0, 3000}}));
     // a longer pass counts from the time in force (72 frames in); one that ends with a buffer is posted once,
     // with the next buffer's first frame
     em_setparam(seq, EMP_LENGTH, 1024 + 72);
-    emtest_render(3);
+    kit_render(3);
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_SEQWRAP, seq, 0, 4096}, {EME_SEQWRAP, seq, 0, 5192}}));
-    emtest_render();
+    kit_render();
     EXPECT_EQ(emtest_events(), (std::vector<std::vector<int64_t>> {{EME_SEQWRAP, seq, 0, 6288}}));
 }
 
@@ -70,14 +70,14 @@ TEST_F(Events, AFullRingDropsTheNewestAndCountsThem)
     const int seq = em_createsequencer(em_getroot(), 0, 1);
     em_setparam(seq, EMP_LENGTH, 1);
     em_setparam(seq, EMP_RUN, 1);
-    emtest_render();
+    kit_render();
     EXPECT_EQ(em_lostevents(), 1024 - 256);
     const std::vector<std::vector<int64_t>> rows = emtest_events();
     ASSERT_EQ(rows.size(), 256u);
     for (int i = 0; i < 256; i++)
         ASSERT_EQ(rows[static_cast<size_t>(i)][3], i + 1);
     em_setparam(seq, EMP_RUN, 0);
-    emtest_render();
+    kit_render();
     EXPECT_TRUE(emtest_events().empty());
     EXPECT_EQ(em_lostevents(), 1024 - 256);
 }
@@ -95,7 +95,7 @@ TEST(EventsLife, CallsWhileDownAndWithoutAnEventFindNothing)
     em_setparam(seq, EMP_LENGTH, 1), em_setparam(seq, EMP_RUN, 1);
     std::vector<int16_t> out(2048);
     em_render(out.data(), 1024);
-    emtest_capture quiet;
+    kit_capture quiet;
     em_deinit();
     EXPECT_EQ(em_pollevent(&ev), 0) << "events left at the stop are gone";
     EXPECT_EQ(em_lostevents(), 0);
@@ -112,7 +112,7 @@ TEST(EventsLife, TheRingIsReadWhileTheDeviceMixes)
     const int sampler = em_createsampler(em_getroot(), -1);
     const int seq = em_createsequencer(em_getroot(), 0, 2);
     em_setparam(seq, EMP_LENGTH, 300), em_setparam(seq, EMP_RUN, 1);
-    const int sample = emtest_make(emtest_values(200));
+    const int sample = kit_makesample(kit_values(200));
     uint32_t lastwrap = 0;
     int voices = 0, ends = 0, wraps = 0;
     for (int round = 0; round < 400 && (ends < 50 || wraps < 50); round++) {
@@ -134,7 +134,7 @@ TEST(EventsLife, TheRingIsReadWhileTheDeviceMixes)
     EXPECT_GE(ends, 50);
     EXPECT_GE(wraps, 50);
     EXPECT_EQ(em_lostevents(), 0);
-    emtest_capture quiet;
+    kit_capture quiet;
     em_deinit();
 }
 

@@ -1,11 +1,11 @@
 // test_golden.cpp -- every mixing routine renders a fixed set of voices into fixed hashes: the plain loops and the
 // vector loops at each level give the very values they gave when these hashes were written
-#include "em_harness.h"
-#include "em_longmix.h"
+#include "tests/kit/kit_em.h"
+#include "tools/mixgen/longmix.h"
 
 namespace {
 
-using Golden = emtest_engine;
+using Golden = kit_engine;
 
 // The level the environment asks for is the level in use (a processor without AVX2 stops at sse2). Sampler rows: kind,
 // voices, layout (0 both); 3-D rows: positioned voices, ramped voices; sequencer rows: sequencers.

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <limits>
 
-#include "em_harness.h"
+#include "tests/kit/kit_em.h"
 
 namespace {
 
@@ -49,13 +49,13 @@ std::vector<int32_t> emtest_valuesof(int handle)
     return s ? std::vector<int32_t>(s->data, s->data + s->length * s->channels) : std::vector<int32_t> {};
 }
 
-using Loaders = emtest_engine;
+using Loaders = kit_engine;
 
 // Lossless formats give exact values, from a file and from the same bytes in memory alike: 16-bit as they are, 8-bit
 // times 256, wider integers rounded to the nearest (halves upward) and clipped, floats scaled by 32768 and clipped.
 TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
 {
-    const emtest_tempdir dir;
+    const kit_tempdir dir;
     const double q = 1.0 / 8388608.0; // one step of a 24-bit value
     const struct {
         const char* what;
@@ -120,7 +120,7 @@ TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
 // Lossy formats load at their own rate with their length; the bytes of one in memory give the same sound.
 TEST_F(Loaders, OggVorbisAndOpusLoadAtTheirOwnRate)
 {
-    const emtest_tempdir dir;
+    const kit_tempdir dir;
     std::vector<double> tone(2 * 9600);
     for (size_t i = 0; i < tone.size(); i++)
         tone[i] = 0.5 * std::sin(static_cast<double>(i / 2) * 0.05);
@@ -188,7 +188,7 @@ TEST_F(Loaders, RawFramesAreCopiedAndBadArgumentsRefused)
 // Files and bytes that are no sound, or a sound the engine cannot play, give their reasons; nothing is printed or kept.
 TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
 {
-    const emtest_tempdir dir;
+    const kit_tempdir dir;
     ASSERT_TRUE(emtest_writesf(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, std::vector<double>(30, 0.1)));
     ASSERT_TRUE(emtest_writesf(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, {}));
     std::ofstream(dir.file("text.txt")) << "not a sound at all, just some words in a file\n";
@@ -200,7 +200,7 @@ TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
                {"three.wav", "3 channels: the engine plays 1 or 2"},
                {"empty.wav", "no whole frame of sound"},
                {"text.txt", notsound}};
-    emtest_capture cap;
+    kit_capture cap;
     const int32_t held = emio_getbytes();
     for (const auto& b : bad) {
         SCOPED_TRACE(b.file);
@@ -234,7 +234,7 @@ TEST(LoadersLife, AFullBankAndCallsBeforeTheStart)
     const uint8_t byte = 0;
     for (int round = 0; round < 2; round++) {
         if (round == 1) {
-            ASSERT_EQ(emtest_startpaused(), 0);
+            ASSERT_EQ(kit_startpaused(), 0);
             while (em_loadsampleraw(frame, 1, 1, 44100) != 0) { }
         }
         const char* why = round == 0 ? "the audio engine is not started" : "all 511 sample slots are in use";
@@ -245,14 +245,14 @@ TEST(LoadersLife, AFullBankAndCallsBeforeTheStart)
         EXPECT_EQ(em_loadsound("/dev/null"), 0);
         EXPECT_STREQ(em_sampleerror(), why);
     }
-    emtest_capture quiet;
+    kit_capture quiet;
     em_deinit();
 }
 
 // SDL's WAV reader keeps its rules; the files it refuses get reasons that name the fix.
 TEST_F(Loaders, TheWavReaderNamesTheFix)
 {
-    const emtest_tempdir dir;
+    const kit_tempdir dir;
     const std::vector<uint8_t> data(600, 7);
     const struct {
         uint16_t tag, channels, bits;
@@ -267,7 +267,7 @@ TEST_F(Loaders, TheWavReaderNamesTheFix)
     for (const auto& r : rows) {
         SCOPED_TRACE(r.why);
         const std::string path = dir.file("x.wav");
-        emtest_writewav(path, r.tag, r.channels, 44100, r.bits, data);
+        kit_writewav(path, r.tag, r.channels, 44100, r.bits, data);
         if (r.cut)
             std::filesystem::resize_file(path, r.cut);
         EXPECT_EQ(em_loadsample(path.c_str()), 0);
@@ -278,7 +278,7 @@ TEST_F(Loaders, TheWavReaderNamesTheFix)
 // The writer's bytes, header and values, for a small stereo render; it needs no engine.
 TEST(WavWriter, WritesAHeaderThatMatchesItsData)
 {
-    const emtest_tempdir dir;
+    const kit_tempdir dir;
     const int16_t frames[] = {1, -2, 0x1234, -32768, 32767, 0};
     const std::string path = dir.file("out.wav");
     ASSERT_EQ(em_writewav(path.c_str(), frames, 3, 2, 22050), 0);
@@ -295,7 +295,7 @@ TEST(WavWriter, WritesAHeaderThatMatchesItsData)
 // Each refusal gives -1, says why through the log with errno set, and leaves no file behind it.
 TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
 {
-    const emtest_tempdir dir;
+    const kit_tempdir dir;
     const int16_t frames[4] = {};
     const std::string out = dir.file("out.wav");
     const struct {

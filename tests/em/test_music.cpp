@@ -1,41 +1,41 @@
 // test_music.cpp -- the Ogg Vorbis music node on encoded tones
-#include "em_harness.h"
-#include "em_oggwriter.h"
+#include "tests/kit/kit_em.h"
+#include "tools/mixgen/oggwriter.h"
 
 namespace {
 
-class Music : public emtest_engine {
+class Music : public kit_engine {
 protected:
-    static inline emtest_tempdir* dir;
+    static inline kit_tempdir* dir;
     static inline std::string stereo44, mono44, short44, other44;
     int music = 0;
 
     static void SetUpTestSuite()
     {
-        dir = new emtest_tempdir;
-        emtest_writeogg(stereo44 = dir->file("s44.ogg"), 2, 44100, 44100 * 2, 440);
-        emtest_writeogg(mono44 = dir->file("m44.ogg"), 1, 44100, 44100, 330);
-        emtest_writeogg(short44 = dir->file("short.ogg"), 2, 44100, 4410, 1000);
-        emtest_writeogg(other44 = dir->file("other.ogg"), 2, 44100, 44100, 550);
+        dir = new kit_tempdir;
+        mixgen_writeogg(stereo44 = dir->file("s44.ogg"), 2, 44100, 44100 * 2, 440);
+        mixgen_writeogg(mono44 = dir->file("m44.ogg"), 1, 44100, 44100, 330);
+        mixgen_writeogg(short44 = dir->file("short.ogg"), 2, 44100, 4410, 1000);
+        mixgen_writeogg(other44 = dir->file("other.ogg"), 2, 44100, 44100, 550);
     }
     static void TearDownTestSuite() { delete dir; }
     void SetUp() override
     {
-        emtest_engine::SetUp();
+        kit_engine::SetUp();
         music = em_createoggmusic(em_getroot());
         ASSERT_NE(music, 0);
     }
 };
 
-// The decoded file as stereo frames (mono on both sides), through the limiter.
+// The decoded file as stereo frames (mono on both sides); the tones stay below the limiter's knee, which passes them.
 std::vector<int16_t> emtest_heard(const std::string& path)
 {
     int channels = 0;
-    const std::vector<int16_t> decoded = emtest_decodeogg(path, &channels);
+    const std::vector<int16_t> decoded = mixgen_decodeogg(path, &channels);
     std::vector<int16_t> stereo;
     for (size_t i = 0; i < decoded.size(); i += static_cast<size_t>(channels)) {
-        stereo.push_back(em_limit(decoded[i]));
-        stereo.push_back(em_limit(decoded[i + static_cast<size_t>(channels) - 1]));
+        stereo.push_back(decoded[i]);
+        stereo.push_back(decoded[i + static_cast<size_t>(channels) - 1]);
     }
     return stereo;
 }
@@ -50,35 +50,35 @@ TEST_F(Music, OutputEqualsTheDirectDecodeAndLoopsWithoutAGap)
         ASSERT_EQ(pass.size(), file.second * 2);
         ASSERT_EQ(em_playoggmusic(music, file.first.c_str()), 0);
         const uint32_t start = static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK));
-        const std::vector<int16_t> heard = emtest_render(40);
+        const std::vector<int16_t> heard = kit_render(40);
         for (size_t i = 0; i < heard.size(); i++)
             ASSERT_EQ(heard[i], pass[i % pass.size()]) << "value " << i;
         const uint32_t restarts = 40 * 1024 / file.second;
         EXPECT_EQ(static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK)), start + restarts * file.second);
         em_stopoggmusic(music);
-        for (const int16_t v : emtest_render())
+        for (const int16_t v : kit_render())
             ASSERT_EQ(v, 0);
     }
 }
 
 TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
 {
-    const std::vector<int16_t> first = emtest_decodeogg(stereo44);
+    const std::vector<int16_t> first = mixgen_decodeogg(stereo44);
     const std::vector<int16_t> second = emtest_heard(other44);
     em_setparam(music, EMP_VOLUME, 256);
     ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
     em_setparam(music, EMP_SWITCHMODE, 1);
-    emtest_render();
+    kit_render();
     EXPECT_EQ(em_playoggmusic(music, other44.c_str()), 0);
     for (int call = 1; call <= 51; call++) {
-        const std::vector<int16_t> heard = emtest_render();
+        const std::vector<int16_t> heard = kit_render();
         const int32_t volume = 256 - 5 * call;
         ASSERT_EQ(em_getparam(music, EMP_VOLUME), volume);
         const size_t base = static_cast<size_t>(call) * 2048;
         for (size_t i = 0; i < heard.size(); i += 97)
-            ASSERT_EQ(heard[i], em_limit(first[base + i] * volume / 256)) << call << " " << i;
+            ASSERT_EQ(heard[i], first[base + i] * volume / 256) << call << " " << i;
     }
-    EXPECT_EQ(emtest_render(), std::vector<int16_t>(second.begin(), second.begin() + 2048));
+    EXPECT_EQ(kit_render(), std::vector<int16_t>(second.begin(), second.begin() + 2048));
     EXPECT_EQ(em_getparam(music, EMP_VOLUME), 256);
 }
 
@@ -86,14 +86,14 @@ TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
 // volume in force, frame by frame; the buffer after it ends plays the next stream at the volume set.
 TEST_F(Music, SwitchFadesOverTheChosenLength)
 {
-    const std::vector<int16_t> first = emtest_decodeogg(stereo44);
-    const std::vector<int16_t> second = emtest_decodeogg(other44);
+    const std::vector<int16_t> first = mixgen_decodeogg(stereo44);
+    const std::vector<int16_t> second = mixgen_decodeogg(other44);
     em_setparam(music, EMP_VOLUME, 200);
     ASSERT_EQ(em_setparam(music, EMP_FADEMS, 100), 0);
     ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
     em_setparam(music, EMP_SWITCHMODE, 1);
     EXPECT_EQ(em_playoggmusic(music, other44.c_str()), 0);
-    const std::vector<int16_t> heard = emtest_render(5);
+    const std::vector<int16_t> heard = kit_render(5);
     // after 2205 of the 4410 frames the gain is 100; after 4409, 200 - 200 x 4409 / 4410 toward zero: 1; then 0
     const struct {
         size_t frame;
@@ -102,21 +102,39 @@ TEST_F(Music, SwitchFadesOverTheChosenLength)
     for (const auto& s : spots)
         EXPECT_EQ(heard[2 * s.frame], em_limit(first[2 * s.frame] * s.gain / 256)) << s.frame;
     EXPECT_EQ(em_getparam(music, EMP_VOLUME), 0);
-    const std::vector<int16_t> next = emtest_render();
+    const std::vector<int16_t> next = kit_render();
     for (size_t i = 0; i < next.size(); i++)
         ASSERT_EQ(next[i], em_limit(second[i] * 200 / 256)) << i;
     EXPECT_EQ(em_getparam(music, EMP_VOLUME), 200);
 }
 
+// A switch to a file that cannot be opened fades out, says so, and leaves silence with the volume given back.
+TEST_F(Music, SwitchToAMissingFileEndsInSilence)
+{
+    em_setparam(music, EMP_VOLUME, 200);
+    ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
+    em_setparam(music, EMP_SWITCHMODE, 1);
+    const std::string missing = dir->file("missing.ogg");
+    EXPECT_EQ(em_playoggmusic(music, missing.c_str()), 0) << "queued";
+    kit_capture cap;
+    kit_render(41);
+    EXPECT_EQ(cap.err(),
+              "ERROR: em_openoggmusic: can't find " + missing + "\nERROR: em_switchoggmusic: couldn't open " + missing + "\n\n");
+    EXPECT_EQ(em_getparam(music, EMP_VOLUME), 200);
+    EXPECT_EQ(kit_render(), std::vector<int16_t>(2048, 0));
+}
+
 // A stop, or a direct start, during the fade drops the pending switch and gives back the volume last set (or the first).
 TEST_F(Music, CancelledSwitchRestoresTheVolume)
 {
-    const std::vector<int16_t> next = emtest_decodeogg(other44);
+    const std::vector<int16_t> next = mixgen_decodeogg(other44);
     const struct {
         const char* what;
         int32_t setvolume; // -1: never set
         bool stop;         // stop, then start directly; else start directly during the fade
-    } cases[] = {{"stop, volume set", 200, true}, {"direct start, volume set", 200, false}, {"stop, volume never set", -1, true},
+    } cases[] = {{"stop, volume set", 200, true},
+                 {"direct start, volume set", 200, false},
+                 {"stop, volume never set", -1, true},
                  {"direct start, volume never set", -1, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -127,16 +145,16 @@ TEST_F(Music, CancelledSwitchRestoresTheVolume)
         ASSERT_EQ(em_playoggmusic(node, stereo44.c_str()), 0);
         em_setparam(node, EMP_SWITCHMODE, 1);
         ASSERT_EQ(em_playoggmusic(node, other44.c_str()), 0);
-        emtest_render(10);
+        kit_render(10);
         ASSERT_EQ(em_getparam(node, EMP_VOLUME), volume - 50) << "fading";
         if (c.stop)
             em_stopoggmusic(node);
         em_setparam(node, EMP_SWITCHMODE, 0);
         ASSERT_EQ(em_playoggmusic(node, other44.c_str()), 0);
         EXPECT_EQ(em_getparam(node, EMP_VOLUME), volume);
-        const std::vector<int16_t> heard = emtest_render();
+        const std::vector<int16_t> heard = kit_render();
         for (size_t i = 0; i < heard.size(); i++)
-            ASSERT_EQ(heard[i], em_limit(next[i] * volume / 256)) << i;
+            ASSERT_EQ(heard[i], next[i] * volume / 256) << i;
         em_stopoggmusic(node);
         em_freeoggmusic(em_getnode(node));
     }
@@ -159,13 +177,13 @@ TEST_F(Music, EveryRatePlaysAtItsTrueSpeedAndAPassLastsItsOutLength)
     for (const long rate : {8000L, 11025L, 22050L, 44100L, 48000L}) {
         SCOPED_TRACE(rate);
         const std::string path = dir->file("rate" + std::to_string(rate) + ".ogg");
-        emtest_writeogg(path, 2, rate, rate, 440); // a second: 44100 output frames a pass
+        mixgen_writeogg(path, 2, rate, rate, 440); // a second: 44100 output frames a pass
         const std::vector<int16_t> pass = emtest_heard(path);
         const int64_t length = static_cast<int64_t>(pass.size() / 2);
         ASSERT_EQ(em_playoggmusic(music, path.c_str()), 0);
         EXPECT_EQ(em_getparam(music, EMP_OUTLENGTH), 44100);
         const uint32_t start = static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK));
-        const std::vector<int16_t> heard = emtest_render(130); // 133120 frames: into the fourth pass
+        const std::vector<int16_t> heard = kit_render(130); // 133120 frames: into the fourth pass
         for (int64_t k = 0; k < 130 * 1024; k++)
             for (int side = 0; side < 2; side++)
                 ASSERT_EQ(heard[static_cast<size_t>(2 * k + side)],
@@ -179,7 +197,7 @@ TEST_F(Music, EveryRatePlaysAtItsTrueSpeedAndAPassLastsItsOutLength)
         ASSERT_EQ(em_playoggmusic(music, path.c_str()), 0);
         ASSERT_EQ(em_setparam(music, EMP_LOOPCOUNT, 0), 0);
         const uint32_t once = static_cast<uint32_t>(em_getparam(music, EMP_STARTCLOCK));
-        const std::vector<int16_t> last = emtest_render(44);
+        const std::vector<int16_t> last = kit_render(44);
         for (int64_t k = 0; k < 44 * 1024; k++)
             for (int side = 0; side < 2; side++)
                 ASSERT_EQ(last[static_cast<size_t>(2 * k + side)],
@@ -200,9 +218,9 @@ TEST_F(Music, LoopCountPlaysThatManyMorePasses)
     EXPECT_EQ(em_setparam(music, EMP_LOOPCOUNT, -2), -1);
     ASSERT_EQ(em_setparam(music, EMP_LOOPCOUNT, 2), 0);
     EXPECT_EQ(em_getparam(music, EMP_STATE), 4);
-    emtest_render(5); // 5120 frames: one restart
+    kit_render(5); // 5120 frames: one restart
     EXPECT_EQ(em_getparam(music, EMP_LOOPCOUNT), 1);
-    emtest_render(8); // 13312 frames: the last pass ends at 13230
+    kit_render(8); // 13312 frames: the last pass ends at 13230
     EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
     EXPECT_EQ(emtest_musicevents(),
               (std::vector<std::vector<int64_t>> {
@@ -222,26 +240,26 @@ TEST_F(Music, SeekPlaysOnFromTheStreamFrameOfItsTime)
     EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), -1);
     const std::vector<int16_t> pass = emtest_heard(stereo44); // 2000 ms
     ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
-    emtest_render(3);
+    kit_render(3);
     EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), 3072 * 1000 / 44100);
     for (const int32_t bad : {-1, 2001, INT32_MIN, INT32_MAX})
         EXPECT_EQ(em_setparam(music, EMP_POSITIONMS, bad), -1) << bad;
     ASSERT_EQ(em_setparam(music, EMP_POSITIONMS, 1500), 0);
     EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), 1500);
-    const std::vector<int16_t> heard = emtest_render(2);
+    const std::vector<int16_t> heard = kit_render(2);
     EXPECT_EQ(heard, std::vector<int16_t>(pass.begin() + 2 * 66150, pass.begin() + 2 * (66150 + 2048)));
     EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), (66150 + 2048) * 1000 / 44100);
     // the end itself: the next frame begins the next pass
     ASSERT_EQ(em_setparam(music, EMP_POSITIONMS, 2000), 0);
-    EXPECT_EQ(emtest_render(), std::vector<int16_t>(pass.begin(), pass.begin() + 2048));
+    EXPECT_EQ(kit_render(), std::vector<int16_t>(pass.begin(), pass.begin() + 2048));
     // a stream at 8000 Hz: 250 ms is stream frame 2000, read back as 250
     const std::string slow = dir->file("slow.ogg");
-    emtest_writeogg(slow, 1, 8000, 8000, 300);
+    mixgen_writeogg(slow, 1, 8000, 8000, 300);
     ASSERT_EQ(em_playoggmusic(music, slow.c_str()), 0);
     ASSERT_EQ(em_setparam(music, EMP_POSITIONMS, 250), 0);
     EXPECT_EQ(em_getparam(music, EMP_POSITIONMS), 250);
     const std::vector<int16_t> from = emtest_heard(slow);
-    const std::vector<int16_t> out = emtest_render();
+    const std::vector<int16_t> out = kit_render();
     for (int k = 0; k < 1024; k++)
         ASSERT_EQ(out[static_cast<size_t>(2 * k)], from[static_cast<size_t>(2 * (2000 + k * 8000 / 44100))]) << k;
 }
@@ -254,15 +272,15 @@ TEST_F(Music, SwitchesComeInAtTheNodesVolumeAndPostTheirOutcome)
     ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
     em_setparam(music, EMP_SWITCHMODE, 1);
     ASSERT_EQ(em_playoggmusic(music, other44.c_str()), 0);
-    emtest_render(51);
-    EXPECT_EQ(emtest_render(), std::vector<int16_t>(second.begin(), second.begin() + 2048));
+    kit_render(51);
+    EXPECT_EQ(kit_render(), std::vector<int16_t>(second.begin(), second.begin() + 2048));
     EXPECT_EQ(em_getparam(music, EMP_VOLUME), 256);
     EXPECT_EQ(emtest_musicevents(), (std::vector<std::vector<int64_t>> {{EME_MUSICSWITCH, music, 51 * 1024}}));
     ASSERT_EQ(em_playoggmusic(music, dir->file("missing.ogg").c_str()), 0);
     std::string printed;
     {
-        emtest_capture cap;
-        emtest_render(52);
+        kit_capture cap;
+        kit_render(52);
         printed = cap.err();
     }
     EXPECT_EQ(em_getparam(music, EMP_STATE), 0);
@@ -282,10 +300,10 @@ TEST_F(Music, LongNamesPlayAndTooLongOnesSaySo)
     std::filesystem::copy_file(short44, name);
     ASSERT_LT(name.size(), static_cast<size_t>(PATH_MAX));
     ASSERT_GT(name.size(), 4000u);
-    emtest_capture cap;
+    kit_capture cap;
     EXPECT_EQ(em_playoggmusic(music, name.c_str()), 0);
     const std::vector<int16_t> pass = emtest_heard(short44);
-    EXPECT_EQ(emtest_render(), std::vector<int16_t>(pass.begin(), pass.begin() + 2048));
+    EXPECT_EQ(kit_render(), std::vector<int16_t>(pass.begin(), pass.begin() + 2048));
     const std::string toolong(PATH_MAX, 'x');
     EXPECT_EQ(em_playoggmusic(music, toolong.c_str()), -1);
     EXPECT_EQ(cap.err(), "ERROR: em_startoggmusic: name is too long (" + std::to_string(PATH_MAX) +
@@ -299,7 +317,7 @@ TEST_F(Music, OggFilesLoadIntoTheSampleBank)
     for (const std::string& path : {stereo44, mono44}) {
         SCOPED_TRACE(path);
         int channels = 0;
-        const std::vector<int16_t> decoded = emtest_decodeogg(path, &channels);
+        const std::vector<int16_t> decoded = mixgen_decodeogg(path, &channels);
         const int handle = em_loadoggsample(path.c_str());
         ASSERT_NE(handle, 0) << em_sampleerror();
         EXPECT_STREQ(em_sampleerror(), "");
@@ -309,13 +327,16 @@ TEST_F(Music, OggFilesLoadIntoTheSampleBank)
         EXPECT_EQ(std::vector<int32_t>(s->data, s->data + decoded.size()), std::vector<int32_t>(decoded.begin(), decoded.end()));
         em_freesample(handle);
     }
-    emtest_writewav(dir->file("tone.wav"), 1, 1, 44100, 16, emtest_bytes16(emtest_values(100)));
-    emtest_writeogg(dir->file("three.ogg"), 3, 44100, 4410, 500);
+    kit_writewav(dir->file("tone.wav"), 1, 1, 44100, 16, kit_bytes16(kit_values(100)));
+    mixgen_writeogg(dir->file("three.ogg"), 3, 44100, 4410, 500);
+    mixgen_writeogg(dir->file("empty.ogg"), 2, 44100, 0, 500);
     const struct {
         const char *file, *reason;
-    } bad[] = {{"missing.ogg", "No such file or directory"}, {"tone.wav", "not an Ogg Vorbis file"},
-               {"three.ogg", "not 1 or 2 channels"}};
-    emtest_capture cap;
+    } bad[] = {{"missing.ogg", "No such file or directory"},
+               {"tone.wav", "not an Ogg Vorbis file"},
+               {"three.ogg", "not 1 or 2 channels"},
+               {"empty.ogg", "no sound in the stream"}};
+    kit_capture cap;
     for (const auto& b : bad) {
         EXPECT_EQ(em_loadoggsample(dir->file(b.file).c_str()), 0) << b.file;
         EXPECT_STREQ(em_sampleerror(), b.reason);
@@ -339,7 +360,7 @@ TEST(MusicLife, SeekAndLoopCountElsewhereAreRefused)
             EXPECT_EQ(em_setparam(handle, id, 0), -1) << handle;
             EXPECT_EQ(em_getparam(handle, id), -1) << handle;
         }
-    emtest_capture quiet;
+    kit_capture quiet;
     em_deinit();
 }
 

@@ -10,13 +10,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "tests/em/em_oggwriter.h"
-#include "tests/gfx/imagefiles.h"
+#include "tests/kit/kit_images.h"
+#include "tools/mixgen/oggwriter.h"
 #include "tools/emplay/wavfile.h"
 
 typedef std::vector<uint8_t> fuzz_bytes;
@@ -30,20 +28,19 @@ typedef std::vector<uint8_t> fuzz_bytes;
 // A fresh folder under /tmp as the working directory, removed at exit.
 static inline void fuzz_enterdir()
 {
-    static char dir[] = "/tmp/quorrel-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(dir) && chdir(dir) == 0, "cannot make a working folder");
-    atexit([] { FUZZ_CHECK(system((std::string("rm -rf '") + dir + "'").c_str()) == 0, "rm %s", dir); });
+    static kit_tempdir dir {true};
+    FUZZ_CHECK(!dir.path.empty(), "cannot make a working folder");
 }
 
 static inline fuzz_bytes fuzz_readfile(const std::string& name)
 {
-    std::ifstream in(name, std::ios::binary);
-    return fuzz_bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string text = kit_readfile(name);
+    return fuzz_bytes(text.begin(), text.end());
 }
 
 static inline bool fuzz_writefile(const std::string& name, const uint8_t* data, size_t size)
 {
-    return quorrel_files::save(name, fuzz_bytes(data, data + size));
+    return kit_writefile(name, fuzz_bytes(data, data + size));
 }
 
 // A copy with count little-endian bytes of value at offset at, appended past the end.
@@ -83,22 +80,22 @@ static inline fuzz_bytes fuzz_take(bool written)
 
 static inline fuzz_bytes fuzz_tga(int32_t w, int32_t h, int32_t channels, bool topdown = false)
 {
-    return fuzz_take(quorrel_writetga("seed.tmp", quorrel_makepicture(w, h, channels, 11), topdown));
+    return fuzz_take(kit_writetga("seed.tmp", kit_makepicture(w, h, channels, 11), topdown));
 }
 
 static inline fuzz_bytes fuzz_bmp(int32_t w, int32_t h, int32_t channels)
 {
-    return fuzz_take(quorrel_writebmp("seed.tmp", quorrel_makepicture(w, h, channels, 13)));
+    return fuzz_take(kit_writebmp("seed.tmp", kit_makepicture(w, h, channels, 13)));
 }
 
 static inline fuzz_bytes fuzz_png(int32_t w, int32_t h, int32_t channels)
 {
-    return fuzz_take(quorrel_writepng("seed.tmp", quorrel_makepicture(w, h, channels, 17)));
+    return fuzz_take(kit_writepng("seed.tmp", kit_makepicture(w, h, channels, 17)));
 }
 
 static inline fuzz_bytes fuzz_ogg(int channels, long rate, long frames)
 {
-    return fuzz_take(emtest_writeogg("seed.tmp", channels, rate, frames, 440) == 0);
+    return fuzz_take(mixgen_writeogg("seed.tmp", channels, rate, frames, 440) == 0);
 }
 
 // A RIFF WAVE file with a 16-byte format chunk: channels at 22, rate at 24, bits at 34, data length at 40; size

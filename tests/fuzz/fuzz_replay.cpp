@@ -14,7 +14,7 @@ int main(int argc, char** argv)
         const std::vector<fuzz_bytes> seeds = fuzz_seeds(target);
         for (size_t i = 0; i < seeds.size(); i++) {
             const std::string name = std::string(target) + (i < 10 ? "/seed0" : "/seed") + std::to_string(i);
-            FUZZ_CHECK(!seeds[i].empty() && quorrel_files::save(name, seeds[i]), "cannot write %s", name.c_str());
+            FUZZ_CHECK(!seeds[i].empty() && kit_writefile(name, seeds[i]), "cannot write %s", name.c_str());
         }
     }
 }
@@ -30,11 +30,12 @@ TEST(FuzzReplay, SeedsAndCrashInputsRunCleanly)
     ASSERT_FALSE(inputs.empty());
     std::vector<std::string> names(inputs.size(), "a seed");
     DIR* dir = opendir(QUORREL_FUZZ_REGRESSIONS);
-    for (const dirent* entry; dir && (entry = readdir(dir));)
+    ASSERT_NE(dir, nullptr) << "no folder " QUORREL_FUZZ_REGRESSIONS;
+    for (const dirent* entry; (entry = readdir(dir));)
         if (entry->d_name[0] != '.')
             names.push_back(QUORREL_FUZZ_REGRESSIONS "/" + std::string(entry->d_name)),
                 inputs.push_back(fuzz_readfile(names.back()));
-    dir ? closedir(dir) : 0;
+    closedir(dir);
     LLVMFuzzerInitialize(nullptr, nullptr); // after the seeds: it changes directory
     for (size_t i = 0; i < inputs.size(); i++) {
         ASSERT_FALSE(inputs[i].empty()) << names[i];

@@ -237,7 +237,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(inout.curbytes == 0, "%d bytes left allocated", inout.curbytes);
     if (SDL_Surface* icon = SDL_LoadBMP("icon.bmp")) {
         uint8_t* mask = gfx_iconmask(icon);
-        FUZZ_CHECK(!mask || icon->format->BytesPerPixel == 1, "a mask for %d-byte pixels", icon->format->BytesPerPixel);
+        FUZZ_CHECK(!mask || (icon->format->BitsPerPixel == 8 && icon->pitch >= icon->w),
+                   "a mask read from rows of %d bytes for %d pixels of %d bits", icon->pitch, icon->w,
+                   icon->format->BitsPerPixel);
         if (mask) {
             fuzz_touch(mask, (static_cast<size_t>(icon->w) + 7) / 8 * static_cast<size_t>(icon->h));
             io_free(mask);

@@ -1,6 +1,6 @@
 // test_allocfail.cpp -- the display, images, assets and screenshots with the N-th allocation refused, for every N
-#include "glcontext.h"
-#include "imagefiles.h"
+#include "tests/kit/kit_gl.h"
+#include "tests/kit/kit_images.h"
 
 #include <GL/gl.h>
 
@@ -28,7 +28,7 @@ bool scenario(int32_t refuse)
     const auto refusedsince = [](int32_t before) { return refused > before && refused <= allocs; };
     io_init();
     io_rawcalloc = refusingcalloc;
-    EXPECT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
+    EXPECT_EQ(kit_sdlinit(), 0) << SDL_GetError();
     gfx_starttimer(0, 10);
     const int started = gfx_init();
     EXPECT_EQ(started, refusedsince(0) ? 1 : 0) << "gfx_init";
@@ -68,7 +68,7 @@ bool scenario(int32_t refuse)
     gfx_deinit(), io_deinit(), SDL_Quit();
     io_rawcalloc = calloc;
 
-    const std::string log = quorrel_readlog();
+    const std::string log = kit_readfile("log.txt");
     EXPECT_NE(log.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("ERROR: gfx_loadasset: couldn't allocate frames for sheet.tga\n") != std::string::npos, framesrefused);
     return refuse > 0 && refuse <= allocs;
@@ -76,12 +76,11 @@ bool scenario(int32_t refuse)
 
 TEST(GfxAllocFail, EveryAllocationMayFailWithoutCrashOrLeak)
 {
-    quorrel_tempdir dir;
-    ASSERT_TRUE(
-        !dir.path.empty() && quorrel_writebmp("icon.bmp", quorrel_makepicture(32, 32, 1, 0)) &&
-        quorrel_writetga("sheet.tga", quorrel_makepicture(4, 2, 3, 0), false) &&
-        quorrel_writepng("mask.png", quorrel_makepicture(4, 2, 1, 9)) &&
-        quorrel_files::save("sheet.ini", std::string("FLAG nomip repeat\nMASK mask.png\nFRAME 0 0 2 2\nFRAME 2 0 2 2\n")));
+    kit_tempdir dir {true};
+    ASSERT_TRUE(!dir.path.empty() && kit_writebmp("icon.bmp", kit_makepicture(32, 32, 1, 0)) &&
+                kit_writetga("sheet.tga", kit_makepicture(4, 2, 3, 0), false) &&
+                kit_writepng("mask.png", kit_makepicture(4, 2, 1, 9)) &&
+                kit_writefile("sheet.ini", std::string("FLAG nomip repeat\nMASK mask.png\nFRAME 0 0 2 2\nFRAME 2 0 2 2\n")));
     int32_t points = 0;
     while (points < 1000 && scenario(points + 1))
         points++;

@@ -1,19 +1,19 @@
 // test_asset.cpp -- asset loading from files the tests write: pixel order, alpha images, descriptors
-#include "glcontext.h"
-#include "imagefiles.h"
+#include "tests/kit/kit_gl.h"
+#include "tests/kit/kit_images.h"
 
 #include <vector>
 
-using gfx_assets = quorrel_fixture;
+using gfx_assets = kit_glfixture;
 
 TEST_F(gfx_assets, PixelsComeTopRowFirstAndOnly24BitPicturesTakeThePngAlpha)
 {
     // Made pixels are x * 7 + y * 31 + channel * 3 + 1, top row first, B, G, R(, A) in the file.
-    const quorrel_picture rgba = quorrel_makepicture(2, 2, 4, 0), grey = quorrel_makepicture(4, 3, 1, 0);
-    ASSERT_TRUE(quorrel_writetga("up.tga", rgba, false) && quorrel_writetga("down.tga", rgba, true) &&
-                quorrel_writetga("pic.tga", quorrel_makepicture(2, 2, 3, 0), false) &&
-                quorrel_writepng("pic.png", quorrel_makepicture(2, 2, 1, 100)) && quorrel_writetga("grey.tga", grey, false) &&
-                quorrel_writebmp("palette.bmp", grey) && quorrel_writepng("grey.png", quorrel_makepicture(4, 3, 1, 90)));
+    const kit_picture rgba = kit_makepicture(2, 2, 4, 0), grey = kit_makepicture(4, 3, 1, 0);
+    ASSERT_TRUE(kit_writetga("up.tga", rgba, false) && kit_writetga("down.tga", rgba, true) &&
+                kit_writetga("pic.tga", kit_makepicture(2, 2, 3, 0), false) &&
+                kit_writepng("pic.png", kit_makepicture(2, 2, 1, 100)) && kit_writetga("grey.tga", grey, false) &&
+                kit_writebmp("palette.bmp", grey) && kit_writepng("grey.png", kit_makepicture(4, 3, 1, 90)));
     const std::vector<uint8_t> swapped = {38, 35, 32, 41, 45, 42, 39, 48, 7, 4, 1, 10, 14, 11, 8, 17};
     const struct {
         const char* name;
@@ -36,10 +36,9 @@ TEST_F(gfx_assets, PixelsComeTopRowFirstAndOnly24BitPicturesTakeThePngAlpha)
 
 TEST_F(gfx_assets, EveryDescriptorLogLineIsWholeAndFollowsTheLoadersErrors)
 {
-    ASSERT_TRUE(quorrel_writepng("m.png", quorrel_makepicture(2, 2, 1, 50)) &&
-                quorrel_writetga("rgba.tga", quorrel_makepicture(2, 2, 4, 0), false) &&
-                quorrel_writetga("rgb.tga", quorrel_makepicture(2, 2, 3, 0), false) &&
-                quorrel_writepng("foo.jpeg", quorrel_makepicture(2, 2, 3, 0)));
+    ASSERT_TRUE(
+        kit_writepng("m.png", kit_makepicture(2, 2, 1, 50)) && kit_writetga("rgba.tga", kit_makepicture(2, 2, 4, 0), false) &&
+        kit_writetga("rgb.tga", kit_makepicture(2, 2, 3, 0), false) && kit_writepng("foo.jpeg", kit_makepicture(2, 2, 3, 0)));
     const struct {
         const char *asset, *descriptor;
         bool loads;
@@ -55,7 +54,7 @@ TEST_F(gfx_assets, EveryDescriptorLogLineIsWholeAndFollowsTheLoadersErrors)
     std::string expected;
     for (const auto& row : rows) {
         std::string descriptor = row.asset;
-        ASSERT_TRUE(quorrel_files::save(descriptor.replace(descriptor.size() - 4, 4, ".ini"), std::string(row.descriptor)));
+        ASSERT_TRUE(kit_writefile(descriptor.replace(descriptor.size() - 4, 4, ".ini"), std::string(row.descriptor)));
         EXPECT_EQ(gfx_loadasset(row.asset, 1) != nullptr, row.loads) << row.asset;
         expected += row.log;
     }
@@ -64,9 +63,25 @@ TEST_F(gfx_assets, EveryDescriptorLogLineIsWholeAndFollowsTheLoadersErrors)
     EXPECT_EQ(logtext.substr(0, logtext.find("Max bytes")), expected);
 }
 
+// A name shorter than its extension, or too long to fit an image's name after "./", is refused with its line before
+// any file is read; the longest name that fits loads.
+TEST_F(gfx_assets, NamesOutsideTheirLengthsAreRefused)
+{
+    const std::string longest = std::string(57, 'n') + ".tga", toolong = "n" + longest;
+    for (const std::string& name : {longest, toolong})
+        ASSERT_TRUE(kit_writetga(name, kit_makepicture(2, 2, 3, 0), false));
+    EXPECT_EQ(gfx_loadasset("tga", 1), nullptr);
+    EXPECT_EQ(gfx_loadasset(toolong.c_str(), 1), nullptr);
+    EXPECT_NE(gfx_loadasset(longest.c_str(), 1), nullptr);
+    EXPECT_EQ(gfx_numimages, 1);
+    finish();
+    EXPECT_EQ(logtext.substr(0, logtext.find("Max bytes")),
+              "ERROR: Asset name too short: tga\nERROR: Asset name too long: " + toolong + "\n");
+}
+
 TEST_F(gfx_assets, FlagWordsAreCaseSensitiveSubstringsAndTheLastLineCounts)
 {
-    ASSERT_TRUE(quorrel_writetga("t.tga", quorrel_makepicture(4, 4, 4, 0), false));
+    ASSERT_TRUE(kit_writetga("t.tga", kit_makepicture(4, 4, 4, 0), false));
     const struct {
         const char* text;
         int32_t flags, frames;
@@ -81,7 +96,7 @@ TEST_F(gfx_assets, FlagWordsAreCaseSensitiveSubstringsAndTheLastLineCounts)
         {"flag repeat\nFRAMES 1 2\n", 0, 1},
     };
     for (const auto& row : rows) {
-        ASSERT_TRUE(quorrel_files::save("t.ini", std::string(row.text)));
+        ASSERT_TRUE(kit_writefile("t.ini", std::string(row.text)));
         gfx_image* image = gfx_loadasset("t.tga", 0);
         ASSERT_NE(image, nullptr) << row.text;
         const gfx_frame& last = image->frames[image->numframes - 1];

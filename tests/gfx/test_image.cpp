@@ -1,14 +1,14 @@
 // test_image.cpp -- the image list, lazily made textures, the TGA writer and screenshots on a real GL context
-#include "glcontext.h"
-#include "imagefiles.h"
+#include "tests/kit/kit_gl.h"
+#include "tests/kit/kit_images.h"
 
 #include <GL/gl.h>
 #include <cstring>
 #include <vector>
 
-using gfx_images_gl = quorrel_fixture;
+using gfx_images_gl = kit_glfixture;
 
-TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindUpdatedInPlaceAndFreeingKeepsTheListInOrder)
+TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindAndFreeingKeepsTheListInOrder)
 {
     ASSERT_NO_FATAL_FAILURE(startvideo(320, 240));
     gfx_image *a = gfx_createimage("a", 2, 2, 32, 1), *b = gfx_createimage("rgb10", 10, 3, 24, 1);
@@ -27,17 +27,21 @@ TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindUpdatedInPlaceAndFreeingKeepsThe
     gfx_freeimage(loose), gfx_freeimage(b);
     EXPECT_EQ(gfx_numimages, 2);
     EXPECT_TRUE(gfx_images[0] == a && gfx_images[1] == c && gfx_images[2] == nullptr);
+}
 
-    // An update replaces level 0 and keeps the other mipmap levels.
-    quorrel_usefakeclock(0);
-    quorrel_fakems = 30;
+// An update replaces level 0 and keeps the other mipmap levels.
+TEST_F(gfx_images_gl, UpdateReplacesTheFirstLevelInPlace)
+{
+    ASSERT_NO_FATAL_FAILURE(startvideo(320, 240));
+    kit_usefakeclock(0);
+    kit_fakems = 30;
     gfx_image* image = gfx_createimage("mip", 4, 4, 32, 1);
     ASSERT_NE(image, nullptr);
     memset(image->pixels, 0x10, 64);
     gfx_bindimage(image);
     const uint32_t texture = image->texture;
     memset(image->pixels, 0x80, 64);
-    quorrel_fakems = 70;
+    kit_fakems = 70;
     EXPECT_EQ(gfx_updateimage(image), texture);
     EXPECT_EQ(image->lastuse, 3) << "an update is not a use";
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -50,7 +54,7 @@ TEST_F(gfx_images_gl, TexturesAreMadeOnFirstBindUpdatedInPlaceAndFreeingKeepsThe
     }
 }
 
-TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopyAndScreenshotsSkipExistingFilesAndStopAt9999)
+TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopy)
 {
     gfx_image* image = gfx_createimage("pattern", 300, 2, 24, 0);
     ASSERT_NE(image, nullptr);
@@ -58,11 +62,15 @@ TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopyAndScreenshotsSkipExistingFiles
         image->pixels[i] = static_cast<uint8_t>(i * 13 + 5);
     gfx_writetga("out.tga", image);
     EXPECT_EQ(image->pixels[0], 5) << "swapped in a copy";
-    const std::string file = quorrel_readlog("out.tga");
+    const std::string file = kit_readfile("out.tga");
     ASSERT_EQ(file.size(), 18u + 1800u);
     EXPECT_EQ(file.substr(0, 21), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\x2C\1\2\0\x18\0\x1F\x12\5", 21));
     EXPECT_EQ(static_cast<uint8_t>(file[18 + 1797]), image->pixels[1799]);
     gfx_freeimage(image);
+}
+
+TEST_F(gfx_images_gl, ScreenshotsSkipExistingFilesAndStopAt9999)
+{
     ASSERT_NO_FATAL_FAILURE(startvideo(1024, 768));
     glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
     for (int i = 0; i < 2; i++) // the first swap after a mode change leaves the back buffer undefined
@@ -70,24 +78,24 @@ TEST_F(gfx_images_gl, TgaWriterSwapsPixelsInACopyAndScreenshotsSkipExistingFiles
     char name[32];
     for (int32_t i = 0; i < 9999; i++) { // 0, 1, 3 and from 5 up exist
         snprintf(name, sizeof(name), "shot%04d.tga", i);
-        ASSERT_TRUE(i == 2 || i == 4 || quorrel_files::save(name, std::string("k")));
+        ASSERT_TRUE(i == 2 || i == 4 || kit_writefile(name, std::string("k")));
     }
     gfx_shotnumber = 0;
     gfx_screenshot();
-    const std::string shot = quorrel_readlog("shot0002.tga");
+    const std::string shot = kit_readfile("shot0002.tga");
     ASSERT_EQ(shot.size(), 3145746u);
     EXPECT_EQ(shot.substr(0, 22), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\0\4\0\3\x20\0\0\0\xFF\xFF", 22));
     gfx_screenshot();
-    EXPECT_EQ(quorrel_readlog("shot0003.tga"), "k");
-    EXPECT_EQ(quorrel_readlog("shot0004.tga").size(), 3145746u);
+    EXPECT_EQ(kit_readfile("shot0003.tga"), "k");
+    EXPECT_EQ(kit_readfile("shot0004.tga").size(), 3145746u);
     gfx_screenshot(); // passes the existing files up to the last number and writes nothing
     EXPECT_EQ(gfx_shotnumber, 9999);
-    EXPECT_TRUE(quorrel_readlog("shot9999.tga").empty());
+    EXPECT_TRUE(kit_readfile("shot9999.tga").empty());
     gfx_screenshot(); // the last name is still free
-    EXPECT_EQ(quorrel_readlog("shot9999.tga").size(), 3145746u);
+    EXPECT_EQ(kit_readfile("shot9999.tga").size(), 3145746u);
     gfx_screenshot();
     EXPECT_EQ(gfx_shotnumber, 10000);
-    EXPECT_TRUE(quorrel_readlog("shot10000.tga").empty());
+    EXPECT_TRUE(kit_readfile("shot10000.tga").empty());
 }
 
 TEST_F(gfx_images_gl, SweepReleasesTheTextureOfItsSlotAfterMoreThanFiftyIdleTicks)
@@ -99,10 +107,10 @@ TEST_F(gfx_images_gl, SweepReleasesTheTextureOfItsSlotAfterMoreThanFiftyIdleTick
     // Bound at, swept at, then whether each is still uploaded: idle 50 ticks, 50, 51 (the first not looked at), 51.
     const uint32_t rows[][4] = {{462, 512, 1, 1}, {463, 513, 1, 1}, {462, 513, 1, 0}, {461, 512, 0, 1}};
     for (const auto& row : rows) {
-        quorrel_usefakeclock(0);
-        quorrel_fakems = row[0] * 10;
+        kit_usefakeclock(0);
+        kit_fakems = row[0] * 10;
         gfx_bindimage(first), gfx_bindimage(second);
-        quorrel_fakems = row[1] * 10 + 9;
+        kit_fakems = row[1] * 10 + 9;
         gfx_sweeptextures();
         EXPECT_EQ(std::vector<uint32_t>({uint32_t(first->uploaded), uint32_t(second->uploaded)}),
                   std::vector<uint32_t>({row[2], row[3]}))

@@ -1,19 +1,17 @@
 // test_io.cpp -- the accounting allocator and its report, and the line readers on tricky inputs
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "io/io.h"
 #include "io/io_blockset.h"
+#include "tests/kit/kit.h"
 
 // Closes the io service and returns everything its log holds.
 static std::string closelog()
 {
     io_deinit();
-    std::ifstream in("log.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return kit_readfile("log.txt");
 }
 
 TEST(IoAlloc, FullTableRefusesThenReusesLowestFreeSlot)
@@ -102,7 +100,7 @@ TEST(IoBlockset, RemembersTheLatestReleasesInAFixedRoom)
 
 static FILE* opentext(const std::string& text)
 {
-    std::ofstream("data.txt", std::ios::binary) << text;
+    kit_writefile("data.txt", text);
     return io_fopen("data.txt", "rb");
 }
 

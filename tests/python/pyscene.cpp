@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tests/em/em_oggwriter.h"
+#include "tools/mixgen/oggwriter.h"
 
 int main(int argc, char** argv)
 {
-    if (argc != 6 || emtest_writeogg(argv[3], 2, 22050, 30000, 330.0) != 0 || em_initoffline() != 0)
+    if (argc != 6 || mixgen_writeogg(argv[3], 2, 22050, 30000, 330.0) != 0 || em_initoffline() != 0)
         return 1;
     const int mono = em_loadsample(argv[1]), stereo = em_loadsample(argv[2]), root = em_getroot();
 

@@ -11,27 +11,30 @@
 
 #include <sndfile.h>
 
-#include "tests/em/em_oggwriter.h"
-#include "tests/tools/progrun.h"
+#include "tools/mixgen/oggwriter.h"
+#include "tests/kit/kit.h"
 
 namespace {
 
 class Emplay : public ::testing::Test {
 protected:
-    static std::string dir;
+    static inline kit_tempdir* files;
+    static inline std::string dir;
 
     static void SetUpTestSuite()
     {
-        char pattern[] = "/tmp/emplaytest.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        files = new kit_tempdir;
+        dir = files->path;
+        ASSERT_FALSE(dir.empty());
         const auto wav = [](const std::string& name, uint16_t channels, uint32_t rate, size_t frames) {
             std::vector<int16_t> values(frames * channels);
             for (size_t i = 0; i < values.size(); i++)
                 values[i] = static_cast<int16_t>((i * 997) % 20000 - 10000);
-            progrun_wav(dir + "/" + name, channels, rate, values);
+            ASSERT_TRUE(kit_writewav(dir + "/" + name, 1, channels, rate, 16, kit_bytes16(values)));
         };
-        const auto text = [](const std::string& name, const std::string& text) { std::ofstream(dir + "/" + name) << text; };
+        const auto text = [](const std::string& name, const std::string& text) {
+            ASSERT_TRUE(kit_writefile(dir + "/" + name, text));
+        };
         wav("tone.wav", 1, 44100, 4410);
         wav("short.wav", 1, 44100, 10000);
         wav("stereo.wav", 2, 44100, 1000);
@@ -39,7 +42,7 @@ protected:
         wav("fast96k.wav", 1, 96000, 1000);
         wav("long.wav", 1, 44100, 3 * 44100);
         ASSERT_TRUE(wavfile_write((dir + "/float.wav").c_str(), {3, 1, 44100, 32}, "\0\0\0\0\0\0\0\0", 8));
-        ASSERT_EQ(emtest_writeogg(dir + "/tone.oga", 2, 44100, 22050, 440), 0);
+        ASSERT_EQ(mixgen_writeogg(dir + "/tone.oga", 2, 44100, 22050, 440), 0);
         // a 24-bit FLAC file, which only em_loadsound reads
         SF_INFO info = {};
         info.samplerate = 48000, info.channels = 1, info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
@@ -72,13 +75,12 @@ protected:
         }
         text("steps4096.seq", big);
     }
-    static void TearDownTestSuite() { ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0); }
-    static progrun_result run(const std::vector<std::string>& args, const std::string& before = "")
+    static void TearDownTestSuite() { delete files; }
+    static kit_result run(const std::vector<std::string>& args, const std::string& before = "")
     {
-        return progrun(dir, EMPLAY_PATH, args, before);
+        return kit_run(dir, EMPLAY_PATH, args, before);
     }
 };
-std::string Emplay::dir;
 
 TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
 {
@@ -107,34 +109,23 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         bool alone = true;       // the message is all of standard error
         std::string before = ""; // shell words before the run
     } rows[] = {
-        // Bad command lines.
+        // Bad command lines: one row per rule of each option's parser (not a number, text around it, below, above).
         {{"-o", "out.wav", "-v", "abc", "tone.wav"}, 2, volume + "abc'"},
-        {{"-o", "out.wav", "-v", "-5", "tone.wav"}, 2, volume + "-5'"},
         {{"-o", "out.wav", "-v", "65537", "tone.wav"}, 2, volume + "65537'"},
-        {{"-o", "out.wav", "-v", "1.5", "tone.wav"}, 2, volume + "1.5'"},
         {{"-o", "out.wav", "-v", "99999999999999999999", "tone.wav"}, 2, volume + "99999999999999999999'"},
         {{"-o", "out.wav", "-v", " 256", "tone.wav"}, 2, volume + " 256'"},
-        {{"-o", "out.wav", "-p", "1000", "tone.wav"}, 2, pan + "1000'"},
         {{"-o", "out.wav", "-p", "-129", "tone.wav"}, 2, pan + "-129'"},
         {{"-o", "out.wav", "-r", "nan", "tone.wav"}, 2, factor + "nan'"},
-        {{"-o", "out.wav", "-r", "inf", "tone.wav"}, 2, factor + "inf'"},
-        {{"-o", "out.wav", "-r", "0", "tone.wav"}, 2, factor + "0'"},
         {{"-o", "out.wav", "-r", "0.000015", "tone.wav"}, 2, factor + "0.000015'"},
         {{"-o", "out.wav", "-r", "8", "tone.wav"}, 2, factor + "8'"},
-        {{"-o", "out.wav", "-r", "1e9", "tone.wav"}, 2, factor + "1e9'"},
-        {{"-o", "out.wav", "-r", "-1", "tone.wav"}, 2, factor + "-1'"},
         {{"-o", "out.wav", "-r", "0x2", "tone.wav"}, 2, factor + "0x2'"},
         {{"-o", "out.wav", "-r", "", "tone.wav"}, 2, factor + "'"},
-        {{"-o", "out.wav", "-t", "-3", "tone.wav"}, 2, seconds + "-3'"},
-        {{"-o", "out.wav", "-t", "0", "tone.wav"}, 2, seconds + "0'"},
         {{"-o", "out.wav", "-t", "0.00002", "tone.wav"}, 2, seconds + "0.00002'"},
         {{"-o", "out.wav", "-t", "nan", "tone.wav"}, 2, seconds + "nan'"},
         {{"-o", "out.wav", "-t", "86401", "tone.wav"}, 2, seconds + "86401'"},
-        {{"-o", "out.wav", "-t", "1e300", "tone.wav"}, 2, seconds + "1e300'"},
         {{"-o", "out.wav", "-t", "1s", "tone.wav"}, 2, seconds + "1s'"},
         {{"-o", "out.wav", "-3", "spiral", "tone.wav"}, 2, "-3: path must be circle or flyby, not 'spiral'"},
         {{"-o", "out.wav", "-x", "tone.wav"}, 2, "unknown option -x (emplay --help lists them)"},
-        {{"--volume", "3", "tone.wav"}, 2, "unknown option --volume (emplay --help lists them)"},
         {{"tone.wav", "-v"}, 2, "-v needs a value (emplay --help)"},
         {{"-o", "out.wav"}, 2, "nothing to play: give WAV or Ogg Vorbis files, or -s file.seq (emplay --help)"},
         {{"-s", "short.seq", "tone.wav"}, 2, "-s plays the sequence file alone, without other files"},
@@ -176,7 +167,7 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         for (const std::string& arg : r.args)
             shown += " " + arg;
         SCOPED_TRACE(shown.substr(0, 100));
-        const progrun_result result = run(r.args, r.before);
+        const kit_result result = run(r.args, r.before);
         EXPECT_EQ(result.status, r.status);
         if (r.alone)
             EXPECT_EQ(result.err, "emplay: " + r.message + "\n");
@@ -190,13 +181,13 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
 TEST_F(Emplay, HelpGoesToStandardOutput)
 {
     for (const char* help : {"--help", "-h"}) {
-        const progrun_result result = run({"-v", "3", help, "-x"});
+        const kit_result result = run({"-v", "3", help, "-x"});
         EXPECT_EQ(result.status, 0) << help;
         EXPECT_EQ(result.out.rfind("usage: emplay [options] file.wav|file.ogg ...\n", 0), 0u) << result.out;
         EXPECT_NE(result.out.find("Exit status: 0 played"), std::string::npos);
         EXPECT_EQ(result.err, "");
     }
-    const progrun_result full = run({"--help"}, "exec >/dev/full; ");
+    const kit_result full = run({"--help"}, "exec >/dev/full; ");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "emplay: standard output: No space left on device\n");
 }
@@ -208,7 +199,6 @@ TEST_F(Emplay, RendersAreFrameExactWithHeadersThatMatchTheirData)
         size_t frames;
     } rows[] = {
         {{"-t", "1", "-l", "tone.wav"}, 44100},
-        {{"-t", "0.01", "-l", "tone.wav"}, 441},
         {{"-t", "0.0000227", "-l", "tone.wav"}, 1},
         {{"-t", "1", "short.wav"}, 10240}, // a sound that ends first: to the end of its engine buffer
         {{"short.wav"}, 10240},
@@ -227,10 +217,10 @@ TEST_F(Emplay, RendersAreFrameExactWithHeadersThatMatchTheirData)
         SCOPED_TRACE(row.args.back() + " " + std::to_string(row.frames));
         std::vector<std::string> args = {"-o", "out.wav"};
         args.insert(args.end(), row.args.begin(), row.args.end());
-        const progrun_result result = run(args);
+        const kit_result result = run(args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
-        const std::vector<int16_t> values = progrun_rendered(dir + "/out.wav");
+        const std::vector<int16_t> values = kit_rendered(dir + "/out.wav");
         EXPECT_EQ(values.size(), 2 * row.frames);
         EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](int16_t v) { return v != 0; })) << "silent";
         remove((dir + "/out.wav").c_str());
@@ -241,15 +231,43 @@ TEST_F(Emplay, RendersAreFrameExactWithHeadersThatMatchTheirData)
 TEST_F(Emplay, DashWritesTheWavToStandardOutput)
 {
     ASSERT_EQ(run({"-o", "out.wav", "short.wav"}).status, 0);
-    const progrun_result piped = run({"-o", "-", "short.wav"});
+    const kit_result piped = run({"-o", "-", "short.wav"});
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.err, "");
-    EXPECT_EQ(piped.out, progrun_slurp(dir + "/out.wav"));
-    EXPECT_EQ(progrun_rendered(dir + "/out.wav").size(), 2u * 10240);
+    EXPECT_EQ(piped.out, kit_readfile(dir + "/out.wav"));
+    EXPECT_EQ(kit_rendered(dir + "/out.wav").size(), 2u * 10240);
     remove((dir + "/out.wav").c_str());
-    const progrun_result full = run({"-o", "-", "short.wav"}, "exec >/dev/full; ");
+    const kit_result full = run({"-o", "-", "short.wav"}, "exec >/dev/full; ");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "emplay: standard output: No space left on device\n");
+}
+
+// -v and -p reach a WAV file's voice: silence at volume 0, half the peak at 128, one side alone at either end.
+TEST_F(Emplay, VolumeAndPanShapeAWavFile)
+{
+    const auto render = [](const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"-o", "out.wav"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("tone.wav");
+        EXPECT_EQ(run(args).status, 0);
+        return kit_rendered(dir + "/out.wav");
+    };
+    const auto peak = [](const std::vector<int16_t>& values, size_t side) {
+        int32_t most = 0;
+        for (size_t i = side; i < values.size(); i += 2)
+            most = std::max(most, std::abs(static_cast<int32_t>(values[i])));
+        return most;
+    };
+    const std::vector<int16_t> unity = render({}), half = render({"-v", "128"}), none = render({"-v", "0"});
+    ASSERT_EQ(unity.size(), 2u * 5120);
+    EXPECT_GT(peak(unity, 0), 1000);
+    EXPECT_NEAR(peak(half, 0), peak(unity, 0) / 2, 1);
+    EXPECT_EQ(peak(none, 0) + peak(none, 1), 0);
+    for (const int side : {0, 1}) {
+        const std::vector<int16_t> panned = render({"-p", side ? "128" : "-128"});
+        EXPECT_GT(peak(panned, static_cast<size_t>(side)), peak(unity, 0)) << side;
+        EXPECT_EQ(peak(panned, static_cast<size_t>(1 - side)), 0) << side;
+    }
 }
 
 TEST_F(Emplay, SequenceExampleRendersTheSameBytesTwice)
@@ -258,9 +276,9 @@ TEST_F(Emplay, SequenceExampleRendersTheSameBytesTwice)
     const std::string seq = std::string(source ? source : ".") + "/tools/emplay/examples/beat.seq";
     ASSERT_EQ(run({"-s", seq, "-o", "one.wav"}).status, 0);
     ASSERT_EQ(run({"-s", seq, "-o", "two.wav"}).status, 0);
-    const std::string one = progrun_slurp(dir + "/one.wav");
-    EXPECT_EQ(one, progrun_slurp(dir + "/two.wav"));
-    EXPECT_EQ(progrun_rendered(dir + "/one.wav").size(), 2u * 2 * 88200); // two passes, to the frame
+    const std::string one = kit_readfile(dir + "/one.wav");
+    EXPECT_EQ(one, kit_readfile(dir + "/two.wav"));
+    EXPECT_EQ(kit_rendered(dir + "/one.wav").size(), 2u * 2 * 88200); // two passes, to the frame
     EXPECT_GT(std::count_if(one.begin() + 44, one.end(), [](char b) { return b > 0x10 && b < 0x70; }), 100000);
 }
 

@@ -1,50 +1,29 @@
-// glcontext.h -- test fixtures: a temporary directory, the io service, the image list and the program's window
-#ifndef TESTS_GFX_GLCONTEXT_H
-#define TESTS_GFX_GLCONTEXT_H
+// kit_gl.h -- the test kit's window part: the io service, the image list and the program's window in a temporary
+// working folder (the fixture), a clock moved by hand
+#ifndef TESTS_KIT_KIT_GL_H
+#define TESTS_KIT_KIT_GL_H
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 
 #include "SDL.h"
 #include "gfx/gfx_local.h"
 #include "io/io.h"
-
-// A fresh temporary working directory (path is empty when it could not be made), removed afterwards.
-struct quorrel_tempdir {
-    std::string path, oldcwd = std::filesystem::current_path().string();
-    char pattern[25] = "/tmp/quorrel-test-XXXXXX";
-    quorrel_tempdir() { path = mkdtemp(pattern) && chdir(pattern) == 0 ? pattern : ""; }
-    ~quorrel_tempdir()
-    {
-        std::error_code ignored;
-        if (!path.empty() && chdir(oldcwd.c_str()) == 0)
-            std::filesystem::remove_all(path, ignored);
-    }
-};
-
-// Everything a file holds, "log.txt" (read after io_deinit closed it) unless named.
-inline std::string quorrel_readlog(const char* name = "log.txt")
-{
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+#include "tests/kit/kit.h"
 
 // Puts the display's timer on a clock that tests move by hand, now reading ms; slot 0 counts 10 ms ticks from here.
-inline uint32_t quorrel_fakems;
-inline void quorrel_usefakeclock(uint32_t ms)
+inline uint32_t kit_fakems;
+inline void kit_usefakeclock(uint32_t ms)
 {
-    quorrel_fakems = ms;
-    gfx_rawgetticks = [] { return quorrel_fakems; };
+    kit_fakems = ms;
+    gfx_rawgetticks = [] { return kit_fakems; };
     gfx_starttimer(0, 10);
 }
 
 // SDL_Init with video and timer, tried for 2 s: an X server without -noreset refuses connections while it resets.
-inline int quorrel_sdlinit()
+inline int kit_sdlinit()
 {
     int started = -1;
     for (int tries = 0; tries < 40 && started != 0; tries++)
@@ -55,7 +34,7 @@ inline int quorrel_sdlinit()
 
 // The io service and an empty image list in a temporary directory; startvideo() adds the program's window. finish()
 // (also run by TearDown) shuts down as the program does, checks that no io block is left and reads the log.
-class quorrel_fixture : public ::testing::Test {
+class kit_glfixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -67,7 +46,7 @@ protected:
     }
     void startvideo(int32_t width, int32_t height)
     {
-        ASSERT_EQ(quorrel_sdlinit(), 0) << SDL_GetError();
+        ASSERT_EQ(kit_sdlinit(), 0) << SDL_GetError();
         SDL_EnableUNICODE(1);
         gfx_starttimer(0, 10);
         gfx_width = width, gfx_height = height, gfx_bpp = 32, gfx_videoflags = 0;
@@ -82,9 +61,9 @@ protected:
         gfx_deinit(); // textures are deleted while the context still exists
         EXPECT_EQ(inout.curbytes, 0);
         io_deinit(), SDL_Quit();
-        logtext = quorrel_readlog();
+        logtext = kit_readfile("log.txt");
     }
-    quorrel_tempdir dir;
+    kit_tempdir dir {true};
     std::string logtext;
 };
 

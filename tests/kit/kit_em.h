@@ -1,7 +1,7 @@
-// em_harness.h -- audio engine test helpers: a paused engine driven by the test,
-// console capture, WAV files and in-memory samples
-#ifndef TESTS_EM_HARNESS_H
-#define TESTS_EM_HARNESS_H
+// kit_em.h -- the test kit's audio engine part: a paused engine driven by the test (the fixture), console capture
+// and samples made in memory
+#ifndef TESTS_KIT_KIT_EM_H
+#define TESTS_KIT_KIT_EM_H
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,24 +9,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "em/em.h"
 #include "em/em_local.h"
-#include "tools/emplay/wavfile.h"
+#include "tests/kit/kit.h"
 
 // Redirects standard output and error into files while alive; out() and err() stop and give back what was written.
-class emtest_capture {
+class kit_capture {
 public:
-    emtest_capture()
+    kit_capture()
     {
         fflush(nullptr);
         for (int i = 0; i < 2; i++)
             files_[i] = tmpfile(), saved_[i] = dup(i + 1), dup2(fileno(files_[i]), i + 1);
     }
-    ~emtest_capture() { stop(); }
+    ~kit_capture() { stop(); }
     void stop()
     {
         fflush(nullptr);
@@ -48,7 +47,7 @@ private:
 
 // Starts the engine on SDL's dummy driver and stops its device, waiting out a
 // callback in flight, so that the test alone calls the callback. 0 on success.
-inline int emtest_startpaused()
+inline int kit_startpaused()
 {
     const int result = em_init();
     if (result == 0)
@@ -57,7 +56,7 @@ inline int emtest_startpaused()
 }
 
 // Runs device buffers through the engine and returns their 16-bit values.
-inline std::vector<int16_t> emtest_render(int buffers = 1)
+inline std::vector<int16_t> kit_render(int buffers = 1)
 {
     const size_t values = static_cast<size_t>(emstate.samples) * 2;
     std::vector<int16_t> out(values * buffers, 0x5555);
@@ -67,15 +66,15 @@ inline std::vector<int16_t> emtest_render(int buffers = 1)
 }
 
 // One buffer rendered, then the mix buffer of the node with this handle.
-inline std::vector<int32_t> emtest_mixof(int handle)
+inline std::vector<int32_t> kit_mixof(int handle)
 {
-    emtest_render();
+    kit_render();
     const int32_t* buffer = em_getnode(handle)->mixbuf;
     return std::vector<int32_t>(buffer, buffer + emstate.samples * 2);
 }
 
 // A test node adding a caller-owned block of samples x 2 values to its parent's mix.
-inline em_node* emtest_addsource(em_node* parent, const int32_t* values)
+inline em_node* kit_addsource(em_node* parent, const int32_t* values)
 {
     em_node* node = em_createnode(nullptr);
     node->data = const_cast<int32_t*>(values);
@@ -87,53 +86,16 @@ inline em_node* emtest_addsource(em_node* parent, const int32_t* values)
     return node;
 }
 
-// Makes a fresh temporary folder for test files and removes it when done.
-class emtest_tempdir {
-    char path_[19] = "/tmp/emtest.XXXXXX";
-
-public:
-    emtest_tempdir() { EXPECT_NE(mkdtemp(path_), nullptr); }
-    ~emtest_tempdir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return std::string(path_) + "/" + name; }
-};
-
-// Writes a RIFF WAVE file with a plain "fmt " chunk and the given data bytes:
-// 16-bit PCM of one or two channels through the engine's writer, any other
-// header (the ones a reader must refuse among them) by hand.
-inline void emtest_writewav(const std::string& path, uint16_t formattag, uint16_t channels, uint32_t rate, uint16_t bits,
-                            const std::vector<uint8_t>& data)
-{
-    if (formattag == 1 && bits == 16 && (channels == 1 || channels == 2) && data.size() % (2u * channels) == 0) {
-        std::vector<int16_t> values(data.size() / 2);
-        memcpy(values.data(), data.data(), data.size());
-        ASSERT_EQ(em_writewav(path.c_str(), values.data(), static_cast<int32_t>(values.size() / channels), channels,
-                              static_cast<int32_t>(rate)),
-                  0)
-            << path;
-        return;
-    }
-    const wavfile_format format = {formattag, channels, rate, bits};
-    ASSERT_TRUE(wavfile_write(path.c_str(), format, data.data(), static_cast<uint32_t>(data.size()))) << path;
-}
-
-// Little-endian bytes of 16-bit values (the machine's own order).
-inline std::vector<uint8_t> emtest_bytes16(const std::vector<int16_t>& values)
-{
-    std::vector<uint8_t> bytes(values.size() * 2);
-    memcpy(bytes.data(), values.data(), bytes.size());
-    return bytes;
-}
-
 // A sample made in memory from 16-bit values (interleaved when stereo); its handle or 0.
-inline int emtest_make(const std::vector<int16_t>& values, int channels = 1, int32_t rate = 44100)
+inline int kit_makesample(const std::vector<int16_t>& values, int channels = 1, int32_t rate = 44100)
 {
     const em_sample* s =
-        em_makesample(AUDIO_S16LSB, channels, rate, emtest_bytes16(values).data(), static_cast<uint32_t>(values.size() * 2));
+        em_makesample(AUDIO_S16LSB, channels, rate, kit_bytes16(values).data(), static_cast<uint32_t>(values.size() * 2));
     return s ? s->handle : 0;
 }
 
 // Distinct, nonzero sample values.
-inline std::vector<int16_t> emtest_values(int count)
+inline std::vector<int16_t> kit_values(int count)
 {
     std::vector<int16_t> v(static_cast<size_t>(count));
     for (int i = 0; i < count; i++)
@@ -142,21 +104,28 @@ inline std::vector<int16_t> emtest_values(int count)
 }
 
 // (value x gain) >> 8 rounded toward minus infinity; gain 128 is a centred unity voice's share on each side.
-inline int32_t emtest_scale(int32_t value, int32_t gain = 128)
+inline int32_t kit_scale(int32_t value, int32_t gain = 128)
 {
     return static_cast<int32_t>(static_cast<int64_t>(value) * gain >> 8);
 }
 
-// Engine fixture: every test starts with a paused engine and ends with it down.
-class emtest_engine : public ::testing::Test {
+// Stops the engine, whose shutdown report must say that nothing is left allocated; the report.
+inline std::string kit_stopengine()
+{
+    kit_capture report;
+    em_deinit();
+    const std::string out = report.out();
+    EXPECT_NE(out.find("Bytes left allocated at io_deinit: 0\n"), std::string::npos) << out;
+    return out;
+}
+
+// Engine fixture: every test starts with a paused engine and ends with it down, nothing left allocated.
+class kit_engine : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(emtest_startpaused(), 0); }
+    void SetUp() override { ASSERT_EQ(kit_startpaused(), 0); }
     void TearDown() override
     {
-        {
-            emtest_capture quiet;
-            em_deinit();
-        }
+        kit_stopengine();
         EXPECT_EQ(em_locknests, 0) << "the audio lock was taken while held";
     }
 };

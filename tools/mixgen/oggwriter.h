@@ -1,6 +1,6 @@
-// em_oggwriter.h -- encodes tones into Ogg Vorbis files; decodes them directly with vorbisfile
-#ifndef TESTS_EM_OGGWRITER_H
-#define TESTS_EM_OGGWRITER_H
+// oggwriter.h -- encodes tones into Ogg Vorbis files; decodes them directly with vorbisfile
+#ifndef TOOLS_MIXGEN_OGGWRITER_H
+#define TOOLS_MIXGEN_OGGWRITER_H
 
 #include <vorbis/vorbisenc.h>
 
@@ -12,7 +12,7 @@
 #include "em/em_local.h"
 
 // Writes frames of a sine tone (hz on the left, 1.5 x hz on the right) at amplitude 0.4. 0 on success.
-inline int emtest_writeogg(const std::string& path, int channels, long rate, long frames, double hz)
+inline int mixgen_writeogg(const std::string& path, int channels, long rate, long frames, double hz)
 {
     vorbis_info vi;
     vorbis_info_init(&vi);
@@ -65,7 +65,7 @@ inline int emtest_writeogg(const std::string& path, int channels, long rate, lon
 }
 
 // The whole file decoded by vorbisfile as interleaved signed 16-bit values.
-inline std::vector<int16_t> emtest_decodeogg(const std::string& path, int* channels = nullptr)
+inline std::vector<int16_t> mixgen_decodeogg(const std::string& path, int* channels = nullptr)
 {
     std::vector<int16_t> values;
     OggVorbis_File vf;

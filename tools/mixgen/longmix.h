@@ -1,7 +1,7 @@
-// em_longmix.h -- long mixes through every mixing routine's corner cases, hashed buffer by buffer
-// (short in the golden tests, long in the benchmark)
-#ifndef TESTS_EM_LONGMIX_H
-#define TESTS_EM_LONGMIX_H
+// longmix.h -- long mixes through every mixing routine's corner cases, hashed buffer by buffer
+// (short in the golden tests, long in the benchmark, which both include it from here)
+#ifndef TOOLS_MIXGEN_LONGMIX_H
+#define TOOLS_MIXGEN_LONGMIX_H
 
 #include <cmath>
 #include <cstring>
