@@ -296,7 +296,6 @@ emb_figure emb_timeroutine(const em_sample* s, int32_t step, bool ramp, bool int
                 ch.tstep = (calls & 1) ? 0xB000 : 0x18000;
                 ch.tvolume = (calls & 1) ? 200 : 100;
                 ch.tpan = (calls & 1) ? 30 : -30;
-                ch.targets = EM_TARGETVOLUME | EM_TARGETSTEP | EM_TARGETPAN;
                 ch.flags |= EMF_RAMP;
             }
             em_mixschannel(&ch, s, out.data(), EMB_FRAMES);

@@ -350,6 +350,12 @@ int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);
 int em_createsampler(int parent, int mode);
 // Starts a voice of a loaded sample on a sampler; the voice's handle, or 0
 int em_triggersample(int sampler, int sample);
+// em_triggersample whose voice's first frame sounds at exactly that value of
+// the sample clock (em_getsampleclock); frames before it are silent. A clock
+// that has passed, or that lies in a buffer already mixed, starts it at the
+// first frame of the next buffer mixed. The voice's handle, or 0 as
+// em_triggersample.
+int em_triggersampleat(int sampler, int sample, uint32_t sampleclock);
 
 // ---------------------------------------------------------------------------
 // Ogg Vorbis music stream
@@ -368,6 +374,9 @@ void em_stopoggmusic(int handle);
 int em_createsampler3d(int parent, int mode);
 // Starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
 int em_triggersample3d(int sampler3d, int sample);
+// em_triggersample3d whose voice's first frame sounds at that sample clock, as
+// em_triggersampleat; the voice's handle, or 0.
+int em_triggersample3dclock(int sampler3d, int sample, uint32_t sampleclock);
 
 // ---------------------------------------------------------------------------
 // Step sequencer: up to EM_SEQCHANNELS channels of note patterns

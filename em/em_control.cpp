@@ -61,16 +61,27 @@ em_framegain em_gainof(const em_node* node)
     return {nullptr, node->volume};
 }
 
+int em_voicefade(const em_node* node, int32_t* volume, int32_t* frames)
+{
+    const em_nodectl* c = em_ctlof(node);
+    if (!c || !c->fading)
+        return 0;
+    const int64_t left = static_cast<int64_t>(c->fade.frames) - c->fade.done;
+    *frames = left < emstate.samples ? static_cast<int32_t>(left) : emstate.samples;
+    *volume = em_glidevolume(&c->fade, static_cast<int64_t>(c->fade.done) + *frames);
+    return 1;
+}
+
 // Moves the fade on by the buffer just mixed; at its end the fade is told and
-// its then acts (freeing the node last). A voice's own ramp has already
-// carried its volume; a node's volume into its parent is set here.
-static void em_advancefade(em_node* node, em_nodectl* c, bool voice)
+// its then acts (freeing the node last). The node's volume into its parent
+// is set here (a voice has moved its own volume in its mix and mixes with
+// no node volume).
+static void em_advancefade(em_node* node, em_nodectl* c)
 {
     const int32_t before = c->fade.done;
     const int64_t done = static_cast<int64_t>(before) + emstate.samples;
     c->fade.done = static_cast<int32_t>(done < c->fade.frames ? done : c->fade.frames);
-    if (!voice)
-        node->volume = em_glidevolume(&c->fade, c->fade.done);
+    node->volume = em_glidevolume(&c->fade, c->fade.done);
     if (c->fade.done < c->fade.frames)
         return;
     c->fading = 0;
@@ -90,6 +101,13 @@ void em_startat(em_node* node, uint32_t clock)
         return;
     c->waiting = 1;
     c->startclock = clock;
+}
+
+int em_startvoiceat(int voice, uint32_t clock)
+{
+    if (em_node* node = em_getnode(voice))
+        em_startat(node, clock);
+    return voice;
 }
 
 int32_t em_startoffset(const em_node* node)
@@ -121,13 +139,6 @@ int em_holds(em_node* node)
 void em_runprocess(em_node* node)
 {
     em_nodectl* c = em_ctlof(node);
-    // A voice glides its own volume over the buffer to where the fade stands
-    // at the buffer's end; other nodes mix with the fade frame by frame.
-    bool voice = false;
-    if (c && c->fading) {
-        const int32_t end = em_glidevolume(&c->fade, static_cast<int64_t>(c->fade.done) + emstate.samples);
-        voice = node->setparam(node, EM_FADEVOLUME, end) == 0;
-    }
     if (node->process)
         node->process(node);
     if (!c)
@@ -135,7 +146,7 @@ void em_runprocess(em_node* node)
     c->offset = 0;
     // A voice that ended and freed itself took its controls with it.
     if (c->fading)
-        em_advancefade(node, c, voice);
+        em_advancefade(node, c);
 }
 
 // The root's process: the master volume on the finished mix, clamped to 32
@@ -162,8 +173,6 @@ static void em_applymaster(em_node* root)
 // (sets accepted and ignored, gets 0), as the root always has.
 static int em_rootsetparam(em_node* node, int id, int32_t value)
 {
-    if (id == EM_FADEVOLUME)
-        return -1; // the root fades frame by frame, not as a voice
     if (id != EMP_VOLUME)
         return 0;
     if (value < 0 || value > EM_MAXVOLUME)

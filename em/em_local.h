@@ -285,6 +285,7 @@ int32_t em_msframes(int32_t ms);
 // Holds a new voice until the sample clock reaches clock: its first frame
 // sounds at that clock, or at the next buffer's first frame when it has passed.
 void em_startat(em_node* node, uint32_t clock);
+int em_startvoiceat(int voice, uint32_t clock); // em_startat on the voice of a handle; the handle (0 stays 0)
 // Frames of the current buffer that lie before the voice's first: a voice
 // started at a clock mixes into the rest of the buffer only.
 int32_t em_startoffset(const em_node* node);
@@ -301,9 +302,10 @@ static inline int32_t em_gainat(const em_framegain& g, int32_t f)
     return g.glide ? em_glidevolume(g.glide, static_cast<int64_t>(g.glide->done) + f + 1) : g.volume;
 }
 
-// A voice answers this id (never seen outside the engine) by gliding its own
-// volume to the value over the next buffer: the step a fade takes each buffer.
-enum { EM_FADEVOLUME = 0x7f000001 };
+// What a voice's fade asks of the buffer about to be mixed: its own volume
+// glides to *volume over the buffer's first *frames frames (0: at once) and
+// holds there. 0 when the voice does not fade.
+int em_voicefade(const em_node* node, int32_t* volume, int32_t* frames);
 
 // What the tree walks (em_processnode, em_walksends) do around each node:
 // em_holds is 1 when the node and its subtree sit this buffer out (paused,
@@ -574,15 +576,13 @@ struct em_schannel {
     int32_t step;     // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
     int32_t pan;      // -128 left .. 128 right
     uint32_t flags;   // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume;  // ramp target for volume
-    int32_t tstep;    // ramp target for step
-    int32_t tpan;     // ramp target for pan
-    uint32_t targets; // EM_TARGET* bits: the targets set since the last ramp
+    int32_t tvolume;  // ramp target for volume; the voice's own volume when it is made
+    int32_t tstep;    // ramp target for step; the voice's own step when it is made
+    int32_t tpan;     // ramp target for pan; the voice's own pan when it is made
+    int32_t fadeset;    // 1: a fade moves the volume in the buffer being mixed
+    int32_t fadeto;     // the volume it reaches there
+    int32_t fadeframes; // after this many frames of the buffer (0: at once)
 };
-
-// Which ramp targets a voice was given since its last ramp: a field whose
-// target was not set stays where it is, instead of sliding to a stale target.
-enum : uint32_t { EM_TARGETVOLUME = 0x1, EM_TARGETSTEP = 0x2, EM_TARGETPAN = 0x4 };
 
 // Sets (value nonzero) or clears a bit of a flag word.
 static inline void em_setflag(uint32_t* flags, uint32_t bit, int32_t value)
@@ -595,7 +595,7 @@ static inline void em_setflag(uint32_t* flags, uint32_t bit, int32_t value)
 
 // The parameters every sample voice answers alike: the fields em_schannel and
 // em_seqchannel share. 0, or -1 for an id a voice does not take. A target
-// (24-26) also asks for a ramp towards it over the next buffer.
+// (24-26) also asks for a ramp towards the targets over the next buffer.
 template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
 {
     switch (id) {
@@ -609,19 +609,15 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
         ch->frac = 0;
         return 0;
     case EMP_TARGETVOLUME:
-    case EM_FADEVOLUME: // a fade's step: a ramp of the volume alone
         ch->tvolume = value;
-        ch->targets |= EM_TARGETVOLUME;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_TARGETPITCH:
         ch->tstep = value;
-        ch->targets |= EM_TARGETSTEP;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_TARGETPAN:
         ch->tpan = value;
-        ch->targets |= EM_TARGETPAN;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_INTERPOLATE: em_setflag(&ch->flags, EMF_INTERPOLATE, value); return 0;
@@ -639,6 +635,15 @@ static inline int em_voicestate(uint32_t flags, int32_t sample)
 {
     return (flags & EMF_PLAYING) ? 3 : sample != 0 ? 1 : 0;
 }
+// Puts a voice's ramp targets on its own volume, step and pan, as a voice is
+// made: a later ramp moves only the fields whose targets are set apart.
+template <typename Voice> void em_settargetsnow(Voice* ch)
+{
+    ch->tvolume = ch->volume;
+    ch->tstep = ch->step;
+    ch->tpan = ch->pan;
+}
+
 template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
 {
     switch (id) {
@@ -808,9 +813,6 @@ struct em_seqchannel {
     int32_t tvolume;   // ramp target for volume (not applied)
     int32_t tstep;     // ramp target for step (not applied)
     int32_t tpan;      // ramp target for pan (not applied)
-    uint32_t targets;  // EM_TARGET* bits of the targets set (kept, not acted on)
-    int32_t fadeto;    // the volume a fade has it reach at the end of the next buffer
-    int32_t fadeset;   // 1: fadeto is set for the next buffer
 };
 
 em_node* em_initsequencer(em_node* parent, int channels, int steps);

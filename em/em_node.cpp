@@ -297,7 +297,7 @@ int em_setparam(int handle, int id, int32_t value)
     if (id == EMP_PAUSED)
         return em_pause(handle, value);
     return em_onnode(handle, -1, [&](em_node* n) {
-        const int result = id == EM_FADEVOLUME ? -1 : n->setparam(n, id, value);
+        const int result = n->setparam(n, id, value);
         if (result == 0 && id == EMP_VOLUME)
             em_endfade(n);
         return result;

@@ -77,13 +77,19 @@ static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* 
     return m;
 }
 
-// The channel's volume frame frames into the buffer while it glides from
-// from to the fade's volume over the buffer.
-static int32_t em_seqvolumeat(const em_seqchannel* ch, int32_t from, int64_t frame)
+// A channel's volume in a buffer: from at its start, gliding to to over its
+// first frames frames (a fade's step), then holding.
+struct em_seqglide {
+    int32_t from, to, frames;
+};
+// The volume after frame frames of the buffer.
+static int32_t em_seqvolumeat(const em_seqglide& g, int64_t frame)
 {
-    if (!ch->fadeset)
-        return from;
-    return static_cast<int32_t>(from + (static_cast<int64_t>(ch->fadeto) - from) * frame / emstate.samples);
+    if (frame >= g.frames)
+        return g.to;
+    if (frame <= 0)
+        return g.from; // a step's empty span before the glide began
+    return static_cast<int32_t>(g.from + (static_cast<int64_t>(g.to) - g.from) * frame / g.frames);
 }
 
 // ---------------------------------------------------------------------------
@@ -126,7 +132,8 @@ static void em_seqchannelprocess(em_node* node)
     int32_t step = sq->stepno;
     int64_t t = sq->time;
     int64_t remaining = emstate.samples;
-    const int32_t from = ch->volume; // where a fade's glide over this buffer starts
+    em_seqglide glide = {ch->volume, ch->volume, 0};
+    em_voicefade(node, &glide.to, &glide.frames);
     while (remaining > 0) {
         const int32_t prev = step;
         bool entered;
@@ -146,8 +153,13 @@ static void em_seqchannelprocess(em_node* node)
         int64_t span = em_stepstart(sq, step + 1) - t;
         if (span > remaining)
             span = remaining;
+        // A span ends where a fade's glide does, so that the glide bends there.
+        const int64_t done = emstate.samples - remaining;
+        if (done < glide.frames && done + span > glide.frames)
+            span = glide.frames - done;
         if (ch->flags & EMF_PLAYING) {
-            const int32_t to = em_seqvolumeat(ch, from, emstate.samples - remaining + span);
+            ch->volume = em_seqvolumeat(glide, done); // also after a silent span
+            const int32_t to = em_seqvolumeat(glide, done + span);
             const int32_t m = em_mixseqchannel(ch, s, out, static_cast<int32_t>(span), to);
             remaining -= m;
             t += m;
@@ -160,19 +172,12 @@ static void em_seqchannelprocess(em_node* node)
             out += 2 * span;
         }
     }
-    if (ch->fadeset)
-        ch->volume = ch->fadeto;
-    ch->fadeset = 0;
+    ch->volume = glide.to;
 }
 
 static int em_seqchannelsetparam(em_node* node, int id, int32_t value)
 {
-    em_seqchannel* ch = static_cast<em_seqchannel*>(node->data);
-    if (id != EM_FADEVOLUME)
-        return em_voicesetparam(ch, id, value);
-    ch->fadeto = value;
-    ch->fadeset = 1;
-    return 0;
+    return em_voicesetparam(static_cast<em_seqchannel*>(node->data), id, value);
 }
 
 static int em_seqchannelgetparam(em_node* node, int id)
@@ -241,6 +246,7 @@ em_node* em_initseqchannel(em_node* sequencer, int autofree)
     ch->sequencer = sequencer ? sequencer->handle : 0;
     ch->volume = 256;
     ch->step = 0x10000;
+    em_settargetsnow(ch);
     ch->flags = autofree ? static_cast<uint32_t>(EMF_AUTOFREE) : 0u;
     return node;
 }

@@ -91,11 +91,13 @@ SIGNATURES = {
     # node types
     "em_createsampler": (_int, [_int, _int]),
     "em_triggersample": (_int, [_int, _int]),
+    "em_triggersampleat": (_int, [_int, _int, _u32]),
     "em_createoggmusic": (_int, [_int]),
     "em_playoggmusic": (_int, [_int, _str]),
     "em_stopoggmusic": (None, [_int]),
     "em_createsampler3d": (_int, [_int, _int]),
     "em_triggersample3d": (_int, [_int, _int]),
+    "em_triggersample3dclock": (_int, [_int, _int, _u32]),
     "em_createsequencer": (_int, [_int, _int, _int]),
     # effect nodes and sends
     "em_createeffect": (_int, [_int, _int]),

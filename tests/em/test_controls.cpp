@@ -215,6 +215,26 @@ TEST_F(Controls, VoiceFadesMoveTheirOwnVolume)
     EXPECT_EQ(em_getparam(voice, EMP_FLAGS) & EMF_RAMP, 0);
 }
 
+// A voice's fade that ends inside a buffer bends there: 10 ms are 441 frames, after which the sampler voice and the
+// sequencer channel hold 0; before, they glide down from 500 (volume 256) through 250 near the middle.
+TEST_F(Controls, VoiceFadesEndOnTheirFrame)
+{
+    const int channel = onenote(44100);
+    for (const int v : {voice, channel})
+        ASSERT_EQ(em_fade(v, 0, 10, EM_FADEKEEP), 0);
+    kit_render();
+    for (const int node : {sampler, seq}) {
+        const int32_t* mix = em_getnode(node)->mixbuf;
+        EXPECT_EQ(mix[0], 500) << node;
+        EXPECT_GT(mix[2 * 439], 0) << node;
+        EXPECT_LE(std::abs(mix[2 * 220] - 250), 4) << node;
+        for (int f = 441; f < 1024; f++)
+            ASSERT_EQ(mix[2 * f], 0) << node << " " << f;
+    }
+    for (const int v : {voice, channel})
+        EXPECT_EQ(em_getparam(v, EMP_VOLUME), 0);
+}
+
 // The root's fade is the master volume's, frame by frame; EM_FADEPAUSE pauses the whole tree, EM_FADEFREE is refused.
 TEST_F(Controls, RootFadesAndPauses)
 {
@@ -254,12 +274,26 @@ TEST(ControlsLife, BadHandlesValuesAndCallsBeforeTheStart)
         return std::vector<int> {em_pause(node, 1), em_getparam(node, EMP_PAUSED), em_setparam(node, EMP_PAUSED, 1),
                                  em_fade(node, 0, 10, EM_FADEKEEP)};
     };
-    const std::vector<int> refused(4, -1);
+    // The clocked starts give 0 as the triggers do: also on a node of another kind.
+    const auto starts = [](int node, int sample) {
+        return std::vector<int> {em_triggersampleat(node, sample, 100), em_triggersample3dclock(node, sample, 100)};
+    };
+    const std::vector<int> refused(4, -1), none(2, 0);
     EXPECT_EQ(calls(1), refused) << "before the start";
+    EXPECT_EQ(starts(1, 1), none) << "before the start";
     ASSERT_EQ(em_initoffline(), 0);
     const int sampler = em_createsampler(em_getroot(), -1);
-    for (const int bad : {0, -1, 512, 100000, sampler + 1})
+    const int sample = kit_makesample({1, 2, 3});
+    for (const int bad : {0, -1, 512, 100000, sampler + 1}) {
         EXPECT_EQ(calls(bad), refused) << bad;
+        EXPECT_EQ(starts(bad, sample), none) << bad;
+    }
+    EXPECT_EQ(starts(em_getroot(), sample), none);
+    {
+        kit_capture quiet; // the sampler's warnings for sample 0 and one not loaded
+        EXPECT_EQ(em_triggersampleat(sampler, 0, 100), 0);
+        EXPECT_EQ(em_triggersampleat(sampler, sample + 1, 100), 0);
+    }
     const struct {
         int32_t volume, ms;
         int then;
@@ -278,6 +312,59 @@ TEST(ControlsLife, BadHandlesValuesAndCallsBeforeTheStart)
     EXPECT_EQ(em_getparam(music, EMP_FADEMS), 3600000);
     kit_capture quiet;
     em_deinit();
+}
+
+// A click started at a clock lands on that frame, as a sequencer's note at the same frame does: the sampler's voice
+// (hard left) and the 3-D voice (at the listener: both sides) against a channel (hard right) whose note begins there,
+// inside a buffer, at a buffer's start, buffers ahead, and in a buffer already mixed (the next buffer's first frame).
+TEST(ControlsLife, ClicksStartedAtAClockLandOnThatFrame)
+{
+    const std::vector<int16_t> click = {1000, -2000, 3000, -4000, 5000};
+    const struct {
+        uint32_t clock;
+        int32_t before; // frames rendered before the trigger
+        uint32_t lands; // the frame of the click's first value
+    } cases[] = {{750, 0, 750}, {2048, 0, 2048}, {5000, 0, 5000}, {1023, 0, 1023}, {100, 3 * 1024 + 17, 4096}, {3000, 3000, 3072}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "clock " << c.clock << " after " << c.before);
+        ASSERT_EQ(em_initoffline(), 0);
+        const int sample = kit_makesample(click);
+        const int sampler = em_createsampler(em_getroot(), -1), listener = em_createsampler3d(em_getroot(), -1);
+        em_setparam(sampler, EMP_DEFPAN, -128);
+        // Two steps of a pass of 2 x lands frames: the second step's note begins at frame lands.
+        const int seq = em_createsequencer(em_getroot(), 1, 2);
+        em_setparam(seq, EMP_CHANNEL, 0);
+        const int channel = em_getparam(seq, EMP_CHANNELNODE);
+        const int8_t pattern[2] = {0, 69};
+        em_setparam(channel, EMP_SAMPLE, sample);
+        em_setparam(channel, EMP_PAN, 128);
+        em_setparamp(channel, EMP_PATTERN, pattern);
+        em_setparam(seq, EMP_LENGTH, static_cast<int32_t>(2 * c.lands));
+        em_setparam(seq, EMP_RUN, 1);
+        std::vector<int16_t> out(2 * 8192);
+        em_render(out.data(), c.before);
+        const int voice = em_triggersampleat(sampler, sample, c.clock);
+        EXPECT_GT(voice, 0);
+        EXPECT_EQ(em_getparam(voice, EMP_STATE), 3);
+        em_render(out.data() + 2 * c.before, 8192 - c.before);
+        for (uint32_t f = 0; f < c.lands + 5; f++) {
+            ASSERT_EQ(out[2 * f], out[2 * f + 1]) << f;
+            ASSERT_EQ(out[2 * f] != 0, f >= c.lands) << f;
+        }
+        EXPECT_EQ(out[2 * c.lands], 1000);
+        EXPECT_EQ(em_isnode(voice), 0) << "played and freed";
+        // The 3-D voice at the listener, heard at half of full scale on each side: the same frames.
+        em_setparam(channel, EMP_VOLUME, 0);
+        const uint32_t at = em_getsampleclock() + 2000;
+        em_setparam3f(listener, EMP_POSITION3DB, 0.0f, 0.0f, 0.0f);
+        EXPECT_GT(em_triggersample3dclock(listener, sample, at), 0);
+        em_render(out.data(), 4096);
+        for (uint32_t f = 0; f < 2004; f++)
+            ASSERT_EQ(out[2 * f] != 0, f >= 2000) << f;
+        EXPECT_EQ(out[2 * 2000], kit_scale(1000));
+        kit_capture quiet;
+        em_deinit();
+    }
 }
 
 } // namespace

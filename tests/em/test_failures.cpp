@@ -22,11 +22,12 @@ const std::string emtest_voice3d = "warning: em_playsampler3d couldn't create ch
 const std::string emtest_effect = "ERROR: em_initeffect: ";
 const std::string emtest_failuretexts[] = {
     "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
-    // the sampler and its three voices, the 3-D sampler and its voice
+    // the sampler and its three voices and one started at a clock, the 3-D sampler and its voice
     "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler: " + emtest_mix,
     "ERROR: em_initsampler: can't allocate sampler", emtest_voice + emtest_node, emtest_voice + "can't allocate schannel",
     emtest_voice + emtest_node, emtest_voice + "can't allocate schannel", emtest_voice + emtest_node,
-    emtest_voice + "can't allocate schannel", "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler32: " + emtest_mix,
+    emtest_voice + "can't allocate schannel", emtest_voice + emtest_node, emtest_voice + "can't allocate schannel",
+    "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler32: " + emtest_mix,
     "ERROR: em_initsampler3d: can't allocate sampler", emtest_voice3d + emtest_node, emtest_voice3d + "can't allocate s3channel",
     // the sequencer, its two channels and their patterns
     "ERROR: em_initsequencer: " + emtest_node, "ERROR: em_initsequencer: " + emtest_mix,
@@ -82,6 +83,7 @@ long emtest_run(const kit_tempdir& dir, long failing)
     const int sampler = emtest_step([] { return em_createsampler(em_getroot(), -1); });
     for (const int sample : {mono, stereo, oggsample})
         emtest_step([&] { return sampler && sample ? em_triggersample(sampler, sample) : -1; });
+    emtest_step([&] { return sampler && mono ? em_triggersampleat(sampler, mono, 5000) : -1; });
     const int listener = emtest_step([] { return em_createsampler3d(em_getroot(), -1); });
     const int voice3d = emtest_step([&] { return listener && mono ? em_triggersample3d(listener, mono) : -1; });
     if (voice3d > 0)

@@ -78,6 +78,8 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
             break;
         case 20: em_fade(h, below(600), below(300), below(3)); break;
         case 21: em_pause(h, below(5) ? 0 : 1); break;
+        case 22: made = em_triggersampleat(h, s, em_getsampleclock() + static_cast<uint32_t>(below(5000)) - 1000); break;
+        case 23: made = em_triggersample3dclock(h, s, em_getsampleclock() + static_cast<uint32_t>(below(5000))); break;
         }
         quiet.stop();
         if (made > 0)
