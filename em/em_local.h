@@ -218,7 +218,7 @@ int em_isnodetype(const em_node* node, const em_nodetype* type);
 void em_freenodedata(em_node* node);
 em_node* em_createnode(em_node* parent);
 void em_destroynode(em_node* node);
-em_node* em_getnode(int handle); // null for 0, a free or out-of-range handle, or an engine that is down
+em_node* em_getnode(int handle);     // null for 0, a free or out-of-range handle, or an engine that is down
 int em_canfree(const em_node* node); // 0 for the root and sequencer channels, which em_freenode refuses
 
 // The public calls' way in: under the audio lock, taken once, call(node) on
@@ -569,16 +569,16 @@ struct em_sampler {
 };
 
 struct em_schannel {
-    int32_t sample;   // sample-bank number played, 0 = none
-    int32_t pos;      // read index: frame (mono) or value index, 2 x frame (stereo)
-    int32_t frac;     // fraction of the read index, 0..65535 (1/65536 frame)
-    int32_t volume;   // 256 = unity
-    int32_t step;     // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
-    int32_t pan;      // -128 left .. 128 right
-    uint32_t flags;   // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume;  // ramp target for volume; the voice's own volume when it is made
-    int32_t tstep;    // ramp target for step; the voice's own step when it is made
-    int32_t tpan;     // ramp target for pan; the voice's own pan when it is made
+    int32_t sample;     // sample-bank number played, 0 = none
+    int32_t pos;        // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;       // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;     // 256 = unity
+    int32_t step;       // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;        // -128 left .. 128 right
+    uint32_t flags;     // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume;    // ramp target for volume; the voice's own volume when it is made
+    int32_t tstep;      // ramp target for step; the voice's own step when it is made
+    int32_t tpan;       // ramp target for pan; the voice's own pan when it is made
     int32_t fadeset;    // 1: a fade moves the volume in the buffer being mixed
     int32_t fadeto;     // the volume it reaches there
     int32_t fadeframes; // after this many frames of the buffer (0: at once)

@@ -195,7 +195,7 @@ void em_destroynode(em_node* node)
     if (emnodes && node->handle > 0 && node->handle < EM_MAXHANDLES && emnodes[node->handle] == node) {
         emnodes[node->handle] = nullptr;
         if (emctl)
-            emctl[node->handle] = em_nodectl{};
+            emctl[node->handle] = em_nodectl {};
     }
     if (node->mixbuf)
         emio_free(node->mixbuf);

@@ -309,5 +309,6 @@ int em_triggersample(int sampler, int sample)
 
 int em_triggersampleat(int sampler, int sample, uint32_t sampleclock)
 {
-    return em_onnode(sampler, 0, [&](em_node* n) { return em_issampler(n) ? em_startvoiceat(em_playsampler(n, sample), sampleclock) : 0; });
+    return em_onnode(sampler, 0,
+                     [&](em_node* n) { return em_issampler(n) ? em_startvoiceat(em_playsampler(n, sample), sampleclock) : 0; });
 }

@@ -16,13 +16,13 @@ enum {
 };
 
 enum {
-    GAME_RATE = 44100,             // frames per second: the rate em_render delivers
-    GAME_CHUNK = 1024,             // frames per em_render call: the engine's own buffer
-    GAME_FRAMES = 5 * GAME_RATE,   // five seconds
-    GAME_HITS = 8,                 // effects, one every half second from a quarter second on
-    GAME_AMBIENCEVOLUME = 128,     // the ambience's sampler at half volume
-    GAME_MUSICVOLUME = 200,        // the music node's volume
-    GAME_SWITCHMS = 500            // the music switch's fade-out
+    GAME_RATE = 44100,           // frames per second: the rate em_render delivers
+    GAME_CHUNK = 1024,           // frames per em_render call: the engine's own buffer
+    GAME_FRAMES = 5 * GAME_RATE, // five seconds
+    GAME_HITS = 8,               // effects, one every half second from a quarter second on
+    GAME_AMBIENCEVOLUME = 128,   // the ambience's sampler at half volume
+    GAME_MUSICVOLUME = 200,      // the music node's volume
+    GAME_SWITCHMS = 500          // the music switch's fade-out
 };
 
 // What the game does, at the first buffer that begins at or after each frame.
@@ -45,7 +45,10 @@ static int game_usage()
 static void game_events(int root, int ambience, int music)
 {
     for (em_event ev; em_pollevent(&ev);) {
-        const char* who = ev.handle == root ? "the mix" : ev.handle == ambience ? "the ambience" : ev.handle == music ? "the music" : "a node";
+        const char* who = ev.handle == root       ? "the mix"
+                          : ev.handle == ambience ? "the ambience"
+                          : ev.handle == music    ? "the music"
+                                                  : "a node";
         printf("frame %6u: ", static_cast<unsigned>(ev.sampleclock));
         switch (ev.type) {
         case EME_VOICEEND: printf("an effect ended (sample %d)\n", static_cast<int>(ev.sample)); break;
@@ -65,7 +68,7 @@ static int game_step(int step, int root, int ambience, int music, const char* se
     case GAME_DUCK: return em_fade(ambience, 0, 250, EM_FADEPAUSE); // out, then held where it stands
     case GAME_BACK: return em_pause(ambience, 0) | em_fade(ambience, GAME_AMBIENCEVOLUME, 250, EM_FADEKEEP);
     case GAME_SWITCH: return em_playoggmusic(music, second); // fades out over GAME_SWITCHMS, then switches
-    default: return em_fade(root, 0, 900, EM_FADEKEEP);       // the whole mix out before the last frame
+    default: return em_fade(root, 0, 900, EM_FADEKEEP);      // the whole mix out before the last frame
     }
 }
 

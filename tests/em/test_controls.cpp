@@ -297,8 +297,14 @@ TEST(ControlsLife, BadHandlesValuesAndCallsBeforeTheStart)
     const struct {
         int32_t volume, ms;
         int then;
-    } badfades[] = {{-1, 10, EM_FADEKEEP}, {65537, 10, EM_FADEKEEP}, {INT32_MIN, 10, EM_FADEKEEP}, {0, -1, EM_FADEKEEP},
-                    {0, 3600001, EM_FADEKEEP}, {0, INT32_MAX, EM_FADEKEEP}, {0, 10, -1}, {0, 10, 3}};
+    } badfades[] = {{-1, 10, EM_FADEKEEP},
+                    {65537, 10, EM_FADEKEEP},
+                    {INT32_MIN, 10, EM_FADEKEEP},
+                    {0, -1, EM_FADEKEEP},
+                    {0, 3600001, EM_FADEKEEP},
+                    {0, INT32_MAX, EM_FADEKEEP},
+                    {0, 10, -1},
+                    {0, 10, 3}};
     for (const auto& f : badfades)
         EXPECT_EQ(em_fade(sampler, f.volume, f.ms, f.then), -1) << f.volume << " " << f.ms << " " << f.then;
     EXPECT_EQ(em_fade(sampler, 65536, 3600000, EM_FADEFREE), 0) << "the ends of the ranges";
@@ -324,7 +330,8 @@ TEST(ControlsLife, ClicksStartedAtAClockLandOnThatFrame)
         uint32_t clock;
         int32_t before; // frames rendered before the trigger
         uint32_t lands; // the frame of the click's first value
-    } cases[] = {{750, 0, 750}, {2048, 0, 2048}, {5000, 0, 5000}, {1023, 0, 1023}, {100, 3 * 1024 + 17, 4096}, {3000, 3000, 3072}};
+    } cases[] = {{750, 0, 750},     {2048, 0, 2048}, {5000, 0, 5000}, {1023, 0, 1023}, {100, 3 * 1024 + 17, 4096},
+                 {3000, 3000, 3072}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "clock " << c.clock << " after " << c.before);
         ASSERT_EQ(em_initoffline(), 0);

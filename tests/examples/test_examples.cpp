@@ -246,7 +246,9 @@ TEST_F(Examples, Refusals)
         {GAME, {"first.ogg", "second.ogg", "tone.wav", "short.wav"}, 2, game},
         {GAME, {"first.ogg", "second.ogg", "nothere.wav", "short.wav", "a.out"}, 1, "game: nothere\\.wav: .*\n"},
         {GAME, {"tone.wav", "second.ogg", "tone.wav", "short.wav", "a.out"}, 1, "(.*\n)*game: tone\\.wav cannot be played\n"},
-        {GAME, {"first.ogg", "second.ogg", "tone.wav", "short.wav", "nodir/a.out"}, 1,
+        {GAME,
+         {"first.ogg", "second.ogg", "tone.wav", "short.wav", "nodir/a.out"},
+         1,
          "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n"},
     };
     for (const auto& row : rows)
