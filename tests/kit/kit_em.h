@@ -16,6 +16,25 @@
 #include "em/em_local.h"
 #include "tests/kit/kit.h"
 
+// The standard error of the test while a kit_capture holds it, else -1.
+inline int& kit_realerr()
+{
+    static int fd = -1;
+    return fd;
+}
+
+// A failure reported while the output is captured would vanish with it: the kit's listener also writes it to the
+// test's real standard error.
+class kit_failurewitness : public testing::EmptyTestEventListener {
+    void OnTestPartResult(const testing::TestPartResult& result) override
+    {
+        if (result.failed() && kit_realerr() >= 0)
+            dprintf(kit_realerr(), "%s:%d: Failure (while the output was captured)\n%s\n",
+                    result.file_name() ? result.file_name() : "?", result.line_number(), result.message());
+    }
+};
+inline const bool kit_witnessing = (testing::UnitTest::GetInstance()->listeners().Append(new kit_failurewitness), true);
+
 // Redirects standard output and error into files while alive; out() and err() stop and give back what was written.
 class kit_capture {
 public:
@@ -24,6 +43,7 @@ public:
         fflush(nullptr);
         for (int i = 0; i < 2; i++)
             files_[i] = tmpfile(), saved_[i] = dup(i + 1), dup2(fileno(files_[i]), i + 1);
+        kit_realerr() = saved_[1];
     }
     ~kit_capture() { stop(); }
     void stop()
@@ -31,6 +51,7 @@ public:
         fflush(nullptr);
         for (int i = 0; i < 2 && files_[i]; i++) {
             dup2(saved_[i], i + 1), close(saved_[i]), rewind(files_[i]);
+            kit_realerr() = -1;
             for (int c; (c = fgetc(files_[i])) != EOF;)
                 text_[i] += static_cast<char>(c);
             fclose(files_[i]), files_[i] = nullptr;
