@@ -35,6 +35,7 @@ enum emb_kind {
     EMB_STEREOLERP, // stereo sample, the same steps and interpolation
     EMB_3DLERP,     // the 3-D voices with linear interpolation
     EMB_SEQUENCER,  // 8-channel step sequencers playing note patterns (engine only)
+    EMB_MONOFADE,   // the stepped mono voices, each fading its volume with em_fade (engine only)
     EMB_KINDS
 };
 

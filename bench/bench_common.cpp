@@ -21,6 +21,7 @@ const emb_kindinfo emb_kinds[EMB_KINDS] = {
     {"stereolerp", "stereo, stepped, interpolated", true, true, false, false, true, true},
     {"3dlerp", "3-D, moving, interpolated", false, false, false, true, true, true},
     {"sequencer", "sequencer channels (8 a sequencer)", false, false, false, false, false, false},
+    {"monofade", "mono, stepped, fading (em_fade)", false, true, false, false, false, false},
 };
 
 static FILE* emb_tables = stdout;

@@ -296,7 +296,6 @@ emb_figure emb_timeroutine(const em_sample* s, int32_t step, bool ramp, bool int
                 ch.tstep = (calls & 1) ? 0xB000 : 0x18000;
                 ch.tvolume = (calls & 1) ? 200 : 100;
                 ch.tpan = (calls & 1) ? 30 : -30;
-                ch.targets = EM_TARGETVOLUME | EM_TARGETSTEP | EM_TARGETPAN;
                 ch.flags |= EMF_RAMP;
             }
             em_mixschannel(&ch, s, out.data(), EMB_FRAMES);
@@ -414,6 +413,16 @@ void emb_retarget(const emb_enginevoices& v)
     }
 }
 
+// Fading voices get a new fade every 20 buffers, to another voice's volume
+// over 20 buffers' time: every buffer of every voice is a step of a fade.
+void emb_refade(const emb_enginevoices& v)
+{
+    if (v.buffers % 20 != 0)
+        return;
+    for (size_t i = 0; i < v.nodes.size(); i++)
+        em_fade(v.nodes[i], emb_voicevolume(emb_rampvoice(static_cast<int>(i), v.buffers)), 464, EM_FADEKEEP);
+}
+
 // Renders n buffers through the engine; the 3-D voices go back to their
 // places every 256 buffers.
 void emb_engineround(long n, emb_enginevoices* v, std::vector<int16_t>* out)
@@ -424,6 +433,8 @@ void emb_engineround(long n, emb_enginevoices* v, std::vector<int16_t>* out)
             emb_replace3d(v->nodes);
         if (k.ramped)
             emb_retarget(*v);
+        if (v->kind == EMB_MONOFADE)
+            emb_refade(*v);
         emb_callback(out);
     }
 }

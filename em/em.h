@@ -70,6 +70,8 @@ enum {
     EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
     EMP_POSITIONMS = 41,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
     EMP_LOOPCOUNT = 42,    // int: music passes still to play after this one, -1 forever (the default), 0 the last
+    EMP_PAUSED = 48,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
+    EMP_FADEMS = 49,       // int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
     // Effect nodes (em_createeffect). Floats unless marked int; a value out of its
     // range or not finite is refused with -1 and changes nothing.
     EMP_FILTERTYPE = 54, // int: filter shape, EMFT_*; default EMFT_LOWPASS
@@ -246,8 +248,33 @@ int em_getnext(int handle);
 int em_getprev(int handle);
 // Destroys a node and its subtree (a voice stops, a sampler goes with its
 // voices, a music node closes its stream); safe while the device mixes.
-// 0, or -1 when the handle names no node or names the root.
+// 0, or -1 when the handle names no node or names the root or a sequencer
+// channel (channels live and end with their sequencer).
 int em_freenode(int handle);
+// Pauses (paused 1) or resumes (0) a node and its whole subtree: while paused
+// nothing in it mixes or moves on (voices keep their place, music its stream
+// position, a sequencer its step and time); resumed, each goes on where it
+// stopped. The paused root sends silence. 0, or -1 for no node, paused other
+// than 0 or 1, or the engine down.
+int em_pause(int handle, int paused);
+
+// What a fade does once it reaches its volume (em_fade's then).
+enum {
+    EM_FADEKEEP = 0,  // the node plays on
+    EM_FADEPAUSE = 1, // the node pauses, as em_pause(handle, 1) does
+    EM_FADEFREE = 2   // the node is freed, as em_freenode does
+};
+// Glides a node's volume (a voice's own volume; a music, sampler, 3-D
+// sampler or sequencer node's volume into its parent; the root's master
+// volume) from its value now to volume over ms milliseconds of output,
+// rounded to whole frames and starting with the next buffer mixed, then does
+// then (EM_FADE*). A new fade replaces one in progress from the value reached;
+// setting EMP_VOLUME ends a fade; ms 0 sets the volume at the next buffer.
+// 0, or -1 for no node, volume outside 0..65536, ms negative or over 3600000
+// (one hour), then unknown or EM_FADEFREE on the root or a sequencer channel,
+// or the engine down.
+int em_fade(int handle, int32_t volume, int32_t ms, int then);
+
 // Sets an int parameter; 0, or -1 for no node / id not taken
 int em_setparam(int handle, int id, int32_t value);
 // The int parameter; -1 for no node / id not taken
@@ -323,6 +350,12 @@ int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);
 int em_createsampler(int parent, int mode);
 // Starts a voice of a loaded sample on a sampler; the voice's handle, or 0
 int em_triggersample(int sampler, int sample);
+// em_triggersample whose voice's first frame sounds at exactly that value of
+// the sample clock (em_getsampleclock); frames before it are silent. A clock
+// that has passed, or that lies in a buffer already mixed, starts it at the
+// first frame of the next buffer mixed. The voice's handle, or 0 as
+// em_triggersample.
+int em_triggersampleat(int sampler, int sample, uint32_t sampleclock);
 
 // ---------------------------------------------------------------------------
 // Ogg Vorbis music stream
@@ -341,6 +374,9 @@ void em_stopoggmusic(int handle);
 int em_createsampler3d(int parent, int mode);
 // Starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
 int em_triggersample3d(int sampler3d, int sample);
+// em_triggersample3d whose voice's first frame sounds at that sample clock, as
+// em_triggersampleat; the voice's handle, or 0.
+int em_triggersample3dclock(int sampler3d, int sample, uint32_t sampleclock);
 
 // ---------------------------------------------------------------------------
 // Step sequencer: up to EM_SEQCHANNELS channels of note patterns

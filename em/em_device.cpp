@@ -275,6 +275,8 @@ void em_processnode(em_node* node)
     }
     if (node->mixbuf)
         memset(node->mixbuf, 0, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
+    if (em_holds(node))
+        return;
     em_node* child = node->child;
     while (child) {
         // The child may destroy itself while processed: take its sibling first.
@@ -282,8 +284,7 @@ void em_processnode(em_node* node)
         em_processnode(child);
         child = next;
     }
-    if (node->process)
-        node->process(node);
+    em_runprocess(node);
 }
 
 void em_mixtoparent(em_node* node)
@@ -291,9 +292,18 @@ void em_mixtoparent(em_node* node)
     em_node* parent = node->parent;
     if (!parent || !parent->mixbuf || !node->mixbuf)
         return;
-    const int32_t volume = node->volume;
     int32_t* out = parent->mixbuf;
     const int32_t* in = node->mixbuf;
+    const em_framegain g = em_gainof(node);
+    if (g.glide) {
+        for (int32_t f = 0; f < emstate.samples; f++) {
+            const int32_t gain = em_gainat(g, f);
+            out[2 * f] = em_add32(out[2 * f], em_mul32(in[2 * f], gain) / 256);
+            out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(in[2 * f + 1], gain) / 256);
+        }
+        return;
+    }
+    const int32_t volume = g.volume;
     const int32_t count = emstate.samples * 2;
     for (int32_t i = 0; i < count; i++)
         out[i] = em_add32(out[i], em_mul32(in[i], volume) / 256);

@@ -148,6 +148,7 @@ struct em_state {
     uint32_t lastcb;    // ms from tick0 to the latest callback (written by the callback; atomic access)
     int device;         // 1: a sound device drives the callback; 0: em_render alone mixes
     int32_t rendered;   // frames of the root's latest mix that em_render has handed out
+    int32_t mastergain; // the master volume the root's latest mix ended on, 256 = unity
 };
 extern em_state emstate;
 
@@ -217,7 +218,8 @@ int em_isnodetype(const em_node* node, const em_nodetype* type);
 void em_freenodedata(em_node* node);
 em_node* em_createnode(em_node* parent);
 void em_destroynode(em_node* node);
-em_node* em_getnode(int handle); // null for 0, a free or out-of-range handle, or an engine that is down
+em_node* em_getnode(int handle);     // null for 0, a free or out-of-range handle, or an engine that is down
+int em_canfree(const em_node* node); // 0 for the root and sequencer channels, which em_freenode refuses
 
 // The public calls' way in: under the audio lock, taken once, call(node) on
 // the node of a handle, or none when the handle names no node or the engine
@@ -242,6 +244,77 @@ int em_findfreehandle();
 int em_initnodes();
 void em_deinitnodes();
 em_node* em_createroot();
+
+// ---------------------------------------------------------------------------
+// Node controls (em_control.cpp): pause, timed fades and the master volume,
+// which the tree walk applies around each node's own processing
+// ---------------------------------------------------------------------------
+
+// A volume moving in a straight line, frame by frame: after k of its frames
+// it stands at from + (to - from) x k / frames (truncated), and at to from
+// frame frames on.
+struct em_volumeglide {
+    int32_t from;   // volume at its start, 256 = unity
+    int32_t to;     // volume it ends on
+    int32_t frames; // its length in output frames, >= 0 (0: to at once)
+    int32_t done;   // frames of it mixed before the current buffer
+};
+// The glide's volume after k of its frames.
+int32_t em_glidevolume(const em_volumeglide* g, int64_t k);
+
+// The controls of one node, kept by handle beside the node table.
+struct em_nodectl {
+    int32_t paused;      // 1: the node and its subtree neither mix nor advance
+    int32_t fading;      // 1 while a fade runs
+    int32_t then;        // EM_FADE*: what follows the fade's end
+    em_volumeglide fade; // the fade's volume
+    int32_t waiting;     // 1: the node starts at startclock; until the buffer that holds it, it is not processed
+    uint32_t startclock; // the sample clock of the node's first frame
+    int32_t offset;      // frames of the current buffer before the node's first, 0..samples - 1
+};
+extern em_nodectl* emctl; // EM_MAXHANDLES records, slot 0 unused; all zero for a new node
+
+em_nodectl* em_ctlof(const em_node* node); // the node's controls, or null for a node outside the table
+// Starts a fade of the node's volume from its value now (replacing one in
+// progress) to volume over frames output frames; then is EM_FADE*.
+void em_startfade(em_node* node, int32_t volume, int32_t frames, int32_t then);
+void em_endfade(em_node* node); // a fade in progress stops where it stands
+int em_isfading(const em_node* node);
+// Milliseconds of output as whole frames at the device rate, rounded.
+int32_t em_msframes(int32_t ms);
+// Holds a new voice until the sample clock reaches clock: its first frame
+// sounds at that clock, or at the next buffer's first frame when it has passed.
+void em_startat(em_node* node, uint32_t clock);
+int em_startvoiceat(int voice, uint32_t clock); // em_startat on the voice of a handle; the handle (0 stays 0)
+// Frames of the current buffer that lie before the voice's first: a voice
+// started at a clock mixes into the rest of the buffer only.
+int32_t em_startoffset(const em_node* node);
+
+// The gain a node mixes frame f of the current buffer with: its volume, or
+// the fade's volume while it fades.
+struct em_framegain {
+    const em_volumeglide* glide; // null: volume throughout
+    int32_t volume;
+};
+em_framegain em_gainof(const em_node* node);
+static inline int32_t em_gainat(const em_framegain& g, int32_t f)
+{
+    return g.glide ? em_glidevolume(g.glide, static_cast<int64_t>(g.glide->done) + f + 1) : g.volume;
+}
+
+// What a voice's fade asks of the buffer about to be mixed: its own volume
+// glides to *volume over the buffer's first *frames frames (0: at once) and
+// holds there. 0 when the voice does not fade.
+int em_voicefade(const em_node* node, int32_t* volume, int32_t* frames);
+
+// What the tree walks (em_processnode, em_walksends) do around each node:
+// em_holds is 1 when the node and its subtree sit this buffer out (paused,
+// or a voice waiting for its start clock), asked once a buffer after its
+// buffer is cleared; em_runprocess runs its own process and then moves its
+// fade on (a fade's end may free the node). The root's process applies the
+// master volume.
+int em_holds(em_node* node);
+void em_runprocess(em_node* node);
 
 // ---------------------------------------------------------------------------
 // Sample bank (em_sample.cpp)
@@ -496,22 +569,20 @@ struct em_sampler {
 };
 
 struct em_schannel {
-    int32_t sample;   // sample-bank number played, 0 = none
-    int32_t pos;      // read index: frame (mono) or value index, 2 x frame (stereo)
-    int32_t frac;     // fraction of the read index, 0..65535 (1/65536 frame)
-    int32_t volume;   // 256 = unity
-    int32_t step;     // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
-    int32_t pan;      // -128 left .. 128 right
-    uint32_t flags;   // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume;  // ramp target for volume
-    int32_t tstep;    // ramp target for step
-    int32_t tpan;     // ramp target for pan
-    uint32_t targets; // EM_TARGET* bits: the targets set since the last ramp
+    int32_t sample;     // sample-bank number played, 0 = none
+    int32_t pos;        // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;       // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;     // 256 = unity
+    int32_t step;       // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;        // -128 left .. 128 right
+    uint32_t flags;     // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume;    // ramp target for volume; the voice's own volume when it is made
+    int32_t tstep;      // ramp target for step; the voice's own step when it is made
+    int32_t tpan;       // ramp target for pan; the voice's own pan when it is made
+    int32_t fadeset;    // 1: a fade moves the volume in the buffer being mixed
+    int32_t fadeto;     // the volume it reaches there
+    int32_t fadeframes; // after this many frames of the buffer (0: at once)
 };
-
-// Which ramp targets a voice was given since its last ramp: a field whose
-// target was not set stays where it is, instead of sliding to a stale target.
-enum : uint32_t { EM_TARGETVOLUME = 0x1, EM_TARGETSTEP = 0x2, EM_TARGETPAN = 0x4 };
 
 // Sets (value nonzero) or clears a bit of a flag word.
 static inline void em_setflag(uint32_t* flags, uint32_t bit, int32_t value)
@@ -524,7 +595,7 @@ static inline void em_setflag(uint32_t* flags, uint32_t bit, int32_t value)
 
 // The parameters every sample voice answers alike: the fields em_schannel and
 // em_seqchannel share. 0, or -1 for an id a voice does not take. A target
-// (24-26) also asks for a ramp towards it over the next buffer.
+// (24-26) also asks for a ramp towards the targets over the next buffer.
 template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
 {
     switch (id) {
@@ -539,17 +610,14 @@ template <typename Voice> int em_voicesetparam(Voice* ch, int id, int32_t value)
         return 0;
     case EMP_TARGETVOLUME:
         ch->tvolume = value;
-        ch->targets |= EM_TARGETVOLUME;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_TARGETPITCH:
         ch->tstep = value;
-        ch->targets |= EM_TARGETSTEP;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_TARGETPAN:
         ch->tpan = value;
-        ch->targets |= EM_TARGETPAN;
         ch->flags |= EMF_RAMP;
         return 0;
     case EMP_INTERPOLATE: em_setflag(&ch->flags, EMF_INTERPOLATE, value); return 0;
@@ -567,6 +635,15 @@ static inline int em_voicestate(uint32_t flags, int32_t sample)
 {
     return (flags & EMF_PLAYING) ? 3 : sample != 0 ? 1 : 0;
 }
+// Puts a voice's ramp targets on its own volume, step and pan, as a voice is
+// made: a later ramp moves only the fields whose targets are set apart.
+template <typename Voice> void em_settargetsnow(Voice* ch)
+{
+    ch->tvolume = ch->volume;
+    ch->tstep = ch->step;
+    ch->tpan = ch->pan;
+}
+
 template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
 {
     switch (id) {
@@ -638,6 +715,7 @@ struct em_oggmusic {
     uint32_t startms;          // millisecond clock at the start of the current pass
     int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
     int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
+    int32_t fadems;            // a switch's fade-out, ms; 0: EM_FADESTEP a buffer
 };
 
 em_node* em_initoggmusic(em_node* parent);
@@ -735,11 +813,11 @@ struct em_seqchannel {
     int32_t tvolume;   // ramp target for volume (not applied)
     int32_t tstep;     // ramp target for step (not applied)
     int32_t tpan;      // ramp target for pan (not applied)
-    uint32_t targets;  // EM_TARGET* bits of the targets set (kept, not acted on)
 };
 
 em_node* em_initsequencer(em_node* parent, int channels, int steps);
 em_node* em_initseqchannel(em_node* sequencer, int autofree);
+int em_isseqchannel(const em_node* node);
 // The 16.16 step of a note (12..127) for a sample of base step, note 69 = base.
 int32_t em_notestep(int note, int32_t base);
 

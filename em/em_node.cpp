@@ -5,9 +5,9 @@
 em_node** emnodes;
 
 enum {
-    EMTAG_NODE = 901,     // one em_node record
-    EMTAG_ROOTMIX = 902,  // the root's mix buffer
-    EMTAG_NODETABLE = 990 // the handle table
+    EMTAG_NODE = 901,      // one em_node record
+    EMTAG_NODETABLE = 990, // the handle table
+    EMTAG_CTLTABLE = 991   // the node controls, by handle
 };
 
 // Default parameter callbacks: take nothing, answer 0.
@@ -192,36 +192,29 @@ void em_destroynode(em_node* node)
     em_dropsends(node);
     if (node->destroy)
         node->destroy(node);
-    if (emnodes && node->handle > 0 && node->handle < EM_MAXHANDLES && emnodes[node->handle] == node)
+    if (emnodes && node->handle > 0 && node->handle < EM_MAXHANDLES && emnodes[node->handle] == node) {
         emnodes[node->handle] = nullptr;
+        if (emctl)
+            emctl[node->handle] = em_nodectl {};
+    }
     if (node->mixbuf)
         emio_free(node->mixbuf);
     emio_free(node);
 }
 
-// The root: a mixing node without callbacks of its own or data, whose buffer
-// is the final mix.
-static const em_nodetype em_roottype = {nullptr, EMTAG_ROOTMIX, 0, 0, nullptr, nullptr, nullptr};
-
-em_node* em_createroot()
-{
-    em_node* node = em_makenode(&em_roottype, nullptr);
-    if (node)
-        emstate.root = node;
-    return node;
-}
-
 int em_initnodes()
 {
     emnodes = static_cast<em_node**>(emio_calloc(EM_MAXHANDLES, sizeof(em_node*), EMTAG_NODETABLE));
-    if (!emnodes)
-        return -1;
-    if (!em_createroot()) {
+    emctl = static_cast<em_nodectl*>(emio_calloc(EM_MAXHANDLES, sizeof(em_nodectl), EMTAG_CTLTABLE));
+    if (emnodes && emctl && em_createroot())
+        return 0;
+    if (emctl)
+        emio_free(emctl);
+    if (emnodes)
         emio_free(emnodes);
-        emnodes = nullptr;
-        return -2;
-    }
-    return 0;
+    emnodes = nullptr;
+    emctl = nullptr;
+    return -1;
 }
 
 void em_deinitnodes()
@@ -236,6 +229,9 @@ void em_deinitnodes()
         emio_free(emnodes);
     }
     emnodes = nullptr;
+    if (emctl)
+        emio_free(emctl);
+    emctl = nullptr;
     em_freesends();
 }
 
@@ -280,24 +276,40 @@ int em_getprev(int handle)
     return em_onnode(handle, 0, [](em_node* n) { return em_handleof(n->prev); });
 }
 
+int em_canfree(const em_node* node)
+{
+    return node != emstate.root && !em_isseqchannel(node) ? 1 : 0;
+}
+
 int em_freenode(int handle)
 {
     return em_onnode(handle, -1, [](em_node* n) {
-        if (n == emstate.root)
+        if (!em_canfree(n))
             return -1;
         em_destroynode(n);
         return 0;
     });
 }
 
+// EMP_PAUSED is every node's, as em_pause; a volume set ends a fade.
 int em_setparam(int handle, int id, int32_t value)
 {
-    return em_onnode(handle, -1, [&](em_node* n) { return n->setparam(n, id, value); });
+    if (id == EMP_PAUSED)
+        return em_pause(handle, value);
+    return em_onnode(handle, -1, [&](em_node* n) {
+        const int result = n->setparam(n, id, value);
+        if (result == 0 && id == EMP_VOLUME)
+            em_endfade(n);
+        return result;
+    });
 }
 
 int em_getparam(int handle, int id)
 {
-    return em_onnode(handle, -1, [&](em_node* n) { return n->getparam(n, id); });
+    return em_onnode(handle, -1, [&](em_node* n) {
+        const em_nodectl* c = em_ctlof(n);
+        return id == EMP_PAUSED && c ? c->paused : n->getparam(n, id);
+    });
 }
 
 int em_setparamf(int handle, int id, float value)

@@ -13,8 +13,9 @@ enum {
 static int em_isoggmusic(const em_node* node);
 
 enum {
-    EM_OGGVOLUME = 256, // a new node's volume, unity
-    EM_FADESTEP = 5     // volume taken off per buffer while fading out
+    EM_OGGVOLUME = 256,      // a new node's volume, unity
+    EM_FADESTEP = 5,         // volume taken off per buffer while fading out
+    EM_MAXSWITCHMS = 3600000 // the longest switch fade, one hour
 };
 
 static em_oggmusic* em_oggof(em_node* node)
@@ -97,6 +98,8 @@ int em_startoggmusic(em_node* node, const char* name)
     }
     if (om->switchmode > 0) {
         memcpy(om->nextname, name, length + 1);
+        if (om->fadems > 0)
+            em_startfade(node, 0, em_msframes(om->fadems), EM_FADEKEEP);
         return 0;
     }
     em_closeoggmusic(node);
@@ -133,6 +136,7 @@ static void em_cancelswitch(em_node* node)
         return;
     om->nextname[0] = '\0';
     node->volume = om->setvolume;
+    em_endfade(node);
 }
 
 void em_closeoggmusic(em_node* node)
@@ -226,12 +230,16 @@ static void em_endoggmusic(em_node* node, int32_t frame)
 }
 
 // The fade of a pending switch, and the switch when it reaches 0; 0 when the
-// stream plays on, -1 when the switch failed and the node stopped.
+// stream plays on, -1 when the switch failed and the node stopped. A chosen
+// fade length (EMP_FADEMS) runs as the node's fade; the switch follows its end.
 static int em_fadetoswitch(em_node* node)
 {
     em_oggmusic* om = em_oggof(node);
-    node->volume -= EM_FADESTEP;
-    if (node->volume > 0)
+    if (om->fadems == 0)
+        node->volume -= EM_FADESTEP;
+    else if (em_isfading(node))
+        return 0;
+    if (om->fadems == 0 && node->volume > 0)
         return 0;
     node->volume = om->setvolume;
     const int result = em_switchoggmusic(node, om->nextname);
@@ -250,7 +258,7 @@ void em_mixoggmusic(em_node* node)
     int32_t* out = node->parent ? node->parent->mixbuf : nullptr;
     if (!out)
         return;
-    const int32_t volume = node->volume;
+    const em_framegain gain = em_gainof(node);
     const int64_t inc = em_ogginc(om);
     const int64_t unit = em_oggunit();
     const int16_t* frames = om->loadbuf;
@@ -264,6 +272,7 @@ void em_mixoggmusic(em_node* node)
             om->pos = om->pos < 0 ? 0 : om->pos - EM_OGGFRAMES;
             om->ended = em_filloggmusic(node, f);
         }
+        const int32_t volume = em_gainat(gain, f);
         out[2 * f] = em_add32(out[2 * f], em_mul32(frames[2 * om->pos], volume) / 256);
         out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(frames[2 * om->pos + 1], volume) / 256);
         om->frac += inc;
@@ -341,6 +350,11 @@ static int em_oggsetparam(em_node* node, int id, int32_t value)
         return 0;
     case EMP_POSITIONMS: return em_seekoggmusic(node, value);
     case EMP_SWITCHMODE: om->switchmode = value; return 0;
+    case EMP_FADEMS:
+        if (value < 0 || value > EM_MAXSWITCHMS)
+            return -1;
+        om->fadems = value;
+        return 0;
     default: return -1;
     }
 }
@@ -363,6 +377,7 @@ static int em_ogggetparam(em_node* node, int id)
     case EMP_STARTMS: return static_cast<int>(om->startms);
     case EMP_STATE: return !om->open ? 0 : om->loop ? 4 : 3;
     case EMP_SWITCHMODE: return om->switchmode;
+    case EMP_FADEMS: return om->fadems;
     default: return -1;
     }
 }

@@ -38,24 +38,41 @@ static int em_mixsteadyvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
     return ended ? (m > 0 ? m : 1) : 0;
 }
 
-// A voice sliding to its targets over the buffer; the ramp is then done.
+// A voice sliding over the buffer to its targets (a ramp: each field whose
+// target differs moves), its volume to a fade's if it fades; the ramp is then
+// done. A fade alone that ends inside the buffer glides over its own frames
+// and the rest of the buffer holds its volume.
 static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
     const em_source src = em_voicesource(s, ch->flags);
     em_place p = em_voiceplace(ch, src.channels);
     em_rampvalues now = {ch->step, ch->volume, ch->pan};
-    const em_rampvalues target = {(ch->targets & EM_TARGETSTEP) ? ch->tstep : ch->step,
-                                  (ch->targets & EM_TARGETVOLUME) ? ch->tvolume : ch->volume,
-                                  (ch->targets & EM_TARGETPAN) ? ch->tpan : ch->pan};
+    em_rampvalues target = now;
+    int32_t glide = frames;
+    if (ch->flags & EMF_RAMP)
+        target = {ch->tstep, ch->tvolume, ch->tpan};
+    else if (ch->fadeset && ch->fadeframes < frames)
+        glide = ch->fadeframes;
+    if (ch->fadeset)
+        target.volume = ch->fadeto;
     bool ended = false;
-    const int32_t m = em_mixramped(src, &p, &now, target, out, frames, &ended);
+    int32_t m = 0;
+    if (glide > 0)
+        m = em_mixramped(src, &p, &now, target, out, glide, &ended);
+    else
+        now = target;
     em_setvoiceplace(ch, src.channels, p);
     ch->step = now.step;
     ch->volume = now.volume;
     ch->pan = now.pan;
     ch->flags &= ~static_cast<uint32_t>(EMF_RAMP);
-    ch->targets = 0;
-    return ended ? (m > 0 ? m : 1) : 0;
+    ch->fadeset = 0;
+    if (ended)
+        return m > 0 ? m : 1;
+    if (glide == frames)
+        return 0;
+    const int32_t rest = em_mixsteadyvoice(ch, s, out + 2 * glide, frames - glide);
+    return rest > 0 ? glide + rest : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -118,7 +135,7 @@ static int em_placevoice(em_schannel* ch, const em_sample* s)
 
 int em_mixschannel(em_schannel* ch, const em_sample* s, int32_t* out, int32_t frames)
 {
-    if (ch->flags & EMF_RAMP)
+    if ((ch->flags & EMF_RAMP) || ch->fadeset)
         return em_mixrampedvoice(ch, s, out, frames);
     return em_mixsteadyvoice(ch, s, out, frames);
 }
@@ -133,12 +150,14 @@ static void em_schannelprocess(em_node* node)
         return;
     // A sample freed or never loaded ends the voice instead of being read.
     const em_sample* s = em_voicesample(ch->sample);
+    ch->fadeset = em_voicefade(node, &ch->fadeto, &ch->fadeframes);
+    const int32_t skip = em_startoffset(node); // frames before a voice started at a clock
     int ended = 1;
     if (s && !em_placevoice(ch, s))
-        ended = em_mixschannel(ch, s, out, emstate.samples);
+        ended = em_mixschannel(ch, s, out + 2 * skip, emstate.samples - skip);
     if (!ended)
         return;
-    em_endvoice(node, &ch->flags, ch->sample, ended - 1);
+    em_endvoice(node, &ch->flags, ch->sample, skip + ended - 1);
 }
 
 static int em_schannelsetparam(em_node* node, int id, int32_t value)
@@ -178,6 +197,7 @@ em_node* em_initschannel(em_node* parent, int autofree)
     em_schannel* ch = static_cast<em_schannel*>(node->data);
     ch->volume = 256;
     ch->step = 0x10000;
+    em_settargetsnow(ch);
     ch->flags = autofree ? static_cast<uint32_t>(EMF_AUTOFREE) : 0u;
     return node;
 }
@@ -265,6 +285,7 @@ int em_playsampler(em_node* sampler, int sample)
     ch->pan = sm->pan;
     ch->step = em_pitchstep(entry->step, sm->pitch);
     ch->volume = sm->volume;
+    em_settargetsnow(ch);
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;
     if (sm->flags & EMS_LOOP)
@@ -284,4 +305,10 @@ int em_triggersample(int sampler, int sample)
 {
     // Only a sampler's data can be read as a sampler.
     return em_onnode(sampler, 0, [&](em_node* n) { return em_issampler(n) ? em_playsampler(n, sample) : 0; });
+}
+
+int em_triggersampleat(int sampler, int sample, uint32_t sampleclock)
+{
+    return em_onnode(sampler, 0,
+                     [&](em_node* n) { return em_issampler(n) ? em_startvoiceat(em_playsampler(n, sample), sampleclock) : 0; });
 }

@@ -122,6 +122,9 @@ static void em_s3channelprocess(em_node* node)
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     if (!(ch->flags & EMF_PLAYING))
         return;
+    // A fade sets the volume the gain glides to over the buffer.
+    int32_t fadeframes = 0;
+    em_voicefade(node, &ch->volume, &fadeframes);
     if (ch->flags & EMF_MOVING) {
         const float seconds = static_cast<float>(emstate.samples) * 1.0f / static_cast<float>(emstate.freq);
         em_vecaddscaled(&ch->position, seconds, &ch->velocity);
@@ -137,7 +140,8 @@ static void em_s3channelprocess(em_node* node)
         return;
     // A sample freed or never loaded ends the voice instead of being read.
     const em_sample* s = em_voicesample(ch->sample);
-    if (s && !em_mixs3channel(ch, s, out, emstate.samples))
+    const int32_t skip = em_startoffset(node); // frames before a voice started at a clock
+    if (s && !em_mixs3channel(ch, s, out + 2 * skip, emstate.samples - skip))
         return;
     // The heads' glide keeps no frame of the end: the buffer's last frame stands for it.
     em_endvoice(node, &ch->flags, ch->sample, emstate.samples - 1);
@@ -425,4 +429,9 @@ int em_createsampler3d(int parent, int mode)
 int em_triggersample3d(int sampler3d, int sample)
 {
     return em_onnode(sampler3d, 0, [&](em_node* n) { return em_playsampler3d(n, sample); });
+}
+
+int em_triggersample3dclock(int sampler3d, int sample, uint32_t sampleclock)
+{
+    return em_onnode(sampler3d, 0, [&](em_node* n) { return em_startvoiceat(em_playsampler3d(n, sample), sampleclock); });
 }

@@ -114,8 +114,7 @@ static void em_runwithsends(em_node* node)
     const int32_t n = emsends->outgoing[node->handle];
     int32_t* parentmix = node->parent ? node->parent->mixbuf : nullptr;
     if (n == 0 || !parentmix) {
-        if (node->process)
-            node->process(node);
+        em_runprocess(node);
         return;
     }
     em_send mine[EM_MAXNODESENDS];
@@ -124,8 +123,7 @@ static void em_runwithsends(em_node* node)
         if (emsends->sends[i].effect && emsends->sends[i].sender == node->handle)
             mine[found++] = emsends->sends[i];
     memcpy(emsends->before, parentmix, sizeof(int32_t) * 2 * static_cast<size_t>(emstate.samples));
-    if (node->process)
-        node->process(node);
+    em_runprocess(node);
     for (int32_t k = 0; k < found; k++) {
         em_node* effect = emnodes[mine[k].effect];
         if (effect)
@@ -141,6 +139,8 @@ static void em_walk(em_node* node)
     emsends->entered[h] = emsends->pass;
     em_clearonce(node);
     em_clearonce(node->parent);
+    if (em_holds(node))
+        return;
     // Entries are taken from the front: the scan stops at the last sender.
     for (int32_t i = 0, left = emsends->incoming[h]; i < EM_MAXSENDS && left > 0; i++) {
         const em_send s = emsends->sends[i];

@@ -48,25 +48,48 @@ static int32_t em_stepbefore(const em_sequencer* sq)
 // ---------------------------------------------------------------------------
 
 // Mixes at most n frames (a non-looping channel already past its end mixes
-// none); the frames mixed, the ending frame included. A sample that ends
-// clears EMF_PLAYING; the channel keeps its node.
-static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n)
+// none) while its volume glides to tovolume over them; the frames mixed, the
+// ending frame included. A sample that ends, even on the last of the n
+// frames, clears EMF_PLAYING; the channel keeps its node.
+static int32_t em_mixseqchannel(em_seqchannel* ch, const em_sample* s, int32_t* out, int32_t n, int32_t tovolume)
 {
     if (n <= 0)
         return 0;
     const em_source src = em_voicesource(s, ch->flags);
     em_place p = {ch->pos, ch->frac};
     int32_t m = 0;
+    bool ended = true;
     if (!em_placeread(&p, src)) {
-        // Gains taken once per call, from the channel's own volume and pan.
-        bool ended = false;
-        m = em_mixsteady(src, &p, ch->step, em_voicegains(src.channels, ch->volume, ch->pan), out, n, &ended);
+        ended = false;
+        if (tovolume == ch->volume) {
+            // Gains taken once per call, from the channel's own volume and pan.
+            m = em_mixsteady(src, &p, ch->step, em_voicegains(src.channels, ch->volume, ch->pan), out, n, &ended);
+        } else {
+            em_rampvalues now = {ch->step, ch->volume, ch->pan};
+            m = em_mixramped(src, &p, &now, {ch->step, tovolume, ch->pan}, out, n, &ended);
+        }
     }
+    ch->volume = tovolume;
     ch->pos = p.frame;
     ch->frac = p.frac;
-    if (m < n)
+    if (ended)
         ch->flags &= ~static_cast<uint32_t>(EMF_PLAYING);
     return m;
+}
+
+// A channel's volume in a buffer: from at its start, gliding to to over its
+// first frames frames (a fade's step), then holding.
+struct em_seqglide {
+    int32_t from, to, frames;
+};
+// The volume after frame frames of the buffer.
+static int32_t em_seqvolumeat(const em_seqglide& g, int64_t frame)
+{
+    if (frame >= g.frames)
+        return g.to;
+    if (frame <= 0)
+        return g.from; // a step's empty span before the glide began
+    return static_cast<int32_t>(g.from + (static_cast<int64_t>(g.to) - g.from) * frame / g.frames);
 }
 
 // ---------------------------------------------------------------------------
@@ -109,6 +132,8 @@ static void em_seqchannelprocess(em_node* node)
     int32_t step = sq->stepno;
     int64_t t = sq->time;
     int64_t remaining = emstate.samples;
+    em_seqglide glide = {ch->volume, ch->volume, 0};
+    em_voicefade(node, &glide.to, &glide.frames);
     while (remaining > 0) {
         const int32_t prev = step;
         bool entered;
@@ -128,8 +153,14 @@ static void em_seqchannelprocess(em_node* node)
         int64_t span = em_stepstart(sq, step + 1) - t;
         if (span > remaining)
             span = remaining;
+        // A span ends where a fade's glide does, so that the glide bends there.
+        const int64_t done = emstate.samples - remaining;
+        if (done < glide.frames && done + span > glide.frames)
+            span = glide.frames - done;
         if (ch->flags & EMF_PLAYING) {
-            const int32_t m = em_mixseqchannel(ch, s, out, static_cast<int32_t>(span));
+            ch->volume = em_seqvolumeat(glide, done); // also after a silent span
+            const int32_t to = em_seqvolumeat(glide, done + span);
+            const int32_t m = em_mixseqchannel(ch, s, out, static_cast<int32_t>(span), to);
             remaining -= m;
             t += m;
             span -= m;
@@ -141,6 +172,7 @@ static void em_seqchannelprocess(em_node* node)
             out += 2 * span;
         }
     }
+    ch->volume = glide.to;
 }
 
 static int em_seqchannelsetparam(em_node* node, int id, int32_t value)
@@ -214,6 +246,7 @@ em_node* em_initseqchannel(em_node* sequencer, int autofree)
     ch->sequencer = sequencer ? sequencer->handle : 0;
     ch->volume = 256;
     ch->step = 0x10000;
+    em_settargetsnow(ch);
     ch->flags = autofree ? static_cast<uint32_t>(EMF_AUTOFREE) : 0u;
     return node;
 }
@@ -306,6 +339,11 @@ static const em_nodetype em_sequencertype = {em_installsequencer,
 static int em_issequencer(const em_node* node)
 {
     return em_isnodetype(node, &em_sequencertype);
+}
+
+int em_isseqchannel(const em_node* node)
+{
+    return em_isnodetype(node, &em_seqchanneltype);
 }
 
 // Makes channel i with its pattern under the sequencer; -1 in its slot when

@@ -72,6 +72,8 @@ SIGNATURES = {
     "em_getparam3f": (_int, [_int, _int, _floats, _floats, _floats]),
     "em_setparamp": (_int, [_int, _int, _block]),
     "em_getparamp": (_int, [_int, _int, _block]),
+    "em_pause": (_int, [_int, _int]),
+    "em_fade": (_int, [_int, _i32, _i32, _int]),
     # the sample bank
     "em_loadsample": (_int, [_str]),
     "em_loadoggsample": (_int, [_str]),
@@ -89,11 +91,13 @@ SIGNATURES = {
     # node types
     "em_createsampler": (_int, [_int, _int]),
     "em_triggersample": (_int, [_int, _int]),
+    "em_triggersampleat": (_int, [_int, _int, _u32]),
     "em_createoggmusic": (_int, [_int]),
     "em_playoggmusic": (_int, [_int, _str]),
     "em_stopoggmusic": (None, [_int]),
     "em_createsampler3d": (_int, [_int, _int]),
     "em_triggersample3d": (_int, [_int, _int]),
+    "em_triggersample3dclock": (_int, [_int, _int, _u32]),
     "em_createsequencer": (_int, [_int, _int, _int]),
     # effect nodes and sends
     "em_createeffect": (_int, [_int, _int]),

@@ -15,18 +15,19 @@ long emtest_failingcall; // the call that fails, 0 for none
 bool emtest_failed;      // it has failed
 
 // What the engine prints when each heap call of the session fails, in the order of the calls: "" where the failure
-// shows only in a result (the first 18: the start's codes and the sample bank's "out of memory" reason).
+// shows only in a result (the first 19: the start's codes and the sample bank's "out of memory" reason).
 const std::string emtest_node = "can't create node", emtest_mix = "can't allocate mix buffer";
 const std::string emtest_voice = "warning: em_playsampler couldn't create chnode | ERROR: em_initschannel: ";
 const std::string emtest_voice3d = "warning: em_playsampler3d couldn't create chnode | ERROR: em_inits3channel: ";
 const std::string emtest_effect = "ERROR: em_initeffect: ";
 const std::string emtest_failuretexts[] = {
-    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
-    // the sampler and its three voices, the 3-D sampler and its voice
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    // the sampler and its three voices and one started at a clock, the 3-D sampler and its voice
     "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler: " + emtest_mix,
     "ERROR: em_initsampler: can't allocate sampler", emtest_voice + emtest_node, emtest_voice + "can't allocate schannel",
     emtest_voice + emtest_node, emtest_voice + "can't allocate schannel", emtest_voice + emtest_node,
-    emtest_voice + "can't allocate schannel", "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler32: " + emtest_mix,
+    emtest_voice + "can't allocate schannel", emtest_voice + emtest_node, emtest_voice + "can't allocate schannel",
+    "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler32: " + emtest_mix,
     "ERROR: em_initsampler3d: can't allocate sampler", emtest_voice3d + emtest_node, emtest_voice3d + "can't allocate s3channel",
     // the sequencer, its two channels and their patterns
     "ERROR: em_initsequencer: " + emtest_node, "ERROR: em_initsequencer: " + emtest_mix,
@@ -82,6 +83,7 @@ long emtest_run(const kit_tempdir& dir, long failing)
     const int sampler = emtest_step([] { return em_createsampler(em_getroot(), -1); });
     for (const int sample : {mono, stereo, oggsample})
         emtest_step([&] { return sampler && sample ? em_triggersample(sampler, sample) : -1; });
+    emtest_step([&] { return sampler && mono ? em_triggersampleat(sampler, mono, 5000) : -1; });
     const int listener = emtest_step([] { return em_createsampler3d(em_getroot(), -1); });
     const int voice3d = emtest_step([&] { return listener && mono ? em_triggersample3d(listener, mono) : -1; });
     if (voice3d > 0)
@@ -119,15 +121,28 @@ long emtest_run(const kit_tempdir& dir, long failing)
     for (const int sender : {sampler, voice, listener})
         for (const int effect : {reverb, echo})
             EXPECT_EQ(em_setsend(sender, effect, 100), sender && effect ? 0 : -1);
-    // The callback allocates nothing: the fade, the switch, the voices' ends and the sequencer's notes.
+    // Fades and pauses take no heap: each is made or refused only by what it names.
+    const int fadedvoice = sampler ? em_getchild(sampler) : 0;
+    EXPECT_EQ(em_fade(fadedvoice, 0, 500, EM_FADEFREE), fadedvoice ? 0 : -1);
+    EXPECT_EQ(em_fade(listener, 100, 300, EM_FADEPAUSE), listener ? 0 : -1);
+    EXPECT_EQ(em_fade(em_getroot(), 128, 200, EM_FADEKEEP), 0);
+    EXPECT_EQ(em_pause(music, 1), music ? 0 : -1);
+    // The callback allocates nothing: the fades, the switch, the voices' ends and the sequencer's notes.
     const long before = emtest_heapcalls;
     std::vector<int16_t> out(2 * 1024);
     for (int b = 0; b < 60; b++)
         EXPECT_EQ(em_render(out.data(), 1024), 1024);
     em_event ev;
     while (em_pollevent(&ev) == 1) // the ends and passes the mixer posted: the ring takes no memory either
-        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH || ev.type == EME_MUSICLOOP)
+        EXPECT_TRUE(ev.type == EME_VOICEEND || ev.type == EME_SEQWRAP || ev.type == EME_MUSICSWITCH || ev.type == EME_MUSICLOOP ||
+                    ev.type == EME_FADEDONE)
             << ev.type;
+    EXPECT_EQ(emtest_heapcalls, before);
+    EXPECT_EQ(em_isnode(fadedvoice), 0);
+    EXPECT_EQ(listener ? em_getparam(listener, EMP_PAUSED) : 1, 1);
+    EXPECT_EQ(em_pause(music, 0), music ? 0 : -1);
+    for (int b = 0; b < 60; b++)
+        EXPECT_EQ(em_render(out.data(), 1024), 1024);
     EXPECT_EQ(emtest_heapcalls, before);
     EXPECT_EQ(music ? em_getparam(music, EMP_VOLUME) : 200, 200) << "the switch was made";
     return emtest_heapcalls;

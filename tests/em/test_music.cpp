@@ -82,6 +82,32 @@ TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
     EXPECT_EQ(em_getparam(music, EMP_VOLUME), 256);
 }
 
+// With EMP_FADEMS the switch's fade-out is a straight line over that many milliseconds (100 ms: 4410 frames) from the
+// volume in force, frame by frame; the buffer after it ends plays the next stream at the volume set.
+TEST_F(Music, SwitchFadesOverTheChosenLength)
+{
+    const std::vector<int16_t> first = mixgen_decodeogg(stereo44);
+    const std::vector<int16_t> second = mixgen_decodeogg(other44);
+    em_setparam(music, EMP_VOLUME, 200);
+    ASSERT_EQ(em_setparam(music, EMP_FADEMS, 100), 0);
+    ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
+    em_setparam(music, EMP_SWITCHMODE, 1);
+    EXPECT_EQ(em_playoggmusic(music, other44.c_str()), 0);
+    const std::vector<int16_t> heard = kit_render(5);
+    // after 2205 of the 4410 frames the gain is 100; after 4409, 200 - 200 x 4409 / 4410 toward zero: 1; then 0
+    const struct {
+        size_t frame;
+        int32_t gain;
+    } spots[] = {{2204, 100}, {4408, 1}, {4409, 0}, {5119, 0}};
+    for (const auto& s : spots)
+        EXPECT_EQ(heard[2 * s.frame], em_limit(first[2 * s.frame] * s.gain / 256)) << s.frame;
+    EXPECT_EQ(em_getparam(music, EMP_VOLUME), 0);
+    const std::vector<int16_t> next = kit_render();
+    for (size_t i = 0; i < next.size(); i++)
+        ASSERT_EQ(next[i], em_limit(second[i] * 200 / 256)) << i;
+    EXPECT_EQ(em_getparam(music, EMP_VOLUME), 200);
+}
+
 // A switch to a file that cannot be opened fades out, says so, and leaves silence with the volume given back.
 TEST_F(Music, SwitchToAMissingFileEndsInSilence)
 {

@@ -201,9 +201,10 @@ TEST_F(Sampler, ShortVoiceMixesItsLastFrameAndFreesItsHandle)
     EXPECT_EQ(em_triggersample(sampler, sample), voice);
 }
 
-// A ramp lands exactly on its targets within one buffer and moves only the fields whose targets were set since the
-// last one: a later volume fade alone leaves the pitch and the pan where they are, so the voice plays on at its step.
-TEST_F(Sampler, RampLandsOnItsTargetsAndMovesOnlyThoseSet)
+// A ramp lands exactly on its targets within one buffer. A voice's targets start at its own volume, step and pan and
+// are kept: a target volume alone moves only the volume, a later pan target leaves the volume at its target, and a
+// ramp re-armed through EMF_RAMP brings a volume set directly back to it.
+TEST_F(Sampler, RampLandsOnItsTargetsAndKeepsThem)
 {
     const auto params = [](int voice) {
         return std::vector<int> {em_getparam(voice, EMP_PITCH), em_getparam(voice, EMP_VOLUME), em_getparam(voice, EMP_PAN)};
@@ -222,14 +223,18 @@ TEST_F(Sampler, RampLandsOnItsTargetsAndMovesOnlyThoseSet)
             em_setparam(voice, EMP_FLAGS, 0);
         }
     }
-    const int voice = em_triggersample(sampler, kit_makesample(std::vector<int16_t>(3000, 1000)));
-    em_setparam(voice, EMP_PITCH, 0xC000);
-    em_setparam(voice, EMP_PAN, 40);
+    em_setparam(sampler, EMP_DEFPITCH, 0xC000);
+    em_setparam(sampler, EMP_DEFPAN, 40);
+    const int voice = em_triggersample(sampler, kit_makesample(std::vector<int16_t>(5000, 1000)));
     em_setparam(voice, EMP_TARGETVOLUME, 64);
     kit_mixof(sampler);
     EXPECT_EQ(params(voice), (std::vector<int> {0xC000, 64, 40}));
     EXPECT_EQ(em_getparam(voice, EMP_POSITION), 768) << "1024 frames at three quarters";
-    em_setparam(voice, EMP_TARGETPAN, -40); // a later ramp: the volume stays at 64
+    em_setparam(voice, EMP_TARGETPAN, -40);
+    kit_mixof(sampler);
+    EXPECT_EQ(params(voice), (std::vector<int> {0xC000, 64, -40}));
+    em_setparam(voice, EMP_VOLUME, 200);
+    em_setparam(voice, EMP_FLAGS, em_getparam(voice, EMP_FLAGS) | static_cast<int>(EMF_RAMP));
     kit_mixof(sampler);
     EXPECT_EQ(params(voice), (std::vector<int> {0xC000, 64, -40}));
 }

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "tests/kit/kit.h"
+#include "tools/mixgen/oggwriter.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ protected:
         wav("blip.wav", 44100, 3000, blip);
         wav("short.wav", 44100, 2205, blip);
         kit_writefile(dir + "/text.txt", std::string("not a sound\n"));
+        ASSERT_EQ(mixgen_writeogg(dir + "/first.ogg", 2, 44100, 4 * 44100, 440), 0);
+        ASSERT_EQ(mixgen_writeogg(dir + "/second.ogg", 1, 22050, 4 * 22050, 330), 0);
     }
     static void TearDownTestSuite() { delete files; }
 
@@ -164,12 +167,36 @@ TEST_F(Examples, FlybyPassesFromLeftToRightAndFallsInPitch)
     EXPECT_LT(first, last * 13 / 10) << first << " against " << last;
 }
 
+// The game's timeline acts at the first buffer at or after each time and tells every end at its exact frame: an
+// effect of 2205 frames started every 22050 frames from 11025 ends 2204 frames later; the ambience fades out over
+// 250 ms (11025 frames) from frame 45056 and back from 89088; the music's switch fades over 500 ms from 110592 and
+// switches at the next buffer; the mix fades out over 900 ms from 177152 and is silent from then on.
+TEST_F(Examples, GameSwitchesFadesPausesAndTellsWhatEnded)
+{
+    std::string lines;
+    const auto line = [&](int frame, const std::string& what) {
+        lines += "frame " + std::string(frame < 100000 ? " " : "") + std::to_string(frame) + ": " + what + "\n";
+    };
+    const auto effect = [&](int k) { line(11025 + 22050 * k + 2204, "an effect ended \\(sample 2\\)"); };
+    effect(0), effect(1), line(45056 + 11024, "the fade of the ambience is done"), effect(2), effect(3);
+    line(89088 + 11024, "the fade of the ambience is done"), effect(4), effect(5);
+    line(110592 + 22049, "the fade of the music is done"), line(133120, "the music switched"), effect(6), effect(7);
+    line(177152 + 39689, "the fade of the mix is done");
+    const std::vector<int16_t> v =
+        render(GAME, {"first.ogg", "second.ogg", "tone.wav", "short.wav", "a.out"}, lines + "a\\.out: 220500 frames\n", 220500);
+    ASSERT_FALSE(v.empty());
+    EXPECT_NE(v[2 * 177151], 0) << "heard up to the fade-out";
+    for (size_t f = 177152 + 39690; f < 220500; f++)
+        ASSERT_EQ(v[2 * f] | v[2 * f + 1], 0) << f;
+}
+
 TEST_F(Examples, Refusals)
 {
     const std::string play = "usage: play_wav \\[--render out\\.wav\\] file\\.wav\n(.*\n)*";
     const std::string fly = "usage: flyby \\[--seconds S\\] source\\.wav out\\.wav\n(.*\n)*";
     const std::string seq =
         "usage: sequence \\[--render out\\.wav\\] \\[--passes N\\] sample\\.wav \\[pattern \\.\\.\\.\\]\n(.*\n)*";
+    const std::string game = "usage: game first\\.ogg second\\.ogg ambience\\.wav effect\\.wav out\\.wav\n(.*\n)*";
     const std::string nine = "69 .", notwav = ": text\\.txt: not a WAV file the engine reads \\(.*\\)\n";
     const std::string nodevice =
         "(.*\n)*play_wav: no sound device \\(em_init gave -[12]\\); --render out\\.wav renders to a file\n";
@@ -215,6 +242,14 @@ TEST_F(Examples, Refusals)
         {SEQUENCE, {"--render", "a.out", "nothere.wav"}, 1, "sequence: nothere\\.wav: No such file or directory\n"},
         {SEQUENCE, {"--render", "a.out", "text.txt"}, 1, "sequence" + notwav},
         {SEQUENCE, {"--render", "nodir/a.out", "blip.wav"}, 1, "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n"},
+        {GAME, {}, 2, game},
+        {GAME, {"first.ogg", "second.ogg", "tone.wav", "short.wav"}, 2, game},
+        {GAME, {"first.ogg", "second.ogg", "nothere.wav", "short.wav", "a.out"}, 1, "game: nothere\\.wav: .*\n"},
+        {GAME, {"tone.wav", "second.ogg", "tone.wav", "short.wav", "a.out"}, 1, "(.*\n)*game: tone\\.wav cannot be played\n"},
+        {GAME,
+         {"first.ogg", "second.ogg", "tone.wav", "short.wav", "nodir/a.out"},
+         1,
+         "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n"},
     };
     for (const auto& row : rows)
         for (const auto& [program, err] : extest_programs(row.program, row.err)) {

@@ -144,7 +144,6 @@ inline void emtest_ramptargets(em_schannel* ch, emtest_lcg* r, const em_sample* 
     ch->tvolume = r->range(0, 400);
     ch->tpan = r->range(-128, 128);
     ch->tstep = r->range(0, 7) == 0 ? emtest_pastend(s, 3) : r->range(-0x1000, 0x40000);
-    ch->targets = EM_TARGETVOLUME | EM_TARGETSTEP | EM_TARGETPAN;
     ch->flags |= EMF_RAMP;
 }
 
