@@ -68,23 +68,23 @@ enum {
     EMP_CHANNEL = 36,      // int: selected channel index, -1 none
     EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
     EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
-    EMP_POSITIONMS = 41,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
-    EMP_LOOPCOUNT = 42,    // int: music passes still to play after this one, -1 forever (the default), 0 the last
-    EMP_PAUSED = 48,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
-    EMP_FADEMS = 49,       // int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
+    EMP_POSITIONMS = 39,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
+    EMP_LOOPCOUNT = 40,    // int: music passes still to play after this one, -1 forever (the default), 0 the last
+    EMP_PAUSED = 41,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
+    EMP_FADEMS = 42,       // int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
     // Effect nodes (em_createeffect). Floats unless marked int; a value out of its
     // range or not finite is refused with -1 and changes nothing.
-    EMP_FILTERTYPE = 54, // int: filter shape, EMFT_*; default EMFT_LOWPASS
-    EMP_FREQUENCY = 55,  // float: filter corner or centre frequency, Hz, 1..rate / 2; default 1000
-    EMP_Q = 56,          // float: filter quality, 0.01..100; default 0.7071
-    EMP_GAINDB = 57,     // float: peaking and shelf gain, dB, -48..48; default 0
-    EMP_DELAYMS = 58,    // float: echo delay, ms, above 0 up to 2000 (at least one frame); default 250
-    EMP_FEEDBACK = 59,   // float: echo line feedback, 0 up to but not 1; default 0.5
-    EMP_WET = 60,        // float: effect output gain, 0..4, 1 = unity; default 1 filter, 0.5 echo, 0.33 reverb
-    EMP_DRY = 61,        // float: input gain, 0..4, 1 = unity; default 0 filter, 1 echo and reverb
-    EMP_ROOMSIZE = 62,   // float: reverb room size, 0..1 (longer decay as it grows); default 0.5
-    EMP_DAMPING = 63,    // float: reverb high-frequency damping, 0..1; default 0.5
-    EMP_WIDTH = 64       // float: reverb stereo width, 0 mono .. 1 full; default 1
+    EMP_FILTERTYPE = 43, // int: filter shape, EMFT_*; default EMFT_LOWPASS
+    EMP_FREQUENCY = 44,  // float: filter corner or centre frequency, Hz, 1..rate / 2; default 1000
+    EMP_Q = 45,          // float: filter quality, 0.01..100; default 0.7071
+    EMP_GAINDB = 46,     // float: peaking and shelf gain, dB, -48..48; default 0
+    EMP_DELAYMS = 47,    // float: echo delay, ms, above 0 up to 2000 (at least one frame); default 250
+    EMP_FEEDBACK = 48,   // float: echo line feedback, 0 up to but not 1; default 0.5
+    EMP_WET = 49,        // float: effect output gain, 0..4, 1 = unity; default 1 filter, 0.5 echo, 0.33 reverb
+    EMP_DRY = 50,        // float: input gain, 0..4, 1 = unity; default 0 filter, 1 echo and reverb
+    EMP_ROOMSIZE = 51,   // float: reverb room size, 0..1 (longer decay as it grows); default 0.5
+    EMP_DAMPING = 52,    // float: reverb high-frequency damping, 0..1; default 0.5
+    EMP_WIDTH = 53       // float: reverb stereo width, 0 mono .. 1 full; default 1
 };
 
 // Effect kinds (em_createeffect).

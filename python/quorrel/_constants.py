@@ -37,21 +37,21 @@ EMP_STEPS = 35  # int: steps in one pass
 EMP_CHANNEL = 36  # int: selected channel index, -1 none
 EMP_CHANNELNODE = 37  # int: handle of the selected channel's node, -1 none
 EMP_INTERPOLATE = 38  # int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
-EMP_POSITIONMS = 41  # int: music play position in milliseconds, 0..EMP_LENGTHMS
-EMP_LOOPCOUNT = 42  # int: music passes still to play after this one, -1 forever
-EMP_PAUSED = 48  # int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
-EMP_FADEMS = 49  # int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
-EMP_FILTERTYPE = 54  # int: filter shape, EMFT_*
-EMP_FREQUENCY = 55  # float: filter corner or centre frequency, Hz
-EMP_Q = 56  # float: filter quality
-EMP_GAINDB = 57  # float: peaking and shelf gain, dB
-EMP_DELAYMS = 58  # float: echo delay, ms
-EMP_FEEDBACK = 59  # float: echo line feedback
-EMP_WET = 60  # float: effect output gain, 1 = unity
-EMP_DRY = 61  # float: input gain, 1 = unity
-EMP_ROOMSIZE = 62  # float: reverb room size, 0..1
-EMP_DAMPING = 63  # float: reverb high-frequency damping, 0..1
-EMP_WIDTH = 64  # float: reverb stereo width, 0..1
+EMP_POSITIONMS = 39  # int: music play position in milliseconds, 0..EMP_LENGTHMS
+EMP_LOOPCOUNT = 40  # int: music passes still to play after this one, -1 forever
+EMP_PAUSED = 41  # int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
+EMP_FADEMS = 42  # int: a music switch's fade-out, ms (0..3600000); 0 takes 5 volume steps a buffer
+EMP_FILTERTYPE = 43  # int: filter shape, EMFT_*
+EMP_FREQUENCY = 44  # float: filter corner or centre frequency, Hz
+EMP_Q = 45  # float: filter quality
+EMP_GAINDB = 46  # float: peaking and shelf gain, dB
+EMP_DELAYMS = 47  # float: echo delay, ms
+EMP_FEEDBACK = 48  # float: echo line feedback
+EMP_WET = 49  # float: effect output gain, 1 = unity
+EMP_DRY = 50  # float: input gain, 1 = unity
+EMP_ROOMSIZE = 51  # float: reverb room size, 0..1
+EMP_DAMPING = 52  # float: reverb high-frequency damping, 0..1
+EMP_WIDTH = 53  # float: reverb stereo width, 0..1
 EMX_FILTER = 1  # a biquad filter of EMP_FILTERTYPE
 EMX_ECHO = 2  # a delay line with feedback
 EMX_REVERB = 3  # parallel damped feedback combs into series all-passes
