@@ -9,8 +9,8 @@ import numpy as np
 
 from . import _lib
 from ._constants import *  # noqa: F401,F403 (EMP_*, EMF_*, EMS_*, EM_*)
-from ._constants import (EM_SEQCHANNELS, EMP_CHANNEL, EMP_CHANNELNODE, EMP_DEFVOLUME, EMP_FLAGS, EMP_FORWARD3D, EMP_LENGTH,
-                         EMP_LENGTHMS, EMP_LOOPCOUNT, EMP_PAN, EMP_PATTERN, EMP_PITCH, EMP_POSITION, EMP_POSITION3D, EMP_POSITION3DB,
+from ._constants import (EM_FADEKEEP, EM_SEQCHANNELS, EMP_CHANNEL, EMP_CHANNELNODE, EMP_DEFVOLUME, EMP_FLAGS, EMP_FORWARD3D, EMP_LENGTH,
+                         EMP_LENGTHMS, EMP_LOOPCOUNT, EMP_PAN, EMP_PATTERN, EMP_PAUSED, EMP_PITCH, EMP_POSITION, EMP_POSITION3D, EMP_POSITION3DB,
                          EMP_POSITIONMS,                         EMP_RATE, EMP_RIGHT3D, EMP_RUN, EMP_SAMPLE, EMP_STATE, EMP_STEPS, EMP_UP3D, EMP_VELOCITY3D,
                          EMP_VELOCITY3DB, EMP_VOLUME)
 
@@ -133,6 +133,25 @@ class Node:
         self._check(c.em_getparamv(self.handle, pid, v), f"vector parameter {pid}")
         return tuple(v)
 
+    def fade(self, volume, ms, then=EM_FADEKEEP):
+        """Glides the node's volume to volume (0..65536) over ms milliseconds of output, then
+        keeps playing (EM_FADEKEEP), pauses (EM_FADEPAUSE) or frees the node (EM_FADEFREE)."""
+        self._exists()
+        if c.em_fade(self.handle, int(volume), int(ms), int(then)) != 0:
+            raise EngineError(f"node {self.handle} cannot fade to {volume} over {ms} ms then {then} (volume 0..65536, "
+                              "ms 0..3600000, then EM_FADE*, never freeing the root or a sequencer channel)")
+
+    @property
+    def paused(self):
+        """True while the node and its subtree neither mix nor advance; setting it pauses or resumes."""
+        self._exists()
+        return c.em_getparam(self.handle, EMP_PAUSED) == 1
+
+    @paused.setter
+    def paused(self, value):
+        self._exists()
+        self._check(c.em_pause(self.handle, 1 if value else 0), "a pause")
+
     volume = _param(EMP_VOLUME, "gain, 256 = unity")
     pan = _param(EMP_PAN, "-128 left .. +128 right")
     pitch = _param(EMP_PITCH, "16.16 step or factor, 0x10000 = 1.0")
@@ -190,13 +209,13 @@ class Voice3D(Voice):
     velocity3d = _vector(EMP_VELOCITY3DB, "velocity")
 
 
-def _trigger(node, call, kind, sample, what):
-    """Starts a voice of sample (a Sample or its handle) on a sampler node."""
+def _trigger(node, call, kind, sample, what, *clock):
+    """Starts a voice of sample (a Sample or its handle) on a sampler node, at a sample clock when given."""
     node._exists()
     number = sample.handle if isinstance(sample, Sample) else int(sample)
     if not c.em_validsample(number):
         raise HandleError(f"sample {number} does not exist")
-    return _made(kind, call(node.handle, number), what)
+    return _made(kind, call(node.handle, number, *(int(t) & 0xFFFFFFFF for t in clock)), what)
 
 
 class Sampler(Node):
@@ -204,6 +223,10 @@ class Sampler(Node):
 
     def trigger(self, sample):
         return _trigger(self, c.em_triggersample, Voice, sample, "a voice")
+
+    def trigger_at(self, sample, sampleclock):
+        """A voice whose first frame sounds at that sample clock (a clock past starts at the next buffer)."""
+        return _trigger(self, c.em_triggersampleat, Voice, sample, "a voice", sampleclock)
 
 
 class Sampler3D(Node):
@@ -217,6 +240,10 @@ class Sampler3D(Node):
 
     def trigger(self, sample):
         return _trigger(self, c.em_triggersample3d, Voice3D, sample, "a 3-D voice")
+
+    def trigger_at(self, sample, sampleclock):
+        """A positioned voice whose first frame sounds at that sample clock."""
+        return _trigger(self, c.em_triggersample3dclock, Voice3D, sample, "a 3-D voice", sampleclock)
 
 
 class Sequencer(Node):

@@ -222,3 +222,19 @@ def test_an_effect_with_its_input_alone_passes_it_through_and_sends_reach_it(fil
 def test_writing_a_wav_file_that_cannot_be_written_raises_the_systems_reason(files):
     with pytest.raises(OSError, match="Is a directory"):
         quorrel.Engine.write_wav(files, np.zeros((4, 2), dtype=np.int16))
+
+
+def test_a_clocked_start_a_fade_and_a_pause_act_on_their_frames(files, engine):
+    sampler = engine.sampler()
+    sample = engine.load(files / "mono.wav")
+    sampler.trigger_at(sample, 1500)
+    out = engine.render(2048)
+    assert not out[:1500].any() and out[1500].any()
+    engine.root.paused = True
+    assert engine.root.paused and not engine.render(1024).any()
+    engine.root.paused = False
+    sampler.fade(0, 0, quorrel.EM_FADEFREE)
+    engine.render(2048)
+    assert sampler.handle not in [node.handle for node in engine.root.children]
+    with pytest.raises(quorrel.EngineError, match="cannot fade"):
+        engine.root.fade(0, 10, quorrel.EM_FADEFREE)
