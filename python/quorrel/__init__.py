@@ -209,41 +209,43 @@ class Voice3D(Voice):
     velocity3d = _vector(EMP_VELOCITY3DB, "velocity")
 
 
-def _trigger(node, call, kind, sample, what, *clock):
-    """Starts a voice of sample (a Sample or its handle) on a sampler node, at a sample clock when given."""
-    node._exists()
-    number = sample.handle if isinstance(sample, Sample) else int(sample)
-    if not c.em_validsample(number):
-        raise HandleError(f"sample {number} does not exist")
-    return _made(kind, call(node.handle, number, *(int(t) & 0xFFFFFFFF for t in clock)), what)
+class _Starter(Node):
+    """A node that starts voices: a sampler or a 3-D sampler."""
 
+    _calls = _voice = None  # (start now, start at a clock) and the class of the voices
 
-class Sampler(Node):
-    """Starts a voice node per trigger."""
+    def _start(self, call, sample, *clock):
+        self._exists()
+        number = sample.handle if isinstance(sample, Sample) else int(sample)
+        if not c.em_validsample(number):
+            raise HandleError(f"sample {number} does not exist")
+        handle = call(self.handle, number, *(int(t) & 0xFFFFFFFF for t in clock))
+        return _made(self._voice, handle, f"a voice on node {self.handle}")
 
     def trigger(self, sample):
-        return _trigger(self, c.em_triggersample, Voice, sample, "a voice")
+        """A voice of sample (a Sample or its handle), starting with the next buffer."""
+        return self._start(self._calls[0], sample)
 
     def trigger_at(self, sample, sampleclock):
         """A voice whose first frame sounds at that sample clock (a clock past starts at the next buffer)."""
-        return _trigger(self, c.em_triggersampleat, Voice, sample, "a voice", sampleclock)
+        return self._start(self._calls[1], sample, sampleclock)
 
 
-class Sampler3D(Node):
+class Sampler(_Starter):
+    """Starts a voice node per trigger."""
+
+    _calls, _voice = (c.em_triggersample, c.em_triggersampleat), Voice
+
+
+class Sampler3D(_Starter):
     """Positioned voices around one listener."""
 
+    _calls, _voice = (c.em_triggersample3d, c.em_triggersample3dclock), Voice3D
     position = _vector(EMP_POSITION3D, "listener position")
     velocity = _vector(EMP_VELOCITY3D, "listener velocity")
     forward = _vector(EMP_FORWARD3D, "listener forward axis")
     right = _vector(EMP_RIGHT3D, "listener right axis")
     up = _vector(EMP_UP3D, "listener up axis")
-
-    def trigger(self, sample):
-        return _trigger(self, c.em_triggersample3d, Voice3D, sample, "a 3-D voice")
-
-    def trigger_at(self, sample, sampleclock):
-        """A positioned voice whose first frame sounds at that sample clock."""
-        return _trigger(self, c.em_triggersample3dclock, Voice3D, sample, "a 3-D voice", sampleclock)
 
 
 class Sequencer(Node):
