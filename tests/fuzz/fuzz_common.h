@@ -38,11 +38,6 @@ static inline fuzz_bytes fuzz_readfile(const std::string& name)
     return fuzz_bytes(text.begin(), text.end());
 }
 
-static inline bool fuzz_writefile(const std::string& name, const uint8_t* data, size_t size)
-{
-    return kit_writefile(name, fuzz_bytes(data, data + size));
-}
-
 // A copy with count little-endian bytes of value at offset at, appended past the end.
 static inline fuzz_bytes fuzz_put(fuzz_bytes bytes, size_t at, uint32_t value, int count)
 {
@@ -115,8 +110,7 @@ static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate
 // A sound file of a libsndfile format (FLAC, AIFF, 24-bit or float WAV, ...) with a patterned tone.
 static inline fuzz_bytes fuzz_sndfile(int format, int channels, int rate, int frames)
 {
-    SF_INFO info = {};
-    info.samplerate = rate, info.channels = channels, info.format = format;
+    SF_INFO info = {0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open("seed.tmp", SFM_WRITE, &info);
     std::vector<double> values(static_cast<size_t>(frames) * channels);
     for (size_t i = 0; i < values.size(); i++)

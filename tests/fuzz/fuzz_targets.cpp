@@ -53,15 +53,14 @@ static void fuzz_playsample(int sampler, int handle, int32_t pitch, bool interp)
     em_freesample(handle), fuzz_render(1);
 }
 
-// wav: the bytes of a WAV file, loaded into the sample bank, played by a voice and
-// freed. mem: the bytes of a sound file of any format, loaded from memory, the same. ogg: speed (32 bits), mode bits (0 loop, 1 fade and switch to the same
-// file, 2 the decoded sample interpolates), then the Ogg file, streamed through
-// the music node and then decoded whole into the sample bank and played. The
-// engine's allocations must come back to where they were.
+// wav: the bytes of a WAV file, loaded into the sample bank, played by a voice and freed. mem: the bytes of a sound
+// file of any format, loaded from memory, the same. ogg: speed (32 bits), mode bits (0 loop, 1 fade and switch to the
+// same file, 2 the decoded sample interpolates), then the Ogg file, streamed through the music node and then decoded
+// whole into the sample bank and played. The engine's allocations must come back to where they were.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
 #ifdef FUZZ_wav
-    FUZZ_CHECK(fuzz_writefile("s.wav", data, size), "write");
+    FUZZ_CHECK(kit_writefile("s.wav", fuzz_bytes(data, data + size)), "write");
     const int node = em_createsampler(em_getroot(), -1);
     if (const int handle = em_loadsample("s.wav"))
         fuzz_playsample(node, handle, static_cast<int32_t>(size * 977), size & 1);
@@ -75,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz_reader in = {data, size};
     const int32_t speed = static_cast<int32_t>(in.take(4));
     const uint32_t mode = in.take(1);
-    FUZZ_CHECK(fuzz_writefile("m.ogg", in.data, in.size), "write");
+    FUZZ_CHECK(kit_writefile("m.ogg", fuzz_bytes(in.data, in.data + in.size)), "write");
     const int node = em_createoggmusic(em_getroot());
     const bool played = em_playoggmusic(node, "m.ogg") == 0;
     if (played) {
@@ -119,9 +118,8 @@ static std::string fuzz_seqtext(const emplay_sequence& seq)
     return text;
 }
 
-// The sequence-file reader on any text: what it refuses names a line of the
-// text; what it accepts lies within the documented limits and reads back the
-// same from the text written for it.
+// The sequence-file reader on any text: what it refuses names a line of the text; what it accepts lies within the
+// documented limits and reads back the same from the text written for it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const char* text = reinterpret_cast<const char*>(data);
@@ -152,14 +150,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     return 0;
 }
 #elif defined(FUZZ_descriptor)
-// The line readers: key, value/5 and line buffer sizes (a byte each), then the
-// text. Each buffer has a guard byte past its end; keywords match whole words.
+// The line readers: key, value/5 and line buffer sizes (a byte each), then the text. Each buffer has a guard byte
+// past its end; keywords match whole words.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const char* const words[6] = {"FLAG", "MASK", "FRAME", "repeat", "nomip", "nofilter"};
     fuzz_reader in = {data, size};
     const uint32_t keysize = in.take(1), valuesize = in.take(1) * 5, linesize = in.take(1);
-    FUZZ_CHECK(fuzz_writefile("desc.ini", in.data, in.size), "write");
+    FUZZ_CHECK(kit_writefile("desc.ini", fuzz_bytes(in.data, in.data + in.size)), "write");
     char key[256 + 1], value[1275 + 1], line[256 + 1];
     FILE* file = io_fopen("desc.ini", "rb");
     FUZZ_CHECK(file != nullptr, "io_fopen");
@@ -191,9 +189,8 @@ inline void fuzz_touch(const uint8_t* bytes, size_t count)
         sum = sum + bytes[count - 1];
 }
 #if defined(FUZZ_asset)
-// Picture kind (bits 0-1) and alpha kind (bits 2-3) of tga, bmp, png, tga; the
-// descriptor and alpha lengths (16 bits each), the descriptor (no file when
-// empty), the alpha image and the picture.
+// Picture kind (bits 0-1) and alpha kind (bits 2-3) of tga, bmp, png, tga; the descriptor and alpha lengths (16 bits
+// each), the descriptor (no file when empty), the alpha image and the picture.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const char* const kinds[4] = {"tga", "bmp", "png", "tga"};
@@ -203,9 +200,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const char* old : {"a.ini", "m.tga", "m.bmp", "m.png", "a.bmp", "a.png", "a.tga"})
         remove(old);
     const std::string name = std::string("a.") + kinds[kind & 3];
-    FUZZ_CHECK(desclen == 0 || fuzz_writefile("a.ini", in.data, desclen), "write");
-    FUZZ_CHECK(alphalen == 0 || fuzz_writefile(std::string("m.") + kinds[(kind >> 2) & 3], in.data + desclen, alphalen), "write");
-    FUZZ_CHECK(fuzz_writefile(name, in.data + desclen + alphalen, in.size - desclen - alphalen), "write");
+    const uint8_t *alphadata = in.data + desclen, *picture = alphadata + alphalen;
+    FUZZ_CHECK(desclen == 0 || kit_writefile("a.ini", fuzz_bytes(in.data, alphadata)), "write");
+    FUZZ_CHECK(alphalen == 0 || kit_writefile(std::string("m.") + kinds[(kind >> 2) & 3], fuzz_bytes(alphadata, picture)),
+               "write");
+    FUZZ_CHECK(kit_writefile(name, fuzz_bytes(picture, in.data + in.size)), "write");
 
     io_init();
     gfx_numimages = 0;
@@ -227,11 +226,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     io_free(gfx_images);
     gfx_images = nullptr;
 #elif defined(FUZZ_icon)
-// Any "icon.bmp" through gfx_seticon (SDL's BMP reader, then the mask), and the
-// mask on its own for whatever surface the reader made.
+// Any "icon.bmp" through gfx_seticon (SDL's BMP reader, then the mask), and the mask on its own for whatever surface
+// the reader made.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FUZZ_CHECK(fuzz_writefile("icon.bmp", data, size), "write");
+    FUZZ_CHECK(kit_writefile("icon.bmp", fuzz_bytes(data, data + size)), "write");
     io_init();
     gfx_seticon();
     FUZZ_CHECK(inout.curbytes == 0, "%d bytes left allocated", inout.curbytes);
@@ -247,10 +246,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         SDL_FreeSurface(icon);
     }
 #elif defined(FUZZ_tga)
-// The TGA writer: width and height (24-bit signed each), a depth selector, then
-// pixel bytes repeated to fill the image. What it writes must read back as the
-// same picture, what it cannot describe it must not write (an image too large to
-// make gets a one-byte buffer), and the image must stay as it was.
+// The TGA writer: width and height (24-bit signed each), a depth selector, then pixel bytes repeated to fill the
+// image. What it writes must read back as the same picture, what it cannot describe it must not write (an image too
+// large to make gets a one-byte buffer), and the image must stay as it was.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const int32_t depths[4] = {24, 32, 8, 16};
