@@ -168,14 +168,12 @@ TEST_F(Sampler, ShortVoiceMixesItsLastFrameAndFreesItsHandle)
     const std::vector<int16_t> values = {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000};
     const int sample = kit_makesample(values);
     const int voice = em_triggersample(sampler, sample);
-    const int32_t bytes = emio_getbytes();
     const std::vector<int32_t> out = kit_mixof(sampler);
     for (int f = 0; f < 10; f++)
         EXPECT_EQ(out[2 * f], values[f] / 2);
     for (size_t i = 20; i < out.size(); i++)
         ASSERT_EQ(out[i], 0);
     EXPECT_EQ(em_isnode(voice), 0);
-    EXPECT_EQ(emio_getbytes(), bytes - static_cast<int32_t>(sizeof(em_node) + sizeof(em_schannel)));
     EXPECT_EQ(em_triggersample(sampler, sample), voice);
 }
 
@@ -219,7 +217,7 @@ TEST_F(Sampler3d, SpatialTargetsAndDoppler)
         {0, -128, 0, 340, 128, 0, 0, 0x10000, 0, 0},       // ahead
         {10, 0, 0, 340, 246, 128, 25, 0x10000, -25, 0},    // right: the left ear 25 frames late
         {-10, 0, 0, 340, 246, -128, -25, 0x10000, 0, -26}, // left: the offset rounds toward minus infinity
-        {0, -256, 0, 340, 0, 0, 0, 0x10000, 0, 0}, // at and beyond the maximum distance
+        {0, -256, 0, 340, 0, 0, 0, 0x10000, 0, 0},         // at and beyond the maximum distance
         {0, -512, 0, 340, 0, 0, 0, 0x10000, 0, 0},
         {0, -128, -170, 340, 128, 0, 0, 65536 * 2 / 3, 0, 0}, // receding at c/2
         {0, -128, -2550, 340, 0, 0, 0, 8192, 0, 0},           // beyond 7c: pinned at s/8, silent
