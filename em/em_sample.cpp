@@ -224,11 +224,48 @@ static void em_setwavwhy(const char* sdl)
         em_setsamplewhy("not a WAV file the engine reads (%s)", sdl);
 }
 
+// A little-endian 32-bit word of a RIFF header.
+static uint32_t em_riffword(const uint8_t* bytes)
+{
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// False when the file's data chunk claims more bytes than the file holds. SDL's
+// reader would take a block of the claimed size first, so a header claiming
+// gigabytes fails for want of memory on one machine and for the short read on
+// another: the file is refused for what it is before SDL reads it. Leaves the
+// file at its start.
+static bool em_wavdatafits(FILE* file)
+{
+    uint8_t head[12];
+    bool fits = true;
+    if (fread(head, 1, sizeof(head), file) == sizeof(head) && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0) {
+        uint8_t chunk[8];
+        while (fread(chunk, 1, sizeof(chunk), file) == sizeof(chunk)) {
+            const uint32_t size = em_riffword(chunk + 4);
+            const long at = ftell(file);
+            if (memcmp(chunk, "data", 4) == 0) {
+                fits = fseek(file, 0, SEEK_END) == 0 && at >= 0 && static_cast<uint64_t>(ftell(file) - at) >= size;
+                break;
+            }
+            if (fseek(file, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0)
+                break;
+        }
+    }
+    rewind(file);
+    return fits;
+}
+
 em_sample* em_readsample(const char* name)
 {
     FILE* file = em_opensamplefile(name);
     if (!file)
         return nullptr;
+    if (!em_wavdatafits(file)) {
+        fclose(file);
+        em_setsamplewhy("the file ends before its data does");
+        return nullptr;
+    }
     SDL_RWops* stream = SDL_RWFromFP(file, 1);
     if (!stream) {
         fclose(file);
