@@ -44,7 +44,7 @@ enum {
     EMP_STARTCLOCK = 11,   // int: sample clock at the start of the current pass
     EMP_STARTMS = 12,      // int: millisecond clock at the start of the current pass
     EMP_STATE = 13,        // int: 0 idle, 1 set, 3 playing, 4 playing and looping
-    EMP_POSITION3D = 14,   // vector: position
+    EMP_POSITION3D = 14,   // vector: position (a 3-D voice placed before its first buffer is mixed starts there)
     EMP_VELOCITY3D = 15,   // vector: velocity
     EMP_FORWARD3D = 16,    // vector: listener forward axis
     EMP_RIGHT3D = 17,      // vector: listener right axis
@@ -59,7 +59,7 @@ enum {
     EMP_TARGETPAN = 26,    // int: ramp target for the pan (sets EMF_RAMP)
     EMP_POSITION3DB = 28,  // vector: 3-D voice position / position for new voices
     EMP_VELOCITY3DB = 29,  // vector: 3-D voice velocity / velocity for new voices
-    EMP_3DSCALE = 30,      // float: speed of sound in scene units per second
+    EMP_3DSCALE = 30,      // float: speed of sound, scene units per second; 0, not finite or beyond +-5.19e33: no Doppler, no ear delay
     EMP_3DFACTOR = 31,     // float: distance between the listener's ears
     EMP_SWITCHMODE = 32,   // int: above 0, a new start fades out and switches
     EMP_RUN = 33,          // int: non-zero, the sequencer triggers notes
@@ -84,7 +84,34 @@ enum {
     EMP_DRY = 50,        // float: input gain, 0..4, 1 = unity; default 0 filter, 1 echo and reverb
     EMP_ROOMSIZE = 51,   // float: reverb room size, 0..1 (longer decay as it grows); default 0.5
     EMP_DAMPING = 52,    // float: reverb high-frequency damping, 0..1; default 0.5
-    EMP_WIDTH = 53       // float: reverb stereo width, 0 mono .. 1 full; default 1
+    EMP_WIDTH = 53,      // float: reverb stereo width, 0 mono .. 1 full; default 1
+    // How a 3-D voice is heard with distance and direction: set on a 3-D sampler
+    // for the voices it starts next, or on one 3-D voice. A value out of its range
+    // or not finite is refused with -1 and changes nothing.
+    EMP_DISTANCEMODEL = 56, // int: the distance model, EMD_*; default EMD_FALLOFF
+    EMP_REFDISTANCE = 57,   // float: reference distance, scene units, above 0; default 1 (not used by EMD_FALLOFF)
+    EMP_MAXDISTANCE = 58,   // float: EMD_FALLOFF's silent distance / the clamped models' cap, scene units, 0 or more; default 256
+    EMP_ROLLOFF = 59,       // float: roll-off factor, 0 or more; default 1 (not used by EMD_FALLOFF)
+    EMP_CONEINNER = 60,     // float: whole inner cone angle, degrees, 0..360; default 360
+    EMP_CONEOUTER = 61,     // float: whole outer cone angle, degrees, 0..360; default 360
+    EMP_CONEOUTERGAIN = 62, // float: gain outside the outer cone, 0..1; default 0
+    EMP_DOPPLERFACTOR = 63, // float: scales the radial speed for Doppler, 0 (off) or more; default 1
+    EMP_DIRECTION3D = 64,   // vector: the cone's axis, stored as a unit vector; a zero or non-finite one is refused; default (0, 0, -1)
+    EMP_RELATIVE = 65       // int: 1 position and velocity are in the listener's frame, 0 in the scene's (the default)
+};
+
+// Distance models (EMP_DISTANCEMODEL), d the distance, ref, max and rolloff the
+// settings; the clamped ones first hold d within ref..max (at ref when max is
+// below it). The share of the volume heard is capped to 0..1, and a distance
+// that is not finite is silent under every model.
+enum {
+    EMD_FALLOFF = 0,        // 1 - d / max, 0 from max on (max 0: silent)
+    EMD_INVERSE = 1,        // ref / (ref + rolloff x (d - ref)); 1 where that sum is 0 or less
+    EMD_INVERSECLAMPED = 2, // EMD_INVERSE of the clamped distance
+    EMD_LINEAR = 3,         // 1 - rolloff x (d - ref) / (max - ref); with max <= ref, 1 up to ref and 0 beyond
+    EMD_LINEARCLAMPED = 4,  // EMD_LINEAR of the clamped distance
+    EMD_EXPONENT = 5,       // (d / ref) ^ -rolloff
+    EMD_EXPONENTCLAMPED = 6 // EMD_EXPONENT of the clamped distance
 };
 
 // Effect kinds (em_createeffect).
@@ -377,6 +404,12 @@ int em_triggersample3d(int sampler3d, int sample);
 // em_triggersample3d whose voice's first frame sounds at that sample clock, as
 // em_triggersampleat; the voice's handle, or 0.
 int em_triggersample3dclock(int sampler3d, int sample, uint32_t sampleclock);
+// em_triggersample3d with the voice at position (3 floats) moving at velocity (3
+// floats; null: at rest) instead of the 3-D sampler's EMP_POSITION3DB and
+// EMP_VELOCITY3DB: its first buffer is heard there, without a glide from
+// elsewhere. The voice's handle, or 0 as em_triggersample3d, and 0 for a null
+// position or a coordinate that is not finite.
+int em_triggersample3dat(int sampler3d, int sample, const float* position, const float* velocity);
 
 // ---------------------------------------------------------------------------
 // Step sequencer: up to EM_SEQCHANNELS channels of note patterns

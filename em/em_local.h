@@ -731,6 +731,21 @@ void em_mixoggmusic(em_node* node);
 // ---------------------------------------------------------------------------
 // 3-D sampler and its positioned voices (em_sampler3d.cpp)
 // ---------------------------------------------------------------------------
+// How a source is heard with distance and direction: a 3-D sampler's settings
+// for new voices, and each voice's own (EMP_DISTANCEMODEL to EMP_RELATIVE).
+struct em_s3shape {
+    int32_t model;       // distance model, EMD_*
+    int32_t relative;    // 1: position and velocity are taken in the listener's frame
+    float refdistance;   // reference distance, scene units, above 0
+    float maxdistance;   // EMD_FALLOFF: the gain reaches 0 there (<= 0: silent); clamped models: the cap
+    float rolloff;       // roll-off factor, 0 or more
+    float coneinner;     // whole inner cone angle, degrees, 0..360
+    float coneouter;     // whole outer cone angle, degrees, 0..360
+    float coneoutergain; // share of the gain outside the outer cone, 0..1
+    float doppler;       // factor on the radial speed, 0 or more; 0: no Doppler shift
+    em_vector direction; // the cone's axis, a unit vector
+};
+
 struct em_sampler3d {
     int32_t ondemand;      // nonzero: play requests create voices
     float soundspeed;      // speed of sound, scene units per second; 0 or not finite: no Doppler, no ear delay
@@ -743,7 +758,7 @@ struct em_sampler3d {
     int32_t volume;        // volume of new voices, 256 = unity
     int32_t pitch;         // 16.16 factor on the sample's step for new voices
     uint32_t flags;        // initial flags of new voices (EMF_*)
-    float maxdistance;     // distance at which new voices fall silent, scene units
+    em_s3shape shape;      // distance and direction settings of new voices
     em_vector srcposition; // initial position of new voices
     em_vector srcvelocity; // initial velocity of new voices
 };
@@ -753,7 +768,7 @@ struct em_s3channel {
     int32_t sample;         // sample-bank number, 0 = none
     int32_t volume;         // source volume before distance, 256 = unity
     int32_t step;           // 16.16 rate step before Doppler; negative holds still
-    float maxdistance;      // distance at which the gain reaches 0; <= 0: silent
+    em_s3shape shape;       // how distance and direction change the gain
     em_vector position;     // source position
     em_vector velocity;     // source velocity, units per second
     uint32_t flags;         // EMF_LOOP, EMF_AUTOFREE, EMF_MOVING, EMF_PLAYING
@@ -766,6 +781,7 @@ struct em_s3channel {
     int32_t curstep;        // 16.16 step in force, after Doppler
     int32_t itd;            // ear delay in output frames, positive when the source is to the right
     int32_t offset;         // 16.16 sample frames the right head reads ahead of the left one
+    int32_t mixed;          // 1 once a buffer has been mixed: until then a new place glides from nothing
 };
 
 // What the geometry asks of a voice for the next buffer.

@@ -1,5 +1,6 @@
 // em_sampler3d.cpp -- positioned one-shot voices around a listener: distance
 // fall-off, pan, Doppler step and an ear delay read with two heads
+#include <algorithm>
 #include <cmath>
 
 #include "em/em_local.h"
@@ -17,13 +18,49 @@ static int em_issampler3d(const em_node* node);
 // Spatial target
 // ---------------------------------------------------------------------------
 
-// Linear fall-off to 0 at maxdistance; nothing is inside a range of 0 or less,
-// and a distance that is not a number is out of range.
-static int32_t em_s3falloff(int32_t volume, float dist, float maxdistance)
+// The share of the volume heard at distance dist under the source's model, 0..1.
+// EMD_FALLOFF: linear to 0 at maxdistance, nothing inside a range of 0 or less,
+// and a distance that is not a number is out of range; for the other models
+// any distance that is not finite is.
+static float em_s3distance(const em_s3shape* sh, float dist)
 {
-    if (!(maxdistance > 0.0f) || !(dist < maxdistance))
-        return 0;
-    return em_ftoi(static_cast<float>(volume) * (1.0f - dist / maxdistance));
+    const float ref = sh->refdistance, max = sh->maxdistance, rolloff = sh->rolloff;
+    if (sh->model == EMD_FALLOFF)
+        return !(max > 0.0f) || !(dist < max) ? 0.0f : 1.0f - dist / max;
+    if (!std::isfinite(dist))
+        return 0.0f;
+    // The clamped models hold the distance within ref..max, at ref where max lies below it.
+    const bool clamped = sh->model == EMD_INVERSECLAMPED || sh->model == EMD_LINEARCLAMPED || sh->model == EMD_EXPONENTCLAMPED;
+    const float d = clamped ? std::max(ref, std::min(dist, max)) : dist;
+    float share;
+    if (sh->model <= EMD_INVERSECLAMPED) {
+        const float sum = ref + rolloff * (d - ref);
+        share = sum > 0.0f ? ref / sum : 1.0f;
+    } else if (sh->model <= EMD_LINEARCLAMPED) {
+        share = max > ref ? 1.0f - rolloff * (d - ref) / (max - ref) : d <= ref ? 1.0f : 0.0f;
+    } else {
+        share = std::pow(d / ref, -rolloff);
+    }
+    // Never louder than at the reference distance; what is not a number is silence.
+    return share > 1.0f ? 1.0f : share > 0.0f ? share : 0.0f;
+}
+
+// The cone's share for a source whose unit direction to the listener is -d:
+// 1 within half the inner angle of its axis, the outer gain beyond half the
+// outer angle, linear in the angle between. A source at the listener (d zero)
+// has no direction and is heard whole.
+static float em_s3cone(const em_s3shape* sh, const em_vector* d, float length)
+{
+    const float inner = sh->coneinner * 0.5f, outer = sh->coneouter * 0.5f, gain = sh->coneoutergain;
+    if (inner >= 180.0f || !(length > 0.0f))
+        return 1.0f;
+    const float cosine = -em_vecdot(d, &sh->direction);
+    const float angle = std::acos(std::max(-1.0f, std::min(1.0f, cosine))) * (180.0f / 3.14159265f);
+    if (angle <= inner)
+        return 1.0f;
+    if (angle >= outer)
+        return gain;
+    return 1.0f + (gain - 1.0f) * (angle - inner) / (outer - inner);
 }
 
 // Doppler step for base step s and radial speed vr (positive = receding),
@@ -59,30 +96,36 @@ static float em_s3side(float x)
 em_s3target em_s3spatial(const em_s3channel* ch)
 {
     const em_sampler3d* l = ch->listener;
+    const em_s3shape* sh = &ch->shape;
     em_s3target t = {};
-    em_vector d = em_vecsub(&ch->position, &l->position);
-    // Listener coordinates: x right, y up, z behind.
-    em_vector local = {em_vecdot(&d, &l->right), em_vecdot(&d, &l->up), -em_vecdot(&d, &l->forward)};
+    // A relative source is placed and moves in the listener's frame already.
+    em_vector d = ch->position, local = ch->position, relative = ch->velocity;
+    if (!sh->relative) {
+        d = em_vecsub(&ch->position, &l->position);
+        // Listener coordinates: x right, y up, z behind.
+        local = {em_vecdot(&d, &l->right), em_vecdot(&d, &l->up), -em_vecdot(&d, &l->forward)};
+        relative = em_vecsub(&ch->velocity, &l->velocity);
+    }
     const float dist = em_vecnormalise(&local);
+    const float length = em_vecnormalise(&d);
     // A source at the listener has no direction: it is heard centred, undelayed.
-    t.gain = em_s3falloff(ch->volume, dist, ch->maxdistance);
+    t.gain = em_ftoi(static_cast<float>(ch->volume) * (em_s3distance(sh, dist) * em_s3cone(sh, &d, length)));
     const float side = em_s3side(local.x);
     const int32_t pan = em_ftoi(side * 128.0f);
     t.pan = pan > 128 ? 128 : pan < -128 ? -128 : pan;
-    em_vecnormalise(&d);
-    const em_vector relative = em_vecsub(&ch->velocity, &l->velocity);
-    const float vr = em_vecdot(&d, &relative);
     // A negative step would read before the sample: such a voice holds still.
     const int32_t s = ch->step < 0 ? 0 : ch->step;
     const float c = l->soundspeed;
-    if (c == 0.0f || !std::isfinite(c)) {
-        // No usable speed of sound: sound arrives at once, without Doppler or ear delay.
-        t.step = s;
+    // No usable speed of sound (0, not finite, or so large that the step's
+    // arithmetic would leave the float range): sound arrives at once, without
+    // Doppler or ear delay.
+    t.step = s;
+    if (c == 0.0f || !std::isfinite(c * 65536.0f))
         return t;
-    }
     // A negative speed of sound has no radial speed inside the Doppler range:
     // the voice is silent with its step pinned, as beyond the range.
-    em_s3doppler(&t, s, vr, c);
+    if (sh->doppler != 0.0f)
+        em_s3doppler(&t, s, em_vecdot(&d, &relative) * sh->doppler, c);
     const float delay = static_cast<float>(emstate.freq) * side * l->eardistance / c;
     t.itd = em_ftoi(delay);
     t.offset = em_ftoi(static_cast<float>(t.step) * delay);
@@ -97,6 +140,7 @@ int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
 {
     if (frames <= 0)
         return 0;
+    ch->mixed = 1;
     const em_s3target t = em_s3spatial(ch);
     em_heads h = {{ch->posl, ch->fracl}, {ch->posr, ch->fracr}, {ch->curstep, ch->curgain, ch->curpan, ch->offset}};
     const int ended = em_mixheads(em_voicesource(s, ch->flags), &h, {t.step, t.gain, t.pan, t.offset}, out, frames);
@@ -113,9 +157,127 @@ int em_mixs3channel(em_s3channel* ch, const em_sample* s, int32_t* out, int32_t 
     return ended;
 }
 
+// Takes the geometry's target as the state in force, so that the first buffer
+// does not glide from nothing or from an earlier place: the ear ahead stays on
+// the frame the voice starts reading, the far ear starts behind, at a negative
+// index. For a voice no buffer has been mixed of.
+static void em_s3start(em_s3channel* ch)
+{
+    const int32_t start = ch->itd >= 0 ? ch->posr : ch->posl;
+    const em_s3target t = em_s3spatial(ch);
+    ch->posl = ch->posr = start;
+    ch->curstep = t.step;
+    ch->curpan = t.pan;
+    ch->itd = t.itd;
+    ch->curgain = t.gain;
+    ch->offset = t.offset;
+    if (ch->itd >= 0)
+        ch->posl -= em_sar32(ch->offset, 16);
+    else
+        ch->posr += em_sar32(ch->offset, 16);
+}
+
+// ---------------------------------------------------------------------------
+// Distance and direction settings, the same on the 3-D sampler and its voices;
+// each set returns 0, or -1 for an id not among them or a value refused
+// ---------------------------------------------------------------------------
+
+static int em_setshape(em_s3shape* sh, int id, int32_t value)
+{
+    switch (id) {
+    case EMP_DISTANCEMODEL:
+        if (value < EMD_FALLOFF || value > EMD_EXPONENTCLAMPED)
+            return -1;
+        sh->model = value;
+        return 0;
+    case EMP_RELATIVE:
+        if (value != 0 && value != 1)
+            return -1;
+        sh->relative = value;
+        return 0;
+    default: return -1;
+    }
+}
+
+static int em_getshape(const em_s3shape* sh, int id)
+{
+    switch (id) {
+    case EMP_DISTANCEMODEL: return sh->model;
+    case EMP_RELATIVE: return sh->relative;
+    default: return -1;
+    }
+}
+
+// Where each float setting lives, and its range: at least low, at most high,
+// above low where open.
+static float* em_shapefloat(em_s3shape* sh, int id, float* low, float* high, bool* open)
+{
+    *low = 0.0f, *high = 3.4e38f, *open = false;
+    switch (id) {
+    case EMP_REFDISTANCE: *open = true; return &sh->refdistance;
+    case EMP_MAXDISTANCE: return &sh->maxdistance;
+    case EMP_ROLLOFF: return &sh->rolloff;
+    case EMP_CONEINNER: *high = 360.0f; return &sh->coneinner;
+    case EMP_CONEOUTER: *high = 360.0f; return &sh->coneouter;
+    case EMP_CONEOUTERGAIN: *high = 1.0f; return &sh->coneoutergain;
+    case EMP_DOPPLERFACTOR: return &sh->doppler;
+    default: return nullptr;
+    }
+}
+
+static int em_setshapef(em_s3shape* sh, int id, float value)
+{
+    float low, high;
+    bool open;
+    float* field = em_shapefloat(sh, id, &low, &high, &open);
+    if (!field || !std::isfinite(value) || value < low || (open && value == low) || value > high)
+        return -1;
+    *field = value;
+    return 0;
+}
+
+static float em_getshapef(em_s3shape* sh, int id)
+{
+    float low, high;
+    bool open;
+    const float* field = em_shapefloat(sh, id, &low, &high, &open);
+    return field ? *field : -1.0f;
+}
+
+// The cone's axis, kept as a unit vector: scaled by its largest coordinate
+// first, so that neither a tiny nor a huge vector under- or overflows; a zero
+// vector, which has no direction, and one not finite are refused.
+static bool em_s3finite(const em_vector* v)
+{
+    return std::isfinite(v->x) && std::isfinite(v->y) && std::isfinite(v->z);
+}
+
+static int em_setdirection(em_s3shape* sh, const float* v)
+{
+    const float most = std::max(std::fabs(v[0]), std::max(std::fabs(v[1]), std::fabs(v[2])));
+    if (!(most > 0.0f) || !std::isfinite(most))
+        return -1;
+    em_vector d = {v[0] / most, v[1] / most, v[2] / most};
+    em_vecnormalise(&d);
+    sh->direction = d;
+    return 0;
+}
+
+// The settings of a new 3-D sampler: today's fall-off to 256 units, no cone.
+static const em_s3shape em_s3defaultshape = {EMD_FALLOFF, 0, 1.0f, 256.0f, 1.0f, 360.0f, 360.0f, 0.0f, 1.0f, {0.0f, 0.0f, -1.0f}};
+
 // ---------------------------------------------------------------------------
 // Voice node
 // ---------------------------------------------------------------------------
+
+// After a change of the geometry (result 0): a voice no buffer has been mixed
+// of starts from the new place and settings. Passes the result on.
+static int em_s3restart(em_s3channel* ch, int result)
+{
+    if (result == 0 && !ch->mixed)
+        em_s3start(ch);
+    return result;
+}
 
 static void em_s3channelprocess(em_node* node)
 {
@@ -163,7 +325,9 @@ static int em_s3channelsetparam(em_node* node, int id, int32_t value)
         ch->fracl = ch->fracr = 0;
         ch->itd = 0;
         return 0;
-    default: return -1; // EMP_PAN and EMP_STATE included: both are computed
+    default:
+        // EMP_PAN and EMP_STATE are refused: both are computed.
+        return em_s3restart(ch, em_setshape(&ch->shape, id, value));
     }
 }
 
@@ -178,8 +342,19 @@ static int em_s3channelgetparam(em_node* node, int id)
     case EMP_POSITION: return ch->posl;
     case EMP_STATE: return em_voicestate(ch->flags, ch->sample);
     case EMP_INTERPOLATE: return (ch->flags & EMF_INTERPOLATE) ? 1 : 0;
-    default: return -1;
+    default: return em_getshape(&ch->shape, id);
     }
+}
+
+static int em_s3channelsetparamf(em_node* node, int id, float value)
+{
+    em_s3channel* ch = static_cast<em_s3channel*>(node->data);
+    return em_s3restart(ch, em_setshapef(&ch->shape, id, value));
+}
+
+static float em_s3channelgetparamf(em_node* node, int id)
+{
+    return em_getshapef(&static_cast<em_s3channel*>(node->data)->shape, id);
 }
 
 static int em_s3channelsetparamv(em_node* node, int id, const float* v)
@@ -187,9 +362,10 @@ static int em_s3channelsetparamv(em_node* node, int id, const float* v)
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     switch (id) {
     case EMP_POSITION3D:
-    case EMP_POSITION3DB: ch->position = em_vecfrom(v); return 0;
+    case EMP_POSITION3DB: ch->position = em_vecfrom(v); return em_s3restart(ch, 0);
     case EMP_VELOCITY3D:
-    case EMP_VELOCITY3DB: ch->velocity = em_vecfrom(v); return 0;
+    case EMP_VELOCITY3DB: ch->velocity = em_vecfrom(v); return em_s3restart(ch, 0);
+    case EMP_DIRECTION3D: return em_s3restart(ch, em_setdirection(&ch->shape, v));
     default: return -1;
     }
 }
@@ -202,6 +378,7 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
     case EMP_POSITION3DB: em_vecto(v, &ch->position); return 0;
     case EMP_VELOCITY3D:
     case EMP_VELOCITY3DB: em_vecto(v, &ch->velocity); return 0;
+    case EMP_DIRECTION3D: em_vecto(v, &ch->shape.direction); return 0;
     default: return -1;
     }
 }
@@ -213,6 +390,8 @@ static void em_installs3channel(em_node* node)
     node->destroy = em_freenodedata;
     node->setparam = em_s3channelsetparam;
     node->getparam = em_s3channelgetparam;
+    node->setparamf = em_s3channelsetparamf;
+    node->getparamf = em_s3channelgetparamf;
     node->setparamv = em_s3channelsetparamv;
     node->getparamv = em_s3channelgetparamv;
 }
@@ -259,7 +438,7 @@ static int em_sampler3dsetparam(em_node* node, int id, int32_t value)
     case EMP_DEFPITCH: l->pitch = value; return 0;
     case EMP_DEFFLAGS: l->flags = static_cast<uint32_t>(value); return 0;
     case EMP_INTERPOLATE: em_setflag(&l->flags, EMF_INTERPOLATE, value); return 0;
-    default: return -1;
+    default: return em_setshape(&l->shape, id, value);
     }
 }
 
@@ -273,7 +452,7 @@ static int em_sampler3dgetparam(em_node* node, int id)
     case EMP_DEFPITCH: return l->pitch;
     case EMP_DEFFLAGS: return static_cast<int>(l->flags);
     case EMP_INTERPOLATE: return (l->flags & EMF_INTERPOLATE) ? 1 : 0;
-    default: return -1;
+    default: return em_getshape(&l->shape, id);
     }
 }
 
@@ -283,17 +462,17 @@ static int em_sampler3dsetparamf(em_node* node, int id, float value)
     switch (id) {
     case EMP_3DSCALE: l->soundspeed = value; return 0;
     case EMP_3DFACTOR: l->eardistance = value; return 0;
-    default: return -1;
+    default: return em_setshapef(&l->shape, id, value);
     }
 }
 
 static float em_sampler3dgetparamf(em_node* node, int id)
 {
-    const em_sampler3d* l = static_cast<const em_sampler3d*>(node->data);
+    em_sampler3d* l = static_cast<em_sampler3d*>(node->data);
     switch (id) {
     case EMP_3DSCALE: return l->soundspeed;
     case EMP_3DFACTOR: return l->eardistance;
-    default: return -1.0f;
+    default: return em_getshapef(&l->shape, id);
     }
 }
 
@@ -319,6 +498,7 @@ static int em_sampler3dsetparamv(em_node* node, int id, const float* v)
         return 0;
     case EMP_POSITION3DB: l->srcposition = em_vecfrom(v); return 0;
     case EMP_VELOCITY3DB: l->srcvelocity = em_vecfrom(v); return 0;
+    case EMP_DIRECTION3D: return em_setdirection(&l->shape, v);
     default: return -1;
     }
 }
@@ -335,6 +515,7 @@ static int em_sampler3dgetparamv(em_node* node, int id, float* v)
     case EMP_UP3D: from = &l->up; break;
     case EMP_POSITION3DB: from = &l->srcposition; break;
     case EMP_VELOCITY3DB: from = &l->srcvelocity; break;
+    case EMP_DIRECTION3D: from = &l->shape.direction; break;
     default: return -1;
     }
     em_vecto(v, from);
@@ -382,7 +563,7 @@ em_node* em_initsampler3d(em_node* parent, int mode)
     l->up = {0.0f, 1.0f, 0.0f};
     l->volume = 256;
     l->pitch = 0x10000;
-    l->maxdistance = 256.0f;
+    l->shape = em_s3defaultshape;
     l->srcposition = {0.0f, 0.0f, -10.0f};
     em_attachnode(node, parent);
     return node;
@@ -402,21 +583,10 @@ int em_playsampler3d(em_node* sampler3d, int sample)
     ch->volume = l->volume;
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;
-    ch->maxdistance = l->maxdistance;
+    ch->shape = l->shape;
     ch->position = l->srcposition;
     ch->velocity = l->srcvelocity;
-    // The first target is taken as the state in force: no glide from nothing.
-    const em_s3target t = em_s3spatial(ch);
-    ch->curstep = t.step;
-    ch->curpan = t.pan;
-    ch->itd = t.itd;
-    ch->curgain = t.gain;
-    ch->offset = t.offset;
-    // The far ear starts behind, at a negative index.
-    if (ch->itd >= 0)
-        ch->posl -= em_sar32(ch->offset, 16);
-    else
-        ch->posr += em_sar32(ch->offset, 16);
+    em_s3start(ch);
     em_attachnode(node, sampler3d);
     return node->handle;
 }
@@ -434,4 +604,23 @@ int em_triggersample3d(int sampler3d, int sample)
 int em_triggersample3dclock(int sampler3d, int sample, uint32_t sampleclock)
 {
     return em_onnode(sampler3d, 0, [&](em_node* n) { return em_startvoiceat(em_playsampler3d(n, sample), sampleclock); });
+}
+
+int em_triggersample3dat(int sampler3d, int sample, const float* position, const float* velocity)
+{
+    if (!position)
+        return 0;
+    const em_vector p = em_vecfrom(position), v = velocity ? em_vecfrom(velocity) : em_vector {0.0f, 0.0f, 0.0f};
+    if (!em_s3finite(&p) || !em_s3finite(&v))
+        return 0;
+    return em_onnode(sampler3d, 0, [&](em_node* n) {
+        const int voice = em_playsampler3d(n, sample);
+        if (voice) {
+            em_s3channel* ch = static_cast<em_s3channel*>(em_getnode(voice)->data);
+            ch->position = p;
+            ch->velocity = v;
+            em_s3start(ch);
+        }
+        return voice;
+    });
 }

@@ -286,7 +286,7 @@ inline void emtest_change3d(emtest_mix3d* st, int voice)
     case 3: em_setparam(voice, EMP_VOLUME, r->range(0, 9) == 0 ? r->range(0, 90000) : r->range(0, 400)); break;
     case 4: em_setparam(voice, EMP_POSITION, r->range(-3000, s->length + 50)); break;
     case 5:
-        ch->maxdistance = r->range(0, 3) == 0 ? static_cast<float>(r->range(-10, 10)) : static_cast<float>(r->range(20, 3000));
+        ch->shape.maxdistance = r->range(0, 3) == 0 ? static_cast<float>(r->range(-10, 10)) : static_cast<float>(r->range(20, 3000));
         break;
     case 6: em_setparam(voice, EMP_FLAGS, static_cast<int32_t>(ch->flags ^ EMF_LOOP)); break;
     default: break;
