@@ -123,8 +123,9 @@ em_s3target em_s3spatial(const em_s3channel* ch)
     if (c == 0.0f || !std::isfinite(c * 65536.0f))
         return t;
     // A negative speed of sound has no radial speed inside the Doppler range:
-    // the voice is silent with its step pinned, as beyond the range.
-    if (sh->doppler != 0.0f)
+    // the voice is silent with its step pinned, as beyond the range, with
+    // Doppler turned off (factor 0) too.
+    if (sh->doppler != 0.0f || c < 0.0f)
         em_s3doppler(&t, s, em_vecdot(&d, &relative) * sh->doppler, c);
     const float delay = static_cast<float>(emstate.freq) * side * l->eardistance / c;
     t.itd = em_ftoi(delay);
@@ -422,6 +423,7 @@ em_node* em_inits3channel(em_node* sampler3d, int autofree)
     ch->curgain = 256;
     ch->curstep = 0x10000;
     ch->flags = ch->listener->flags | (autofree ? static_cast<uint32_t>(EMF_AUTOFREE) : 0u);
+    ch->shape = ch->listener->shape;
     return node;
 }
 
@@ -583,7 +585,6 @@ int em_playsampler3d(em_node* sampler3d, int sample)
     ch->volume = l->volume;
     ch->sample = sample;
     ch->flags |= EMF_PLAYING;
-    ch->shape = l->shape;
     ch->position = l->srcposition;
     ch->velocity = l->srcvelocity;
     em_s3start(ch);

@@ -28,7 +28,7 @@ enum {
 // in front halfway through the render.
 const float FLYBY_SPEED = 30.0f;      // scene units per second (the speed of sound is 340)
 const float FLYBY_MISS = 4.0f;        // closest distance, scene units
-const double FLYBY_MAXSECONDS = 16.0; // the path stays inside the 3-D sampler's audible range of 256 units
+const double FLYBY_MAXSECONDS = 16.0; // the path stays inside the 3-D sampler's default audible range of 256 units
 
 static int flyby_usage()
 {

@@ -98,6 +98,7 @@ SIGNATURES = {
     "em_createsampler3d": (_int, [_int, _int]),
     "em_triggersample3d": (_int, [_int, _int]),
     "em_triggersample3dclock": (_int, [_int, _int, _u32]),
+    "em_triggersample3dat": (_int, [_int, _int, _floats, _floats]),
     "em_createsequencer": (_int, [_int, _int, _int]),
     # effect nodes and sends
     "em_createeffect": (_int, [_int, _int]),
