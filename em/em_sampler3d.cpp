@@ -1,5 +1,5 @@
 // em_sampler3d.cpp -- positioned one-shot voices around a listener: distance
-// fall-off, pan, Doppler step and an ear delay read with two heads
+// models, cones, pan, Doppler step and an ear delay read with two heads
 #include <algorithm>
 #include <cmath>
 
@@ -209,11 +209,11 @@ static int em_getshape(const em_s3shape* sh, int id)
     }
 }
 
-// Where each float setting lives, and its range: at least low, at most high,
-// above low where open.
-static float* em_shapefloat(em_s3shape* sh, int id, float* low, float* high, bool* open)
+// Where each float setting lives, and its range: 0 (above 0 where open) up
+// to high.
+static float* em_shapefloat(em_s3shape* sh, int id, float* high, bool* open)
 {
-    *low = 0.0f, *high = 3.4e38f, *open = false;
+    *high = HUGE_VALF, *open = false;
     switch (id) {
     case EMP_REFDISTANCE: *open = true; return &sh->refdistance;
     case EMP_MAXDISTANCE: return &sh->maxdistance;
@@ -228,10 +228,10 @@ static float* em_shapefloat(em_s3shape* sh, int id, float* low, float* high, boo
 
 static int em_setshapef(em_s3shape* sh, int id, float value)
 {
-    float low, high;
+    float high;
     bool open;
-    float* field = em_shapefloat(sh, id, &low, &high, &open);
-    if (!field || !std::isfinite(value) || value < low || (open && value == low) || value > high)
+    float* field = em_shapefloat(sh, id, &high, &open);
+    if (!field || !std::isfinite(value) || value < 0.0f || (open && value == 0.0f) || value > high)
         return -1;
     *field = value;
     return 0;
@@ -239,9 +239,9 @@ static int em_setshapef(em_s3shape* sh, int id, float value)
 
 static float em_getshapef(em_s3shape* sh, int id)
 {
-    float low, high;
+    float high;
     bool open;
-    const float* field = em_shapefloat(sh, id, &low, &high, &open);
+    const float* field = em_shapefloat(sh, id, &high, &open);
     return field ? *field : -1.0f;
 }
 
