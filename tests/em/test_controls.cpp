@@ -4,20 +4,6 @@
 
 namespace {
 
-// A running sequencer under the root of one channel playing pattern's steps of sample over a pass of length frames;
-// the sequencer's handle, the channel's in *channel.
-int emtest_sequencer(int steps, int32_t length, const int8_t* pattern, int sample, int* channel)
-{
-    const int seq = em_createsequencer(em_getroot(), 1, steps);
-    em_setparam(seq, EMP_CHANNEL, 0);
-    *channel = em_getparam(seq, EMP_CHANNELNODE);
-    em_setparam(*channel, EMP_SAMPLE, sample);
-    em_setparamp(*channel, EMP_PATTERN, pattern);
-    em_setparam(seq, EMP_LENGTH, length);
-    em_setparam(seq, EMP_RUN, 1);
-    return seq;
-}
-
 // A paused engine with a sampler and a looping voice of a constant 1000 (500 a side in the sampler's buffer).
 class Controls : public kit_engine {
 protected:
@@ -36,20 +22,10 @@ protected:
     {
         const int8_t note = 69;
         int channel = 0;
-        seq = emtest_sequencer(1, 44100, &note, kit_makesample(std::vector<int16_t>(frames, 1000)), &channel);
+        seq = kit_sequencer(1, 44100, &note, kit_makesample(std::vector<int16_t>(frames, 1000)), &channel);
         return channel;
     }
-    // The root's left mix values of the next buffers.
-    static std::vector<int32_t> rootleft(int buffers)
-    {
-        std::vector<int32_t> out;
-        for (int b = 0; b < buffers; b++) {
-            kit_render();
-            for (int f = 0; f < emstate.samples; f++)
-                out.push_back(emstate.root->mixbuf[2 * f]);
-        }
-        return out;
-    }
+    static std::vector<int32_t> rootleft(int buffers) { return kit_left(em_getroot(), buffers); }
 };
 
 // The master volume glides from the volume in force to the one set over one buffer (the midpoint at three quarters),
@@ -110,7 +86,7 @@ TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
         const int8_t pattern[4] = {69, 0, 72, 76};
         int channel = 0;
         if (kind == ROOT || kind == SEQUENCER)
-            nodes[SEQUENCER] = emtest_sequencer(4, 7000, pattern, sample, &channel);
+            nodes[SEQUENCER] = kit_sequencer(4, 7000, pattern, sample, &channel);
         if (kind == ROOT || kind == MUSIC)
             nodes[MUSIC] = em_createoggmusic(root), em_playoggmusic(nodes[MUSIC], dir.file("tone.ogg").c_str());
         if (kind == ROOT || kind == ECHO) {
@@ -340,7 +316,7 @@ TEST(ControlsLife, ClicksStartedAtAClockLandOnThatFrame)
         // Two steps of a pass of 2 x lands frames: the second step's note begins at frame lands.
         const int8_t pattern[2] = {0, 69};
         int channel = 0;
-        emtest_sequencer(2, static_cast<int32_t>(2 * c.lands), pattern, sample, &channel);
+        kit_sequencer(2, static_cast<int32_t>(2 * c.lands), pattern, sample, &channel);
         em_setparam(channel, EMP_PAN, 128);
         std::vector<int16_t> out(2 * 8192);
         em_render(out.data(), c.before);
