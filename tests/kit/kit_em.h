@@ -66,6 +66,18 @@ private:
     std::string text_[2];
 };
 
+// The engine's log lines with their levels, taken by a hook while this lives; the printing comes back after.
+struct kit_loglines {
+    std::vector<std::pair<int, std::string>> lines;
+    kit_loglines()
+    {
+        em_setlogfunc(
+            [](int level, const char* line, void* user) { static_cast<kit_loglines*>(user)->lines.emplace_back(level, line); },
+            this);
+    }
+    ~kit_loglines() { em_setlogfunc(nullptr, nullptr); }
+};
+
 // Starts the engine on SDL's dummy driver and stops its device, waiting out a
 // callback in flight, so that the test alone calls the callback. 0 on success.
 inline int kit_startpaused()
