@@ -291,8 +291,7 @@ TEST(ControlsLife, BadHandlesValuesAndCallsBeforeTheStart)
         EXPECT_EQ(em_setparam(music, EMP_FADEMS, bad), -1) << bad;
     EXPECT_EQ(em_setparam(music, EMP_FADEMS, 3600000), 0);
     EXPECT_EQ(em_getparam(music, EMP_FADEMS), 3600000);
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
 }
 
 // A click started at a clock lands on that frame, as a sequencer's note at the same frame does: the sampler's voice
@@ -339,8 +338,7 @@ TEST(ControlsLife, ClicksStartedAtAClockLandOnThatFrame)
         for (uint32_t f = 0; f < 2004; f++)
             ASSERT_EQ(out[2 * f] != 0, f >= 2000) << f;
         EXPECT_EQ(out[2 * 2000], 500);
-        kit_capture quiet;
-        em_deinit();
+        kit_stopengine();
     }
 }
 
