@@ -1,6 +1,5 @@
 // test_loaders.cpp -- sounds through libsndfile from files and memory, frames from the caller, and the WAV
 // reader's plain-word refusals: exact values where the format is lossless, each failure with its reason
-#include <sndfile.h>
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -10,28 +9,6 @@
 #include "tests/kit/kit_em.h"
 
 namespace {
-
-// Writes frames (interleaved doubles, full scale 1.0) in a libsndfile format; false when it cannot.
-bool emtest_writesf(const std::string& path, int format, int channels, int rate, const std::vector<double>& values)
-{
-    SF_INFO info = {};
-    info.samplerate = rate, info.channels = channels, info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    // Integer formats take 32-bit values, full scale 2^31, which each width keeps exactly: libsndfile's
-    // doubles scale by 32767 when written, not by the 32768 they are read with.
-    const int subtype = format & SF_FORMAT_SUBMASK;
-    std::vector<int> ints(values.size());
-    for (size_t i = 0; i < values.size(); i++)
-        ints[i] = static_cast<int>(std::min(std::llround(values[i] * 2147483648.0), 2147483647LL));
-    const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
-    const bool floats =
-        subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS;
-    const bool written =
-        (floats ? sf_writef_double(file, values.data(), frames) : sf_writef_int(file, ints.data(), frames)) == frames;
-    return sf_close(file) == 0 && written;
-}
 
 std::vector<int32_t> emtest_valuesof(int handle)
 {
@@ -75,7 +52,7 @@ TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = dir.file("sound");
-        ASSERT_TRUE(emtest_writesf(path, c.format, c.channels, c.rate, c.in));
+        ASSERT_TRUE(kit_writesf(path, c.format, c.channels, c.rate, c.in));
         const std::string bytes = kit_readfile(path);
         for (const int handle :
              {em_loadsound(path.c_str()), em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()))}) {
@@ -101,7 +78,7 @@ TEST_F(Loaders, OggVorbisAndOpusLoadAtTheirOwnRate)
          {std::make_pair(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100), std::make_pair(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000)}) {
         SCOPED_TRACE(c.second);
         const std::string path = dir.file("lossy");
-        ASSERT_TRUE(emtest_writesf(path, c.first, 2, c.second, tone)) << "this libsndfile cannot write it";
+        ASSERT_TRUE(kit_writesf(path, c.first, 2, c.second, tone)) << "this libsndfile cannot write it";
         const int handle = em_loadsound(path.c_str());
         ASSERT_NE(handle, 0) << em_sampleerror();
         const em_sample* s = em_getsample(handle);
@@ -150,8 +127,8 @@ TEST_F(Loaders, RawFramesAreCopiedAndBadArgumentsRefused)
 TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
 {
     const kit_tempdir dir;
-    ASSERT_TRUE(emtest_writesf(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, std::vector<double>(30, 0.1)));
-    ASSERT_TRUE(emtest_writesf(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, {}));
+    ASSERT_TRUE(kit_writesf(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, std::vector<double>(30, 0.1)));
+    ASSERT_TRUE(kit_writesf(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, {}));
     kit_writefile(dir.file("text.txt"), std::string("not a sound at all, just some words in a file\n"));
     const struct {
         const char *file, *why;
