@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <csignal>
 
-#include <sndfile.h>
-
 #include "tools/mixgen/oggwriter.h"
 #include "tests/kit/kit.h"
 
@@ -43,14 +41,10 @@ protected:
         ASSERT_TRUE(wavfile_write((dir + "/float.wav").c_str(), {3, 1, 44100, 32}, "\0\0\0\0\0\0\0\0", 8));
         ASSERT_EQ(mixgen_writeogg(dir + "/tone.oga", 2, 44100, 22050, 440), 0);
         // a 24-bit FLAC file, which only em_loadsound reads
-        SF_INFO info = {0, 48000, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 0, 0};
-        SNDFILE* flac = sf_open((dir + "/tone.flac").c_str(), SFM_WRITE, &info);
-        ASSERT_NE(flac, nullptr);
-        std::vector<int> tone(9600);
+        std::vector<double> tone(9600);
         for (size_t i = 0; i < tone.size(); i++)
-            tone[i] = static_cast<int>((i * 7919) % 200000) * 4096 - 400000000;
-        EXPECT_EQ(sf_writef_int(flac, tone.data(), 9600), 9600);
-        sf_close(flac);
+            tone[i] = (static_cast<double>((i * 7919) % 200000) * 4096 - 400000000) / 2147483648.0;
+        ASSERT_TRUE(kit_writesf(dir + "/tone.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, 48000, tone));
         text("escape.seq", "duration 4410\nsteps 1\n\x01"
                            "bell\xff\\ tone.wav\n");
         text("bad.ogg", "OggS" + std::string(300, 'x'));
