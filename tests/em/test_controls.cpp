@@ -35,7 +35,7 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
     const int root = em_getroot();
     EXPECT_EQ(em_getparam(root, EMP_VOLUME), 256);
     ASSERT_EQ(em_setparam(root, EMP_VOLUME, 128), 0);
-    std::vector<int32_t> left = rootleft(2);
+    const std::vector<int32_t> left = rootleft(2);
     EXPECT_EQ((std::vector<int32_t> {left[0], left[511], left[1023], left[1024], left[2047]}),
               (std::vector<int32_t> {500, 375, 250, 250, 250}));
     for (const int32_t bad : {-1, 65537, INT32_MIN})
@@ -46,11 +46,9 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
     rootleft(1);
     const std::vector<int32_t> loud(static_cast<size_t>(emstate.samples) * 2, 1 << 24);
     kit_addsource(emstate.root, loud.data());
-    left = rootleft(1);
-    EXPECT_EQ(left[0], INT32_MAX);
+    EXPECT_EQ(rootleft(1)[0], INT32_MAX);
     em_setparam(root, EMP_VOLUME, 0);
-    const std::vector<int16_t> out = kit_render(2);
-    EXPECT_EQ(out[2 * 1024 + 7], 0) << "silent once the glide to 0 is done";
+    EXPECT_EQ(kit_render(2)[2 * 1024 + 7], 0) << "silent once the glide to 0 is done";
 }
 
 // Pausing the root, a sampler, a 3-D sampler, a sequencer, a music node or an echo holds it and everything under it
@@ -134,8 +132,7 @@ TEST_F(Controls, NodeFadeGlidesFrameByFrameThenPauses)
     EXPECT_EQ(em_pollevent(&ev), 0) << "one fade, one event";
     EXPECT_EQ((std::vector<int32_t> {left[0], left[22049], left[44098], left[44099], left.back()}),
               (std::vector<int32_t> {500, 250, 1, 0, 0}));
-    EXPECT_EQ(em_getparam(sampler, EMP_VOLUME), 0);
-    EXPECT_EQ(em_getparam(sampler, EMP_PAUSED), 1);
+    EXPECT_EQ((std::vector<int> {em_getparam(sampler, EMP_VOLUME), em_getparam(sampler, EMP_PAUSED)}), (std::vector<int> {0, 1}));
     const int place = em_getparam(voice, EMP_POSITION);
     rootleft(1);
     EXPECT_EQ(em_getparam(voice, EMP_POSITION), place);
@@ -219,8 +216,7 @@ TEST_F(Controls, RootFadesAndPauses)
     ASSERT_EQ(em_fade(root, 0, 10, EM_FADEPAUSE), 0);
     const std::vector<int32_t> left = rootleft(1);
     EXPECT_EQ((std::vector<int32_t> {left[0], left[439], left[440]}), (std::vector<int32_t> {500, 1, 0}));
-    EXPECT_EQ(em_getparam(root, EMP_PAUSED), 1);
-    EXPECT_EQ(em_getparam(root, EMP_VOLUME), 0);
+    EXPECT_EQ((std::vector<int> {em_getparam(root, EMP_VOLUME), em_getparam(root, EMP_PAUSED)}), (std::vector<int> {0, 1}));
     const int place = em_getparam(voice, EMP_POSITION);
     for (const int16_t v : kit_render(2))
         ASSERT_EQ(v, 0);
