@@ -1,7 +1,7 @@
 // kit.h -- the test kit's plain helpers, shared by every test program and the fuzz targets: a temporary folder,
-// reading and writing whole files, 16-bit WAV files written and read back, files of libsndfile's formats, and a program run under a time limit.
-// The other kit headers add the engine fixture (kit_em.h), the window fixture (kit_gl.h) and picture files
-// (kit_images.h); everything carries the kit_ prefix.
+// reading and writing whole files, 16-bit WAV files written and read back, files of libsndfile's formats, and a
+// program run under a time limit. The other kit headers add the engine fixture (kit_em.h), the window fixture
+// (kit_gl.h) and picture files (kit_images.h); everything carries the kit_ prefix.
 #ifndef TESTS_KIT_KIT_H
 #define TESTS_KIT_KIT_H
 
@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
