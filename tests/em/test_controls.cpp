@@ -4,20 +4,6 @@
 
 namespace {
 
-// A running sequencer under the root of one channel playing pattern's steps of sample over a pass of length frames;
-// the sequencer's handle, the channel's in *channel.
-int emtest_sequencer(int steps, int32_t length, const int8_t* pattern, int sample, int* channel)
-{
-    const int seq = em_createsequencer(em_getroot(), 1, steps);
-    em_setparam(seq, EMP_CHANNEL, 0);
-    *channel = em_getparam(seq, EMP_CHANNELNODE);
-    em_setparam(*channel, EMP_SAMPLE, sample);
-    em_setparamp(*channel, EMP_PATTERN, pattern);
-    em_setparam(seq, EMP_LENGTH, length);
-    em_setparam(seq, EMP_RUN, 1);
-    return seq;
-}
-
 // A paused engine with a sampler and a looping voice of a constant 1000 (500 a side in the sampler's buffer).
 class Controls : public kit_engine {
 protected:
@@ -36,20 +22,10 @@ protected:
     {
         const int8_t note = 69;
         int channel = 0;
-        seq = emtest_sequencer(1, 44100, &note, kit_makesample(std::vector<int16_t>(frames, 1000)), &channel);
+        seq = kit_sequencer(1, 44100, &note, kit_makesample(std::vector<int16_t>(frames, 1000)), &channel);
         return channel;
     }
-    // The root's left mix values of the next buffers.
-    static std::vector<int32_t> rootleft(int buffers)
-    {
-        std::vector<int32_t> out;
-        for (int b = 0; b < buffers; b++) {
-            kit_render();
-            for (int f = 0; f < emstate.samples; f++)
-                out.push_back(emstate.root->mixbuf[2 * f]);
-        }
-        return out;
-    }
+    static std::vector<int32_t> rootleft(int buffers) { return kit_left(em_getroot(), buffers); }
 };
 
 // The master volume glides from the volume in force to the one set over one buffer (the midpoint at three quarters),
@@ -59,7 +35,7 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
     const int root = em_getroot();
     EXPECT_EQ(em_getparam(root, EMP_VOLUME), 256);
     ASSERT_EQ(em_setparam(root, EMP_VOLUME, 128), 0);
-    std::vector<int32_t> left = rootleft(2);
+    const std::vector<int32_t> left = rootleft(2);
     EXPECT_EQ((std::vector<int32_t> {left[0], left[511], left[1023], left[1024], left[2047]}),
               (std::vector<int32_t> {500, 375, 250, 250, 250}));
     for (const int32_t bad : {-1, 65537, INT32_MIN})
@@ -70,11 +46,9 @@ TEST_F(Controls, MasterVolumeGlidesOverOneBufferAndClampsTheMix)
     rootleft(1);
     const std::vector<int32_t> loud(static_cast<size_t>(emstate.samples) * 2, 1 << 24);
     kit_addsource(emstate.root, loud.data());
-    left = rootleft(1);
-    EXPECT_EQ(left[0], INT32_MAX);
+    EXPECT_EQ(rootleft(1)[0], INT32_MAX);
     em_setparam(root, EMP_VOLUME, 0);
-    const std::vector<int16_t> out = kit_render(2);
-    EXPECT_EQ(out[2 * 1024 + 7], 0) << "silent once the glide to 0 is done";
+    EXPECT_EQ(kit_render(2)[2 * 1024 + 7], 0) << "silent once the glide to 0 is done";
 }
 
 // Pausing the root, a sampler, a 3-D sampler, a sequencer, a music node or an echo holds it and everything under it
@@ -110,7 +84,7 @@ TEST(ControlsLife, OutputAfterAPauseIsTheUnpausedOutputShifted)
         const int8_t pattern[4] = {69, 0, 72, 76};
         int channel = 0;
         if (kind == ROOT || kind == SEQUENCER)
-            nodes[SEQUENCER] = emtest_sequencer(4, 7000, pattern, sample, &channel);
+            nodes[SEQUENCER] = kit_sequencer(4, 7000, pattern, sample, &channel);
         if (kind == ROOT || kind == MUSIC)
             nodes[MUSIC] = em_createoggmusic(root), em_playoggmusic(nodes[MUSIC], dir.file("tone.ogg").c_str());
         if (kind == ROOT || kind == ECHO) {
@@ -158,8 +132,7 @@ TEST_F(Controls, NodeFadeGlidesFrameByFrameThenPauses)
     EXPECT_EQ(em_pollevent(&ev), 0) << "one fade, one event";
     EXPECT_EQ((std::vector<int32_t> {left[0], left[22049], left[44098], left[44099], left.back()}),
               (std::vector<int32_t> {500, 250, 1, 0, 0}));
-    EXPECT_EQ(em_getparam(sampler, EMP_VOLUME), 0);
-    EXPECT_EQ(em_getparam(sampler, EMP_PAUSED), 1);
+    EXPECT_EQ((std::vector<int> {em_getparam(sampler, EMP_VOLUME), em_getparam(sampler, EMP_PAUSED)}), (std::vector<int> {0, 1}));
     const int place = em_getparam(voice, EMP_POSITION);
     rootleft(1);
     EXPECT_EQ(em_getparam(voice, EMP_POSITION), place);
@@ -243,8 +216,7 @@ TEST_F(Controls, RootFadesAndPauses)
     ASSERT_EQ(em_fade(root, 0, 10, EM_FADEPAUSE), 0);
     const std::vector<int32_t> left = rootleft(1);
     EXPECT_EQ((std::vector<int32_t> {left[0], left[439], left[440]}), (std::vector<int32_t> {500, 1, 0}));
-    EXPECT_EQ(em_getparam(root, EMP_PAUSED), 1);
-    EXPECT_EQ(em_getparam(root, EMP_VOLUME), 0);
+    EXPECT_EQ((std::vector<int> {em_getparam(root, EMP_VOLUME), em_getparam(root, EMP_PAUSED)}), (std::vector<int> {0, 1}));
     const int place = em_getparam(voice, EMP_POSITION);
     for (const int16_t v : kit_render(2))
         ASSERT_EQ(v, 0);
@@ -315,8 +287,7 @@ TEST(ControlsLife, BadHandlesValuesAndCallsBeforeTheStart)
         EXPECT_EQ(em_setparam(music, EMP_FADEMS, bad), -1) << bad;
     EXPECT_EQ(em_setparam(music, EMP_FADEMS, 3600000), 0);
     EXPECT_EQ(em_getparam(music, EMP_FADEMS), 3600000);
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
 }
 
 // A click started at a clock lands on that frame, as a sequencer's note at the same frame does: the sampler's voice
@@ -340,7 +311,7 @@ TEST(ControlsLife, ClicksStartedAtAClockLandOnThatFrame)
         // Two steps of a pass of 2 x lands frames: the second step's note begins at frame lands.
         const int8_t pattern[2] = {0, 69};
         int channel = 0;
-        emtest_sequencer(2, static_cast<int32_t>(2 * c.lands), pattern, sample, &channel);
+        kit_sequencer(2, static_cast<int32_t>(2 * c.lands), pattern, sample, &channel);
         em_setparam(channel, EMP_PAN, 128);
         std::vector<int16_t> out(2 * 8192);
         em_render(out.data(), c.before);
@@ -363,8 +334,7 @@ TEST(ControlsLife, ClicksStartedAtAClockLandOnThatFrame)
         for (uint32_t f = 0; f < 2004; f++)
             ASSERT_EQ(out[2 * f] != 0, f >= 2000) << f;
         EXPECT_EQ(out[2 * 2000], 500);
-        kit_capture quiet;
-        em_deinit();
+        kit_stopengine();
     }
 }
 

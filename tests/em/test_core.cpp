@@ -57,10 +57,7 @@ TEST(LogHook, TakesEveryLineWithItsLevelAndNullRestoresThePrinting)
         EXPECT_EQ(em_playoggmusic(em_createoggmusic(em_getroot()), "missing.ogg"), -1);
         em_deinit();
     };
-    std::vector<std::pair<int, std::string>> lines;
-    em_setlogfunc([](int level, const char* line,
-                     void* user) { static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line); },
-                  &lines);
+    kit_loglines hook;
     kit_capture hooked;
     session();
     EXPECT_EQ(hooked.out() + hooked.err(), "");
@@ -72,7 +69,7 @@ TEST(LogHook, TakesEveryLineWithItsLevelAndNullRestoresThePrinting)
         {EM_LOGERROR, "ERROR: em_startoggmusic: couldn't open missing.ogg"},
         {EM_LOGINFO, "Max bytes allocated during run: " + std::to_string(emio_getmaxbytes())},
         {EM_LOGINFO, "Bytes left allocated at io_deinit: 0"}};
-    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(hook.lines, expected);
     em_setlogfunc(nullptr, nullptr);
     kit_capture plain;
     session();
@@ -81,7 +78,7 @@ TEST(LogHook, TakesEveryLineWithItsLevelAndNullRestoresThePrinting)
     EXPECT_EQ(plain.out(), "warning: em_playsampler tried to play sample zero\nemio_open - file missing.ogg not found\n"
                            "Max bytes allocated during run: " +
                                std::to_string(emio_getmaxbytes()) + "\nBytes left allocated at io_deinit: 0\n");
-    EXPECT_EQ(lines.size(), expected.size());
+    EXPECT_EQ(hook.lines.size(), expected.size());
 }
 
 using Device = kit_engine;

@@ -229,11 +229,10 @@ TEST_F(Effects, BadValuesAreRefusedAndChangeNothing)
     // a parameter of another kind, which also reads as -1
     for (const auto& [node, id] : {std::pair<int, int> {echo, EMP_Q}, {reverb, EMP_FEEDBACK}, {filter, EMP_ROOMSIZE}})
         EXPECT_TRUE(em_setparamf(node, id, 0.5f) == -1 && em_getparamf(node, id) == -1.0f) << id;
-    EXPECT_EQ(em_setparam(filter, EMP_FILTERTYPE, EMFT_HIGHSHELF + 1), -1);
-    EXPECT_EQ(em_setparam(filter, EMP_FILTERTYPE, -1), -1);
-    EXPECT_EQ(em_setparam(echo, EMP_FILTERTYPE, EMFT_LOWPASS), -1);
-    EXPECT_EQ(em_getparam(filter, EMP_FILTERTYPE), EMFT_LOWPASS);
-    EXPECT_EQ(em_getparam(reverb, EMP_FILTERTYPE), -1);
+    for (const auto& [node, type] : {std::pair<int, int> {filter, EMFT_HIGHSHELF + 1}, {filter, -1}, {echo, EMFT_LOWPASS}})
+        EXPECT_EQ(em_setparam(node, EMP_FILTERTYPE, type), -1) << type;
+    EXPECT_EQ((std::vector<int> {em_getparam(filter, EMP_FILTERTYPE), em_getparam(reverb, EMP_FILTERTYPE)}),
+              (std::vector<int> {EMFT_LOWPASS, -1}));
     for (const auto& [parent, kind] :
          {std::pair<int, int> {em_getroot(), 0}, {em_getroot(), EMX_REVERB + 1}, {EM_MAXHANDLES + 3, EMX_ECHO}, {0, EMX_ECHO}})
         EXPECT_EQ(em_createeffect(parent, kind), 0) << parent << " " << kind;

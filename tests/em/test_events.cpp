@@ -92,13 +92,12 @@ TEST(EventsLife, CallsWhileDownAndWithoutAnEventFindNothing)
     em_setparam(seq, EMP_LENGTH, 1), em_setparam(seq, EMP_RUN, 1);
     std::vector<int16_t> out(2048);
     em_render(out.data(), 1024);
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
     EXPECT_EQ(em_pollevent(&ev), 0) << "events left at the stop are gone";
     EXPECT_EQ(em_lostevents(), 0);
     ASSERT_EQ(em_initoffline(), 0);
     EXPECT_EQ(em_lostevents(), 0) << "a start counts afresh";
-    em_deinit();
+    kit_stopengine();
 }
 
 // The device mixes on its own thread while the program triggers voices and reads the ring (run under
@@ -125,8 +124,7 @@ TEST(EventsLife, TheRingIsReadWhileTheDeviceMixes)
     EXPECT_GE(ends, 50);
     EXPECT_GE(wraps, 50);
     EXPECT_EQ(em_lostevents(), 0);
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 // test_failures.cpp -- every heap call of an engine session made to fail in turn: each run ends with nothing
 // allocated, every call giving its success or its documented failure, and the engine works once the heap gives
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 
 #include "tests/kit/kit_em.h"
@@ -70,8 +68,7 @@ long emtest_run(const kit_tempdir& dir, long failing)
     const int oggsample = emtest_step([&] { return em_loadoggsample(dir.file("second.ogg").c_str()); });
     EXPECT_STREQ(oggsample ? "out of memory" : em_sampleerror(), "out of memory");
     // the loaders through libsndfile and the caller's frames
-    std::ifstream in(dir.file("stereo.wav"), std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string bytes = kit_readfile(dir.file("stereo.wav"));
     const std::vector<int16_t> frames = kit_values(500);
     for (const auto& load :
          std::vector<std::function<int()>> {[&] { return em_loadsound(dir.file("mono.wav").c_str()); },

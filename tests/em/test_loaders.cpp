@@ -1,44 +1,14 @@
 // test_loaders.cpp -- sounds through libsndfile from files and memory, frames from the caller, and the WAV
 // reader's plain-word refusals: exact values where the format is lossless, each failure with its reason
-#include <sndfile.h>
 #include <sys/resource.h>
 
 #include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <fstream>
 
 #include "tests/kit/kit_em.h"
 
 namespace {
-
-// Writes frames (interleaved doubles, full scale 1.0) in a libsndfile format; false when it cannot.
-bool emtest_writesf(const std::string& path, int format, int channels, int rate, const std::vector<double>& values)
-{
-    SF_INFO info = {};
-    info.samplerate = rate, info.channels = channels, info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    // Integer formats take 32-bit values, full scale 2^31, which each width keeps exactly: libsndfile's
-    // doubles scale by 32767 when written, not by the 32768 they are read with.
-    const int subtype = format & SF_FORMAT_SUBMASK;
-    std::vector<int> ints(values.size());
-    for (size_t i = 0; i < values.size(); i++)
-        ints[i] = static_cast<int>(std::min(std::llround(values[i] * 2147483648.0), 2147483647LL));
-    const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
-    const bool floats =
-        subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS;
-    const bool written =
-        (floats ? sf_writef_double(file, values.data(), frames) : sf_writef_int(file, ints.data(), frames)) == frames;
-    return sf_close(file) == 0 && written;
-}
-
-std::vector<uint8_t> emtest_filebytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<int32_t> emtest_valuesof(int handle)
 {
@@ -82,8 +52,8 @@ TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = dir.file("sound");
-        ASSERT_TRUE(emtest_writesf(path, c.format, c.channels, c.rate, c.in));
-        const std::vector<uint8_t> bytes = emtest_filebytes(path);
+        ASSERT_TRUE(kit_writesf(path, c.format, c.channels, c.rate, c.in));
+        const std::string bytes = kit_readfile(path);
         for (const int handle :
              {em_loadsound(path.c_str()), em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()))}) {
             ASSERT_NE(handle, 0) << em_sampleerror();
@@ -108,7 +78,7 @@ TEST_F(Loaders, OggVorbisAndOpusLoadAtTheirOwnRate)
          {std::make_pair(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100), std::make_pair(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000)}) {
         SCOPED_TRACE(c.second);
         const std::string path = dir.file("lossy");
-        ASSERT_TRUE(emtest_writesf(path, c.first, 2, c.second, tone)) << "this libsndfile cannot write it";
+        ASSERT_TRUE(kit_writesf(path, c.first, 2, c.second, tone)) << "this libsndfile cannot write it";
         const int handle = em_loadsound(path.c_str());
         ASSERT_NE(handle, 0) << em_sampleerror();
         const em_sample* s = em_getsample(handle);
@@ -117,7 +87,7 @@ TEST_F(Loaders, OggVorbisAndOpusLoadAtTheirOwnRate)
         for (const int32_t v : emtest_valuesof(handle))
             peak = std::max(peak, std::abs(v));
         EXPECT_NEAR(peak, 16384, 2500) << "a half-scale tone (lossy codecs overshoot at the onset)";
-        const std::vector<uint8_t> bytes = emtest_filebytes(path);
+        const std::string bytes = kit_readfile(path);
         const int again = em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()));
         EXPECT_EQ(emtest_valuesof(again), emtest_valuesof(handle));
     }
@@ -157,9 +127,9 @@ TEST_F(Loaders, RawFramesAreCopiedAndBadArgumentsRefused)
 TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
 {
     const kit_tempdir dir;
-    ASSERT_TRUE(emtest_writesf(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, std::vector<double>(30, 0.1)));
-    ASSERT_TRUE(emtest_writesf(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, {}));
-    std::ofstream(dir.file("text.txt")) << "not a sound at all, just some words in a file\n";
+    ASSERT_TRUE(kit_writesf(dir.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 44100, std::vector<double>(30, 0.1)));
+    ASSERT_TRUE(kit_writesf(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, {}));
+    kit_writefile(dir.file("text.txt"), std::string("not a sound at all, just some words in a file\n"));
     const struct {
         const char *file, *why;
     } bad[] = {{"missing.wav", "No such file or directory"},
@@ -171,7 +141,7 @@ TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
     for (const auto& b : bad) {
         SCOPED_TRACE(b.file);
         emtest_refused(em_loadsound(dir.file(b.file).c_str()), b.why);
-        const std::vector<uint8_t> bytes = emtest_filebytes(dir.file(b.file));
+        const std::string bytes = kit_readfile(dir.file(b.file));
         if (!bytes.empty())
             emtest_refused(em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size())), b.why);
     }
@@ -199,8 +169,7 @@ TEST(LoadersLife, AFullBankAndCallsBeforeTheStart)
         emtest_refused(em_loadsamplemem(&byte, 1), why);
         emtest_refused(em_loadsound("/dev/null"), why);
     }
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
 }
 
 // SDL's WAV reader keeps its rules; the files it refuses get reasons that name the fix (the cut file, 3 channels and
@@ -231,9 +200,9 @@ TEST(WavWriter, WritesAHeaderThatMatchesItsData)
                                            't',  ' ',  16,  0,   0,    0,    1,    0,    2,   0,    0x22, 0x56, 0,   0,
                                            0x88, 0x58, 1,   0,   4,    0,    16,   0,    'd', 'a',  't',  'a',  12,  0,
                                            0,    0,    1,   0,   0xfe, 0xff, 0x34, 0x12, 0,   0x80, 0xff, 0x7f, 0,   0};
-    EXPECT_EQ(emtest_filebytes(path), expected);
+    EXPECT_EQ(kit_readfile(path), std::string(expected.begin(), expected.end()));
     ASSERT_EQ(em_writewav(path.c_str(), frames, 0, 1, 8000), 0) << "no frames: a header alone";
-    EXPECT_EQ(emtest_filebytes(path).size(), 44u);
+    EXPECT_EQ(kit_readfile(path).size(), 44u);
     ASSERT_EQ(em_writewav(path.c_str(), nullptr, 0, 1, 8000), 0);
 }
 
@@ -244,18 +213,15 @@ TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
     const int16_t frames[4] = {};
     const std::string out = dir.file("out.wav"), nothing = ": nothing to write (";
     const char* o = out.c_str();
-    std::vector<std::pair<int, std::string>> lines;
-    em_setlogfunc([](int level, const char* line,
-                     void* user) { static_cast<std::vector<std::pair<int, std::string>>*>(user)->emplace_back(level, line); },
-                  &lines);
+    kit_loglines hook;
     // the result of a write, the name it prints, the errno it should leave and the rest of its line
     const auto refused = [&](int result, const std::string& name, int error, const std::string& why) {
         const int got = errno;
         EXPECT_EQ(result, -1) << why;
         EXPECT_EQ(got, error) << why;
-        EXPECT_EQ(lines, (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, "ERROR: em_writewav: " + name + why}}));
+        EXPECT_EQ(hook.lines, (std::vector<std::pair<int, std::string>> {{EM_LOGERROR, "ERROR: em_writewav: " + name + why}}));
         EXPECT_NE(access(o, F_OK), 0) << why;
-        lines.clear();
+        hook.lines.clear();
         errno = 0;
     };
     errno = 0;
@@ -283,7 +249,6 @@ TEST(WavWriter, RefusalsAndFailedWritesAreReportedAndLeaveNoFile)
     errno = error;
     refused(result, out, EFBIG, ": File too large");
     signal(SIGXFSZ, oldxfsz);
-    em_setlogfunc(nullptr, nullptr);
 }
 
 } // namespace

@@ -81,8 +81,7 @@ TEST_F(Music, SwitchFadesOutThenPlaysTheNextStream)
 // volume in force, frame by frame; the buffer after it ends plays the next stream at the volume set.
 TEST_F(Music, SwitchFadesOverTheChosenLength)
 {
-    const std::vector<int16_t> first = mixgen_decodeogg(stereo44);
-    const std::vector<int16_t> second = mixgen_decodeogg(other44);
+    const std::vector<int16_t> first = mixgen_decodeogg(stereo44), second = mixgen_decodeogg(other44);
     em_setparam(music, EMP_VOLUME, 200);
     ASSERT_EQ(em_setparam(music, EMP_FADEMS, 100), 0);
     ASSERT_EQ(em_playoggmusic(music, stereo44.c_str()), 0);
@@ -306,8 +305,7 @@ TEST(MusicLife, SeekAndLoopCountElsewhereAreRefused)
     for (const int handle :
          {0, -3, static_cast<int>(EM_MAXHANDLES), 77, em_createsampler(em_getroot(), -1), em_createsequencer(em_getroot(), 1, 1)})
         refused(handle);
-    kit_capture quiet;
-    em_deinit();
+    kit_stopengine();
 }
 
 } // namespace

@@ -19,29 +19,12 @@ protected:
     }
     static em_s3channel* channel(int handle) { return static_cast<em_s3channel*>(em_getnode(handle)->data); }
 
-    // A running one-channel sequencer; the channel's handle.
+    // A running one-channel sequencer (seq); the channel's handle.
     int start(int steps, int32_t duration, const std::vector<int8_t>& pattern, int sample)
     {
-        seq = em_createsequencer(em_getroot(), 1, steps);
-        em_setparam(seq, EMP_CHANNEL, 0);
-        const int channel = em_getparam(seq, EMP_CHANNELNODE);
-        em_setparam(channel, EMP_SAMPLE, sample);
-        em_setparamp(channel, EMP_PATTERN, pattern.data());
-        em_setparam(seq, EMP_LENGTH, duration);
-        em_setparam(seq, EMP_RUN, 1);
+        int channel = 0;
+        seq = kit_sequencer(steps, duration, pattern.data(), sample, &channel);
         return channel;
-    }
-
-    // The sequencer's left values over a number of buffers.
-    std::vector<int32_t> left(int buffers)
-    {
-        std::vector<int32_t> out;
-        for (int b = 0; b < buffers; b++) {
-            const std::vector<int32_t> mix = kit_mixof(seq);
-            for (int f = 0; f < emstate.samples; f++)
-                out.push_back(mix[2 * f]);
-        }
-        return out;
     }
 };
 using Samples = Sampler;
@@ -322,7 +305,7 @@ TEST_F(Sequencer, NotesSoundFromTheirFirstFrame)
         const int channel = start(c.steps, c.duration, c.pattern, sample);
         const em_sequencer* sq = static_cast<em_sequencer*>(em_getnode(seq)->data);
         if (c.change == SHORTEN) {
-            left(3); // the clock stands at 3072; step 1's note began at 1024
+            kit_left(seq, 3); // the clock stands at 3072; step 1's note began at 1024
             em_setparam(channel, EMP_FLAGS, 0);
             ASSERT_EQ(em_setparam(seq, EMP_LENGTH, 2048), 0);
             EXPECT_EQ(sq->time, 3072);
@@ -330,13 +313,13 @@ TEST_F(Sequencer, NotesSoundFromTheirFirstFrame)
         if (c.change == STOP) {
             em_setparam(seq, EMP_RUN, 0);
             for (const int32_t t : {1024, 2048, 72}) {
-                for (const int32_t value : left(1))
+                for (const int32_t value : kit_left(seq, 1))
                     ASSERT_EQ(value, 0);
                 EXPECT_EQ(sq->time, t);
             }
             em_setparam(seq, EMP_RUN, 1);
         }
-        const std::vector<int32_t> out = left(c.buffers);
+        const std::vector<int32_t> out = kit_left(seq, c.buffers);
         for (size_t f = 0; f < out.size(); f++) {
             const size_t within = (f - c.first) % c.period;
             ASSERT_EQ(out[f], f < c.first || within >= v.size() ? 0 : kit_scale(v[within])) << f;
@@ -374,7 +357,7 @@ TEST_F(Sequencer, StepsStartingAtABufferStartSoundWithTheirPitch)
     const int32_t expected[] = {23776, 95104, 50379, 47552}; // half, double, trunc(50379.589), unit
     for (int b = 0; b < 8; b++) {
         SCOPED_TRACE(b);
-        const std::vector<int32_t> out = left(1);
+        const std::vector<int32_t> out = kit_left(seq, 1);
         EXPECT_EQ(em_getparam(channel, EMP_PITCH), expected[b % 4]);
         EXPECT_EQ(out[0], kit_scale(v[0]));
         EXPECT_EQ(out[500], 0); // the short sample ends inside its step

@@ -122,18 +122,6 @@ TEST_F(Examples, RendersHaveTheirExactLengthAndValues)
         }
 }
 
-TEST_F(Examples, PlayWavPlaysOnTheDeviceUntilTheSoundEnds)
-{
-    for (const char* program : {PLAY_WAV, PLAY_WAV_C}) {
-        SCOPED_TRACE(program);
-        const kit_result run = kit_run(dir, program, {"short.wav"}, "SDL_AUDIODRIVER=dummy ");
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.err, "");
-        EXPECT_TRUE(std::regex_match(run.out, std::regex("short\\.wav: 1 channel, 44100 Hz, 2205 frames\n" + extest_report)))
-            << run.out;
-    }
-}
-
 TEST_F(Examples, FlybyPassesFromLeftToRightAndFallsInPitch)
 {
     const std::vector<int16_t> v =

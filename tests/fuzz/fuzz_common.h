@@ -3,7 +3,6 @@
 #ifndef TESTS_FUZZ_FUZZ_COMMON_H
 #define TESTS_FUZZ_FUZZ_COMMON_H
 
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,13 +109,10 @@ static inline fuzz_bytes fuzz_wav(uint32_t tag, uint32_t channels, uint32_t rate
 // A sound file of a libsndfile format (FLAC, AIFF, 24-bit or float WAV, ...) with a patterned tone.
 static inline fuzz_bytes fuzz_sndfile(int format, int channels, int rate, int frames)
 {
-    SF_INFO info = {0, rate, channels, format, 0, 0};
-    SNDFILE* file = sf_open("seed.tmp", SFM_WRITE, &info);
     std::vector<double> values(static_cast<size_t>(frames) * channels);
     for (size_t i = 0; i < values.size(); i++)
         values[i] = static_cast<double>(static_cast<int>(i * 7919 % 2000) - 1000) / 1100.0;
-    const bool written = file && sf_writef_double(file, values.data(), frames) == frames;
-    return fuzz_take(file && sf_close(file) == 0 && written);
+    return fuzz_take(kit_writesf("seed.tmp", format, channels, rate, values));
 }
 
 // Little-endian fields {value, bytes}, then text, then files.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # install_test.sh -- installs the build into a temporary prefix and checks the installed files and the shared
-# libraries' sonames; builds the user's C++ program (user/) and the audio-only C program (cuser/) outside the source
-# tree four ways each (find_package(Quorrel) and pkg-config, shared and static), runs them against expected.txt and
-# cexpected.txt and compares the runs; shows that configuring the audio-only program never looks for the graphics
-# packages; runs the installed emplay; checks that the package refuses another major version, an unknown component
-# and a machine without the libraries a component needs. Each failure names its step.
+# libraries' sonames; builds the user's C++ programs (user/: io and gfx, and the C++ examples) and the audio-only C
+# program (cuser/: the C example) outside the source tree four ways each (find_package(Quorrel) and pkg-config,
+# shared and static); runs them against expected*.txt (play_wav in C and in C++ offline and on SDL's disk device) and
+# compares the runs; shows that configuring the audio-only program never looks for the graphics packages; runs the
+# installed emplay; checks that the package refuses another major version, an unknown component and a machine
+# without the libraries a component needs. Each failure names its step.
 #   usage: install_test.sh <build dir> <cmake> <lib dir> <build type> <version>   (CC and CXX name the build's compilers)
 set -euo pipefail
 
@@ -44,8 +45,9 @@ export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 pcprefix="$(pkg-config --variable=prefix quorrel-io)" || fail "pkg-config cannot read quorrel-io.pc"
 [ "$pcprefix" = "$prefix" ] || fail "quorrel-io.pc names the prefix $pcprefix instead of $prefix"
 
-cp -r "$here/user" "$here/cuser" "$here/common" "$tmp"
-# cmakebuild <program> <kind> [cmake options...]: configures and builds user/ or cuser/ into <program>-cmake-<kind>.
+cp -r "$here/user" "$here/cuser" "$here/../../examples" "$tmp"
+cp "$here/../../tools/emplay/examples/tone.wav" "$tmp"
+# cmakebuild <project> <kind> [cmake options...]: configures and builds user/ or cuser/ into <project>-cmake-<kind>.
 cmakebuild() {
     local build="$tmp/$1-cmake-$2"
     step "configuring $1 ($2) with find_package(Quorrel)" "$cmake" -S "$tmp/$1" -B "$build" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -66,62 +68,86 @@ cmakebuild cuser static -DQUORREL_STATIC=ON
 grep -q 'NAMES: "sndfile"' "$tmp/cuser-cmake-shared/configure.log" || fail "the find debug output of the audio-only program does not show em's dependencies"
 
 # pkg-config: quorrel-<name> links the shared library, quorrel-<name>-static the archive.
-# pkgbuild <program> <kind> <compiler and options> <pkg-config arguments...>
+# pkgbuild <project> <kind> <program> <source> <compiler and options> <pkg-config arguments...>
 pkgbuild() {
     local flags compiler
-    flags="$(pkg-config --cflags --libs "${@:4}")" || fail "pkg-config --cflags --libs ${*:4} failed"
-    read -r -a compiler <<<"$3"
+    flags="$(pkg-config --cflags --libs "${@:6}")" || fail "pkg-config --cflags --libs ${*:6} failed"
+    read -r -a compiler <<<"$5"
+    mkdir -p "$tmp/$1-pkgconfig-$2"
     # shellcheck disable=SC2086 # the flags are words
-    step "building $1 ($2) with pkg-config" "${compiler[@]}" -Wall -Wextra -Werror "$tmp/$1/main.$([ "$1" = user ] && echo cpp || echo c)" \
-        -I"$tmp/common" -o "$tmp/$1-pkgconfig-$2" $flags -Wl,-rpath,"$prefix/$libdir"
+    step "building $3 ($2) with pkg-config" "${compiler[@]}" -Wall -Wextra -Werror "$tmp/$4" \
+        -o "$tmp/$1-pkgconfig-$2/$3" $flags -Wl,-rpath,"$prefix/$libdir"
 }
-pkgbuild user shared "${CXX:-c++} -std=c++17" quorrel-em quorrel-gfx
-pkgbuild user static "${CXX:-c++} -std=c++17" --static quorrel-em-static quorrel-gfx-static
-pkgbuild cuser shared "${CC:-cc} -std=c99 -pedantic" quorrel-em
-pkgbuild cuser static "${CC:-cc} -std=c99 -pedantic" --static quorrel-em-static
-# binary <program> <build>: the path of that build of the program.
-binary() {
-    if [ -d "$tmp/$1-$2" ]; then echo "$tmp/$1-$2/$1"; else echo "$tmp/$1-$2"; fi
-}
-for program in user cuser; do
+for kind in shared static; do
+    [ "$kind" = shared ] && suffix="" || suffix="-static"
+    pkgbuild user "$kind" user user/main.cpp "${CXX:-c++} -std=c++17" ${suffix:+--static} "quorrel-gfx$suffix"
+    pkgbuild user "$kind" play_wav examples/play_wav.cpp "${CXX:-c++} -std=c++17" ${suffix:+--static} "quorrel-em$suffix"
+    pkgbuild cuser "$kind" play_wav_c examples/play_wav.c "${CC:-cc} -std=c99 -pedantic" ${suffix:+--static} "quorrel-em$suffix"
+done
+# The programs of each project and the library each loads: <project>:<program>:<library>.
+programs=(user:user:gfx user:play_wav:em cuser:play_wav_c:em)
+for program in flyby sequence game; do
+    [ -x "$tmp/user-cmake-shared/$program" ] || fail "the example $program was not built with CMake"
+done
+for entry in "${programs[@]}"; do
+    IFS=: read -r project program lib <<<"$entry"
     for build in cmake-shared pkgconfig-shared; do
-        readelf -d "$(binary "$program" "$build")" | grep -qF "[libquorrel-em.so.$major]" ||
-            fail "$program built with $build does not load libquorrel-em.so.$major"
+        readelf -d "$tmp/$project-$build/$program" | grep -qF "[libquorrel-$lib.so.$major]" ||
+            fail "$program built with $build does not load libquorrel-$lib.so.$major"
     done
     for build in cmake-static pkgconfig-static; do
-        ! readelf -d "$(binary "$program" "$build")" | grep -qF "libquorrel-" ||
+        ! readelf -d "$tmp/$project-$build/$program" | grep -qF "libquorrel-" ||
             fail "$program built with $build loads a shared library of the engine"
     done
 done
 
-# run <program> <build> <expected>: runs a build of the program in a folder of its own; each line it prints must
-# match the pattern on the same line of <expected>, and standard error hold only what SDL's disk driver (the device's
-# capture) says.
+# run <project> <program> <build> <expected> <arguments> [env...]: runs a build of a program in a folder of its own
+# beside tone.wav; each line it prints must match the pattern on the same line of <expected> and
+# standard error hold only what SDL's disk driver (the device's capture) says; the engine's report and log must say
+# that every block was freed.
 run() {
-    local dir="$tmp/run-$1-$2" lines patterns i
+    local dir="$tmp/run-$2-$3${6:+-device}" lines patterns i
     mkdir "$dir"
-    (cd "$dir" && "$(binary "$1" "$2")") >"$dir/out.txt" 2>"$dir/err.txt" ||
-        { cat "$dir/out.txt" "$dir/err.txt" >&2; fail "$1 built with $2 failed"; }
+    cp "$tmp/tone.wav" "$dir"
+    # shellcheck disable=SC2086 # the arguments are words
+    (cd "$dir" && env "${@:6}" "$tmp/$1-$3/$2" $5) >"$dir/out.txt" 2>"$dir/err.txt" ||
+        { cat "$dir/out.txt" "$dir/err.txt" >&2; fail "$2 built with $3 failed"; }
     ! grep -v -e '^WARNING: You are using the SDL disk writer audio driver!$' -e '^ Writing to file \[device\.raw\]\.$' \
-        "$dir/err.txt" >&2 || fail "$1 built with $2 printed the lines above on standard error"
+        "$dir/err.txt" >&2 || fail "$2 built with $3 printed the lines above on standard error"
     mapfile -t lines <"$dir/out.txt"
-    mapfile -t patterns <"$here/$3"
+    mapfile -t patterns <"$here/$4"
     for i in "${!patterns[@]}"; do
         [[ "${lines[i]:-}" =~ ${patterns[i]} ]] || { cat "$dir/out.txt" >&2; fail \
-            "$1 built with $2 printed \"${lines[i]:-}\" on line $((i + 1)), expected ${patterns[i]}"; }
+            "$2 built with $3 printed \"${lines[i]:-}\" on line $((i + 1)), expected ${patterns[i]}"; }
     done
-    [ "${#lines[@]}" -eq "${#patterns[@]}" ] || fail "$1 built with $2 printed ${#lines[@]} lines"
-    [ "$1" = cuser ] || grep -qx "Bytes left allocated at io_deinit: 0" "$dir/log.txt" ||
-        fail "the log of $1 built with $2 does not report every block freed"
-    diff "$tmp/run-$1-cmake-shared/out.txt" "$dir/out.txt" >&2 || fail "$1 built with cmake-shared and with $2 printed different things"
+    [ "${#lines[@]}" -eq "${#patterns[@]}" ] || fail "$2 built with $3 printed ${#lines[@]} lines"
+    grep -qx "Bytes left allocated at io_deinit: 0" "$dir/out.txt" "$dir/log.txt" 2>/dev/null ||
+        fail "$2 built with $3 does not report every block freed"
+    diff "$tmp/run-$2-cmake-shared${6:+-device}/out.txt" "$dir/out.txt" >&2 ||
+        fail "$2 built with cmake-shared and with $3 printed different things"
 }
 for build in cmake-shared cmake-static pkgconfig-shared pkgconfig-static; do
-    run user "$build" expected.txt
-    run cuser "$build" cexpected.txt
+    run user user "$build" expected.txt ""
+    cmp "$tmp/run-user-cmake-shared/user.tga" "$tmp/run-user-$build/user.tga" >&2 || fail "user built with $build wrote another TGA"
+    for entry in user:play_wav cuser:play_wav_c; do
+        program="${entry#*:}"
+        # Offline: the same render from every build, in C and in C++.
+        run "${entry%%:*}" "$program" "$build" expected-render.txt "--render a.out tone.wav"
+        cmp "$tmp/run-play_wav-cmake-shared/a.out" "$tmp/run-$program-$build/a.out" >&2 ||
+            fail "$program built with $build rendered other sound than play_wav built with cmake-shared"
+        # On a sound device whose stream SDL's disk driver writes to device.raw: the voice starts between two device
+        # buffers, so the stream must be whole silent buffers, then exactly the offline render.
+        run "${entry%%:*}" "$program" "$build" expected-device.txt tone.wav SDL_AUDIODRIVER=disk \
+            SDL_DISKAUDIOFILE=device.raw SDL_DISKAUDIODELAY=5
+        raw="$tmp/run-$program-$build-device/device.raw" skip=0
+        while cmp -s -n 4096 -i "$skip:0" "$raw" /dev/zero; do skip=$((skip + 4096)); done
+        cmp -n "$(($(stat -c %s "$tmp/run-$program-$build/a.out") - 44))" -i "$skip:44" "$raw" "$tmp/run-$program-$build/a.out" >&2 ||
+            fail "the device's stream of $program built with $build differs from its offline render after its silent buffers"
+    done
 done
 
-step "the installed emplay rendering the user program's WAV file" \
-    env SDL_AUDIODRIVER=dummy "$prefix/bin/emplay" -o "$tmp/emplay.wav" "$tmp/run-user-cmake-shared/tone.wav"
+step "the installed emplay rendering the shipped tone" \
+    env SDL_AUDIODRIVER=dummy "$prefix/bin/emplay" -o "$tmp/emplay.wav" "$tmp/tone.wav"
 [ "$(head -c 4 "$tmp/emplay.wav")" = RIFF ] && [ "$(stat -c %s "$tmp/emplay.wav")" -gt 44 ] ||
     fail "the installed emplay wrote no sound to $tmp/emplay.wav"
 

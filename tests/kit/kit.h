@@ -1,13 +1,16 @@
 // kit.h -- the test kit's plain helpers, shared by every test program and the fuzz targets: a temporary folder,
-// reading and writing whole files, 16-bit WAV files written and read back, and a program run under a time limit.
-// The other kit headers add the engine fixture (kit_em.h), the window fixture (kit_gl.h) and picture files
-// (kit_images.h); everything carries the kit_ prefix.
+// reading and writing whole files, 16-bit WAV files written and read back, files of libsndfile's formats, and a
+// program run under a time limit. The other kit headers add the engine fixture (kit_em.h), the window fixture
+// (kit_gl.h) and picture files (kit_images.h); everything carries the kit_ prefix.
 #ifndef TESTS_KIT_KIT_H
 #define TESTS_KIT_KIT_H
 
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +107,28 @@ inline std::vector<int16_t> kit_rendered(const std::string& path)
     for (size_t at = WAVFILE_HEADERBYTES; at + 1 < file.size(); at += 2)
         values.push_back(static_cast<int16_t>(static_cast<uint8_t>(file[at]) | static_cast<uint8_t>(file[at + 1]) << 8));
     return values;
+}
+
+// Writes frames (interleaved doubles, full scale 1.0) in a libsndfile format; false when it cannot.
+inline bool kit_writesf(const std::string& path, int format, int channels, int rate, const std::vector<double>& values)
+{
+    SF_INFO info = {};
+    info.samplerate = rate, info.channels = channels, info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    // Integer formats take 32-bit values, full scale 2^31, which each width keeps exactly: libsndfile's
+    // doubles scale by 32767 when written, not by the 32768 they are read with.
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    std::vector<int> ints(values.size());
+    for (size_t i = 0; i < values.size(); i++)
+        ints[i] = static_cast<int>(std::min(std::llround(values[i] * 2147483648.0), 2147483647LL));
+    const sf_count_t frames = static_cast<sf_count_t>(values.size()) / channels;
+    const bool floats =
+        subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == SF_FORMAT_VORBIS || subtype == SF_FORMAT_OPUS;
+    const bool written =
+        (floats ? sf_writef_double(file, values.data(), frames) : sf_writef_int(file, ints.data(), frames)) == frames;
+    return sf_close(file) == 0 && written;
 }
 
 struct kit_result {

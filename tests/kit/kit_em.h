@@ -66,6 +66,18 @@ private:
     std::string text_[2];
 };
 
+// The engine's log lines with their levels, taken by a hook while this lives; the printing comes back after.
+struct kit_loglines {
+    std::vector<std::pair<int, std::string>> lines;
+    kit_loglines()
+    {
+        em_setlogfunc(
+            [](int level, const char* line, void* user) { static_cast<kit_loglines*>(user)->lines.emplace_back(level, line); },
+            this);
+    }
+    ~kit_loglines() { em_setlogfunc(nullptr, nullptr); }
+};
+
 // Starts the engine on SDL's dummy driver and stops its device, waiting out a
 // callback in flight, so that the test alone calls the callback. 0 on success.
 inline int kit_startpaused()
@@ -92,6 +104,32 @@ inline std::vector<int32_t> kit_mixof(int handle)
     kit_render();
     const int32_t* buffer = em_getnode(handle)->mixbuf;
     return std::vector<int32_t>(buffer, buffer + emstate.samples * 2);
+}
+
+// The left values of the mix of the node with this handle over the next buffers.
+inline std::vector<int32_t> kit_left(int handle, int buffers = 1)
+{
+    std::vector<int32_t> out;
+    for (int b = 0; b < buffers; b++) {
+        const std::vector<int32_t> mix = kit_mixof(handle);
+        for (int f = 0; f < emstate.samples; f++)
+            out.push_back(mix[2 * f]);
+    }
+    return out;
+}
+
+// A running sequencer under the root of one channel playing pattern's steps of sample over a pass of length frames;
+// the sequencer's handle, the channel's in *channel.
+inline int kit_sequencer(int steps, int32_t length, const int8_t* pattern, int sample, int* channel)
+{
+    const int seq = em_createsequencer(em_getroot(), 1, steps);
+    em_setparam(seq, EMP_CHANNEL, 0);
+    *channel = em_getparam(seq, EMP_CHANNELNODE);
+    em_setparam(*channel, EMP_SAMPLE, sample);
+    em_setparamp(*channel, EMP_PATTERN, pattern);
+    em_setparam(seq, EMP_LENGTH, length);
+    em_setparam(seq, EMP_RUN, 1);
+    return seq;
 }
 
 // A test node adding a caller-owned block of samples x 2 values to its parent's mix.
