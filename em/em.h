@@ -84,7 +84,17 @@ enum {
     EMP_DRY = 50,        // float: input gain, 0..4, 1 = unity; default 0 filter, 1 echo and reverb
     EMP_ROOMSIZE = 51,   // float: reverb room size, 0..1 (longer decay as it grows); default 0.5
     EMP_DAMPING = 52,    // float: reverb high-frequency damping, 0..1; default 0.5
-    EMP_WIDTH = 53       // float: reverb stereo width, 0 mono .. 1 full; default 1
+    EMP_WIDTH = 53,      // float: reverb stereo width, 0 mono .. 1 full; default 1
+    // A sampler or 3-D sampler voice's own filters (occlusion), Butterworth
+    // biquads (12 dB per octave past the corner, -3 dB at it) its sound passes
+    // before it goes into its node's buffer. Floats, Hz: 0 (the default) off,
+    // else 1..rate / 2; -1 for a value not finite, negative, between 0 and 1
+    // or above rate / 2, or no memory for the filters' buffer (taken with the
+    // first filter set), changing nothing. A change glides over the next
+    // buffer: the corner in steps of 16 frames, a filter switched on or off
+    // fades in or out.
+    EMP_LOWPASS = 54, // float: low-pass corner, Hz
+    EMP_HIGHPASS = 55 // float: high-pass corner, Hz
 };
 
 // Effect kinds (em_createeffect).

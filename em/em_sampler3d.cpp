@@ -141,7 +141,10 @@ static void em_s3channelprocess(em_node* node)
     // A sample freed or never loaded ends the voice instead of being read.
     const em_sample* s = em_voicesample(ch->sample);
     const int32_t skip = em_startoffset(node); // frames before a voice started at a clock
-    if (s && !em_mixs3channel(ch, s, out + 2 * skip, emstate.samples - skip))
+    int32_t* mix = em_voicemixbuffer(&ch->filter, out);
+    const int ended = !s || em_mixs3channel(ch, s, mix + 2 * skip, emstate.samples - skip);
+    em_filtervoice(&ch->filter, out);
+    if (!ended)
         return;
     // The heads' glide keeps no frame of the end: the buffer's last frame stands for it.
     em_endvoice(node, &ch->flags, ch->sample, emstate.samples - 1);
@@ -206,6 +209,16 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
     }
 }
 
+static int em_s3channelsetparamf(em_node* node, int id, float value)
+{
+    return em_setvoicefilter(&static_cast<em_s3channel*>(node->data)->filter, id, value);
+}
+
+static float em_s3channelgetparamf(em_node* node, int id)
+{
+    return em_getvoicefilter(&static_cast<const em_s3channel*>(node->data)->filter, id);
+}
+
 // The callbacks of the type; the others keep the engine's defaults.
 static void em_installs3channel(em_node* node)
 {
@@ -213,6 +226,8 @@ static void em_installs3channel(em_node* node)
     node->destroy = em_freenodedata;
     node->setparam = em_s3channelsetparam;
     node->getparam = em_s3channelgetparam;
+    node->setparamf = em_s3channelsetparamf;
+    node->getparamf = em_s3channelgetparamf;
     node->setparamv = em_s3channelsetparamv;
     node->getparamv = em_s3channelgetparamv;
 }
