@@ -65,36 +65,98 @@ int32_t* em_voicemixbuffer(em_voicefilter* vf, int32_t* out)
     return emvoicescratch;
 }
 
-// n frames of v in place through the stage, in direct form I with the sum
-// ordered so that only one product and one subtraction wait for the frame
-// before; the coefficients step by step a frame (slide) and the share of the
-// filtered sound by wetstep (fade: out = (1 - wet) x input + wet x filtered).
+// Both sides of a frame at once, left and right: the compiler keeps them in
+// one vector register where the processor has them.
+typedef double em_pair __attribute__((vector_size(16)));
+
+// The memory of both sides: x[n-1], x[n-2], y[n-1], y[n-2].
+struct em_stagememory {
+    em_pair x1, x2, y1, y2;
+};
+
+// Adding 1.5 x 2^52 to a value within 2^51 leaves its nearest integer (halves to
+// even) in the low bits of the sum; the low 32 are the mix value, wrapping as
+// the mixer's sums do. The filters' output stays far inside that range.
+static const double EM_ROUNDER = 6755399441055744.0;
+
+static inline void em_putpair(int32_t* v, em_pair y)
+{
+    const em_pair r = y + EM_ROUNDER;
+    uint64_t bits[2];
+    memcpy(bits, &r, sizeof(bits));
+    v[0] = em_wrap(static_cast<uint32_t>(bits[0]));
+    v[1] = em_wrap(static_cast<uint32_t>(bits[1]));
+}
+
+// The filtered frame of x, the memory moved on. The sum is ordered so that only
+// one product and one subtraction wait for the frame before.
+static inline em_pair em_stagestep(const double* c, em_stagememory* m, em_pair x)
+{
+    const em_pair y = ((c[0] * x + c[1] * m->x1) + (c[2] * m->x2 - c[4] * m->y2)) - c[3] * m->y1;
+    m->x2 = m->x1, m->x1 = x, m->y2 = m->y1, m->y1 = y;
+    return y;
+}
+
+// Frames from..end of v (as many whole pairs as there are) through steady
+// coefficients, two frames at a time, each pair from the two frames before it:
+// y[n+1] = (u[n+1] - a1 u[n]) + (a1 a1 - a2) y[n-1] + a1 a2 y[n-2], u being
+// the feed-forward sum; so one product and one sum wait for the pair before,
+// half the wait a frame of em_stagestep. The frame after the last pair.
+static int32_t em_stagepairs(const double* c, em_stagememory* m, int32_t* v, int32_t from, int32_t end)
+{
+    const double e1 = c[3] * c[3] - c[4], e2 = c[3] * c[4];
+    int32_t i = from;
+    for (; i + 1 < end; i += 2) {
+        const em_pair x0 = {static_cast<double>(v[2 * i]), static_cast<double>(v[2 * i + 1])};
+        const em_pair x1 = {static_cast<double>(v[2 * i + 2]), static_cast<double>(v[2 * i + 3])};
+        const em_pair u0 = (c[0] * x0 + c[1] * m->x1) + c[2] * m->x2;
+        const em_pair u1 = (c[0] * x1 + c[1] * x0) + c[2] * m->x1;
+        const em_pair y0 = (u0 - c[4] * m->y2) - c[3] * m->y1;
+        const em_pair y1 = ((u1 - c[3] * u0) + e2 * m->y2) + e1 * m->y1;
+        m->x2 = x0, m->x1 = x1, m->y2 = y0, m->y1 = y1;
+        em_putpair(v + 2 * i, y0);
+        em_putpair(v + 2 * i + 2, y1);
+    }
+    return i;
+}
+
+static inline double em_flushed(double v)
+{
+    return std::fabs(v) < EM_VOICEFLOOR ? 0.0 : v;
+}
+
+// n frames of v in place through the stage, its memory in locals; the
+// coefficients step by step a frame (slide) and the share of the filtered
+// sound by wetstep (fade: out = (1 - wet) x input + wet x filtered).
 template <bool slide, bool fade> static void em_stagerun(em_voicestage* st, int32_t* v, int32_t n, const double* step, double wetstep)
 {
-    double c[5], h[2][4];
+    double c[5];
     memcpy(c, st->coef, sizeof(c));
-    memcpy(h, st->hist, sizeof(h));
+    double (*h)[4] = st->hist;
+    em_stagememory m = {{h[0][0], h[1][0]}, {h[0][1], h[1][1]}, {h[0][2], h[1][2]}, {h[0][3], h[1][3]}};
     double wet = st->wet;
-    for (int32_t i = 0; i < n; i++) {
-        if (slide)
-            for (int k = 0; k < 5; k++)
-                c[k] += step[k];
-        if (fade)
-            wet += wetstep;
-        for (int side = 0; side < 2; side++) {
-            double* m = h[side];
-            const double x = v[2 * i + side];
-            const double y = ((c[0] * x + c[1] * m[0]) + (c[2] * m[1] - c[4] * m[3])) - c[3] * m[2];
-            m[1] = m[0], m[0] = x, m[3] = m[2], m[2] = y;
-            v[2 * i + side] = em_fxround(fade ? (1.0 - wet) * x + wet * y : y);
+    for (int32_t done = 0; done < n;) {
+        const int32_t end = n - done < EM_VOICEFLUSH ? n : done + EM_VOICEFLUSH;
+        int32_t i = done;
+        if (!slide && !fade)
+            i = em_stagepairs(c, &m, v, i, end);
+        for (; i < end; i++) {
+            if (slide)
+                for (int k = 0; k < 5; k++)
+                    c[k] += step[k];
+            const em_pair x = {static_cast<double>(v[2 * i]), static_cast<double>(v[2 * i + 1])};
+            const em_pair y = em_stagestep(c, &m, x);
+            if (fade)
+                wet += wetstep;
+            em_putpair(v + 2 * i, fade ? (1.0 - wet) * x + wet * y : y);
         }
-        if ((i + 1) % EM_VOICEFLUSH == 0 || i + 1 == n)
-            for (double* m : h)
-                for (int k = 2; k < 4; k++)
-                    m[k] = std::fabs(m[k]) < EM_VOICEFLOOR ? 0.0 : m[k];
+        for (int side = 0; side < 2; side++)
+            m.y1[side] = em_flushed(m.y1[side]), m.y2[side] = em_flushed(m.y2[side]);
+        done = end;
     }
     memcpy(st->coef, c, sizeof(c));
-    memcpy(st->hist, h, sizeof(h));
+    for (int side = 0; side < 2; side++)
+        h[side][0] = m.x1[side], h[side][1] = m.x2[side], h[side][2] = m.y1[side], h[side][3] = m.y2[side];
     st->wet = wet;
 }
 
