@@ -67,7 +67,7 @@ enum {
     EMP_STEPS = 35,        // int: steps in one pass
     EMP_CHANNEL = 36,      // int: selected channel index, -1 none
     EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
-    EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+    EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE; music: 0 or 1)
     EMP_POSITIONMS = 39,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
     EMP_LOOPCOUNT = 40,    // int: music passes still to play after this one, -1 forever (the default), 0 the last
     EMP_PAUSED = 41,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0

@@ -604,9 +604,9 @@ struct em_voicestage {
 // A voice's own filters (EMP_LOWPASS, EMP_HIGHPASS): its sound passes them
 // before it goes into its node's buffer.
 struct em_voicefilter {
-    float cutoff[2];          // as set: low-pass, high-pass corner, Hz; 0 off
-    int32_t heard;            // 1 once the voice mixed a buffer: changes then glide instead of jumping
-    em_voicestage stage[2];   // low-pass, high-pass
+    float cutoff[2];        // as set: low-pass, high-pass corner, Hz; 0 off
+    int32_t heard;          // 1 once the voice mixed a buffer: changes then glide instead of jumping
+    em_voicestage stage[2]; // low-pass, high-pass
 };
 // Sets or reads EMP_LOWPASS or EMP_HIGHPASS; 0, or -1 for another id or a
 // value refused (not finite, not 0 and outside 1..rate / 2) or no scratch
@@ -632,19 +632,19 @@ struct em_sampler {
 };
 
 struct em_schannel {
-    int32_t sample;     // sample-bank number played, 0 = none
-    int32_t pos;        // read index: frame (mono) or value index, 2 x frame (stereo)
-    int32_t frac;       // fraction of the read index, 0..65535 (1/65536 frame)
-    int32_t volume;     // 256 = unity
-    int32_t step;       // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
-    int32_t pan;        // -128 left .. 128 right
-    uint32_t flags;     // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume;    // ramp target for volume; the voice's own volume when it is made
-    int32_t tstep;      // ramp target for step; the voice's own step when it is made
-    int32_t tpan;       // ramp target for pan; the voice's own pan when it is made
-    int32_t fadeset;    // 1: a fade moves the volume in the buffer being mixed
-    int32_t fadeto;     // the volume it reaches there
-    int32_t fadeframes; // after this many frames of the buffer (0: at once)
+    int32_t sample;        // sample-bank number played, 0 = none
+    int32_t pos;           // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;          // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;        // 256 = unity
+    int32_t step;          // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;           // -128 left .. 128 right
+    uint32_t flags;        // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume;       // ramp target for volume; the voice's own volume when it is made
+    int32_t tstep;         // ramp target for step; the voice's own step when it is made
+    int32_t tpan;          // ramp target for pan; the voice's own pan when it is made
+    int32_t fadeset;       // 1: a fade moves the volume in the buffer being mixed
+    int32_t fadeto;        // the volume it reaches there
+    int32_t fadeframes;    // after this many frames of the buffer (0: at once)
     em_voicefilter filter; // EMP_LOWPASS, EMP_HIGHPASS
 };
 

@@ -36,7 +36,8 @@ int em_setvoicefilter(em_voicefilter* vf, int id, float value)
         value > static_cast<float>(emstate.freq) / 2.0f)
         return -1;
     if (value > 0.0f && !emvoicescratch) {
-        emvoicescratch = static_cast<int32_t*>(emio_calloc(2 * static_cast<uint32_t>(emstate.samples), sizeof(int32_t), EMTAG_VOICESCRATCH));
+        emvoicescratch =
+            static_cast<int32_t*>(emio_calloc(2 * static_cast<uint32_t>(emstate.samples), sizeof(int32_t), EMTAG_VOICESCRATCH));
         if (!emvoicescratch) {
             emio_error("em_setparamf: can't allocate the voice filters' buffer");
             return -1;
@@ -128,11 +129,12 @@ static inline double em_flushed(double v)
 // n frames of v in place through the stage, its memory in locals; the
 // coefficients step by step a frame (slide) and the share of the filtered
 // sound by wetstep (fade: out = (1 - wet) x input + wet x filtered).
-template <bool slide, bool fade> static void em_stagerun(em_voicestage* st, int32_t* v, int32_t n, const double* step, double wetstep)
+template <bool slide, bool fade>
+static void em_stagerun(em_voicestage* st, int32_t* v, int32_t n, const double* step, double wetstep)
 {
     double c[5];
     memcpy(c, st->coef, sizeof(c));
-    double (*h)[4] = st->hist;
+    double(*h)[4] = st->hist;
     em_stagememory m = {{h[0][0], h[1][0]}, {h[0][1], h[1][1]}, {h[0][2], h[1][2]}, {h[0][3], h[1][3]}};
     double wet = st->wet;
     for (int32_t done = 0; done < n;) {
@@ -184,13 +186,15 @@ static void em_runstage(em_voicestage* st, const em_filtershape& to, double wet,
             for (int c = 0; c < 5; c++)
                 step[c] = (target[c] - st->coef[c]) / n;
         }
+        // Only a stage that stays on moves its corner, so a stage fades or
+        // slides, never both.
         int32_t* at = v + 2 * done;
         if (pieces > 1)
-            wetstep != 0.0 ? em_stagerun<true, true>(st, at, n, step, wetstep) : em_stagerun<true, false>(st, at, n, step, 0.0);
+            em_stagerun<true, false>(st, at, n, step, 0.0), memcpy(st->coef, target, sizeof(target)); // ends on its design
+        else if (wetstep != 0.0)
+            em_stagerun<false, true>(st, at, n, step, wetstep);
         else
-            wetstep != 0.0 ? em_stagerun<false, true>(st, at, n, step, wetstep) : em_stagerun<false, false>(st, at, n, step, 0.0);
-        if (pieces > 1)
-            memcpy(st->coef, target, sizeof(target)); // each piece ends exactly on its design
+            em_stagerun<false, false>(st, at, n, step, 0.0);
         done += n;
     }
     st->shape = to;
