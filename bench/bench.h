@@ -75,6 +75,10 @@ int emb_alstart(emb_kind kind, int voices, const std::vector<int16_t>& mono, con
 // at full level to one auxiliary effect slot holding the standard reverb; the
 // number started, 0 when the reverb cannot be had.
 int emb_alstartreverb(int voices, const std::vector<int16_t>& mono);
+// Starts voices mono sources as emb_alstart does for EMB_MONO, each through one
+// direct filter (EFX AL_FILTER_LOWPASS, gain 1, high frequencies at gainhf);
+// the number started, 0 when the filter cannot be had.
+int emb_alstartlowpass(int voices, const std::vector<int16_t>& mono, float gainhf);
 void emb_alrender(int16_t* out, int frames); // moves or ramps the sources one buffer on, renders frames
 void emb_alreplace();                        // puts moving sources back on their first places
 void emb_alstop();                           // deletes the sources and buffers

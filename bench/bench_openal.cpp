@@ -31,6 +31,7 @@ struct emb_alstate {
     ALuint buffer = 0;
     ALuint effect = 0; // the reverb of an auxiliary effect slot, 0 none
     ALuint slot = 0;
+    ALuint filter = 0; // the sources' direct low-pass filter, 0 none
     std::vector<ALuint> sources;
     std::vector<float> positions; // 3 per source while moving
     std::vector<float> velocities;
@@ -245,6 +246,21 @@ int emb_alstartreverb(int voices, const std::vector<int16_t>& mono)
     return alGetError() == AL_NO_ERROR ? made : 0;
 }
 
+int emb_alstartlowpass(int voices, const std::vector<int16_t>& mono, float gainhf)
+{
+    const int made = emb_alstart(EMB_MONO, voices, mono, mono);
+    if (!alcIsExtensionPresent(emal.device, "ALC_EXT_EFX"))
+        return 0;
+    alGetError();
+    alGenFilters(1, &emal.filter);
+    alFilteri(emal.filter, AL_FILTER_TYPE, AL_FILTER_LOWPASS);
+    alFilterf(emal.filter, AL_LOWPASS_GAIN, 1.0f);
+    alFilterf(emal.filter, AL_LOWPASS_GAINHF, gainhf);
+    for (const ALuint source : emal.sources)
+        alSourcei(source, AL_DIRECT_FILTER, static_cast<ALint>(emal.filter));
+    return alGetError() == AL_NO_ERROR ? made : 0;
+}
+
 void emb_alstop()
 {
     if (!emal.sources.empty()) {
@@ -255,7 +271,9 @@ void emb_alstop()
         alDeleteAuxiliaryEffectSlots(1, &emal.slot);
     if (emal.effect)
         alDeleteEffects(1, &emal.effect);
-    emal.slot = emal.effect = 0;
+    if (emal.filter)
+        alDeleteFilters(1, &emal.filter);
+    emal.slot = emal.effect = emal.filter = 0;
     if (emal.buffer)
         alDeleteBuffers(1, &emal.buffer);
     emal.sources.clear();

@@ -67,7 +67,7 @@ enum {
     EMP_STEPS = 35,        // int: steps in one pass
     EMP_CHANNEL = 36,      // int: selected channel index, -1 none
     EMP_CHANNELNODE = 37,  // int: handle of the selected channel's node, -1 none
-    EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+    EMP_INTERPOLATE = 38,  // int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE; music: 0 or 1)
     EMP_POSITIONMS = 39,   // int: music play position in milliseconds, 0..EMP_LENGTHMS (exact to the stream frame)
     EMP_LOOPCOUNT = 40,    // int: music passes still to play after this one, -1 forever (the default), 0 the last
     EMP_PAUSED = 41,       // int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
@@ -85,6 +85,16 @@ enum {
     EMP_ROOMSIZE = 51,   // float: reverb room size, 0..1 (longer decay as it grows); default 0.5
     EMP_DAMPING = 52,    // float: reverb high-frequency damping, 0..1; default 0.5
     EMP_WIDTH = 53,      // float: reverb stereo width, 0 mono .. 1 full; default 1
+    // A sampler or 3-D sampler voice's own filters (occlusion), Butterworth
+    // biquads (12 dB per octave past the corner, -3 dB at it) its sound passes
+    // before it goes into its node's buffer. Floats, Hz: 0 (the default) off,
+    // else 1..rate / 2; -1 for a value not finite, negative, between 0 and 1
+    // or above rate / 2, or no memory for the filters' buffer (taken with the
+    // first filter set), changing nothing. A change glides over the next
+    // buffer: the corner in steps of 16 frames, a filter switched on or off
+    // fades in or out.
+    EMP_LOWPASS = 54, // float: low-pass corner, Hz
+    EMP_HIGHPASS = 55, // float: high-pass corner, Hz
     // How a 3-D voice is heard with distance and direction: set on a 3-D sampler
     // for the voices it starts next, or on one 3-D voice. A value out of its range
     // or not finite is refused with -1 and changes nothing.

@@ -45,12 +45,6 @@ struct em_allpass {
     int32_t length, pos;
 };
 
-// What a filter's coefficients follow from.
-struct em_filtershape {
-    int32_t type;                // EMFT_*
-    double frequency, q, gaindb; // Hz, quality, dB
-};
-
 // Dry and wet gains (1 = unity), or their steps over a frame while they glide.
 struct em_fxmix {
     double dry, wet;
@@ -91,12 +85,6 @@ static inline double em_fxflush(double v)
     return std::fabs(v) < EM_FXFLOOR ? 0.0 : v;
 }
 
-// The nearest mix value, halves away from zero, within 32 bits (not a number: 0).
-static inline int32_t em_fxround(double v)
-{
-    return em_ftoi(v < 0.0 ? v - 0.5 : v + 0.5);
-}
-
 // Output = dry x input + wet x effect. With dry 1 and wet 0 it is the input exactly:
 // every mix value is exact in a double.
 static inline int32_t em_fxout(int32_t input, double effect, double dry, double wet)
@@ -117,7 +105,7 @@ static em_fxmix em_fxglide(const em_effect* fx, int32_t frames)
 
 // Coefficients b0 b1 b2 a1 a2 (a0 = 1) of a shape at frequency f (Hz), quality q
 // and gain (dB).
-static void em_designfilter(const em_filtershape& p, double* d)
+void em_designfilter(const em_filtershape& p, double* d)
 {
     const double rate = emstate.freq;
     // A corner at the very Nyquist frequency would put both poles on the unit
@@ -181,28 +169,39 @@ static void em_filterrun(em_effect* fx, int32_t* v, int32_t n, const double* tar
         c[k] = target[k];
 }
 
-// One buffer through the filter. A new frequency, quality or gain is reached
-// along the way in pieces of EM_FILTERPIECE frames, the frequency and quality
-// geometrically and the gain linearly, the coefficients sliding within each
-// piece: a swept cutoff makes no step. A new shape is reached by sliding the
-// coefficients over the whole buffer, through stable filters only, as the
-// stable denominators form a convex set.
+// A new frequency, quality or gain is reached along the way in pieces of
+// EM_FILTERPIECE frames, the frequency and quality geometrically and the gain
+// linearly, the coefficients sliding within each piece: a swept cutoff makes
+// no step. A new shape is reached by sliding the coefficients over the whole
+// buffer, through stable filters only, as the stable denominators form a
+// convex set.
+int32_t em_filterpieces(const em_filtershape& from, const em_filtershape& to, int32_t frames)
+{
+    const bool moves = from.type == to.type && (from.frequency != to.frequency || from.q != to.q || from.gaindb != to.gaindb);
+    return moves && frames >= 2 * EM_FILTERPIECE ? frames / EM_FILTERPIECE : 1;
+}
+
+em_filtershape em_filterpiece(const em_filtershape& from, const em_filtershape& to, int32_t piece, int32_t pieces)
+{
+    const double t = static_cast<double>(piece + 1) / pieces;
+    em_filtershape at = to;
+    if (piece < pieces - 1) {
+        at.frequency = from.frequency * std::pow(to.frequency / from.frequency, t);
+        at.q = from.q * std::pow(to.q / from.q, t);
+        at.gaindb = from.gaindb + (to.gaindb - from.gaindb) * t;
+    }
+    return at;
+}
+
+// One buffer through the filter, gliding to the shape as set.
 static void em_runfilter(em_effect* fx, int32_t* v, int32_t frames)
 {
     const em_filtershape from = fx->shape, to = em_setshape(fx);
-    const bool moves = from.type == to.type && (from.frequency != to.frequency || from.q != to.q || from.gaindb != to.gaindb);
-    const int32_t pieces = moves && frames >= 2 * EM_FILTERPIECE ? frames / EM_FILTERPIECE : 1;
+    const int32_t pieces = em_filterpieces(from, to, frames);
     const em_fxmix glide = em_fxglide(fx, frames);
     double target[5];
     for (int32_t k = 0, done = 0; k < pieces; k++) {
-        const double t = static_cast<double>(k + 1) / pieces;
-        em_filtershape at = to;
-        if (k < pieces - 1) {
-            at.frequency = from.frequency * std::pow(to.frequency / from.frequency, t);
-            at.q = from.q * std::pow(to.q / from.q, t);
-            at.gaindb = from.gaindb + (to.gaindb - from.gaindb) * t;
-        }
-        em_designfilter(at, target);
+        em_designfilter(em_filterpiece(from, to, k, pieces), target);
         const int32_t n = k < pieces - 1 ? frames / pieces : frames - done;
         em_filterrun(fx, v + 2 * done, n, target, glide);
         done += n;

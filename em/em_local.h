@@ -88,6 +88,13 @@ static inline int32_t em_ftoi(double v)
     return static_cast<int32_t>(v);
 }
 
+// The nearest mix value to v, halves away from zero, within 32 bits (not a
+// number: 0).
+static inline int32_t em_fxround(double v)
+{
+    return em_ftoi(v < 0.0 ? v - 0.5 : v + 0.5);
+}
+
 // Relaxed atomic access to words shared with the audio thread.
 template <typename T> static inline T em_load(const T* p)
 {
@@ -383,6 +390,14 @@ struct em_source {
     bool loop;           // EMF_LOOP: the first frame follows the last
     bool interp;         // EMF_INTERPOLATE: read between frames
 };
+// A value read at a fraction (0..65535) past a frame of value a, on the
+// straight line to the next frame's value b: (b - a) stays within 17 bits and
+// the half fraction within 15, so the product fits 32 bits. The music node
+// reads its stream with it too.
+static inline int32_t em_lerp(int32_t a, int32_t b, int32_t frac)
+{
+    return em_add32(a, em_sar32(em_mul32(em_sub32(b, a), frac >> 1), 15));
+}
 // The source a voice of flags (EMF_LOOP, EMF_INTERPOLATE) reads from s.
 em_source em_voicesource(const em_sample* s, uint32_t flags);
 
@@ -559,6 +574,54 @@ static inline void em_vecto(float* v, const em_vector* from)
 }
 
 // ---------------------------------------------------------------------------
+// Filters: the audio cookbook's biquad designs (em_effect.cpp), shared by the
+// filter effect and the per-voice filters (em_voicefilter.cpp)
+// ---------------------------------------------------------------------------
+
+// What a filter's coefficients follow from.
+struct em_filtershape {
+    int32_t type;                // EMFT_*
+    double frequency, q, gaindb; // Hz, quality, dB
+};
+// Coefficients b0 b1 b2 a1 a2 (a0 = 1) of a shape at the engine's rate.
+void em_designfilter(const em_filtershape& p, double* d);
+// A filter moving from one shape to another within a buffer of frames goes in
+// pieces (em_filterpieces of them, 1 when it does not move), each designed at
+// the shape em_filterpiece gives for its end (the frequency and quality moving
+// geometrically, the gain linearly), its coefficients sliding straight to it.
+int32_t em_filterpieces(const em_filtershape& from, const em_filtershape& to, int32_t frames);
+em_filtershape em_filterpiece(const em_filtershape& from, const em_filtershape& to, int32_t piece, int32_t pieces);
+
+// One stage of a voice's filters: a low-pass or a high-pass biquad and the
+// share of it in force (0: the stage is off, 1: fully on), which glides over
+// a buffer when the stage is switched.
+struct em_voicestage {
+    em_filtershape shape; // in force
+    double coef[5];       // b0 b1 b2 a1 a2 of the shape in force
+    double hist[2][4];    // per side: x[n-1], x[n-2], y[n-1], y[n-2]
+    double wet;           // 0 off .. 1 on
+};
+// A voice's own filters (EMP_LOWPASS, EMP_HIGHPASS): its sound passes them
+// before it goes into its node's buffer.
+struct em_voicefilter {
+    float cutoff[2];        // as set: low-pass, high-pass corner, Hz; 0 off
+    int32_t heard;          // 1 once the voice mixed a buffer: changes then glide instead of jumping
+    em_voicestage stage[2]; // low-pass, high-pass
+};
+// Sets or reads EMP_LOWPASS or EMP_HIGHPASS; 0, or -1 for another id or a
+// value refused (not finite, not 0 and outside 1..rate / 2) or no scratch
+// buffer to be had (printed); the getter -1.0 for another id.
+int em_setvoicefilter(em_voicefilter* vf, int id, float value);
+float em_getvoicefilter(const em_voicefilter* vf, int id);
+// Where a voice mixes its buffer: out when its filters are off, else the
+// cleared scratch buffer that em_filtervoice then passes through them into out.
+int32_t* em_voicemixbuffer(em_voicefilter* vf, int32_t* out);
+// After the voice mixed its buffer: the scratch through the filters into out
+// (when em_voicemixbuffer handed it out); marks the voice heard.
+void em_filtervoice(em_voicefilter* vf, int32_t* out);
+void em_freevoicescratch(); // at shutdown
+
+// ---------------------------------------------------------------------------
 // Sampler and its voices (em_sampler.cpp)
 // ---------------------------------------------------------------------------
 struct em_sampler {
@@ -569,19 +632,20 @@ struct em_sampler {
 };
 
 struct em_schannel {
-    int32_t sample;     // sample-bank number played, 0 = none
-    int32_t pos;        // read index: frame (mono) or value index, 2 x frame (stereo)
-    int32_t frac;       // fraction of the read index, 0..65535 (1/65536 frame)
-    int32_t volume;     // 256 = unity
-    int32_t step;       // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
-    int32_t pan;        // -128 left .. 128 right
-    uint32_t flags;     // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
-    int32_t tvolume;    // ramp target for volume; the voice's own volume when it is made
-    int32_t tstep;      // ramp target for step; the voice's own step when it is made
-    int32_t tpan;       // ramp target for pan; the voice's own pan when it is made
-    int32_t fadeset;    // 1: a fade moves the volume in the buffer being mixed
-    int32_t fadeto;     // the volume it reaches there
-    int32_t fadeframes; // after this many frames of the buffer (0: at once)
+    int32_t sample;        // sample-bank number played, 0 = none
+    int32_t pos;           // read index: frame (mono) or value index, 2 x frame (stereo)
+    int32_t frac;          // fraction of the read index, 0..65535 (1/65536 frame)
+    int32_t volume;        // 256 = unity
+    int32_t step;          // 16.16 advance per output frame, 0x10000 = one frame; negative holds still
+    int32_t pan;           // -128 left .. 128 right
+    uint32_t flags;        // EMF_LOOP, EMF_AUTOFREE, EMF_PLAYING, EMF_RAMP
+    int32_t tvolume;       // ramp target for volume; the voice's own volume when it is made
+    int32_t tstep;         // ramp target for step; the voice's own step when it is made
+    int32_t tpan;          // ramp target for pan; the voice's own pan when it is made
+    int32_t fadeset;       // 1: a fade moves the volume in the buffer being mixed
+    int32_t fadeto;        // the volume it reaches there
+    int32_t fadeframes;    // after this many frames of the buffer (0: at once)
+    em_voicefilter filter; // EMP_LOWPASS, EMP_HIGHPASS
 };
 
 // Sets (value nonzero) or clears a bit of a flag word.
@@ -705,7 +769,7 @@ struct em_oggmusic {
     int32_t setvolume;         // volume restored after a switch: the node's first (256) or the last set
     int32_t step;              // 16.16 stream frames per output frame (EMP_PITCH reads it)
     int32_t speed;             // 16.16 playback speed, 0x10000 = normal
-    int32_t pos;               // read frame in loadbuf; at or past valid (or negative) = refill first
+    int32_t pos;               // read frame in loadbuf (-1: carry); at or past valid (or below) = refill first
     int64_t frac;              // the read place's fraction, in 1/(65536 x device rate) stream frames
     int32_t valid;             // frames of loadbuf that hold sound: EM_OGGFRAMES, fewer in the last fill
     int32_t ended;             // 1: the last fill reached the stream's end; after valid frames it stops
@@ -716,6 +780,9 @@ struct em_oggmusic {
     int16_t* loadbuf;          // EM_OGGFRAMES interleaved stereo frames, signed 16-bit
     int32_t channels;          // channels of the current stream, 1 or 2 (mono plays on both sides)
     int32_t fadems;            // a switch's fade-out, ms; 0: EM_FADESTEP a buffer
+    int32_t interp;            // EMP_INTERPOLATE: 1 reads between stream frames on a straight line
+    int32_t carried;           // 1: frame -1 of loadbuf, the previous fill's last, is in carry
+    int16_t carry[2];          // that frame, kept when a fill was made early to read past it
 };
 
 em_node* em_initoggmusic(em_node* parent);
@@ -782,6 +849,7 @@ struct em_s3channel {
     int32_t itd;            // ear delay in output frames, positive when the source is to the right
     int32_t offset;         // 16.16 sample frames the right head reads ahead of the left one
     int32_t mixed;          // 1 once a buffer has been mixed: until then a new place glides from nothing
+    em_voicefilter filter;  // EMP_LOWPASS, EMP_HIGHPASS
 };
 
 // What the geometry asks of a voice for the next buffer.

@@ -183,14 +183,6 @@ static inline int64_t em_laststep(int32_t step, int64_t stepinc, int32_t n)
 // Reading the source
 // ---------------------------------------------------------------------------
 
-// A value read at a fraction past a frame, on the straight line to the next
-// frame's value b: (b - a) stays within 17 bits and the half fraction within
-// 15, so the product fits 32 bits.
-static inline int32_t em_lerp(int32_t a, int32_t b, int32_t frac)
-{
-    return em_add32(a, em_sar32(em_mul32(em_sub32(b, a), frac >> 1), 15));
-}
-
 // The frame after frame: the next one, past the last the first when looping,
 // else -1 (silence follows the end).
 static inline int32_t em_nextframe(const em_source& src, int32_t frame)

@@ -233,6 +233,7 @@ void em_deinitnodes()
         emio_free(emctl);
     emctl = nullptr;
     em_freesends();
+    em_freevoicescratch();
 }
 
 // ---------------------------------------------------------------------------

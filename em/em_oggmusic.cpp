@@ -187,6 +187,7 @@ int em_filloggmusic(em_node* node, int32_t framesdone)
     const ogg_int64_t tell = ov_pcm_tell(&om->vf);
     om->bufstart = tell > 0 && tell <= INT32_MAX ? static_cast<int32_t>(tell) : 0;
     om->restartat = -1;
+    om->carried = 0;
     int32_t written = 0;
     int ended = 0;
     int errors = 0;
@@ -263,7 +264,7 @@ void em_mixoggmusic(em_node* node)
     const int64_t unit = em_oggunit();
     const int16_t* frames = om->loadbuf;
     for (int32_t f = 0; f < emstate.samples; f++) {
-        while (om->pos < 0 || om->pos >= om->valid) {
+        while (om->pos < (om->carried ? -1 : 0) || om->pos >= om->valid) {
             if (om->ended) {
                 em_endoggmusic(node, f); // the rest of the buffer stays silent
                 return;
@@ -272,9 +273,25 @@ void em_mixoggmusic(em_node* node)
             om->pos = om->pos < 0 ? 0 : om->pos - EM_OGGFRAMES;
             om->ended = em_filloggmusic(node, f);
         }
+        if (om->interp && om->pos + 1 == om->valid && !om->ended) {
+            // The next frame is in the next fill: this one is kept as frame -1.
+            const int16_t kept[2] = {frames[2 * om->pos], frames[2 * om->pos + 1]};
+            om->pos = -1;
+            om->ended = em_filloggmusic(node, f);
+            om->carry[0] = kept[0], om->carry[1] = kept[1], om->carried = 1;
+        }
+        const int16_t* at = om->pos < 0 ? om->carry : frames + 2 * om->pos;
+        int32_t left = at[0], right = at[1];
+        if (om->interp) {
+            // The sampler's straight line at the place's 16-bit fraction; silence follows the stream's end.
+            const int32_t frac = static_cast<int32_t>(om->frac / emstate.freq);
+            const bool next = om->pos + 1 < om->valid;
+            left = em_lerp(left, next ? frames[2 * om->pos + 2] : 0, frac);
+            right = em_lerp(right, next ? frames[2 * om->pos + 3] : 0, frac);
+        }
         const int32_t volume = em_gainat(gain, f);
-        out[2 * f] = em_add32(out[2 * f], em_mul32(frames[2 * om->pos], volume) / 256);
-        out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(frames[2 * om->pos + 1], volume) / 256);
+        out[2 * f] = em_add32(out[2 * f], em_mul32(left, volume) / 256);
+        out[2 * f + 1] = em_add32(out[2 * f + 1], em_mul32(right, volume) / 256);
         om->frac += inc;
         const int64_t whole = om->frac >= 0 ? om->frac / unit : -((-om->frac + unit - 1) / unit);
         om->pos += static_cast<int32_t>(whole);
@@ -355,6 +372,11 @@ static int em_oggsetparam(em_node* node, int id, int32_t value)
             return -1;
         om->fadems = value;
         return 0;
+    case EMP_INTERPOLATE:
+        if (value != 0 && value != 1)
+            return -1;
+        om->interp = value;
+        return 0;
     default: return -1;
     }
 }
@@ -378,6 +400,7 @@ static int em_ogggetparam(em_node* node, int id)
     case EMP_STATE: return !om->open ? 0 : om->loop ? 4 : 3;
     case EMP_SWITCHMODE: return om->switchmode;
     case EMP_FADEMS: return om->fadems;
+    case EMP_INTERPOLATE: return om->interp;
     default: return -1;
     }
 }

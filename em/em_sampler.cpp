@@ -153,8 +153,10 @@ static void em_schannelprocess(em_node* node)
     ch->fadeset = em_voicefade(node, &ch->fadeto, &ch->fadeframes);
     const int32_t skip = em_startoffset(node); // frames before a voice started at a clock
     int ended = 1;
+    int32_t* mix = em_voicemixbuffer(&ch->filter, out);
     if (s && !em_placevoice(ch, s))
-        ended = em_mixschannel(ch, s, out + 2 * skip, emstate.samples - skip);
+        ended = em_mixschannel(ch, s, mix + 2 * skip, emstate.samples - skip);
+    em_filtervoice(&ch->filter, out);
     if (!ended)
         return;
     em_endvoice(node, &ch->flags, ch->sample, skip + ended - 1);
@@ -170,6 +172,16 @@ static int em_schannelgetparam(em_node* node, int id)
     return em_voicegetparam(static_cast<const em_schannel*>(node->data), id);
 }
 
+static int em_schannelsetparamf(em_node* node, int id, float value)
+{
+    return em_setvoicefilter(&static_cast<em_schannel*>(node->data)->filter, id, value);
+}
+
+static float em_schannelgetparamf(em_node* node, int id)
+{
+    return em_getvoicefilter(&static_cast<const em_schannel*>(node->data)->filter, id);
+}
+
 // The callbacks of the type; the others keep the engine's defaults.
 static void em_installschannel(em_node* node)
 {
@@ -177,6 +189,8 @@ static void em_installschannel(em_node* node)
     node->destroy = em_freenodedata;
     node->setparam = em_schannelsetparam;
     node->getparam = em_schannelgetparam;
+    node->setparamf = em_schannelsetparamf;
+    node->getparamf = em_schannelgetparamf;
 }
 
 // What its nodes install; mix buffer and data record; failure texts.

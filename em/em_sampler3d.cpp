@@ -304,7 +304,10 @@ static void em_s3channelprocess(em_node* node)
     // A sample freed or never loaded ends the voice instead of being read.
     const em_sample* s = em_voicesample(ch->sample);
     const int32_t skip = em_startoffset(node); // frames before a voice started at a clock
-    if (s && !em_mixs3channel(ch, s, out + 2 * skip, emstate.samples - skip))
+    int32_t* mix = em_voicemixbuffer(&ch->filter, out);
+    const int ended = !s || em_mixs3channel(ch, s, mix + 2 * skip, emstate.samples - skip);
+    em_filtervoice(&ch->filter, out);
+    if (!ended)
         return;
     // The heads' glide keeps no frame of the end: the buffer's last frame stands for it.
     em_endvoice(node, &ch->flags, ch->sample, emstate.samples - 1);
@@ -347,15 +350,21 @@ static int em_s3channelgetparam(em_node* node, int id)
     }
 }
 
+// The voice's own filters, or how it is heard with distance and direction.
 static int em_s3channelsetparamf(em_node* node, int id, float value)
 {
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
+    if (id == EMP_LOWPASS || id == EMP_HIGHPASS)
+        return em_setvoicefilter(&ch->filter, id, value);
     return em_s3restart(ch, em_setshapef(&ch->shape, id, value));
 }
 
 static float em_s3channelgetparamf(em_node* node, int id)
 {
-    return em_getshapef(&static_cast<em_s3channel*>(node->data)->shape, id);
+    em_s3channel* ch = static_cast<em_s3channel*>(node->data);
+    if (id == EMP_LOWPASS || id == EMP_HIGHPASS)
+        return em_getvoicefilter(&ch->filter, id);
+    return em_getshapef(&ch->shape, id);
 }
 
 static int em_s3channelsetparamv(em_node* node, int id, const float* v)

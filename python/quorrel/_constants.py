@@ -36,7 +36,7 @@ EMP_PATTERN = 34  # block: a channel's step pattern, one signed byte per step
 EMP_STEPS = 35  # int: steps in one pass
 EMP_CHANNEL = 36  # int: selected channel index, -1 none
 EMP_CHANNELNODE = 37  # int: handle of the selected channel's node, -1 none
-EMP_INTERPOLATE = 38  # int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE)
+EMP_INTERPOLATE = 38  # int: 0 reads the nearest frame, 1 interpolates linearly (EMF_INTERPOLATE; music too)
 EMP_POSITIONMS = 39  # int: music play position in milliseconds, 0..EMP_LENGTHMS
 EMP_LOOPCOUNT = 40  # int: music passes still to play after this one, -1 forever
 EMP_PAUSED = 41  # int: 1 while the node and its subtree neither mix nor advance (em_pause), else 0
@@ -52,6 +52,8 @@ EMP_DRY = 50  # float: input gain, 1 = unity
 EMP_ROOMSIZE = 51  # float: reverb room size, 0..1
 EMP_DAMPING = 52  # float: reverb high-frequency damping, 0..1
 EMP_WIDTH = 53  # float: reverb stereo width, 0..1
+EMP_LOWPASS = 54  # float: a voice's own low-pass corner, Hz; 0 off
+EMP_HIGHPASS = 55  # float: a voice's own high-pass corner, Hz; 0 off
 EMP_DISTANCEMODEL = 56  # int: 3-D distance model, EMD_*
 EMP_REFDISTANCE = 57  # float: reference distance, scene units, above 0
 EMP_MAXDISTANCE = 58  # float: EMD_FALLOFF's silent distance / the clamped models' cap, 0 or more

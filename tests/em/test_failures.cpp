@@ -27,6 +27,8 @@ const std::string emtest_failuretexts[] = {
     emtest_voice + "can't allocate schannel", emtest_voice + emtest_node, emtest_voice + "can't allocate schannel",
     "ERROR: em_initsampler: " + emtest_node, "ERROR: em_initsampler32: " + emtest_mix,
     "ERROR: em_initsampler3d: can't allocate sampler", emtest_voice3d + emtest_node, emtest_voice3d + "can't allocate s3channel",
+    // the voice filters' buffer, with the first corner set
+    "ERROR: em_setparamf: can't allocate the voice filters' buffer",
     // the sequencer, its two channels and their patterns
     "ERROR: em_initsequencer: " + emtest_node, "ERROR: em_initsequencer: " + emtest_mix,
     "ERROR: em_initsequencer: can't allocate sequencer", "ERROR: em_initschannel: " + emtest_node,
@@ -85,6 +87,7 @@ long emtest_run(const kit_tempdir& dir, long failing)
     const int voice3d = emtest_step([&] { return listener && mono ? em_triggersample3d(listener, mono) : -1; });
     if (voice3d > 0)
         em_setparam(voice3d, EMP_FLAGS, EMF_PLAYING | EMF_LOOP | EMF_MOVING);
+    emtest_step([&] { return voice3d > 0 ? em_setparamf(voice3d, EMP_LOWPASS, 900.0f) + 1 : -1; }); // 1 taken, 0 refused
     // A channel that cannot be made leaves its slot at -1; the sequencer stays.
     int missing = 0;
     emtest_step([&] {
