@@ -221,16 +221,16 @@ END {
     print "section", "key", "name", "voices", "renderer", "runs", "unit", "min", "median", "ratio_median", "ratio_lowest", "peer" > datafile
     # A line of the plot is a run of rows: a kind's rows by renderer, then voices.
     for (g = 1; g <= ngroups; g++) {
-        for (i = 1; i <= nlevels + 1; i++) {
+        for (i = 1; i <= nlevels + 2; i++) {
             for (r = 1; r <= nrows; r++) {
                 row = order[r]
                 if (rowgroup[row] != g)
                     continue
                 if (i <= nlevels && (n = gather(row, level[i])))
                     datarow(row, level[i], n, lo, mid, rmid, rlow)
-                if (i > nlevels && (n = gatherpeer(row)))
+                if (i == nlevels + 1 && (n = gatherpeer(row)))
                     datarow(row, "openal", n, plo, pmid, -1, -1)
-                if (i > nlevels && (n = gatherdefault(row)))
+                if (i == nlevels + 2 && (n = gatherdefault(row)))
                     datarow(row, "openaldefault", n, plo, pmid, -1, -1)
             }
         }

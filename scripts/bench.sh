@@ -123,11 +123,13 @@ mixer_summary() {
 # The plot of the data file: a panel per voice kind with a peer.
 mixer_plot() {
     local data="$build/bench-data.tsv" kinds names peers how="median of $runs runs at each level" heading
+    # Names and peers in double quotes (they hold spaces), a single quote
+    # doubled, as gnuplot's single-quoted strings take it.
     {
         read -r kinds
         read -r names
         read -r peers
-    } < <(awk -F'\t' '$1 == "callback" && $5 == "openal" && !seen[$2]++ { k = k $2 " "; n = n "\"" $3 "\" "; p = p $12 " " }
+    } < <(awk -F'\t' '$1 == "callback" && $5 == "openal" && !seen[$2]++ { gsub(/\047/, "\047\047", $3); k = k $2 " "; n = n "\"" $3 "\" "; p = p "\"" $12 "\" " }
                       END { print k; print n; print p }' "$data")
     if [ ${#quick[@]} -gt 0 ]; then
         how="one quick run at each level"
