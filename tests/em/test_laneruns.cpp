@@ -32,6 +32,8 @@ struct kit_runcase {
             x = draw(-most, most - 1);
         return v;
     }
+    // A first frame up to most, often most itself: the run then reads the source's last value.
+    int32_t start(int64_t most) { return draw(0, 3) ? draw(0, static_cast<int32_t>(most)) : static_cast<int32_t>(most); }
     // A gain within 16 bits (the narrow products) or far beyond them.
     int32_t gain() { return draw(0, 3) ? draw(-32768, 32767) : draw(-2000000, 2000000); }
 };
@@ -51,7 +53,7 @@ TEST(LaneRuns, SteppedRunsGiveThePlainLoopsValues)
                 step = most;
             const em_place from = {0, c.draw(0, 65535)};
             const int64_t span = (from.frac + static_cast<int64_t>(step) * (n > 0 ? n - 1 : 0)) >> 16;
-            const em_place at = {c.draw(0, static_cast<int32_t>(KIT_FRAMES - 2 - span)), from.frac};
+            const em_place at = {c.start(KIT_FRAMES - 1 - interp - span), from.frac};
             const em_source src = {c.data.data(), KIT_FRAMES, channels, false, interp};
             const em_gains g = {c.gain(), c.gain(), c.gain(), c.gain()};
             std::vector<int32_t> want = c.values(2 * n, 100000), got = want;
@@ -83,7 +85,7 @@ TEST(LaneRuns, RampedRunsGiveThePlainLoopsValuesAndState)
             int64_t moved = frac, step = g.step;
             for (int32_t i = 0; i < n; i++, step += g.stepinc)
                 moved += std::max(em_glidefield(step), 0);
-            int64_t place = c.draw(0, static_cast<int32_t>(KIT_FRAMES - 2 - (moved >> 16))) * 65536LL + frac;
+            int64_t place = c.start(KIT_FRAMES - 1 - interp - (moved >> 16)) * 65536LL + frac;
             const em_source src = {c.data.data(), KIT_FRAMES, channels, false, interp};
             std::vector<int32_t> want = c.values(2 * n, 100000), got = want;
             int64_t placed = place;
