@@ -20,6 +20,6 @@ do for [i = 1:words(kinds)] {
     plot for [r in levels." openal"] data skip 1 \
          using 4:(strcol(1) eq "callback" && strcol(2) eq kind && strcol(5) eq r ? $9 : NaN) \
          with linespoints pointtype 7 pointsize 0.8 linewidth 1.5 \
-         title (r eq "openal" ? "OpenAL Soft (".word(peers, i).")" : "engine, ".r)
+         title (r eq "openal" ? "OpenAL Soft (".word(peers, i).", limiter and dither off)" : "engine, ".r)
 }
 unset multiplot

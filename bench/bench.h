@@ -23,6 +23,15 @@ struct emb_figure {
 // last about roundms milliseconds; the median and best ns per unit over the rounds.
 template <typename F> emb_figure emb_measure(F&& body, double roundms = 20.0, int rounds = 7);
 
+// Two bodies measured in alternating rounds, so that a change in the
+// machine's load falls on both alike: each one's figure, and the median and
+// lowest over the rounds of b's time over a's in the same round.
+struct emb_pair {
+    emb_figure a, b;
+    double ratio, ratiolow;
+};
+template <typename A, typename B> emb_pair emb_measurepair(A&& a, B&& b, double roundms = 20.0, int rounds = 7);
+
 // Voice kinds of the callback table, in the order of its rows.
 enum emb_kind {
     EMB_MONO,       // mono sample, unit step
@@ -64,7 +73,19 @@ void emb_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // the interpolating kinds), no HRTF; a buffer's source changes are applied
 // together (deferred updates) where offered.
 // ---------------------------------------------------------------------------
-int emb_alopen(int maxsources); // 0, or -1 when the device or context cannot be made
+// The peer's configuration: its defaults (an output limiter, and dither on
+// 16-bit output), or fair: both off, as the engine's output does neither
+// (its limiter is a fixed curve, no dither). Dither is a setting of the
+// library's configuration, read once a process, so a process measures one
+// configuration; emb_alopen points ALSOFT_CONF at a file of its own for fair.
+enum emb_peerconfig { EMB_PEERFAIR, EMB_PEERDEFAULT };
+const char* emb_peerconfigname(emb_peerconfig config); // "fair", "default"
+// 0, or -1 when the device or context cannot be made.
+int emb_alopen(int maxsources, emb_peerconfig config);
+// What the device does at the end, as read back from it: the limiter as the
+// context reports it, dither as seen in a rendered silence (dither turns
+// some of its zeros into +-1).
+const char* emb_alconfigtext();
 void emb_alclose();
 const char* emb_alresampler(bool interp); // name of the resampler of the kinds that interpolate or not
 // Starts voices sources of a kind playing the given 16-bit data (interleaved for
@@ -91,9 +112,10 @@ int32_t emb_voicestart(int i, int32_t length);                // first frame
 int emb_rampvoice(int i, long buffer);                        // the voice whose parameters voice i ramps to in a buffer
 void emb_voiceplace(int i, float* position, float* velocity); // 3-D place and velocity
 
-template <typename F> emb_figure emb_measure(F&& body, double roundms, int rounds)
+// The units of body that make one round of about roundms milliseconds:
+// doubled until a quarter round is reached.
+template <typename F> long emb_calibrate(F&& body, double roundms)
 {
-    // Calibrate: double the units until one round takes long enough.
     long n = 1;
     for (;;) {
         const double t0 = emb_now();
@@ -103,15 +125,44 @@ template <typename F> emb_figure emb_measure(F&& body, double roundms, int round
             break;
         n *= 2;
     }
-    n *= 4;
+    return 4 * n;
+}
+
+// ns per unit of one round of n units.
+template <typename F> double emb_round(F&& body, long n)
+{
+    const double t0 = emb_now();
+    body(n);
+    return (emb_now() - t0) / static_cast<double>(n);
+}
+
+// The median and lowest of a round's figures (sorted in place).
+inline emb_figure emb_middle(std::vector<double>* per)
+{
+    std::sort(per->begin(), per->end());
+    return {(*per)[per->size() / 2], (*per)[0]};
+}
+
+template <typename F> emb_figure emb_measure(F&& body, double roundms, int rounds)
+{
+    const long n = emb_calibrate(body, roundms);
     std::vector<double> per;
+    for (int r = 0; r < rounds; r++)
+        per.push_back(emb_round(body, n));
+    return emb_middle(&per);
+}
+
+template <typename A, typename B> emb_pair emb_measurepair(A&& a, B&& b, double roundms, int rounds)
+{
+    const long na = emb_calibrate(a, roundms), nb = emb_calibrate(b, roundms);
+    std::vector<double> pa, pb, ratios;
     for (int r = 0; r < rounds; r++) {
-        const double t0 = emb_now();
-        body(n);
-        per.push_back((emb_now() - t0) / static_cast<double>(n));
+        pa.push_back(emb_round(a, na));
+        pb.push_back(emb_round(b, nb));
+        ratios.push_back(pb.back() / pa.back());
     }
-    std::sort(per.begin(), per.end());
-    return {per[per.size() / 2], per[0]};
+    const emb_figure ratio = emb_middle(&ratios);
+    return {emb_middle(&pa), emb_middle(&pb), ratio.median, ratio.best};
 }
 
 #endif

@@ -4,9 +4,12 @@
 // voices, and a hash of a long rendered mix that proves optimisations exact.
 // The tables go to standard output, the engine's own messages to standard
 // error. EM_SIMD (none, sse2, avx2) chooses the level of the vector runs.
-//   usage: quorrel_mixbench [--hash | --figures] [--quick] [--kind KEY] [--data FILE]
+//   usage: quorrel_mixbench [--hash | --figures] [--quick] [--kind KEY] [--data FILE] [--peer fair|default]
 //     --hash        only the hash of the long mix
 //     --figures     everything but the hash
+//     --peer CONFIG OpenAL Soft with its output limiter and dither off (fair, the
+//                   default) or with its own defaults (default: then only the
+//                   rows beside it, no routines)
 //     --quick       three short rounds a figure instead of seven
 //     --kind KEY    only the callback rows of one voice kind (mono, monostep, ...,
 //                   reverb: the 64 voices sharing a reverb, by their own sends
@@ -42,6 +45,7 @@ struct emb_options {
     int rounds = 7;        // rounds a figure, the median reported
     int kind = -1;         // the one kind of callback rows, -1 all
     FILE* data = nullptr;  // tab-separated figures, or null
+    emb_peerconfig peer = EMB_PEERFAIR;
 };
 emb_options embopts;
 
@@ -254,8 +258,9 @@ std::string emb_verdict(const char* goal, bool met)
 }
 
 // One figure as a row of the data file: ns per voice-frame (routines) or per
-// buffer (callbacks), the peer's ns per buffer or "-".
-void emb_datarow(const char* section, const char* key, const char* name, int voices, double ns, double peerns,
+// buffer (callbacks), the peer's ns per buffer, the median of the paired
+// rounds' ratios (peer / engine) and the peer's configuration, or "-".
+void emb_datarow(const char* section, const char* key, const char* name, int voices, double ns, double peerns, double ratio,
                  const char* resampler, const emb_goals& goals)
 {
     if (!embopts.data)
@@ -265,7 +270,11 @@ void emb_datarow(const char* section, const char* key, const char* name, int voi
         fprintf(embopts.data, "%.4f\t%s", peerns, resampler);
     else
         fprintf(embopts.data, "-\t-");
-    fprintf(embopts.data, "\t%s\n", emb_goalcodes(goals).c_str());
+    fprintf(embopts.data, "\t%s\t", emb_goalcodes(goals).c_str());
+    if (peerns > 0.0)
+        fprintf(embopts.data, "%.4f\t%s\n", ratio, emb_peerconfigname(embopts.peer));
+    else
+        fprintf(embopts.data, "-\t-\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -278,7 +287,7 @@ void emb_printroutine(const char* key, const char* name, emb_figure f, double go
     snprintf(goal, sizeof(goal), "<= %.1f", goalns);
     const std::string text = goalns > 0.0 ? emb_verdict(goal, f.median <= goalns) : note;
     emb_print("| %-30s | %6.3f | %6.3f | %s |\n", name, f.median, f.best, text.c_str());
-    emb_datarow("routine", key, name, 1, f.median, 0.0, "", {goalns, 0.0, 0.0});
+    emb_datarow("routine", key, name, 1, f.median, 0.0, 0.0, "", {goalns, 0.0, 0.0});
 }
 
 emb_figure emb_timeroutine(const em_sample* s, int32_t step, bool ramp, bool interp)
@@ -440,21 +449,36 @@ void emb_engineround(long n, emb_enginevoices* v, std::vector<int16_t>* out)
     }
 }
 
-// OpenAL Soft's ns per buffer for the same voices; 0 when it could not make them all.
-double emb_peerfigure(emb_kind kind, int voices, const emb_sources& src)
+// The engine's round beside OpenAL Soft's on the same voices, in
+// alternating rounds (the peer's sources made beside the engine's voices):
+// the engine's figure, the peer's ns per buffer and the median of the
+// paired rounds' ratios (peer / engine), both 0 when the peer could not make
+// every voice or there is none.
+struct emb_sidebyside {
+    emb_figure engine;
+    double peerns, ratio;
+};
+
+template <typename F> emb_sidebyside emb_besidepeer(F&& engineround, bool peer, int made, int voices, bool placed)
 {
-    const int made = emb_alstart(kind, voices, src.mono, src.stereo);
+    if (!peer || made != voices) {
+        emb_alstop();
+        return {emb_time(engineround), 0.0, 0.0};
+    }
     std::vector<int16_t> alout(2 * EMB_FRAMES);
     long buffers = 0;
-    const double ns = emb_time([&](long n) {
-                          for (long i = 0; i < n; i++, buffers++) {
-                              emb_alrender(alout.data(), EMB_FRAMES);
-                              if (((buffers + 1) & 255) == 0 && emb_kinds[kind].placed)
-                                  emb_alreplace();
-                          }
-                      }).median;
+    const emb_pair p = emb_measurepair(
+        engineround,
+        [&](long n) {
+            for (long i = 0; i < n; i++, buffers++) {
+                emb_alrender(alout.data(), EMB_FRAMES);
+                if (((buffers + 1) & 255) == 0 && placed)
+                    emb_alreplace();
+            }
+        },
+        embopts.roundms, embopts.rounds);
     emb_alstop();
-    return made == voices ? ns : 0.0;
+    return {p.a, p.b.median, p.ratio};
 }
 
 // The goals of a row and how it did.
@@ -492,11 +516,13 @@ void emb_callbackrow(emb_kind kind, int count, const emb_sources& src, bool peer
     emb_enginevoices voices;
     voices.kind = kind;
     const int made = emb_addvoices(kind, count, src, &voices.nodes);
-    const emb_figure f = emb_time([&](long n) { emb_engineround(n, &voices, &out); });
+    const int peermade = peer && k.peer ? emb_alstart(kind, made, src.mono, src.stereo) : -1;
+    const emb_sidebyside s =
+        emb_besidepeer([&](long n) { emb_engineround(n, &voices, &out); }, peer && k.peer, peermade, made, k.placed);
     emtest_removenodes(&voices.nodes);
+    const emb_figure f = s.engine;
     const double share = 100.0 * f.median / EMB_BUDGETNS;
-    const double peerns = peer && k.peer ? emb_peerfigure(kind, made, src) : 0.0;
-    const double ratio = peerns > 0.0 ? peerns / f.median : 0.0;
+    const double peerns = s.peerns, ratio = s.ratio;
     const emb_goals goals = emb_callbackgoals(kind, made);
     const std::string goal = emb_goaltext(goals, share, ratio);
     if (peerns > 0.0)
@@ -505,13 +531,15 @@ void emb_callbackrow(emb_kind kind, int count, const emb_sources& src, bool peer
     else
         emb_print("| %d | %s | %.1f | %.2f | %s | | | %s |\n", made, k.name, f.median / 1000.0, share,
                   peer && k.peer ? "fewer sources" : "-", goal.c_str());
-    emb_datarow("callback", k.key, k.name, made, f.median, peerns, emb_alresampler(k.interp), goals);
+    emb_datarow("callback", k.key, k.name, made, f.median, peerns, ratio, emb_alresampler(k.interp), goals);
 }
 
 void emb_callbacks(const emb_sources& src, bool peer)
 {
-    emb_print("\n### The whole callback (us per 1024-frame buffer, median of %d rounds; budget %.0f us; vector runs: %s)\n\n",
-              embopts.rounds, EMB_BUDGETNS / 1000.0, emb_level());
+    emb_print("\n### The whole callback (us per 1024-frame buffer, median of %d rounds; budget %.0f us; vector runs: %s; "
+              "OpenAL Soft in its %s configuration, its rounds alternating with the engine's, the ratio the median of the"
+              " paired rounds')\n\n",
+              embopts.rounds, EMB_BUDGETNS / 1000.0, emb_level(), emb_peerconfigname(embopts.peer));
     emb_print("| voices | kind | engine us | engine %% of budget | OpenAL Soft us | OpenAL %% | OpenAL / engine | goal |\n");
     emb_print("|---|---|---|---|---|---|---|---|\n");
     for (int k = 0; k < EMB_KINDS; k++) {
@@ -520,6 +548,22 @@ void emb_callbacks(const emb_sources& src, bool peer)
         for (const int count : EMB_COUNTS)
             emb_callbackrow(static_cast<emb_kind>(k), emb_rowcount(static_cast<emb_kind>(k), count), src, peer);
     }
+}
+
+// Prints and records a row of voices through effects beside the peer's: the
+// goal is 1.5 times OpenAL Soft where the vector runs are in use.
+void emb_effectrow(const char* kind, const char* name, int made, const emb_sidebyside& s, bool peer, const char* peereffect)
+{
+    const double median = s.engine.median, share = 100.0 * median / EMB_BUDGETNS;
+    const emb_goals goals = {0.0, em_simdlevel() == EM_SIMDNONE ? 0.0 : 1.5, 0.0};
+    const std::string goal = emb_goaltext(goals, share, s.ratio);
+    if (s.peerns > 0.0)
+        emb_print("| %d | %s | %.1f | %.2f | %.1f | %.2f | %.2f | %s |\n", made, name, median / 1000.0, share, s.peerns / 1000.0,
+                  100.0 * s.peerns / EMB_BUDGETNS, s.ratio, goal.c_str());
+    else
+        emb_print("| %d | %s | %.1f | %.2f | %s | | | %s |\n", made, name, median / 1000.0, share,
+                  peer ? (std::string("no ") + peereffect).c_str() : "-", goal.c_str());
+    emb_datarow("callback", kind, name, made, median, s.peerns, s.ratio, peereffect, goals);
 }
 
 // 64 unit-step mono voices sharing one reverb whose dry level is 0 (it adds
@@ -544,79 +588,32 @@ void emb_reverbrow(const emb_sources& src, bool peer, bool bysampler)
     }
     if (sampler)
         em_setsend(sampler, reverb, 256);
-    const emb_figure f = emb_time([&](long n) { emb_engineround(n, &v, &out); });
+    const int peermade = peer ? emb_alstartreverb(made, src.mono) : -1;
+    const emb_sidebyside s = emb_besidepeer([&](long n) { emb_engineround(n, &v, &out); }, peer, peermade, made, false);
     emtest_removenodes(&v.nodes);
     em_freenode(reverb);
     if (sampler)
         em_freenode(sampler);
-    double peerns = 0.0;
-    if (peer && emb_alstartreverb(made, src.mono) == made) {
-        std::vector<int16_t> alout(2 * EMB_FRAMES);
-        peerns = emb_time([&](long n) {
-                     for (long i = 0; i < n; i++)
-                         emb_alrender(alout.data(), EMB_FRAMES);
-                 }).median;
-    }
-    emb_alstop();
-    const double share = 100.0 * f.median / EMB_BUDGETNS, ratio = peerns > 0.0 ? peerns / f.median : 0.0;
-    const emb_goals goals = {0.0, em_simdlevel() == EM_SIMDNONE ? 0.0 : 1.5, 0.0};
-    const std::string goal = emb_goaltext(goals, share, ratio);
-    const char* name =
-        bysampler ? "mono voices sharing a reverb (their sampler's send)" : "mono voices sharing a reverb (a send each)";
-    if (peerns > 0.0)
-        emb_print("| %d | %s | %.1f | %.2f | %.1f | %.2f | %.2f | %s |\n", made, name, f.median / 1000.0, share, peerns / 1000.0,
-                  100.0 * peerns / EMB_BUDGETNS, ratio, goal.c_str());
-    else
-        emb_print("| %d | %s | %.1f | %.2f | %s | | | %s |\n", made, name, f.median / 1000.0, share, peer ? "no EFX reverb" : "-",
-                  goal.c_str());
-    emb_datarow("callback", bysampler ? "reverbbus" : "reverb", name, made, f.median, peerns, "EFX reverb", goals);
+    emb_effectrow(bysampler ? "reverbbus" : "reverb",
+                  bysampler ? "mono voices sharing a reverb (their sampler's send)" : "mono voices sharing a reverb (a send each)",
+                  made, s, peer, "EFX reverb");
 }
 
 // 500 unit-step mono voices, each through its own low-pass at 2 kHz, beside
 // OpenAL Soft's sources each through a direct low-pass filter (EFX, high
-// frequencies at 0.25). The machine is shared and its speed wanders: the two
-// renderers take turns, a round each of the same buffers, and the ratio
-// reported is the median of the rounds' own ratios.
+// frequencies at 0.25), in alternating rounds.
 void emb_lowpassrow(const emb_sources& src, bool peer)
 {
-    const int voices = 500;
+    std::vector<int16_t> out(2 * EMB_FRAMES);
     emb_enginevoices v;
     v.kind = EMB_MONO;
-    const int made = emb_addvoices(EMB_MONO, voices, src, &v.nodes);
+    const int made = emb_addvoices(EMB_MONO, 500, src, &v.nodes);
     for (const int node : v.nodes)
         em_setparamf(node, EMP_LOWPASS, 2000.0f);
-    std::vector<int16_t> out(2 * EMB_FRAMES), alout(2 * EMB_FRAMES);
-    const bool both = peer && emb_alstartlowpass(made, src.mono, 0.25f) == made;
-    const auto round = [&](long n, bool engine) {
-        const double t0 = emb_now();
-        for (long i = 0; i < n; i++)
-            engine ? emb_engineround(1, &v, &out) : emb_alrender(alout.data(), EMB_FRAMES);
-        return (emb_now() - t0) / static_cast<double>(n);
-    };
-    long n = 1;
-    while (round(n, true) * static_cast<double>(n) < embopts.roundms * 1e6 && n < (1L << 20))
-        n *= 2;
-    std::vector<double> engine, ratios;
-    for (int r = 0; r < embopts.rounds; r++) {
-        engine.push_back(round(n, true));
-        if (both)
-            ratios.push_back(round(n, false) / engine.back());
-    }
+    const int peermade = peer ? emb_alstartlowpass(made, src.mono, 0.25f) : -1;
+    const emb_sidebyside s = emb_besidepeer([&](long n) { emb_engineround(n, &v, &out); }, peer, peermade, made, false);
     emtest_removenodes(&v.nodes);
-    emb_alstop();
-    const auto median = [](std::vector<double> x) { return std::sort(x.begin(), x.end()), x[x.size() / 2]; };
-    const double ns = median(engine), ratio = both ? median(ratios) : 0.0, peerns = ratio * ns;
-    const double share = 100.0 * ns / EMB_BUDGETNS;
-    const emb_goals goals = {0.0, em_simdlevel() == EM_SIMDNONE ? 0.0 : 1.5, 0.0};
-    const std::string goal = emb_goaltext(goals, share, ratio);
-    const char* name = "mono voices, each with its own low-pass";
-    if (both)
-        emb_print("| %d | %s | %.1f | %.2f | %.1f | %.2f | %.2f | %s |\n", made, name, ns / 1000.0, share, peerns / 1000.0,
-                  100.0 * peerns / EMB_BUDGETNS, ratio, goal.c_str());
-    else
-        emb_print("| %d | %s | %.1f | %.2f | %s | | | %s |\n", made, name, ns / 1000.0, share, peer ? "no EFX filter" : "-",
-                  goal.c_str());
-    emb_datarow("callback", "lowpass", name, made, ns, peerns, "EFX low-pass", goals);
+    emb_effectrow("lowpass", "mono voices, each with its own low-pass", made, s, peer, "EFX low-pass");
 }
 
 // One Ogg Vorbis stream: decoding and mixing, per buffer.
@@ -638,7 +635,7 @@ void emb_oggstream()
         const emb_figure f = emb_timecallback(&out);
         const char* name = "Ogg stream (stereo, 44100 Hz)";
         emb_print("| 1 | %s | %.1f | %.2f | - | | | |\n", name, f.median / 1000.0, 100.0 * f.median / EMB_BUDGETNS);
-        emb_datarow("callback", "ogg", name, 1, f.median, 0.0, "", {});
+        emb_datarow("callback", "ogg", name, 1, f.median, 0.0, 0.0, "", {});
     }
     em_destroynode(em_getnode(music));
     unlink(path.c_str());
@@ -709,10 +706,14 @@ int emb_parseoptions(int argc, char** argv)
                 fprintf(stderr, "quorrel_mixbench: couldn't write %s\n", value);
                 return 2;
             }
-            fprintf(embopts.data, "section\tkey\tname\tvoices\tlevel\tengine_ns\tpeer_ns\tpeer\tgoals\n");
+            fprintf(embopts.data, "section\tkey\tname\tvoices\tlevel\tengine_ns\tpeer_ns\tpeer\tgoals\tratio\tconfig\n");
+            i++;
+        } else if (strcmp(a, "--peer") == 0 && value && (strcmp(value, "fair") == 0 || strcmp(value, "default") == 0)) {
+            embopts.peer = strcmp(value, "fair") == 0 ? EMB_PEERFAIR : EMB_PEERDEFAULT;
             i++;
         } else {
-            fprintf(stderr, "usage: quorrel_mixbench [--hash | --figures] [--quick] [--kind KEY] [--data FILE]\n");
+            fprintf(stderr,
+                    "usage: quorrel_mixbench [--hash | --figures] [--quick] [--kind KEY] [--data FILE] [--peer fair|default]\n");
             return 2;
         }
     }
@@ -727,23 +728,26 @@ void emb_figures()
     src.stereo = emtest_signal(2 * EMB_SAMPLEFRAMES, 2);
     src.monos = emtest_makesample(src.mono, 1);
     src.stereos = emtest_makesample(src.stereo, 2);
-    const bool peer = emb_alopen(512) == 0;
+    const bool peer = emb_alopen(512, embopts.peer) == 0;
     emb_print("## Mixer\n\nEngine: 44100 Hz, 1024-frame buffers, 32-bit mix, limiter to 16-bit stereo, vector runs: %s. ",
               emb_level());
     if (peer)
         emb_print("Peer: OpenAL Soft loopback device, 44100 Hz 16-bit stereo, 1024-frame renders, resamplers \"%s\" and \"%s\""
-                  " (interpolated kinds), no HRTF.\n",
-                  emb_alresampler(false), emb_alresampler(true));
+                  " (interpolated kinds), no HRTF; %s configuration: %s. OpenAL Soft does not pan stereo sources and does"
+                  " no ear delay without HRTF; the engine does both.\n",
+                  emb_alresampler(false), emb_alresampler(true), emb_peerconfigname(embopts.peer), emb_alconfigtext());
     else
         emb_print("Peer: OpenAL Soft's loopback device could not be opened.\n");
-    if (embopts.kind < 0)
+    // The peer's default configuration is measured for the rows beside it.
+    const bool all = embopts.kind < 0 && embopts.peer == EMB_PEERFAIR;
+    if (all)
         emb_routines(src);
     emb_callbacks(src, peer);
     if (embopts.kind < 0 || embopts.kind == EMB_KINDS)
         emb_reverbrow(src, peer, false), emb_reverbrow(src, peer, true);
     if (embopts.kind < 0 || embopts.kind == EMB_KINDS + 1)
         emb_lowpassrow(src, peer);
-    if (embopts.kind < 0)
+    if (all)
         emb_oggstream();
     if (peer)
         emb_alclose();

@@ -9,8 +9,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "bench/bench.h"
 
@@ -38,6 +40,7 @@ struct emb_alstate {
     bool moving = false;
     bool ramped = false;
     long buffers = 0; // rendered since the sources started
+    std::string configtext;
 };
 emb_alstate emal;
 
@@ -99,16 +102,70 @@ void emb_alupdate(int frames)
     }
 }
 
+// Points the library at a configuration file that turns dither off (and the
+// limiter, which the context's attribute turns off too), before its first
+// call reads the configuration; the file goes once the library has read it.
+std::string emb_alfairconfig()
+{
+    char path[] = "/tmp/quorrelalsoft.XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return "";
+    const char text[] = "[general]\ndither = false\noutput-limiter = false\n";
+    const bool written = write(fd, text, sizeof(text) - 1) == static_cast<ssize_t>(sizeof(text) - 1);
+    close(fd);
+    if (!written || setenv("ALSOFT_CONF", path, 1) != 0) {
+        unlink(path);
+        return "";
+    }
+    return path;
+}
+
+// The limiter as the device reports it, and whether a silence rendered with
+// no source playing comes out as zeros (dither makes some of them +-1).
+std::string emb_alreadconfig()
+{
+    ALCint limiter = -1;
+    alcGetIntegerv(emal.device, ALC_OUTPUT_LIMITER_SOFT, 1, &limiter);
+    std::vector<int16_t> silence(2 * 4096);
+    alcRenderSamplesSOFT(emal.device, silence.data(), 4096);
+    int nonzero = 0;
+    for (const int16_t v : silence)
+        nonzero += v != 0;
+    char text[160];
+    snprintf(text, sizeof(text), "output limiter %s, dither %s (%d of %d values of a silence not zero)",
+             limiter == ALC_TRUE    ? "on"
+             : limiter == ALC_FALSE ? "off"
+                                    : "unknown",
+             nonzero ? "on" : "off", nonzero, static_cast<int>(silence.size()));
+    return text;
+}
+
 } // namespace
 
-int emb_alopen(int maxsources)
+const char* emb_peerconfigname(emb_peerconfig config)
 {
-    if (!alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback"))
-        return -1;
-    emal.device = alcLoopbackOpenDeviceSOFT(nullptr);
+    return config == EMB_PEERFAIR ? "fair" : "default";
+}
+
+const char* emb_alconfigtext()
+{
+    return emal.configtext.c_str();
+}
+
+int emb_alopen(int maxsources, emb_peerconfig config)
+{
+    const std::string conf = config == EMB_PEERFAIR ? emb_alfairconfig() : "";
+    if (alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback"))
+        emal.device = alcLoopbackOpenDeviceSOFT(nullptr); // reads the configuration
+    if (!conf.empty())
+        unlink(conf.c_str());
     if (!emal.device)
         return -1;
-    const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT,
+    const ALCint limiter = config == EMB_PEERFAIR ? ALC_FALSE : ALC_DONT_CARE_SOFT;
+    const ALCint attrs[] = {ALC_OUTPUT_LIMITER_SOFT,
+                            limiter,
+                            ALC_FORMAT_CHANNELS_SOFT,
                             ALC_STEREO_SOFT,
                             ALC_FORMAT_TYPE_SOFT,
                             ALC_SHORT_SOFT,
@@ -133,6 +190,7 @@ int emb_alopen(int maxsources)
     emal.nearest = emb_alfindresampler("nearest", "point");
     emal.linear = emb_alfindresampler("linear", nullptr);
     emal.deferred = alIsExtensionPresent("AL_SOFT_deferred_updates");
+    emal.configtext = emb_alreadconfig();
     return 0;
 }
 

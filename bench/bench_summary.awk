@@ -1,15 +1,28 @@
 # bench_summary.awk -- the mixer's figures over several runs at each level of
 # the vector runs: reads the rows quorrel_mixbench --data writes (one file a
 # run), prints Markdown tables of the min and median per row and level with
-# OpenAL Soft's time over the engine's from each run's own peer figure, and
-# the goals beside them; writes the same figures to a tab-separated file.
+# OpenAL Soft's time over the engine's (the median of each run's paired
+# rounds), and the goals beside them; writes the same figures to a
+# tab-separated file. Runs beside OpenAL Soft's default configuration
+# (--peer default, config "default") give the figures shown beside the fair
+# ones; the goals are judged on the fair ones.
 #   usage: awk -v levels="avx2 sse2 none" -v datafile=bench-data.tsv -f bench_summary.awk run*.tsv
 BEGIN {
     FS = OFS = "\t"
     nlevels = split(levels, level, " ")
 }
 
-FNR == 1 { runs++; next } # the header of each run's file
+FNR == 1 { if (FILENAME !~ /-default\.tsv$/) runs++; next } # the header of each run's file
+
+# A run beside the peer's default configuration: its peer figures and ratios.
+$11 == "default" {
+    row = $1 SUBSEP $2 SUBSEP $4
+    n = ++defcount[row, $5]
+    defratio[row, $5, n] = $10
+    p = ++defpeercount[row]
+    defpeer[row, p] = $7
+    next
+}
 
 {
     section = $1; key = $2; lv = $5
@@ -26,7 +39,7 @@ FNR == 1 { runs++; next } # the header of each run's file
     engine[row, lv, n] = $6
     goals[row, lv] = $9
     if ($7 != "-") {
-        ratio[row, lv, n] = $7 / $6
+        ratio[row, lv, n] = NF >= 10 ? $10 : $7 / $6
         p = ++peercount[row]
         peer[row, p] = $7
         resampler[row] = $8
@@ -129,9 +142,31 @@ function gatherpeer(row,    n, i, v) {
     return n
 }
 
-function cell(row, lv) {
+# The median of the ratios beside the peer's default configuration at a
+# level, -1 without any.
+function defaultratio(row, lv,    n, i, r) {
+    n = defcount[row, lv]
+    if (!n) return -1
+    for (i = 1; i <= n; i++) r[i] = defratio[row, lv, i]
+    sort(r, n)
+    return median(r, n)
+}
+
+# min / median of the peer's default figures of a row; 0 when none.
+function gatherdefault(row,    n, i, v) {
+    n = defpeercount[row]
+    if (!n) return 0
+    for (i = 1; i <= n; i++) v[i] = defpeer[row, i]
+    sort(v, n)
+    plo = v[1]; pmid = median(v, n)
+    return n
+}
+
+function cell(row, lv,    d) {
     if (!gather(row, lv)) return " | "
-    return figure(lo, row) " / " figure(mid, row) " | " (rmid < 0 ? "-" : sprintf("%.2f / %.2f", rmid, rlow))
+    d = defaultratio(row, lv)
+    return figure(lo, row) " / " figure(mid, row) " | " (rmid < 0 ? "-" : sprintf("%.2f / %.2f", rmid, rlow)) \
+           (d < 0 ? "" : sprintf(" (default %.2f)", d))
 }
 
 function routinecell(row, lv) {
@@ -165,32 +200,38 @@ END {
     }
 
     printf "\n### The whole callback (us per 1024-frame buffer): min / median of %d run%s at each level, ", perlevel, perlevel == 1 ? "" : "s"
-    printf "OpenAL Soft / engine as median / lowest of the runs' own ratios\n\n"
+    printf "OpenAL Soft / engine as median / lowest of the runs' own ratios (each the median of its paired rounds), "
+    printf "OpenAL Soft with its output limiter and dither off (fair); in brackets the median ratio beside its default "
+    printf "configuration (limiter on, dither on 16-bit output), whose time stands in the last column but one. "
+    printf "OpenAL Soft does not pan stereo sources and does no ear delay without HRTF; the engine does both.\n\n"
     header = "| voices | kind |"; rule = "|---|---|"
     for (i = 1; i <= nlevels; i++) { header = header " " level[i] " us | " level[i] " OpenAL / engine |"; rule = rule "---|---|" }
-    print header " OpenAL Soft us | goals |"
-    print rule "---|---|"
+    print header " OpenAL Soft us (fair) | OpenAL Soft us (default) | goals |"
+    print rule "---|---|---|"
     for (r = 1; r <= nrows; r++) {
         row = order[r]
         if (rowsection[row] != "callback") continue
         line = "| " rowvoices[row] " | " name[row] " |"
         for (i = 1; i <= nlevels; i++) line = line " " cell(row, level[i]) " |"
         peercell = gatherpeer(row) ? figure(plo, row) " / " figure(pmid, row) " (" resampler[row] ")" : "-"
-        print line " " peercell " | " verdicts(row) " |"
+        defcell = gatherdefault(row) ? figure(plo, row) " / " figure(pmid, row) : "-"
+        print line " " peercell " | " defcell " | " verdicts(row) " |"
     }
 
     print "section", "key", "name", "voices", "renderer", "runs", "unit", "min", "median", "ratio_median", "ratio_lowest", "peer" > datafile
     # A line of the plot is a run of rows: a kind's rows by renderer, then voices.
     for (g = 1; g <= ngroups; g++) {
-        for (i = 1; i <= nlevels + 1; i++) {
+        for (i = 1; i <= nlevels + 2; i++) {
             for (r = 1; r <= nrows; r++) {
                 row = order[r]
                 if (rowgroup[row] != g)
                     continue
                 if (i <= nlevels && (n = gather(row, level[i])))
                     datarow(row, level[i], n, lo, mid, rmid, rlow)
-                if (i > nlevels && (n = gatherpeer(row)))
+                if (i == nlevels + 1 && (n = gatherpeer(row)))
                     datarow(row, "openal", n, plo, pmid, -1, -1)
+                if (i == nlevels + 2 && (n = gatherdefault(row)))
+                    datarow(row, "openaldefault", n, plo, pmid, -1, -1)
             }
         }
     }

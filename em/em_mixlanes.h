@@ -383,6 +383,95 @@ static inline em_place em_placeafter(em_place from, int32_t frames, int32_t step
     return {from.frame + static_cast<int32_t>(off >> 16), static_cast<int32_t>(off & 0xFFFF)};
 }
 
+#if EM_LANES == 4
+// Four lanes have no gather, and taking indices out of a vector costs more
+// than keeping them: the stepped runs keep the lanes' places in a scalar
+// register as well and load each lane's values straight from it.
+static inline __m128i em_sse2load32(const int32_t* p)
+{
+    int32_t v;
+    memcpy(&v, p, sizeof(v));
+    return _mm_cvtsi32_si128(v);
+}
+
+static inline __m128i em_sse2load64(const int32_t* p)
+{
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+// Pairs of values a | b << 16 in every lane (both within 16 bits, which the
+// saturating pack keeps exact) on the line between them at the fractions
+// frac: em_lanelerp on values already packed.
+static inline em_lanes em_sse2lerp(__m128i pairs, em_lanes frac)
+{
+    const em_lanes values = reinterpret_cast<em_lanes>(pairs), w = frac >> 1;
+    const em_lanes weights = (em_lanesplat(32767) - w) | (w << 16);
+    return em_lanesar(em_lanemadd(values, weights) + em_lanesar(values << 16, 16), 15);
+}
+
+// The values of four mono frames at a0 .. a3, or with interpolation the
+// values on the line to the frames after them at the fractions frac.
+template <bool interp>
+static inline em_lanes em_sse2monovalues(const int32_t* a0, const int32_t* a1, const int32_t* a2, const int32_t* a3,
+                                         em_lanes frac)
+{
+    if (!interp)
+        return reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(_mm_unpacklo_epi32(em_sse2load32(a0), em_sse2load32(a1)),
+                                                             _mm_unpacklo_epi32(em_sse2load32(a2), em_sse2load32(a3))));
+    // Each frame's value and the next one's from one load.
+    const __m128i p01 = _mm_unpacklo_epi64(em_sse2load64(a0), em_sse2load64(a1));
+    const __m128i p23 = _mm_unpacklo_epi64(em_sse2load64(a2), em_sse2load64(a3));
+    return em_sse2lerp(_mm_packs_epi32(p01, p23), frac);
+}
+
+// The left and right values of two stereo frames at a0 and a1 (lanes 0, 1
+// and 2, 3), as em_sse2monovalues; frac holds each frame's fraction twice.
+template <bool interp> static inline em_lanes em_sse2stereovalues(const int32_t* a0, const int32_t* a1, em_lanes frac)
+{
+    if (!interp)
+        return reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(em_sse2load64(a0), em_sse2load64(a1)));
+    // A frame and the next from one load, ordered left, next left, right,
+    // next right, so that the pack pairs each side with its next value.
+    const __m128i f0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a0));
+    const __m128i f1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a1));
+    const __m128i pairs =
+        _mm_packs_epi32(_mm_shuffle_epi32(f0, _MM_SHUFFLE(3, 1, 2, 0)), _mm_shuffle_epi32(f1, _MM_SHUFFLE(3, 1, 2, 0)));
+    return em_sse2lerp(pairs, frac);
+}
+#endif
+
+// The values of EM_LANES frames of a mono run, frame k read at the 16.16
+// offset o + k x step from base (offs: the same offsets in lanes).
+template <bool interp>
+static inline em_lanes em_lanemonostepvalues(const int32_t* base, int32_t avail, uint32_t o, uint32_t step, em_lanes offs)
+{
+#if EM_LANES == 4
+    (void)avail;
+    return em_sse2monovalues<interp>(base + (o >> 16), base + ((o + step) >> 16), base + ((o + 2 * step) >> 16),
+                                     base + ((o + 3 * step) >> 16), offs & 0xFFFF);
+#else
+    (void)o;
+    (void)step;
+    return em_lanereadat<interp>(base, offs >> 16, offs & 0xFFFF, 1, 0, avail);
+#endif
+}
+
+// The values of EM_LANES / 2 frames of a stereo run, as em_lanemonostepvalues:
+// left and right of frame k in lanes 2k and 2k + 1.
+template <bool interp>
+static inline em_lanes em_lanestereostepvalues(const int32_t* base, int32_t avail, uint32_t o, uint32_t step, em_lanes offs)
+{
+#if EM_LANES == 4
+    (void)avail;
+    return em_sse2stereovalues<interp>(base + 2 * (o >> 16), base + 2 * ((o + step) >> 16), offs & 0xFFFF);
+#else
+    (void)o;
+    (void)step;
+    const em_lanes side = em_laneindex() & 1;
+    return em_lanereadat<interp>(base, ((offs >> 16) << 1) + side, offs & 0xFFFF, 2, 0, avail);
+#endif
+}
+
 // Frame i reads at (off + i x step) >> 16 from base; the offsets of the lanes
 // fit 32 unsigned bits when off + n x step < 2^32.
 template <bool narrow, bool interp>
@@ -390,12 +479,14 @@ static inline int32_t em_lanemonosteploop(int32_t* out, const int32_t* base, int
                                           const em_gains& g)
 {
     em_lanes offs = em_lanesplat(static_cast<int64_t>(off)) + em_lanesplat(step) * em_laneindex();
-    const em_lanes advance = em_lanesplat(static_cast<int64_t>(static_cast<uint32_t>(step) * static_cast<uint32_t>(EM_LANES)));
+    const uint32_t s = static_cast<uint32_t>(step), advance = s * static_cast<uint32_t>(EM_LANES);
+    uint32_t o = static_cast<uint32_t>(off);
     const em_lanes gl = em_lanesplat(g.ll), gr = em_lanesplat(g.rr);
     int32_t i = 0;
     for (; i + EM_LANES <= n; i += EM_LANES) {
-        const em_lanes v = em_lanereadat<interp>(base, offs >> 16, offs & 0xFFFF, 1, 0, avail);
-        offs += advance;
+        const em_lanes v = em_lanemonostepvalues<interp>(base, avail, o, s, offs);
+        offs += em_lanesplat(advance);
+        o += advance;
         em_laneaddframes(out + 2 * i, em_lanescale<narrow>(v, gl), em_lanescale<narrow>(v, gr));
     }
     return i;
@@ -421,13 +512,14 @@ static inline int32_t em_lanestereosteploop(int32_t* out, const int32_t* base, i
                                             int32_t n, const em_gains& g)
 {
     em_lanes offs = em_lanesplat(static_cast<int64_t>(off)) + em_lanesplat(step) * (em_laneindex() >> 1);
-    const em_lanes advance =
-        em_lanesplat(static_cast<int64_t>(static_cast<uint32_t>(step) * static_cast<uint32_t>(EM_LANES / 2)));
-    const em_lanes own = em_lanepair(g.ll, g.rr), other = em_lanepair(g.lr, g.rl), side = em_laneindex() & 1;
+    const uint32_t s = static_cast<uint32_t>(step), advance = s * static_cast<uint32_t>(EM_LANES / 2);
+    uint32_t o = static_cast<uint32_t>(off);
+    const em_lanes own = em_lanepair(g.ll, g.rr), other = em_lanepair(g.lr, g.rl);
     int32_t i = 0;
     for (; i + EM_LANES / 2 <= n; i += EM_LANES / 2) {
-        const em_lanes v = em_lanereadat<interp>(base, ((offs >> 16) << 1) + side, offs & 0xFFFF, 2, 0, avail);
-        offs += advance;
+        const em_lanes v = em_lanestereostepvalues<interp>(base, avail, o, s, offs);
+        offs += em_lanesplat(advance);
+        o += advance;
         em_laneaddto(out + 2 * i, em_lanestereomix<narrow>(v, own, other));
     }
     return i;
@@ -462,6 +554,79 @@ static inline bool em_gainsnarrow(int64_t volume, int64_t volinc, int64_t pan, i
     return em_glidemost(volume, volinc, n) <= 32767 && em_glidemost(pan, paninc, n) <= 128;
 }
 
+// Adds EM_LANES frames of a ramped voice into out: the values a (mono), or
+// the left values a and right values b (stereo), at the volumes v and pans q.
+template <int channels, bool narrow>
+static inline void em_laneaddramped(int32_t* out, em_lanes a, em_lanes b, em_lanes v, em_lanes q)
+{
+    const em_lanes c128 = em_lanesplat(128);
+    if (channels == 1) {
+        em_laneaddframes(out, em_lanescale<narrow>(a, em_lanescale<narrow>(v, c128 - q)),
+                         em_lanescale<narrow>(a, em_lanescale<narrow>(v, q + c128)));
+        return;
+    }
+    // The side the pan moves towards keeps the volume; the other
+    // keeps (128 - |pan|) / 128 of its own and gives |pan| / 128.
+    const em_lanes right = em_lanegreater(q, em_lanesplat(-1));
+    const em_lanes sign = em_lanesar(q, 31), mag = (q ^ sign) - sign;
+    const em_lanes own = em_lanesar(em_lanemul<narrow>(v, c128 - mag), 7), cross = em_lanesar(em_lanemul<narrow>(v, mag), 7);
+    const em_lanes ll = em_laneselect(right, own, v), rr = em_laneselect(right, v, own);
+    const em_lanes lr = ~right & cross, rl = right & cross;
+    em_laneaddframes(out, em_lanesar(em_lanemul<narrow>(a, ll) + em_lanemul<narrow>(b, lr), 8),
+                     em_lanesar(em_lanemul<narrow>(a, rl) + em_lanemul<narrow>(b, rr), 8));
+}
+
+#if EM_LANES == 4
+// Four lanes: the place runs in a scalar register, frame by frame as in the
+// plain loop, and each lane's values are loaded straight from it.
+template <int channels, bool interp>
+static inline void em_sse2rampvalues(const int32_t* const* at, em_lanes frac, em_lanes* a, em_lanes* b)
+{
+    if (channels == 1) {
+        *a = em_sse2monovalues<interp>(at[0], at[1], at[2], at[3], frac);
+        return;
+    }
+    // Two frames a vector, then the left values apart from the right ones.
+    const __m128i x =
+        reinterpret_cast<__m128i>(em_sse2stereovalues<interp>(at[0], at[1], __builtin_shufflevector(frac, frac, 0, 0, 1, 1)));
+    const __m128i y =
+        reinterpret_cast<__m128i>(em_sse2stereovalues<interp>(at[2], at[3], __builtin_shufflevector(frac, frac, 2, 2, 3, 3)));
+    const __m128i lo = _mm_unpacklo_epi32(x, y), hi = _mm_unpackhi_epi32(x, y);
+    *a = reinterpret_cast<em_lanes>(_mm_unpacklo_epi32(lo, hi));
+    *b = reinterpret_cast<em_lanes>(_mm_unpackhi_epi32(lo, hi));
+}
+
+template <int channels, bool narrow, bool interp>
+static inline int32_t em_laneramploop(int32_t* out, const int32_t* data, int32_t values, int64_t* p, em_glides* g, int32_t n)
+{
+    (void)values;
+    int64_t place = *p, step = g->step;
+    const int64_t stepinc = g->stepinc;
+    em_laneslide<narrow> volume(g->volume, g->volinc), pan(g->pan, g->paninc);
+    int32_t i = 0;
+    for (; i + EM_LANES <= n; i += EM_LANES) {
+        const int32_t* at[EM_LANES];
+        em_lanes frac;
+        for (int k = 0; k < EM_LANES; k++) {
+            at[k] = data + channels * (place >> 16);
+            frac[k] = static_cast<uint32_t>(place & 0xFFFF);
+            const int32_t now = em_glidefield(step);
+            place += now > 0 ? now : 0; // a step below 0 holds still
+            step += stepinc;
+        }
+        em_lanes a, b;
+        em_sse2rampvalues<channels, interp>(at, frac, &a, &b);
+        em_laneaddramped<channels, narrow>(out + 2 * i, a, b, volume.field(), pan.field());
+        volume.next();
+        pan.next();
+    }
+    *p = place;
+    g->step = step;
+    g->volume += i * g->volinc;
+    g->pan += i * g->paninc;
+    return i;
+}
+#else
 // EM_LANES frames of steps (never below 0) summed across the lanes give each frame's
 // place relative to the run's first frame; the loop runs only where those
 // places stay within 31 bits (checked by the caller).
@@ -474,35 +639,22 @@ static inline int32_t em_laneramploop(int32_t* out, const int32_t* data, int32_t
     em_lanes at = em_lanesplat(*p & 0xFFFF);
     em_laneglide step = em_lanestartglide(g->step, g->stepinc);
     em_laneslide<narrow> volume(g->volume, g->volinc), pan(g->pan, g->paninc);
-    const em_lanes c128 = em_lanesplat(128), zero = {};
+    const em_lanes zero = {};
     int32_t i = 0;
     for (; i + EM_LANES <= n; i += EM_LANES) {
         const em_lanes st = em_laneselect(em_lanegreater(step.whole, zero), step.whole, zero);
         const em_lanes sum = em_laneprefix(st);
         const em_lanes place = at + (sum - st), index = place >> 16, frac = place & 0xFFFF;
         at += em_lanelast(sum);
-        const em_lanes v = volume.field(), q = pan.field();
-        em_lanes l, r;
+        em_lanes a, b = {};
         if (channels == 1) {
-            const em_lanes value = em_lanereadat<interp>(from, index, frac, 1, first, end);
-            l = em_lanescale<narrow>(value, em_lanescale<narrow>(v, c128 - q));
-            r = em_lanescale<narrow>(value, em_lanescale<narrow>(v, q + c128));
+            a = em_lanereadat<interp>(from, index, frac, 1, first, end);
         } else {
             const em_lanes twice = index << 1;
-            const em_lanes a = em_lanereadat<interp>(from, twice, frac, 2, first, end);
-            const em_lanes b = em_lanereadat<interp>(from + 1, twice, frac, 2, first - 1, end - 1);
-            // The side the pan moves towards keeps the volume; the other
-            // keeps (128 - |pan|) / 128 of its own and gives |pan| / 128.
-            const em_lanes right = em_lanegreater(q, em_lanesplat(-1));
-            const em_lanes sign = em_lanesar(q, 31), mag = (q ^ sign) - sign;
-            const em_lanes own = em_lanesar(em_lanemul<narrow>(v, c128 - mag), 7),
-                           cross = em_lanesar(em_lanemul<narrow>(v, mag), 7);
-            const em_lanes ll = em_laneselect(right, own, v), rr = em_laneselect(right, v, own);
-            const em_lanes lr = ~right & cross, rl = right & cross;
-            l = em_lanesar(em_lanemul<narrow>(a, ll) + em_lanemul<narrow>(b, lr), 8);
-            r = em_lanesar(em_lanemul<narrow>(a, rl) + em_lanemul<narrow>(b, rr), 8);
+            a = em_lanereadat<interp>(from, twice, frac, 2, first, end);
+            b = em_lanereadat<interp>(from + 1, twice, frac, 2, first - 1, end - 1);
         }
-        em_laneaddframes(out + 2 * i, l, r);
+        em_laneaddramped<channels, narrow>(out + 2 * i, a, b, volume.field(), pan.field());
         em_lanenextglide(&step);
         volume.next();
         pan.next();
@@ -513,6 +665,7 @@ static inline int32_t em_laneramploop(int32_t* out, const int32_t* data, int32_t
     g->pan += i * g->paninc;
     return i;
 }
+#endif
 
 template <int channels> static void em_laneramp(int32_t* out, const em_source& src, int64_t* p, em_glides* g, int32_t n)
 {

@@ -76,20 +76,28 @@ fi
 
 # The mixer's figures: $runs runs at every level, the levels taken in turn
 # so that a change in the machine's load falls on all of them alike; each
-# run's tables and data rows are kept in benchruns/.
+# run's tables and data rows are kept in benchruns/. Each level runs beside
+# OpenAL Soft with its output limiter and dither off (fair: the goals are
+# judged on these), then beside its default configuration (the rows with a
+# peer only), whose figures the tables show beside the fair ones.
 mixer_runs() {
-    local dir="$build/benchruns" run level data
+    local dir="$build/benchruns" run level peer name
     rm -rf "$dir"
     mkdir -p "$dir"
     for run in $(seq 1 "$runs"); do
         for level in "${levels[@]}"; do
-            echo "bench: mixer, vector runs $level, run $run of $runs" >&2
-            data="$dir/$level-$run.tsv"
-            EM_SIMD=$level "$mixbench" --figures "${quick[@]}" --data "$data" >"$dir/$level-$run.md" 2>>"$log"
-            if ! awk -F'\t' -v want="$level" 'FNR > 1 && $5 != want { exit 1 }' "$data"; then
-                echo "bench: EM_SIMD=$level ran another level, see $dir/$level-$run.md" >&2
-                return 1
-            fi
+            for peer in fair default; do
+                echo "bench: mixer, vector runs $level, OpenAL Soft $peer, run $run of $runs" >&2
+                name="$dir/$level-$run"
+                if [ $peer = default ]; then
+                    name="$name-default"
+                fi
+                EM_SIMD=$level "$mixbench" --figures "${quick[@]}" --peer $peer --data "$name.tsv" >"$name.md" 2>>"$log"
+                if ! awk -F'\t' -v want="$level" 'FNR > 1 && $5 != want { exit 1 }' "$name.tsv"; then
+                    echo "bench: EM_SIMD=$level ran another level, see $name.md" >&2
+                    return 1
+                fi
+            done
         done
     done
 }
@@ -99,13 +107,14 @@ mixer_summary() {
     local dir="$build/benchruns" files=() run level
     for run in $(seq 1 "$runs"); do
         for level in "${levels[@]}"; do
-            files+=("$dir/$level-$run.tsv")
+            files+=("$dir/$level-$run.tsv" "$dir/$level-$run-default.tsv")
         done
     done
     echo "## Mixer"
     echo
     echo "Engine: 44100 Hz, 1024-frame buffers, 32-bit mix, limiter to 16-bit stereo; vector runs: ${levels[*]} (EM_SIMD)."
     sed -n 's/^Engine: [^.]*\. //p' "$dir/${levels[0]}-1.md"
+    sed -n 's/^Engine: .*; \(default configuration: [^.]*\)\..*/Beside it, its \1./p' "$dir/${levels[0]}-1-default.md"
     awk -v levels="${levels[*]}" -v datafile="$build/bench-data.tsv" -f "$root/bench/bench_summary.awk" "${files[@]}"
     echo
     echo "Each run's own tables: \`$dir/\`."
@@ -114,11 +123,13 @@ mixer_summary() {
 # The plot of the data file: a panel per voice kind with a peer.
 mixer_plot() {
     local data="$build/bench-data.tsv" kinds names peers how="median of $runs runs at each level" heading
+    # Names and peers in double quotes (they hold spaces), a single quote
+    # doubled, as gnuplot's single-quoted strings take it.
     {
         read -r kinds
         read -r names
         read -r peers
-    } < <(awk -F'\t' '$1 == "callback" && $5 == "openal" && !seen[$2]++ { k = k $2 " "; n = n "\"" $3 "\" "; p = p $12 " " }
+    } < <(awk -F'\t' '$1 == "callback" && $5 == "openal" && !seen[$2]++ { gsub(/\047/, "\047\047", $3); k = k $2 " "; n = n "\"" $3 "\" "; p = p "\"" $12 "\" " }
                       END { print k; print n; print p }' "$data")
     if [ ${#quick[@]} -gt 0 ]; then
         how="one quick run at each level"
