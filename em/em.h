@@ -401,6 +401,8 @@ int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);
 // A sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_createsampler(int parent, int mode);
 // Starts a voice of a loaded sample on a sampler; the voice's handle, or 0
+// (also when EMP_MAXVOICES voices play and EMP_STEALMODE refuses; a steal
+// mode instead fades one of them out over the next buffer)
 int em_triggersample(int sampler, int sample);
 // em_triggersample whose voice's first frame sounds at exactly that value of
 // the sample clock (em_getsampleclock); frames before it are silent. A clock
@@ -424,7 +426,8 @@ void em_stopoggmusic(int handle);
 // ---------------------------------------------------------------------------
 // A 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_createsampler3d(int parent, int mode);
-// Starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
+// Starts a positioned voice of a loaded mono or stereo sample; the voice's
+// handle, or 0 (also at EMP_MAXVOICES, as em_triggersample)
 int em_triggersample3d(int sampler3d, int sample);
 // em_triggersample3d whose voice's first frame sounds at that sample clock, as
 // em_triggersampleat; the voice's handle, or 0.
