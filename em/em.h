@@ -131,8 +131,9 @@ enum {
 
 // Steal modes (EMP_STEALMODE). A stolen voice fades to silence over the next
 // buffer mixed and then ends as any voice does (EME_VOICEEND); while it fades
-// it no longer counts against the maximum. Voices made to wait for a start
-// clock that has not come yet have made no sound: stolen, they end at once.
+// it no longer counts against the maximum. A voice no buffer has been mixed
+// of yet (just triggered, or waiting for its start clock) has made no sound:
+// stolen, it ends at once.
 enum {
     EMSTEAL_REFUSE = 0,  // the trigger returns 0 and starts nothing; no voice is touched
     EMSTEAL_OLDEST = 1,  // the voice triggered longest ago makes way

@@ -654,6 +654,7 @@ struct em_schannel {
     int32_t fadeframes;    // after this many frames of the buffer (0: at once)
     em_voicefilter filter; // EMP_LOWPASS, EMP_HIGHPASS
     int32_t stolen;        // 1: a trigger took its place; it fades to 0 over its next buffer and ends
+    int32_t heard;         // 1 once a buffer has been mixed of it
 };
 
 // Sets (value nonzero) or clears a bit of a flag word.
@@ -737,6 +738,7 @@ struct em_voiceview {
     uint32_t* flags;  // its EMF_* word
     int32_t* stolen;  // its steal mark
     int32_t sample;   // the sample it plays
+    int32_t heard;    // 1 once a buffer has been mixed of it
     int64_t loudness; // its gain now, on a scale its own sampler type keeps
 };
 // A sampler type's voices: how one is made (under sampler, not attached) and

@@ -122,18 +122,18 @@ static int em_atlimit(em_node* sampler, const em_voicekind* kind, const em_voice
     return 0;
 }
 
-// A voice gives way: it fades out over its next buffer and ends there. One
-// still waiting for its start clock has made no sound and ends now, its end
-// told with the clock of the next buffer's first frame.
+// A voice gives way: one that has sounded fades out over its next buffer and
+// ends there. One no buffer has been mixed of yet (triggered since the last
+// buffer, or waiting for its start clock) has nothing to fade and ends now,
+// its end told with the clock of the next buffer's first frame.
 static void em_stealvoice(em_node* node, const em_voicekind* kind)
 {
     em_voiceview v;
     kind->view(node, &v);
-    const em_nodectl* c = em_ctlof(node);
-    if (c && c->waiting)
-        em_endvoice(node, v.flags, v.sample, 0);
-    else
+    if (v.heard)
         *v.stolen = 1;
+    else
+        em_endvoice(node, v.flags, v.sample, 0);
 }
 
 em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, const em_voicekind* kind,
@@ -221,6 +221,7 @@ static void em_schannelprocess(em_node* node)
         ch->fadeto = 0;
         ch->fadeframes = emstate.samples - skip;
     }
+    ch->heard = 1;
     int ended = 1;
     int32_t* mix = em_voicemixbuffer(&ch->filter, out);
     if (s && !em_placevoice(ch, s))
@@ -243,7 +244,7 @@ static int em_schannelview(em_node* node, em_voiceview* v)
     const em_gains g = em_voicegains(s ? s->channels : 1, ch->volume, ch->pan);
     const int64_t left = std::llabs(g.ll) + std::llabs(g.lr);
     const int64_t right = std::llabs(g.rl) + std::llabs(g.rr);
-    *v = {&ch->flags, &ch->stolen, ch->sample, left > right ? left : right};
+    *v = {&ch->flags, &ch->stolen, ch->sample, ch->heard, left > right ? left : right};
     return 1;
 }
 

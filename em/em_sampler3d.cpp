@@ -397,8 +397,8 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
 }
 
 // What a voice limit reads of a 3-D voice: its loudness is the gain the
-// geometry gave its last buffer (distance fall-off and Doppler included;
-// for a voice not yet mixed, the gain of its first buffer).
+// geometry gave its last buffer (distance, cone and Doppler included; for a
+// voice not yet mixed, the gain of its first buffer).
 static int em_s3channelview(em_node* node, em_voiceview* v);
 
 // The callbacks of the type; the others keep the engine's defaults.
@@ -428,7 +428,7 @@ static int em_s3channelview(em_node* node, em_voiceview* v)
     if (!em_isnodetype(node, &em_s3channeltype))
         return 0;
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
-    *v = {&ch->flags, &ch->stolen, ch->sample, ch->curgain < 0 ? -static_cast<int64_t>(ch->curgain) : ch->curgain};
+    *v = {&ch->flags, &ch->stolen, ch->sample, ch->mixed, ch->curgain < 0 ? -static_cast<int64_t>(ch->curgain) : ch->curgain};
     return 1;
 }
 
