@@ -107,7 +107,12 @@ enum {
     EMP_CONEOUTERGAIN = 62, // float: gain outside the outer cone, 0..1; default 0
     EMP_DOPPLERFACTOR = 63, // float: scales the radial speed for Doppler, 0 (off) or more; default 1
     EMP_DIRECTION3D = 64,   // vector: the cone's axis, stored as a unit vector; a zero or non-finite one is refused; default (0, 0, -1)
-    EMP_RELATIVE = 65       // int: 1 position and velocity are in the listener's frame, 0 in the scene's (the default)
+    EMP_RELATIVE = 65,      // int: 1 position and velocity are in the listener's frame, 0 in the scene's (the default)
+    // Voice limits on a sampler and a 3-D sampler; a value out of range is
+    // refused with -1 and changes nothing. A lower maximum stops no voice:
+    // it holds back the triggers until fewer voices play.
+    EMP_MAXVOICES = 66, // int: voices playing at once, 0..EM_MAXHANDLES - 1; 0 (default) = no cap but the handle table
+    EMP_STEALMODE = 67  // int: what a trigger at the maximum does, EMSTEAL_*; default EMSTEAL_REFUSE
 };
 
 // Distance models (EMP_DISTANCEMODEL), d the distance, ref, max and rolloff the
@@ -122,6 +127,17 @@ enum {
     EMD_LINEARCLAMPED = 4,  // EMD_LINEAR of the clamped distance
     EMD_EXPONENT = 5,       // (d / ref) ^ -rolloff
     EMD_EXPONENTCLAMPED = 6 // EMD_EXPONENT of the clamped distance
+};
+
+// Steal modes (EMP_STEALMODE). A stolen voice fades to silence over the next
+// buffer mixed and then ends as any voice does (EME_VOICEEND); while it fades
+// it no longer counts against the maximum. A voice no buffer has been mixed
+// of yet (just triggered, or waiting for its start clock) has made no sound:
+// stolen, it ends at once.
+enum {
+    EMSTEAL_REFUSE = 0,  // the trigger returns 0 and starts nothing; no voice is touched
+    EMSTEAL_OLDEST = 1,  // the voice triggered longest ago makes way
+    EMSTEAL_QUIETEST = 2 // the voice with the lowest gain now makes way (the oldest of equals)
 };
 
 // Effect kinds (em_createeffect).
@@ -386,6 +402,8 @@ int em_checkloop(const em_sample* s, int32_t pos, int32_t dist);
 // A sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_createsampler(int parent, int mode);
 // Starts a voice of a loaded sample on a sampler; the voice's handle, or 0
+// (also when EMP_MAXVOICES voices play and EMP_STEALMODE refuses; a steal
+// mode instead fades one of them out over the next buffer)
 int em_triggersample(int sampler, int sample);
 // em_triggersample whose voice's first frame sounds at exactly that value of
 // the sample clock (em_getsampleclock); frames before it are silent. A clock
@@ -409,7 +427,8 @@ void em_stopoggmusic(int handle);
 // ---------------------------------------------------------------------------
 // A 3-D sampler under parent (mode < 0: plays on demand); its handle, or 0
 int em_createsampler3d(int parent, int mode);
-// Starts a positioned voice of a loaded mono or stereo sample; the voice's handle, or 0
+// Starts a positioned voice of a loaded mono or stereo sample; the voice's
+// handle, or 0 (also at EMP_MAXVOICES, as em_triggersample)
 int em_triggersample3d(int sampler3d, int sample);
 // em_triggersample3d whose voice's first frame sounds at that sample clock, as
 // em_triggersampleat; the voice's handle, or 0.

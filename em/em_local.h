@@ -624,11 +624,18 @@ void em_freevoicescratch(); // at shutdown
 // ---------------------------------------------------------------------------
 // Sampler and its voices (em_sampler.cpp)
 // ---------------------------------------------------------------------------
+// A sampler's cap on its voices (EMP_MAXVOICES, EMP_STEALMODE).
+struct em_voicelimit {
+    int32_t maxvoices; // voices playing at once, 0 = as many as the handle table holds
+    int32_t stealmode; // EMSTEAL_*: what a trigger at the cap does
+};
+
 struct em_sampler {
-    int32_t volume; // volume given to new voices, 256 = unity
-    int32_t pan;    // pan given to new voices, -128..128
-    int32_t pitch;  // 16.16 factor on the sample's rate step, 0x10000 = 1.0
-    uint32_t flags; // EMS_ONDEMAND, EMS_LOOP
+    int32_t volume;      // volume given to new voices, 256 = unity
+    int32_t pan;         // pan given to new voices, -128..128
+    int32_t pitch;       // 16.16 factor on the sample's rate step, 0x10000 = 1.0
+    uint32_t flags;      // EMS_ONDEMAND, EMS_LOOP
+    em_voicelimit limit; // the cap on its voices
 };
 
 struct em_schannel {
@@ -646,6 +653,8 @@ struct em_schannel {
     int32_t fadeto;        // the volume it reaches there
     int32_t fadeframes;    // after this many frames of the buffer (0: at once)
     em_voicefilter filter; // EMP_LOWPASS, EMP_HIGHPASS
+    int32_t stolen;        // 1: a trigger took its place; it fades to 0 over its next buffer and ends
+    int32_t heard;         // 1 once a buffer has been mixed of it
 };
 
 // Sets (value nonzero) or clears a bit of a flag word.
@@ -723,13 +732,34 @@ template <typename Voice> int em_voicegetparam(const Voice* ch, int id)
     }
 }
 
+// What a voice limit reads of one voice: where its flags and steal mark
+// are, the sample it plays and how loud it is now.
+struct em_voiceview {
+    uint32_t* flags;  // its EMF_* word
+    int32_t* stolen;  // its steal mark
+    int32_t sample;   // the sample it plays
+    int32_t heard;    // 1 once a buffer has been mixed of it
+    int64_t loudness; // its gain now, on a scale its own sampler type keeps
+};
+// A sampler type's voices: how one is made (under sampler, not attached) and
+// how a child of the sampler is read (1 and *v filled for a voice of the type).
+struct em_voicekind {
+    em_node* (*make)(em_node* sampler, int autofree);
+    int (*view)(em_node* node, em_voiceview* v);
+};
 // What the play requests of both samplers share. The voice a request for
-// sample starts under sampler, made by make(sampler, 1) but not attached,
-// and its sample in *entry; null when the sampler takes no requests
-// (ondemand 0) or, with a warning naming caller, for sample 0, a sample not
-// loaded or a voice that cannot be made.
-em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, em_node* (*make)(em_node*, int),
-                         const em_sample** entry);
+// sample starts under sampler, made by kind's make(sampler, 1) but not
+// attached, and its sample in *entry; null when the sampler takes no
+// requests (ondemand 0), when it holds limit's maximum of voices and its
+// steal mode refuses (silently), or, with a warning naming caller, for
+// sample 0, a sample not loaded or a voice that cannot be made. At the
+// maximum with a steal mode, the voice chosen is stolen once the new one
+// has been made.
+em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, const em_voicekind* kind,
+                         const em_voicelimit* limit, const em_sample** entry);
+// Sets EMP_MAXVOICES or EMP_STEALMODE (id) on a sampler of either type: 0, or
+// -1 for a value out of range, changing nothing.
+int em_setvoicelimit(em_voicelimit* limit, int id, int32_t value);
 // The sample of a voice if it can be read: loaded, with data and frames.
 const em_sample* em_voicesample(int32_t sample);
 // The end of a voice whose sample ended: EME_VOICEEND posted with the sample
@@ -828,6 +858,7 @@ struct em_sampler3d {
     em_s3shape shape;      // distance and direction settings of new voices
     em_vector srcposition; // initial position of new voices
     em_vector srcvelocity; // initial velocity of new voices
+    em_voicelimit limit;   // the cap on its voices
 };
 
 struct em_s3channel {
@@ -850,6 +881,7 @@ struct em_s3channel {
     int32_t offset;         // 16.16 sample frames the right head reads ahead of the left one
     int32_t mixed;          // 1 once a buffer has been mixed: until then a new place glides from nothing
     em_voicefilter filter;  // EMP_LOWPASS, EMP_HIGHPASS
+    int32_t stolen;         // 1: a trigger took its place; it fades to 0 over its next buffer and ends
 };
 
 // What the geometry asks of a voice for the next buffer.

@@ -1,6 +1,8 @@
 // em_sampler.cpp -- the one-shot sample player: a sampler node that starts one
 // voice node per play request, and the voice that mixes its sample into the
 // sampler's buffer until it ends
+#include <cstdlib>
+
 #include "em/em_local.h"
 
 enum {
@@ -11,6 +13,8 @@ enum {
 
 // 1 when the node is of this file's type (its data can be read as such).
 static int em_issampler(const em_node* node);
+// 1 when the node is a sampler voice.
+static int em_isschannel(const em_node* node);
 
 // ---------------------------------------------------------------------------
 // Mixing: the voice's place (a value index for stereo) through the mixing core
@@ -79,8 +83,61 @@ static int em_mixrampedvoice(em_schannel* ch, const em_sample* s, int32_t* out, 
 // What the voices of both samplers share
 // ---------------------------------------------------------------------------
 
-em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, em_node* (*make)(em_node*, int),
-                         const em_sample** entry)
+int em_setvoicelimit(em_voicelimit* limit, int id, int32_t value)
+{
+    if (id == EMP_MAXVOICES && value >= 0 && value < EM_MAXHANDLES)
+        limit->maxvoices = value;
+    else if (id == EMP_STEALMODE && value >= EMSTEAL_REFUSE && value <= EMSTEAL_QUIETEST)
+        limit->stealmode = value;
+    else
+        return -1;
+    return 0;
+}
+
+// 1 when the sampler's playing voices fill its maximum; *victim is then the
+// voice its steal mode gives up, or null when it refuses. Voices fading out
+// after a steal no longer count. The children come newest first, so the last
+// one seen is the oldest, and among equally quiet ones the oldest wins.
+static int em_atlimit(em_node* sampler, const em_voicekind* kind, const em_voicelimit* limit, em_node** victim)
+{
+    *victim = nullptr;
+    if (limit->maxvoices == 0)
+        return 0;
+    int32_t playing = 0;
+    int64_t quietest = 0;
+    for (em_node* n = sampler->child; n; n = n->next) {
+        em_voiceview v;
+        if (!kind->view(n, &v) || !(*v.flags & EMF_PLAYING) || *v.stolen)
+            continue;
+        playing++;
+        if (limit->stealmode == EMSTEAL_OLDEST ||
+            (limit->stealmode == EMSTEAL_QUIETEST && (!*victim || v.loudness <= quietest))) {
+            *victim = n;
+            quietest = v.loudness;
+        }
+    }
+    if (playing >= limit->maxvoices)
+        return 1;
+    *victim = nullptr;
+    return 0;
+}
+
+// A voice gives way: one that has sounded fades out over its next buffer and
+// ends there. One no buffer has been mixed of yet (triggered since the last
+// buffer, or waiting for its start clock) has nothing to fade and ends now,
+// its end told with the clock of the next buffer's first frame.
+static void em_stealvoice(em_node* node, const em_voicekind* kind)
+{
+    em_voiceview v;
+    kind->view(node, &v);
+    if (v.heard)
+        *v.stolen = 1;
+    else
+        em_endvoice(node, v.flags, v.sample, 0);
+}
+
+em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool ondemand, const em_voicekind* kind,
+                         const em_voicelimit* limit, const em_sample** entry)
 {
     if (sample == 0) {
         emio_print("warning: %s tried to play sample zero\n", caller);
@@ -93,9 +150,15 @@ em_node* em_requestvoice(const char* caller, em_node* sampler, int sample, bool 
         emio_print("warning: %s tried to play sample %d, which is not loaded\n", caller, sample);
         return nullptr;
     }
-    em_node* node = make(sampler, 1);
+    // A refusal at the maximum is the program's own choice: it is not warned of.
+    em_node* victim = nullptr;
+    if (em_atlimit(sampler, kind, limit, &victim) && !victim)
+        return nullptr;
+    em_node* node = kind->make(sampler, 1);
     if (!node)
         emio_print("warning: %s couldn't create chnode\n", caller);
+    else if (victim)
+        em_stealvoice(victim, kind);
     return node;
 }
 
@@ -152,14 +215,37 @@ static void em_schannelprocess(em_node* node)
     const em_sample* s = em_voicesample(ch->sample);
     ch->fadeset = em_voicefade(node, &ch->fadeto, &ch->fadeframes);
     const int32_t skip = em_startoffset(node); // frames before a voice started at a clock
+    if (ch->stolen) {
+        // A stolen voice's volume glides to 0 over the whole buffer, then it ends.
+        ch->fadeset = 1;
+        ch->fadeto = 0;
+        ch->fadeframes = emstate.samples - skip;
+    }
+    ch->heard = 1;
     int ended = 1;
     int32_t* mix = em_voicemixbuffer(&ch->filter, out);
     if (s && !em_placevoice(ch, s))
         ended = em_mixschannel(ch, s, mix + 2 * skip, emstate.samples - skip);
     em_filtervoice(&ch->filter, out);
-    if (!ended)
+    if (!ended && !ch->stolen)
         return;
-    em_endvoice(node, &ch->flags, ch->sample, skip + ended - 1);
+    ch->stolen = 0;
+    em_endvoice(node, &ch->flags, ch->sample, ended ? skip + ended - 1 : emstate.samples - 1);
+}
+
+// What a voice limit reads of a sampler voice: its loudness is the gain its
+// volume and pan give the louder output side (a full-scale frame there).
+static int em_schannelview(em_node* node, em_voiceview* v)
+{
+    if (!em_isschannel(node))
+        return 0;
+    em_schannel* ch = static_cast<em_schannel*>(node->data);
+    const em_sample* s = em_voicesample(ch->sample);
+    const em_gains g = em_voicegains(s ? s->channels : 1, ch->volume, ch->pan);
+    const int64_t left = std::llabs(g.ll) + std::llabs(g.lr);
+    const int64_t right = std::llabs(g.rl) + std::llabs(g.rr);
+    *v = {&ch->flags, &ch->stolen, ch->sample, ch->heard, left > right ? left : right};
+    return 1;
 }
 
 static int em_schannelsetparam(em_node* node, int id, int32_t value)
@@ -202,6 +288,11 @@ static const em_nodetype em_schanneltype = {em_installschannel,
                                             nullptr,
                                             "em_initschannel: can't allocate schannel"};
 
+static int em_isschannel(const em_node* node)
+{
+    return em_isnodetype(node, &em_schanneltype);
+}
+
 em_node* em_initschannel(em_node* parent, int autofree)
 {
     (void)parent; // the caller attaches the finished voice
@@ -231,6 +322,8 @@ static int em_samplersetparam(em_node* node, int id, int32_t value)
     case EMP_LOOP: em_setflag(&sm->flags, EMS_LOOP, value); return 0;
     case EMP_DEFFLAGS: sm->flags = static_cast<uint32_t>(value); return 0;
     case EMP_INTERPOLATE: em_setflag(&sm->flags, EMS_INTERPOLATE, value); return 0;
+    case EMP_MAXVOICES:
+    case EMP_STEALMODE: return em_setvoicelimit(&sm->limit, id, value);
     default: return -1;
     }
 }
@@ -247,6 +340,8 @@ static int em_samplergetparam(em_node* node, int id)
     case EMP_LOOP: return (sm->flags & EMS_LOOP) ? 1 : 0;
     case EMP_DEFFLAGS: return static_cast<int>(sm->flags);
     case EMP_INTERPOLATE: return (sm->flags & EMS_INTERPOLATE) ? 1 : 0;
+    case EMP_MAXVOICES: return sm->limit.maxvoices;
+    case EMP_STEALMODE: return sm->limit.stealmode;
     default: return -1;
     }
 }
@@ -292,7 +387,9 @@ int em_playsampler(em_node* sampler, int sample)
 {
     const em_sampler* sm = static_cast<const em_sampler*>(sampler->data);
     const em_sample* entry = nullptr;
-    em_node* node = em_requestvoice("em_playsampler", sampler, sample, (sm->flags & EMS_ONDEMAND) != 0, em_initschannel, &entry);
+    static const em_voicekind kind = {em_initschannel, em_schannelview};
+    em_node* node =
+        em_requestvoice("em_playsampler", sampler, sample, (sm->flags & EMS_ONDEMAND) != 0, &kind, &sm->limit, &entry);
     if (!node)
         return 0;
     em_schannel* ch = static_cast<em_schannel*>(node->data);

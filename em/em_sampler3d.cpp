@@ -288,6 +288,8 @@ static void em_s3channelprocess(em_node* node)
     // A fade sets the volume the gain glides to over the buffer.
     int32_t fadeframes = 0;
     em_voicefade(node, &ch->volume, &fadeframes);
+    if (ch->stolen)
+        ch->volume = 0; // a stolen voice's gain glides to 0 over the buffer, then it ends
     if (ch->flags & EMF_MOVING) {
         const float seconds = static_cast<float>(emstate.samples) * 1.0f / static_cast<float>(emstate.freq);
         em_vecaddscaled(&ch->position, seconds, &ch->velocity);
@@ -307,9 +309,10 @@ static void em_s3channelprocess(em_node* node)
     int32_t* mix = em_voicemixbuffer(&ch->filter, out);
     const int ended = !s || em_mixs3channel(ch, s, mix + 2 * skip, emstate.samples - skip);
     em_filtervoice(&ch->filter, out);
-    if (!ended)
+    if (!ended && !ch->stolen)
         return;
     // The heads' glide keeps no frame of the end: the buffer's last frame stands for it.
+    ch->stolen = 0;
     em_endvoice(node, &ch->flags, ch->sample, emstate.samples - 1);
 }
 
@@ -393,6 +396,11 @@ static int em_s3channelgetparamv(em_node* node, int id, float* v)
     }
 }
 
+// What a voice limit reads of a 3-D voice: its loudness is the gain the
+// geometry gave its last buffer (distance, cone and Doppler included; for a
+// voice not yet mixed, the gain of its first buffer).
+static int em_s3channelview(em_node* node, em_voiceview* v);
+
 // The callbacks of the type; the others keep the engine's defaults.
 static void em_installs3channel(em_node* node)
 {
@@ -414,6 +422,15 @@ static const em_nodetype em_s3channeltype = {em_installs3channel,
                                              "em_inits3channel: can't create node",
                                              nullptr,
                                              "em_inits3channel: can't allocate s3channel"};
+
+static int em_s3channelview(em_node* node, em_voiceview* v)
+{
+    if (!em_isnodetype(node, &em_s3channeltype))
+        return 0;
+    em_s3channel* ch = static_cast<em_s3channel*>(node->data);
+    *v = {&ch->flags, &ch->stolen, ch->sample, ch->mixed, ch->curgain < 0 ? -static_cast<int64_t>(ch->curgain) : ch->curgain};
+    return 1;
+}
 
 em_node* em_inits3channel(em_node* sampler3d, int autofree)
 {
@@ -449,6 +466,8 @@ static int em_sampler3dsetparam(em_node* node, int id, int32_t value)
     case EMP_DEFPITCH: l->pitch = value; return 0;
     case EMP_DEFFLAGS: l->flags = static_cast<uint32_t>(value); return 0;
     case EMP_INTERPOLATE: em_setflag(&l->flags, EMF_INTERPOLATE, value); return 0;
+    case EMP_MAXVOICES:
+    case EMP_STEALMODE: return em_setvoicelimit(&l->limit, id, value);
     default: return em_setshape(&l->shape, id, value);
     }
 }
@@ -463,6 +482,8 @@ static int em_sampler3dgetparam(em_node* node, int id)
     case EMP_DEFPITCH: return l->pitch;
     case EMP_DEFFLAGS: return static_cast<int>(l->flags);
     case EMP_INTERPOLATE: return (l->flags & EMF_INTERPOLATE) ? 1 : 0;
+    case EMP_MAXVOICES: return l->limit.maxvoices;
+    case EMP_STEALMODE: return l->limit.stealmode;
     default: return em_getshape(&l->shape, id);
     }
 }
@@ -583,12 +604,14 @@ em_node* em_initsampler3d(em_node* parent, int mode)
 int em_playsampler3d(em_node* sampler3d, int sample)
 {
     // Only a sampler3d's data can be read as one.
-    const bool ondemand = em_issampler3d(sampler3d) && static_cast<const em_sampler3d*>(sampler3d->data)->ondemand;
+    const em_sampler3d* l = em_issampler3d(sampler3d) ? static_cast<const em_sampler3d*>(sampler3d->data) : nullptr;
+    static const em_voicekind kind = {em_inits3channel, em_s3channelview};
+    static const em_voicelimit none = {0, EMSTEAL_REFUSE};
     const em_sample* entry = nullptr;
-    em_node* node = em_requestvoice("em_playsampler3d", sampler3d, sample, ondemand, em_inits3channel, &entry);
+    em_node* node =
+        em_requestvoice("em_playsampler3d", sampler3d, sample, l && l->ondemand, &kind, l ? &l->limit : &none, &entry);
     if (!node)
         return 0;
-    const em_sampler3d* l = static_cast<const em_sampler3d*>(sampler3d->data);
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     ch->step = em_pitchstep(entry->step, l->pitch);
     ch->volume = l->volume;

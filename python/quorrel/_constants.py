@@ -71,6 +71,11 @@ EMD_LINEAR = 3  # 1 - rolloff x (d - ref) / (max - ref)
 EMD_LINEARCLAMPED = 4  # EMD_LINEAR of the clamped distance
 EMD_EXPONENT = 5  # (d / ref) ^ -rolloff
 EMD_EXPONENTCLAMPED = 6  # EMD_EXPONENT of the clamped distance
+EMP_MAXVOICES = 66  # int: voices a sampler plays at once, 0 (default) = no cap but the handle table
+EMP_STEALMODE = 67  # int: what a trigger at the maximum does, EMSTEAL_*
+EMSTEAL_REFUSE = 0  # the trigger returns 0 (the default)
+EMSTEAL_OLDEST = 1  # the voice triggered longest ago fades out over one buffer and ends
+EMSTEAL_QUIETEST = 2  # the voice with the lowest gain now fades out over one buffer and ends
 EMX_FILTER = 1  # a biquad filter of EMP_FILTERTYPE
 EMX_ECHO = 2  # a delay line with feedback
 EMX_REVERB = 3  # parallel damped feedback combs into series all-passes
