@@ -1,8 +1,6 @@
 // test_blob.cpp -- blob motion at the edges of the square, what the two render passes leave on screen, the screenshot keys
 #include <GL/gl.h>
 
-#include <cstring>
-
 #include "app/app.h"
 #include "app/blob.h"
 #include "tests/kit/kit_gl.h"

@@ -1,8 +1,6 @@
 // test_loop.cpp -- the frame loop on a fake clock, focus events and the video restart, and a restart that fails
 #include <GL/gl.h>
 
-#include <vector>
-
 #include "app/app.h"
 #include "app/blob.h"
 #include "tests/kit/kit_gl.h"

@@ -108,8 +108,7 @@ TEST_F(Program, NormalRunAndBadStartsAreLoggedAndTheReportEndsTheLog)
     EXPECT_EQ(file("shot0002.tga"), "") << "only F12 and ` take shots";
     EXPECT_NE(first, second) << "the blobs moved between the two shots";
     for (const std::string& shot : {first, second}) {
-        ASSERT_EQ(shot.size(), 3145746u);
-        EXPECT_EQ(shot.substr(0, 18), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\0\4\0\3\x20\0", 18)) << "1024x768, 32-bit";
+        ASSERT_EQ(shot.size(), 3145746u); // the header's bytes are test_image's
         long lit = 0, black = 0, tinted = 0, brightest = 0;
         for (size_t i = 18; i < shot.size(); i += 4) {
             const uint8_t b = shot[i], g = shot[i + 1], r = shot[i + 2];

@@ -30,14 +30,10 @@ TEST(Emio, SecondFreesAreKeptBackAndForeignBlocksReleasedOnce)
     void* a = emio_calloc(1, 24, 901);
     emio_free(a);
     void* b = emio_calloc(1, 24, 902);
-    emio_free(b);
-    emio_free(a);
-    emio_free(b);
+    emio_free(b), emio_free(a), emio_free(b);
     void* foreign = malloc(4000); // another size: not where a or b lay
-    emio_free(foreign);
-    emio_free(foreign);
-    void* c = emio_calloc(1, 24, 903);
-    emio_free(c);
+    emio_free(foreign), emio_free(foreign);
+    emio_free(emio_calloc(1, 24, 903));
     EXPECT_EQ(emio_getbytes(), 0);
     emio_deinit();
     EXPECT_EQ(cap.err(), "ERROR: emio_free - couldn't find eminout.allocs entry, already freed\n"

@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 
 #include "tests/kit/kit_em.h"
@@ -58,8 +57,7 @@ TEST_F(Loaders, EveryLosslessFormatGivesExactValues)
              {em_loadsound(path.c_str()), em_loadsamplemem(bytes.data(), static_cast<int32_t>(bytes.size()))}) {
             ASSERT_NE(handle, 0) << em_sampleerror();
             EXPECT_STREQ(em_sampleerror(), "");
-            EXPECT_EQ(em_getsample(handle)->channels, c.channels);
-            EXPECT_EQ(em_getsample(handle)->rate, c.rate);
+            EXPECT_EQ((std::pair(em_getsample(handle)->channels, em_getsample(handle)->rate)), (std::pair(c.channels, c.rate)));
             EXPECT_EQ(emtest_valuesof(handle), c.out);
             em_freesample(handle);
         }
@@ -73,9 +71,7 @@ TEST_F(Loaders, OggVorbisAndOpusLoadAtTheirOwnRate)
     std::vector<double> tone(2 * 9600);
     for (size_t i = 0; i < tone.size(); i++)
         tone[i] = 0.5 * std::sin(static_cast<double>(i / 2) * 0.05);
-    // {format, rate}: Ogg Vorbis at 44100 Hz, Opus at 48000
-    for (const auto& c :
-         {std::make_pair(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100), std::make_pair(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000)}) {
+    for (const auto& c : {std::pair(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100), std::pair(SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000)}) {
         SCOPED_TRACE(c.second);
         const std::string path = dir.file("lossy");
         ASSERT_TRUE(kit_writesf(path, c.first, 2, c.second, tone)) << "this libsndfile cannot write it";
@@ -147,9 +143,8 @@ TEST_F(Loaders, BadFilesAndBytesGiveTheirReasons)
     }
     emtest_refused(em_loadsound(nullptr), "no file name");
     const uint8_t some[4] = {'R', 'I', 'F', 'F'};
-    for (const auto& mem :
-         {std::make_pair(some, 0), std::make_pair(some, -1), std::make_pair(static_cast<const uint8_t*>(nullptr), 4)})
-        emtest_refused(em_loadsamplemem(mem.first, mem.second), "no bytes to read");
+    for (const auto& [bytes, size] : {std::pair(some, 0), std::pair(some, -1), std::pair<const uint8_t*, int>(nullptr, 4)})
+        emtest_refused(em_loadsamplemem(bytes, size), "no bytes to read");
     EXPECT_EQ(emio_getbytes(), held);
     EXPECT_EQ(cap.out() + cap.err(), "");
 }

@@ -3,14 +3,7 @@
 #ifndef TESTS_FUZZ_FUZZ_COMMON_H
 #define TESTS_FUZZ_FUZZ_COMMON_H
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "tests/kit/kit_images.h"
 #include "tools/mixgen/oggwriter.h"

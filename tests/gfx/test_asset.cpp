@@ -2,8 +2,6 @@
 #include "tests/kit/kit_gl.h"
 #include "tests/kit/kit_images.h"
 
-#include <vector>
-
 using gfx_assets = kit_glfixture;
 
 TEST_F(gfx_assets, PixelsComeTopRowFirstAndOnly24BitPicturesTakeThePngAlpha)

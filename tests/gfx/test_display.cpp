@@ -2,11 +2,6 @@
 #include "tests/kit/kit_gl.h"
 
 #include <GL/gl.h>
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <utility>
-#include <vector>
 
 TEST(GfxDisplay, ExtensionSearchMatchesWholeWordsOnly)
 {

@@ -1,11 +1,9 @@
-// test_image.cpp -- the image list, lazily made textures and screenshots on a real GL context (the TGA writer on its
-// own is the tga fuzz target's, replayed over its seeds, and its header bytes the program test's and the install test's)
+// test_image.cpp -- the image list, lazily made textures and screenshots (with their header bytes) on a real GL
+// context; the TGA writer on its own is the tga fuzz target's, replayed over its seeds
 #include "tests/kit/kit_gl.h"
 #include "tests/kit/kit_images.h"
 
 #include <GL/gl.h>
-#include <cstring>
-#include <vector>
 
 using gfx_images_gl = kit_glfixture;
 

@@ -1,8 +1,6 @@
 // test_io.cpp -- the accounting allocator and its report, and the line readers on tricky inputs
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "io/io.h"
 #include "io/io_blockset.h"
 #include "tests/kit/kit.h"

@@ -4,13 +4,8 @@
 #define TESTS_KIT_KIT_EM_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "em/em.h"
 #include "em/em_local.h"

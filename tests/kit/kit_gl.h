@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <unistd.h>
-
 #include "SDL.h"
 #include "gfx/gfx_local.h"
 #include "io/io.h"

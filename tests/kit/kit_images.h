@@ -3,11 +3,6 @@
 #ifndef TESTS_KIT_KIT_IMAGES_H
 #define TESTS_KIT_KIT_IMAGES_H
 
-#include <algorithm>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "tests/kit/kit.h"
 
 // A picture, top row first, each pixel `channels` bytes in the file's order (B, G, R(, A) for BMP and TGA).
@@ -28,7 +23,6 @@ inline kit_picture kit_makepicture(int32_t width, int32_t height, int32_t channe
                 p.bytes.push_back(static_cast<uint8_t>(seed + x * 7 + y * 31 + c * 3 + 1));
     return p;
 }
-
 
 // An uncompressed TGA, type 2 (3 or 4 channels) or 3 (grey); topdown sets the origin bit, else rows go bottom first.
 inline bool kit_writetga(const std::string& name, const kit_picture& p, bool topdown)

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 
 #include "tools/mixgen/oggwriter.h"
@@ -15,13 +13,11 @@ namespace {
 
 class Emplay : public ::testing::Test {
 protected:
-    static inline kit_tempdir* files;
-    static inline std::string dir;
+    static inline kit_tempdir files {false};
+    static inline const std::string dir = files.path;
 
     static void SetUpTestSuite()
     {
-        files = new kit_tempdir;
-        dir = files->path;
         ASSERT_FALSE(dir.empty());
         const auto wav = [](const std::string& name, uint16_t channels, uint32_t rate, size_t frames) {
             std::vector<int16_t> values(frames * channels);
@@ -64,7 +60,6 @@ protected:
         }
         text("steps4096.seq", big);
     }
-    static void TearDownTestSuite() { delete files; }
     static kit_result run(const std::vector<std::string>& args, const std::string& before = "")
     {
         return kit_run(dir, EMPLAY_PATH, args, before);
@@ -159,10 +154,7 @@ TEST_F(Emplay, RefusalsGiveTheirStatusAndMessage)
         {voices, 1, "tone.wav: the audio engine has no voice free", false},
     };
     for (const row& r : rows) {
-        std::string shown;
-        for (const std::string& arg : r.args)
-            shown += " " + arg;
-        SCOPED_TRACE(shown.substr(0, 100));
+        SCOPED_TRACE(testing::PrintToString(r.args).substr(0, 100));
         const kit_result result = run(r.args, r.before);
         EXPECT_EQ(result.status, r.status);
         if (r.alone)

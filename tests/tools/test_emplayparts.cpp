@@ -2,11 +2,8 @@
 // and the progress line on a made-up clock
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "tools/emplay/emplay_progress.h"
 #include "tools/emplay/emplay_seq.h"
