@@ -50,6 +50,7 @@ protected:
         wav("tone.wav", 44100, 4410, [](int i) { return std::lround(12000.0 * std::sin(2.0 * M_PI * i / 100.0)); });
         wav("blip.wav", 44100, 3000, blip);
         wav("short.wav", 44100, 2205, blip);
+        wav("silence.wav", 44100, 2205, [](int) { return 0; });
         kit_writefile(dir + "/text.txt", std::string("not a sound\n"));
         ASSERT_EQ(mixgen_writeogg(dir + "/first.ogg", 2, 44100, 4 * 44100, 440), 0);
         ASSERT_EQ(mixgen_writeogg(dir + "/second.ogg", 1, 22050, 4 * 22050, 330), 0);
@@ -165,6 +166,37 @@ TEST_F(Examples, GameSwitchesFadesPausesAndTellsWhatEnded)
         ASSERT_EQ(v[2 * f] | v[2 * f + 1], 0) << f;
 }
 
+// The hall, rendered once with the footsteps alone (the saw, 671 Hz with its harmonics) and once with the loudspeaker
+// alone (the 441 Hz tone). Steps start at the first buffer at or after 11025 + 22050 k; the walker passes the wall
+// at 2 s (frame 88200), so steps 4 to 7 are low-passed at 700 Hz: in their first 2048 frames the share of the
+// frame-to-frame differences in the energy falls from about 0.19 (the saw's jumps) to about 0.01 (its fundamental).
+// The last step has ended by frame 170000: what follows is the reverb's tail, which dies away. The loudspeaker turns from the edge
+// of its cone (a tenth of the gain, a hundredth of the energy) to face the listener.
+TEST_F(Examples, HallMufflesStepsBehindTheWallReverberatesAndTurnsTheLoudspeaker)
+{
+    const std::string said = "a\\.out: 264600 frames, 8 footsteps, 4 of them behind the wall\n";
+    const std::vector<int16_t> steps = render(HALL, {"saw.wav", "silence.wav", "a.out"}, said, 264600);
+    const std::vector<int16_t> speaker = render(HALL, {"silence.wav", "tone.wav", "a.out"}, said, 264600);
+    ASSERT_FALSE(steps.empty() || speaker.empty());
+    // The sum of squares of both sides' values over frames [from, to), and that of their differences.
+    const auto energy = [](const std::vector<int16_t>& v, int from, int to) {
+        double sum = 0.0, diff = 0.0;
+        for (int i = 2 * from; i < 2 * to; i++)
+            sum += std::pow(v[i], 2.0), diff += std::pow(v[i] - v[i - 2], 2.0);
+        return std::pair(sum, diff);
+    };
+    for (int k = 0; k < 8; k++) {
+        const int at = (11025 + 22050 * k + 1023) / 1024 * 1024;
+        const auto [sum, diff] = energy(steps, at, at + 2048);
+        EXPECT_GT(sum, 1e9) << "step " << k << " is heard";
+        EXPECT_TRUE(k < 4 ? diff > 0.1 * sum : diff < 0.02 * sum) << "step " << k << ": " << diff / sum;
+    }
+    const double tail = energy(steps, 170000, 190000).first, late = energy(steps, 240000, 264600).first;
+    EXPECT_GT(tail, 1e7) << "the reverb is heard after the last step";
+    EXPECT_LT(late, tail / 10.0) << "and dies away";
+    EXPECT_GT(energy(speaker, 242550, 264600).first, 30.0 * energy(speaker, 1, 22050).first);
+}
+
 TEST_F(Examples, Refusals)
 {
     const std::string play = "usage: play_wav \\[--render out\\.wav\\] file\\.wav\n(.*\n)*";
@@ -172,6 +204,7 @@ TEST_F(Examples, Refusals)
     const std::string seq =
         "usage: sequence \\[--render out\\.wav\\] \\[--passes N\\] sample\\.wav \\[pattern \\.\\.\\.\\]\n(.*\n)*";
     const std::string game = "usage: game first\\.ogg second\\.ogg ambience\\.wav effect\\.wav out\\.wav\n(.*\n)*";
+    const std::string hall = "usage: hall step\\.wav speaker\\.wav out\\.wav\n(.*\n)*";
     const std::string nine = "69 .", notwav = ": text\\.txt: not a WAV file the engine reads \\(.*\\)\n";
     const std::string nodir = "ERROR: em_writewav: nodir/a\\.out: No such file or directory\n";
     const std::string nodevice =
@@ -219,6 +252,8 @@ TEST_F(Examples, Refusals)
         {GAME, {"first.ogg", "second.ogg", "nothere.wav", "short.wav", "a.out"}, 1, "game: nothere\\.wav: .*\n"},
         {GAME, {"tone.wav", "second.ogg", "tone.wav", "short.wav", "a.out"}, 1, "(.*\n)*game: tone\\.wav cannot be played\n"},
         {GAME, {"first.ogg", "second.ogg", "tone.wav", "short.wav", "nodir/a.out"}, 1, nodir},
+        {HALL, {"saw.wav", "tone.wav"}, 2, hall},
+        {HALL, {"saw.wav", "text.txt", "a.out"}, 1, "hall: text\\.txt: not a sound file the engine reads \\(.*\\)\n"},
     };
     for (const auto& row : rows)
         for (const auto& [program, err] : extest_programs(row.program, row.err)) {
