@@ -657,12 +657,31 @@ template <int channels, bool interp>
 static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place, em_lanes places)
 {
 #if EM_LANES == 8
-    (void)place;
+    // A mono head whose eight places lie within eight frames (an advance of
+    // at most a frame) reads one window of eight values, and with
+    // interpolation the window one further on, each permuted into the lanes.
+    const int32_t i0 = em_sar32(place, 16);
+    if (channels == 1 && h.advance >= 0 && em_sar32(place + 7 * h.advance, 16) - i0 <= 7 && i0 >= h.first &&
+        i0 <= h.end - 9) {
+        const __m256i rel = reinterpret_cast<__m256i>(em_lanesar(places, 16) - em_lanesplat(i0));
+        const auto window = [&](int o) {
+            return reinterpret_cast<em_lanes>(
+                _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h.base + i0 + o)), rel));
+        };
+        return interp ? em_lanelerp(window(0), window(1), places & 0xFFFF) : window(0);
+    }
     return em_laneheadvalues<channels, interp>(h.base, places, h.first, h.end);
 #else
     const int32_t* at[4];
     for (int k = 0; k < 4; k++, place += h.advance)
         at[k] = h.base + channels * em_sar32(place, 16);
+    if (channels == 1 && interp) {
+        // A value and the next one from one 64-bit load a lane.
+        const auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[k])); };
+        const __m128i x = _mm_unpacklo_epi32(pair(0), pair(1)), y = _mm_unpacklo_epi32(pair(2), pair(3));
+        return em_lanelerp(reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(x, y)), reinterpret_cast<em_lanes>(_mm_unpackhi_epi64(x, y)),
+                           places & 0xFFFF);
+    }
     const auto load = [&](int o) {
         return em_lanes {static_cast<uint32_t>(at[0][o]), static_cast<uint32_t>(at[1][o]), static_cast<uint32_t>(at[2][o]),
                          static_cast<uint32_t>(at[3][o])};
