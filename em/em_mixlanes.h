@@ -661,8 +661,7 @@ static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place,
     // at most a frame) reads one window of eight values, and with
     // interpolation the window one further on, each permuted into the lanes.
     const int32_t i0 = em_sar32(place, 16);
-    if (channels == 1 && h.advance >= 0 && em_sar32(place + 7 * h.advance, 16) - i0 <= 7 && i0 >= h.first &&
-        i0 <= h.end - 9) {
+    if (channels == 1 && h.advance >= 0 && em_sar32(place + 7 * h.advance, 16) - i0 <= 7 && i0 >= h.first && i0 <= h.end - 9) {
         const __m256i rel = reinterpret_cast<__m256i>(em_lanesar(places, 16) - em_lanesplat(i0));
         const auto window = [&](int o) {
             return reinterpret_cast<em_lanes>(
@@ -679,8 +678,8 @@ static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place,
         // A value and the next one from one 64-bit load a lane.
         const auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[k])); };
         const __m128i x = _mm_unpacklo_epi32(pair(0), pair(1)), y = _mm_unpacklo_epi32(pair(2), pair(3));
-        return em_lanelerp(reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(x, y)), reinterpret_cast<em_lanes>(_mm_unpackhi_epi64(x, y)),
-                           places & 0xFFFF);
+        return em_lanelerp(reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(x, y)),
+                           reinterpret_cast<em_lanes>(_mm_unpackhi_epi64(x, y)), places & 0xFFFF);
     }
     const auto load = [&](int o) {
         return em_lanes {static_cast<uint32_t>(at[0][o]), static_cast<uint32_t>(at[1][o]), static_cast<uint32_t>(at[2][o]),
@@ -746,21 +745,23 @@ static inline int32_t em_lanestretchloop(int32_t* out, const int32_t* data, int3
     while (i + EM_LANES <= n) {
         const int64_t sw = g.step + i * g.stepinc, gw = g.volume + i * g.volinc, pw = g.pan + i * g.paninc;
         const int32_t step = em_glidefield(sw), gain = em_glidefield(gw), pan = em_glidefield(pw);
-        const int32_t next = sb.next < gb.next ? (sb.next < pb.next ? sb.next : pb.next) : (gb.next < pb.next ? gb.next : pb.next);
+        const int32_t next =
+            sb.next < gb.next ? (sb.next < pb.next ? sb.next : pb.next) : (gb.next < pb.next ? gb.next : pb.next);
         if (next >= i + EM_LANES) {
             const int32_t blocks = ((next < n ? next : n) - i) / EM_LANES;
             lh.advance = static_cast<int32_t>(step + r->leftfix);
             rh.advance = static_cast<int32_t>(step + r->rightfix);
-            em_lanestretch<channels, narrow, interp>(out + 2 * i, &lh, &rh, blocks, em_sar32(em_mul32(gain, em_sub32(128, pan)), 8),
+            em_lanestretch<channels, narrow, interp>(out + 2 * i, &lh, &rh, blocks,
+                                                     em_sar32(em_mul32(gain, em_sub32(128, pan)), 8),
                                                      em_sar32(em_mul32(gain, em_add32(pan, 128)), 8), &a, &b);
             i += blocks * EM_LANES;
         } else {
             const em_lanes st = em_lanefields(step, sw, g.stepinc);
             const em_lanes sum = em_laneprefix(st), before = sum - st;
-            a = em_laneheadvalues<channels, interp>(lh.base, em_lanesplat(lh.place) + before + em_laneindex() * em_lanesplat(r->leftfix),
-                                                    lh.first, lh.end);
-            b = em_laneheadvalues<channels, interp>(rh.base, em_lanesplat(rh.place) + before + em_laneindex() * em_lanesplat(r->rightfix),
-                                                    rh.first, rh.end);
+            a = em_laneheadvalues<channels, interp>(
+                lh.base, em_lanesplat(lh.place) + before + em_laneindex() * em_lanesplat(r->leftfix), lh.first, lh.end);
+            b = em_laneheadvalues<channels, interp>(
+                rh.base, em_lanesplat(rh.place) + before + em_laneindex() * em_lanesplat(r->rightfix), rh.first, rh.end);
             lh.place += static_cast<int32_t>(sum[EM_LANES - 1] + EM_LANES * r->leftfix);
             rh.place += static_cast<int32_t>(sum[EM_LANES - 1] + EM_LANES * r->rightfix);
             const em_lanes q = em_lanefields(pan, pw, g.paninc), v = em_lanefields(gain, gw, g.volinc);

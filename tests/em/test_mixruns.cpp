@@ -45,7 +45,9 @@ TEST(MixRuns, TwoHeadsInStretchesGiveThePlainLoopsValues)
         r0.g.paninc = inc();
         // Gains within 16 bits or any 32-bit value (wrapping products), or a gain field about to wrap.
         const int32_t kind = static_cast<int32_t>(upto(4));
-        const int32_t gain = kind == 0 ? static_cast<int32_t>(rng()) : kind == 1 ? INT32_MAX - 1 : static_cast<int32_t>(upto(32768));
+        const int32_t gain = kind == 0   ? static_cast<int32_t>(rng())
+                             : kind == 1 ? INT32_MAX - 1
+                                         : static_cast<int32_t>(upto(32768));
         const int32_t pan = kind == 0 ? static_cast<int32_t>(rng()) : static_cast<int32_t>(upto(257)) - 128;
         r0.g.step = word(static_cast<int32_t>(upto(5 * 65536)) - 2 * 65536, r0.g.stepinc);
         r0.g.volume = word(gain, r0.g.volinc);
