@@ -652,8 +652,10 @@ struct em_lanehead {
 // The head's values at EM_LANES frames from its place (places holds them in
 // lanes). Eight lanes read through the window reads; four step the places in
 // a scalar register and load each value straight into its lane, which costs
-// less than taking the indices out of the lanes.
-template <int channels, bool interp>
+// less than taking the indices out of the lanes. With narrow products only
+// the low 16 bits of each lane count (em_lanemul), so a mono head's plain
+// values may come in with any upper halves.
+template <int channels, bool narrow, bool interp>
 static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place, em_lanes places)
 {
 #if EM_LANES == 8
@@ -672,8 +674,20 @@ static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place,
     return em_laneheadvalues<channels, interp>(h.base, places, h.first, h.end);
 #else
     const int32_t* at[4];
-    for (int k = 0; k < 4; k++, place += h.advance)
-        at[k] = h.base + channels * em_sar32(place, 16);
+    for (int64_t k = 0, p = place; k < 4; k++, p += h.advance)
+        at[k] = h.base + channels * em_sar64(p, 16);
+    if (channels == 1 && narrow && !interp) {
+        __m128i v = _mm_setzero_si128();
+        const auto low = [&](int k) {
+            int16_t x;
+            memcpy(&x, at[k], sizeof(x)); // the low half of a little-endian word
+            return x;
+        };
+        v = _mm_insert_epi16(v, low(0), 0);
+        v = _mm_insert_epi16(v, low(1), 2);
+        v = _mm_insert_epi16(v, low(2), 4);
+        return reinterpret_cast<em_lanes>(_mm_insert_epi16(v, low(3), 6));
+    }
     if (channels == 1 && interp) {
         // A value and the next one from one 64-bit load a lane.
         const auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[k])); };
@@ -705,8 +719,8 @@ static inline void em_lanestretch(int32_t* out, em_lanehead* lh, em_lanehead* rh
     int32_t l = lh->place, r = rh->place;
     em_lanes va = *a, vb = *b;
     for (int32_t k = 0; k < blocks; k++, out += 2 * EM_LANES) {
-        va = em_lanestretchvalues<channels, interp>(*lh, l, lp);
-        vb = em_lanestretchvalues<channels, interp>(*rh, r, rp);
+        va = em_lanestretchvalues<channels, narrow, interp>(*lh, l, lp);
+        vb = em_lanestretchvalues<channels, narrow, interp>(*rh, r, rp);
         em_laneaddframes(out, em_lanescale<narrow>(va, lg), em_lanescale<narrow>(vb, rg));
         lp += em_lanesplat(ld);
         rp += em_lanesplat(rd);
@@ -715,8 +729,9 @@ static inline void em_lanestretch(int32_t* out, em_lanehead* lh, em_lanehead* rh
     }
     lh->place = l;
     rh->place = r;
-    *a = va;
-    *b = vb;
+    // The values themselves, from their low halves: they lie within 16 bits.
+    *a = narrow ? em_lanesar(va << 16, 16) : va;
+    *b = narrow ? em_lanesar(vb << 16, 16) : vb;
 }
 
 // The fields of EM_LANES frames from a glide word whose field is field.
