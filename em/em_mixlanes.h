@@ -745,6 +745,212 @@ static inline int32_t em_laneheadsloop(int32_t* out, const int32_t* data, int32_
     return i;
 }
 
+// ---------------------------------------------------------------------------
+// Two heads in stretches. Between two changes of a glided field (step, gain
+// or pan: each change moves the field by one) both heads advance by constant
+// steps and the gains hold still, so whole blocks up to the next change run
+// with no running sums and no glides; a block that holds a change takes each
+// lane's fields from the glide words as the loop above does.
+// ---------------------------------------------------------------------------
+
+// The frames of a run at which a glide's field changes: first next, then
+// every q or q + 1 frames. A change is a carry out of the word's 16-bit
+// fraction m (mirrored for a falling glide, so that it climbs by d, the
+// increment's size); after a change m < d, and with 65536 = q d + r the next
+// carry comes q + 1 frames later while m < r, else q. Needs d < 65536.
+struct em_lanebreaks {
+    int32_t next, d, q, r, m;
+};
+
+static inline em_lanebreaks em_lanefirstbreak(int64_t word, int64_t inc)
+{
+    em_lanebreaks b = {INT32_MAX, static_cast<int32_t>(em_abs64(inc)), 0, 0, 0};
+    if (b.d == 0)
+        return b;
+    const int32_t f = static_cast<int32_t>(word & 0xFFFF), m = inc > 0 ? f : 0xFFFF - f;
+    b.next = (65536 - m + b.d - 1) / b.d;
+    b.m = m + b.next * b.d - 65536;
+    b.q = 65536 / b.d;
+    b.r = 65536 % b.d;
+    return b;
+}
+
+// Passes every change at or before frame i, whose fields come from the words.
+static inline void em_lanepastbreaks(em_lanebreaks* b, int32_t i)
+{
+    while (b->next <= i) {
+        const int32_t gap = b->q + (b->m < b->r ? 1 : 0);
+        b->next += gap;
+        b->m += gap * b->d - 65536;
+    }
+}
+
+// At most the changes of a glide's field over n frames, and of the three fields.
+static inline int64_t em_lanechanges(int64_t inc, int32_t n)
+{
+    return inc == 0 ? 0 : (n - 1) * em_abs64(inc) / 65536 + 1;
+}
+static inline int64_t em_lanechanges(const em_glides& g, int32_t n)
+{
+    return em_lanechanges(g.stepinc, n) + em_lanechanges(g.volinc, n) + em_lanechanges(g.paninc, n);
+}
+
+// A head in a stretch: the values it may read (base[first .. end - 1]), its
+// 16.16 place relative to base and its advance a frame.
+struct em_lanehead {
+    const int32_t* base;
+    int32_t first, end, place, advance;
+};
+
+// The head's values at EM_LANES frames from its place (places holds them in
+// lanes). Eight lanes read through the window reads; four step the places in
+// a scalar register and load each value straight into its lane, which costs
+// less than taking the indices out of the lanes. With narrow products only
+// the low 16 bits of each lane count (em_lanemul), so a mono head's plain
+// values may come in with any upper halves.
+template <int channels, bool narrow, bool interp>
+static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place, em_lanes places)
+{
+#if EM_LANES == 8
+    // A mono head whose eight places lie within eight frames (an advance of
+    // at most a frame) reads one window of eight values, and with
+    // interpolation the window one further on, each permuted into the lanes.
+    const int32_t i0 = em_sar32(place, 16);
+    if (channels == 1 && h.advance >= 0 && em_sar32(place + 7 * h.advance, 16) - i0 <= 7 && i0 >= h.first && i0 <= h.end - 9) {
+        const __m256i rel = reinterpret_cast<__m256i>(em_lanesar(places, 16) - em_lanesplat(i0));
+        const auto window = [&](int o) {
+            return reinterpret_cast<em_lanes>(
+                _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h.base + i0 + o)), rel));
+        };
+        return interp ? em_lanelerp(window(0), window(1), places & 0xFFFF) : window(0);
+    }
+    return em_laneheadvalues<channels, interp>(h.base, places, h.first, h.end);
+#else
+    const int32_t* at[4];
+    for (int64_t k = 0, p = place; k < 4; k++, p += h.advance)
+        at[k] = h.base + channels * em_sar64(p, 16);
+    if (channels == 1 && narrow && !interp) {
+        __m128i v = _mm_setzero_si128();
+        const auto low = [&](int k) {
+            int16_t x;
+            memcpy(&x, at[k], sizeof(x)); // the low half of a little-endian word
+            return x;
+        };
+        v = _mm_insert_epi16(v, low(0), 0);
+        v = _mm_insert_epi16(v, low(1), 2);
+        v = _mm_insert_epi16(v, low(2), 4);
+        return reinterpret_cast<em_lanes>(_mm_insert_epi16(v, low(3), 6));
+    }
+    if (channels == 1 && interp) {
+        // A value and the next one from one 64-bit load a lane.
+        const auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[k])); };
+        const __m128i x = _mm_unpacklo_epi32(pair(0), pair(1)), y = _mm_unpacklo_epi32(pair(2), pair(3));
+        return em_lanelerp(reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(x, y)),
+                           reinterpret_cast<em_lanes>(_mm_unpackhi_epi64(x, y)), places & 0xFFFF);
+    }
+    const auto load = [&](int o) {
+        return em_lanes {static_cast<uint32_t>(at[0][o]), static_cast<uint32_t>(at[1][o]), static_cast<uint32_t>(at[2][o]),
+                         static_cast<uint32_t>(at[3][o])};
+    };
+    // A stereo sample heard as its mono mix-down, frame by frame.
+    const auto value = [&](int o) { return channels == 1 ? load(o) : em_lanesar(load(o) + load(o + 1), 1); };
+    if (!interp)
+        return value(0);
+    return em_lanelerp(value(0), value(channels), places & 0xFFFF);
+#endif
+}
+
+// blocks blocks of EM_LANES frames of both heads at constant advances and gains.
+template <int channels, bool narrow, bool interp>
+static inline void em_lanestretch(int32_t* out, em_lanehead* lh, em_lanehead* rh, int32_t blocks, int32_t lgain, int32_t rgain,
+                                  em_lanes* a, em_lanes* b)
+{
+    const em_lanes lg = em_lanesplat(lgain), rg = em_lanesplat(rgain);
+    const int32_t ld = EM_LANES * lh->advance, rd = EM_LANES * rh->advance;
+    em_lanes lp = em_lanesplat(lh->place) + em_laneindex() * em_lanesplat(lh->advance);
+    em_lanes rp = em_lanesplat(rh->place) + em_laneindex() * em_lanesplat(rh->advance);
+    int32_t l = lh->place, r = rh->place;
+    em_lanes va = *a, vb = *b;
+    for (int32_t k = 0; k < blocks; k++, out += 2 * EM_LANES) {
+        va = em_lanestretchvalues<channels, narrow, interp>(*lh, l, lp);
+        vb = em_lanestretchvalues<channels, narrow, interp>(*rh, r, rp);
+        em_laneaddframes(out, em_lanescale<narrow>(va, lg), em_lanescale<narrow>(vb, rg));
+        lp += em_lanesplat(ld);
+        rp += em_lanesplat(rd);
+        l += ld;
+        r += rd;
+    }
+    lh->place = l;
+    rh->place = r;
+    // The values themselves, from their low halves: they lie within 16 bits.
+    *a = narrow ? em_lanesar(va << 16, 16) : va;
+    *b = narrow ? em_lanesar(vb << 16, 16) : vb;
+}
+
+// The fields of EM_LANES frames from a glide word whose field is field.
+static inline em_lanes em_lanefields(int32_t field, int64_t word, int64_t inc)
+{
+    return em_lanesplat(field) + em_lanesar(em_lanesplat(word & 0xFFFF) + em_laneindex() * em_lanesplat(inc), 16);
+}
+
+// The same frames as em_laneheadsloop, for runs with few changes (the caller
+// counts them: at most one per two blocks, so each increment is below 65536
+// / EM_LANES and the lanes of em_lanefields stay within 31 bits).
+template <int channels, bool narrow, bool interp>
+static inline int32_t em_lanestretchloop(int32_t* out, const int32_t* data, int32_t values, em_headrun* r, int32_t n)
+{
+    const int64_t l0 = em_sar64(r->left, 16), r0 = em_sar64(r->right, 16);
+    em_lanehead lh = {data + channels * l0, static_cast<int32_t>(-channels * l0), static_cast<int32_t>(values - channels * l0),
+                      static_cast<int32_t>(r->left & 0xFFFF), 0};
+    em_lanehead rh = {data + channels * r0, static_cast<int32_t>(-channels * r0), static_cast<int32_t>(values - channels * r0),
+                      static_cast<int32_t>(r->right & 0xFFFF), 0};
+    const em_glides g = r->g;
+    em_lanebreaks sb = em_lanefirstbreak(g.step, g.stepinc), gb = em_lanefirstbreak(g.volume, g.volinc),
+                  pb = em_lanefirstbreak(g.pan, g.paninc);
+    const em_lanes c128 = em_lanesplat(128);
+    em_lanes a = {}, b = {};
+    int32_t i = 0;
+    while (i + EM_LANES <= n) {
+        const int64_t sw = g.step + i * g.stepinc, gw = g.volume + i * g.volinc, pw = g.pan + i * g.paninc;
+        const int32_t step = em_glidefield(sw), gain = em_glidefield(gw), pan = em_glidefield(pw);
+        const int32_t next =
+            sb.next < gb.next ? (sb.next < pb.next ? sb.next : pb.next) : (gb.next < pb.next ? gb.next : pb.next);
+        if (next >= i + EM_LANES) {
+            const int32_t blocks = ((next < n ? next : n) - i) / EM_LANES;
+            lh.advance = static_cast<int32_t>(step + r->leftfix);
+            rh.advance = static_cast<int32_t>(step + r->rightfix);
+            em_lanestretch<channels, narrow, interp>(out + 2 * i, &lh, &rh, blocks,
+                                                     em_sar32(em_mul32(gain, em_sub32(128, pan)), 8),
+                                                     em_sar32(em_mul32(gain, em_add32(pan, 128)), 8), &a, &b);
+            i += blocks * EM_LANES;
+        } else {
+            const em_lanes st = em_lanefields(step, sw, g.stepinc);
+            const em_lanes sum = em_laneprefix(st), before = sum - st;
+            a = em_laneheadvalues<channels, interp>(
+                lh.base, em_lanesplat(lh.place) + before + em_laneindex() * em_lanesplat(r->leftfix), lh.first, lh.end);
+            b = em_laneheadvalues<channels, interp>(
+                rh.base, em_lanesplat(rh.place) + before + em_laneindex() * em_lanesplat(r->rightfix), rh.first, rh.end);
+            lh.place += static_cast<int32_t>(sum[EM_LANES - 1] + EM_LANES * r->leftfix);
+            rh.place += static_cast<int32_t>(sum[EM_LANES - 1] + EM_LANES * r->rightfix);
+            const em_lanes q = em_lanefields(pan, pw, g.paninc), v = em_lanefields(gain, gw, g.volinc);
+            em_laneaddframes(out + 2 * i, em_lanescale<narrow>(a, em_lanescale<narrow>(v, c128 - q)),
+                             em_lanescale<narrow>(b, em_lanescale<narrow>(v, q + c128)));
+            i += EM_LANES;
+        }
+        em_lanepastbreaks(&sb, i);
+        em_lanepastbreaks(&gb, i);
+        em_lanepastbreaks(&pb, i);
+    }
+    r->left = l0 * 65536 + lh.place;
+    r->right = r0 * 65536 + rh.place;
+    r->g.step += i * g.stepinc;
+    r->g.volume += i * g.volinc;
+    r->g.pan += i * g.paninc;
+    r->leftvalue = static_cast<int32_t>(a[EM_LANES - 1]);
+    r->rightvalue = static_cast<int32_t>(b[EM_LANES - 1]);
+    return i;
+}
+
 template <int channels> static void em_laneheads(int32_t* out, const em_source& src, em_headrun* r, int32_t n)
 {
     int32_t i = 0;
@@ -753,11 +959,16 @@ template <int channels> static void em_laneheads(int32_t* out, const em_source& 
         const int64_t first = em_glidefield(r->g.step), last = em_glidefield(r->g.step + (n - 1) * r->g.stepinc);
         const int64_t fix = em_abs64(r->leftfix) > em_abs64(r->rightfix) ? em_abs64(r->leftfix) : em_abs64(r->rightfix);
         const int64_t step = em_abs64(first) > em_abs64(last) ? em_abs64(first) : em_abs64(last);
-        if ((step + fix) * (n + EM_LANES) + 65536 < (static_cast<int64_t>(1) << 31))
+        if ((step + fix) * (n + EM_LANES) + 65536 < (static_cast<int64_t>(1) << 31)) {
+            // Stretches pay while a run holds at most one change per two blocks.
+            const bool stretches = em_lanechanges(r->g, n) * 2 * EM_LANES <= n;
             i = em_lanechoose(em_gainsnarrow(r->g.volume, r->g.volinc, r->g.pan, r->g.paninc, n), src.interp,
                               [&](auto narrow, auto interp) {
-                                  return em_laneheadsloop<channels, narrow, interp>(out, src.data, channels * src.length, r, n);
+                                  const int32_t values = channels * src.length;
+                                  return stretches ? em_lanestretchloop<channels, narrow, interp>(out, src.data, values, r, n)
+                                                   : em_laneheadsloop<channels, narrow, interp>(out, src.data, values, r, n);
                               });
+        }
     }
     if (i < n)
         em_plainruns.heads[channels - 1](out + 2 * i, src, r, n - i);
