@@ -8,7 +8,9 @@ set output out
 set datafile separator "\t"
 set multiplot layout (words(kinds) + 2) / 3, 3 title heading font ",13"
 set grid
-set key top left box opaque
+set key top left box opaque font ",9"
+# Room above the highest point for the key, so that it hides no figure.
+set offsets graph 0, graph 0, graph 0.5, graph 0
 set xlabel "voices"
 set ylabel "us per buffer"
 set xrange [0:*]
