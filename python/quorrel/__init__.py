@@ -247,6 +247,12 @@ class Sampler3D(_Starter):
     right = _vector(EMP_RIGHT3D, "listener right axis")
     up = _vector(EMP_UP3D, "listener up axis")
 
+    def trigger_placed(self, sample, position, velocity=None):
+        """A voice whose first buffer is heard at position (x, y, z), moving at velocity (at rest when None)."""
+        where = (ctypes.c_float * 3)(*position)
+        speed = (ctypes.c_float * 3)(*velocity) if velocity is not None else None
+        return self._start(lambda handle, number: c.em_triggersample3dat(handle, number, where, speed), sample)
+
 
 class Sequencer(Node):
     """A step sequencer: channels of patterns, one signed byte per step."""

@@ -104,6 +104,12 @@ def test_the_scene_renders_as_the_engine_renders_it_from_cxx(files, engine):
         assert back.readframes(FRAMES) == got.astype("<i2").tobytes()
 
 
+def test_a_placed_voice_starts_where_it_is_put(files, engine):
+    voice = engine.sampler3d().trigger_placed(engine.load(files / "mono.wav"), (0, 0, -1000), (2, 0, 0))
+    assert voice.position3d == (0.0, 0.0, -1000.0) and voice.velocity3d == (2.0, 0.0, 0.0)
+    assert not engine.render(1024).any(), "out of range from its first frame on"
+
+
 def test_the_c_calls_are_reachable_as_they_are(files):
     assert quorrel.c.em_initoffline() == 0
     try:
