@@ -264,7 +264,7 @@ static int em_setdirection(em_s3shape* sh, const float* v)
     return 0;
 }
 
-// The settings of a new 3-D sampler: today's fall-off to 256 units, no cone.
+// The settings of a new 3-D sampler: the linear fall-off to 256 units, no cone.
 static const em_s3shape em_s3defaultshape = {EMD_FALLOFF, 0, 1.0f, 256.0f, 1.0f, 360.0f, 360.0f, 0.0f, 1.0f, {0.0f, 0.0f, -1.0f}};
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,6 @@
 // test_voicefilters.cpp -- a voice's own low-pass and high-pass against the Butterworth response, off changing nothing,
 // refusals, a swept cutoff without clicks; the music node's interpolation on an upsampled stream
 #include <cmath>
-#include <complex>
 
 #include "tests/kit/kit_em.h"
 #include "tools/mixgen/oggwriter.h"
@@ -32,15 +31,6 @@ std::vector<double> emtest_left(int voice)
     return left;
 }
 
-// Hann-windowed correlation with a tone of f.
-double emtest_tone(const std::vector<double>& v, double f)
-{
-    std::complex<double> sum;
-    for (size_t i = 0, n = v.size(); i < n; i++)
-        sum += (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n)) * v[i] * std::polar(1.0, -2.0 * M_PI * f * i / 44100.0);
-    return std::abs(sum);
-}
-
 // The gain of a 1 kHz corner at f: -10 log10(1 + r^4), r = tan(pi f / rate) / tan(pi 1000 / rate), or its inverse
 // for the high-pass, the bilinear Butterworth response with the corner prewarped (computed on its own).
 TEST_F(VoiceFilters, ASineLosesWhatTheButterworthResponseSays)
@@ -62,7 +52,7 @@ TEST_F(VoiceFilters, ASineLosesWhatTheButterworthResponseSays)
             if (b >= 4) // settled
                 in.insert(in.end(), a.begin(), a.end()), out.insert(out.end(), c.begin(), c.end());
         }
-        EXPECT_NEAR(20.0 * std::log10(emtest_tone(out, r.f) / emtest_tone(in, r.f)), r.db, 0.1)
+        EXPECT_NEAR(20.0 * std::log10(kit_tonelevel(out, r.f) / kit_tonelevel(in, r.f)), r.db, 0.1)
             << r.id << " " << r.f << " " << r.d3;
         em_freenode(em_getparent(plain)), em_freenode(em_getparent(filtered));
     }
@@ -126,7 +116,7 @@ TEST_F(VoiceFilters, ACornerMovedEveryBufferMakesNoStepLargerThanTheSignals)
     }
 }
 
-// A stream at a quarter of the rate: by default each of its frames is heard four times (today's values); interpolated,
+// A stream at a quarter of the rate: by default each of its frames is heard four times; interpolated,
 // the output passes through every frame and on a straight line, a quarter of the way a frame, to the next.
 TEST_F(VoiceFilters, MusicInterpolatedTurnsAnUpsampledStreamIntoStraightLines)
 {

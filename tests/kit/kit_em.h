@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <complex>
 #include <cstdio>
 
 #include "em/em.h"
@@ -111,6 +113,16 @@ inline std::vector<int32_t> kit_left(int handle, int buffers = 1)
             out.push_back(mix[2 * f]);
     }
     return out;
+}
+
+// The level of a tone of f Hz in values taken at 44100 Hz: the Hann-windowed
+// correlation with it (ratios of two levels give a gain).
+inline double kit_tonelevel(const std::vector<double>& v, double f)
+{
+    std::complex<double> sum;
+    for (size_t i = 0, n = v.size(); i < n; i++)
+        sum += (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n)) * v[i] * std::polar(1.0, -2.0 * M_PI * f * i / 44100.0);
+    return std::abs(sum);
 }
 
 // A running sequencer under the root of one channel playing pattern's steps of sample over a pass of length frames;
