@@ -399,34 +399,51 @@ static inline __m128i em_sse2load64(const int32_t* p)
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
 
-// Pairs of values a | b << 16 in every lane (both within 16 bits, which the
-// saturating pack keeps exact) on the line between them at the fractions
-// frac: em_lanelerp on values already packed.
-static inline em_lanes em_sse2lerp(__m128i pairs, em_lanes frac)
+// Four lanes keep each 16-bit fraction f as a pair, its complement and
+// itself, (65535 - f) | f << 16: one 16-bit sum a block advances both halves
+// (each wraps as the fraction does), and one 16-bit shift gives em_lanelerp's
+// weights 32767 - w | w << 16 (w = f >> 1, and (65535 - f) >> 1 = 32767 - w).
+static inline em_lanes em_sse2fracpair(em_lanes frac)
 {
-    const em_lanes values = reinterpret_cast<em_lanes>(pairs), w = frac >> 1;
-    const em_lanes weights = (em_lanesplat(32767) - w) | (w << 16);
-    return em_lanesar(em_lanemadd(values, weights) + em_lanesar(values << 16, 16), 15);
+    return (~frac & 0xFFFF) | (frac << 16);
+}
+
+static inline em_lanes em_sse2weights(em_lanes pairs)
+{
+    return reinterpret_cast<em_lanes>(_mm_srli_epi16(reinterpret_cast<__m128i>(pairs), 1));
+}
+
+// Pairs of values a | b << 16 in every lane (both within 16 bits), with the
+// values a apart, on the line from a to b at the fraction pairs:
+// em_lanelerp's sum.
+static inline em_lanes em_sse2lerp(__m128i pairs, __m128i a, em_lanes fracs)
+{
+    return em_lanesar(em_lanemadd(reinterpret_cast<em_lanes>(pairs), em_sse2weights(fracs)) + reinterpret_cast<em_lanes>(a), 15);
 }
 
 // The values of four mono frames at a0 .. a3, or with interpolation the
-// values on the line to the frames after them at the fractions frac.
+// values on the line to the frames after them at the fraction pairs.
 template <bool interp>
 static inline em_lanes em_sse2monovalues(const int32_t* a0, const int32_t* a1, const int32_t* a2, const int32_t* a3,
-                                         em_lanes frac)
+                                         em_lanes fracs)
 {
     if (!interp)
         return reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(_mm_unpacklo_epi32(em_sse2load32(a0), em_sse2load32(a1)),
                                                              _mm_unpacklo_epi32(em_sse2load32(a2), em_sse2load32(a3))));
-    // Each frame's value and the next one's from one load.
-    const __m128i p01 = _mm_unpacklo_epi64(em_sse2load64(a0), em_sse2load64(a1));
-    const __m128i p23 = _mm_unpacklo_epi64(em_sse2load64(a2), em_sse2load64(a3));
-    return em_sse2lerp(_mm_packs_epi32(p01, p23), frac);
+    // Each frame's value and the next one's from one load, packed into pairs
+    // (the saturating pack keeps values within 16 bits exact); the values
+    // themselves are the even lanes.
+    const auto two = [](const int32_t* lo, const int32_t* hi) {
+        return _mm_castps_si128(_mm_loadh_pi(_mm_castsi128_ps(em_sse2load64(lo)), reinterpret_cast<const __m64*>(hi)));
+    };
+    const __m128i p01 = two(a0, a1), p23 = two(a2, a3);
+    const __m128i a = _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(p01), _mm_castsi128_ps(p23), _MM_SHUFFLE(2, 0, 2, 0)));
+    return em_sse2lerp(_mm_packs_epi32(p01, p23), a, fracs);
 }
 
 // The left and right values of two stereo frames at a0 and a1 (lanes 0, 1
-// and 2, 3), as em_sse2monovalues; frac holds each frame's fraction twice.
-template <bool interp> static inline em_lanes em_sse2stereovalues(const int32_t* a0, const int32_t* a1, em_lanes frac)
+// and 2, 3), as em_sse2monovalues; each frame's fraction in two lanes.
+template <bool interp> static inline em_lanes em_sse2stereovalues(const int32_t* a0, const int32_t* a1, em_lanes fracs)
 {
     if (!interp)
         return reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(em_sse2load64(a0), em_sse2load64(a1)));
@@ -436,19 +453,43 @@ template <bool interp> static inline em_lanes em_sse2stereovalues(const int32_t*
     const __m128i f1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a1));
     const __m128i pairs =
         _mm_packs_epi32(_mm_shuffle_epi32(f0, _MM_SHUFFLE(3, 1, 2, 0)), _mm_shuffle_epi32(f1, _MM_SHUFFLE(3, 1, 2, 0)));
-    return em_sse2lerp(pairs, frac);
+    return em_sse2lerp(pairs, _mm_unpacklo_epi64(f0, f1), fracs);
 }
 #endif
 
+// The 16.16 offsets of a run's lanes and their advance a block. Eight lanes
+// read through them; four read through a scalar copy and keep only the
+// fractions, as pairs (em_sse2fracpair).
+static inline em_lanes em_laneoffsets(em_lanes offs)
+{
+#if EM_LANES == 4
+    return em_sse2fracpair(offs);
+#else
+    return offs;
+#endif
+}
+
+static inline em_lanes em_laneadvance(em_lanes offs, int32_t advance)
+{
+#if EM_LANES == 4
+    const em_lanes d = em_lanesplat(advance);
+    return reinterpret_cast<em_lanes>(
+        _mm_add_epi16(reinterpret_cast<__m128i>(offs), reinterpret_cast<__m128i>((-d & 0xFFFF) | (d << 16))));
+#else
+    return offs + em_lanesplat(advance);
+#endif
+}
+
 // The values of EM_LANES frames of a mono run, frame k read at the 16.16
-// offset o + k x step from base (offs: the same offsets in lanes).
+// offset o + k x step from base (offs: the same offsets in lanes, as
+// em_laneoffsets holds them).
 template <bool interp>
 static inline em_lanes em_lanemonostepvalues(const int32_t* base, int32_t avail, uint32_t o, uint32_t step, em_lanes offs)
 {
 #if EM_LANES == 4
     (void)avail;
     return em_sse2monovalues<interp>(base + (o >> 16), base + ((o + step) >> 16), base + ((o + 2 * step) >> 16),
-                                     base + ((o + 3 * step) >> 16), offs & 0xFFFF);
+                                     base + ((o + 3 * step) >> 16), offs);
 #else
     (void)o;
     (void)step;
@@ -463,7 +504,7 @@ static inline em_lanes em_lanestereostepvalues(const int32_t* base, int32_t avai
 {
 #if EM_LANES == 4
     (void)avail;
-    return em_sse2stereovalues<interp>(base + 2 * (o >> 16), base + 2 * ((o + step) >> 16), offs & 0xFFFF);
+    return em_sse2stereovalues<interp>(base + 2 * (o >> 16), base + 2 * ((o + step) >> 16), offs);
 #else
     (void)o;
     (void)step;
@@ -478,14 +519,14 @@ template <bool narrow, bool interp>
 static inline int32_t em_lanemonosteploop(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step, int32_t n,
                                           const em_gains& g)
 {
-    em_lanes offs = em_lanesplat(static_cast<int64_t>(off)) + em_lanesplat(step) * em_laneindex();
+    em_lanes offs = em_laneoffsets(em_lanesplat(static_cast<int64_t>(off)) + em_lanesplat(step) * em_laneindex());
     const uint32_t s = static_cast<uint32_t>(step), advance = s * static_cast<uint32_t>(EM_LANES);
     uint32_t o = static_cast<uint32_t>(off);
     const em_lanes gl = em_lanesplat(g.ll), gr = em_lanesplat(g.rr);
     int32_t i = 0;
     for (; i + EM_LANES <= n; i += EM_LANES) {
         const em_lanes v = em_lanemonostepvalues<interp>(base, avail, o, s, offs);
-        offs += em_lanesplat(advance);
+        offs = em_laneadvance(offs, static_cast<int32_t>(advance));
         o += advance;
         em_laneaddframes(out + 2 * i, em_lanescale<narrow>(v, gl), em_lanescale<narrow>(v, gr));
     }
@@ -511,14 +552,14 @@ template <bool narrow, bool interp>
 static inline int32_t em_lanestereosteploop(int32_t* out, const int32_t* base, int32_t avail, uint64_t off, int32_t step,
                                             int32_t n, const em_gains& g)
 {
-    em_lanes offs = em_lanesplat(static_cast<int64_t>(off)) + em_lanesplat(step) * (em_laneindex() >> 1);
+    em_lanes offs = em_laneoffsets(em_lanesplat(static_cast<int64_t>(off)) + em_lanesplat(step) * (em_laneindex() >> 1));
     const uint32_t s = static_cast<uint32_t>(step), advance = s * static_cast<uint32_t>(EM_LANES / 2);
     uint32_t o = static_cast<uint32_t>(off);
     const em_lanes own = em_lanepair(g.ll, g.rr), other = em_lanepair(g.lr, g.rl);
     int32_t i = 0;
     for (; i + EM_LANES / 2 <= n; i += EM_LANES / 2) {
         const em_lanes v = em_lanestereostepvalues<interp>(base, avail, o, s, offs);
-        offs += em_lanesplat(advance);
+        offs = em_laneadvance(offs, static_cast<int32_t>(advance));
         o += advance;
         em_laneaddto(out + 2 * i, em_lanestereomix<narrow>(v, own, other));
     }
@@ -582,6 +623,7 @@ static inline void em_laneaddramped(int32_t* out, em_lanes a, em_lanes b, em_lan
 template <int channels, bool interp>
 static inline void em_sse2rampvalues(const int32_t* const* at, em_lanes frac, em_lanes* a, em_lanes* b)
 {
+    frac = em_sse2fracpair(frac);
     if (channels == 1) {
         *a = em_sse2monovalues<interp>(at[0], at[1], at[2], at[3], frac);
         return;
@@ -802,14 +844,22 @@ struct em_lanehead {
     int32_t first, end, place, advance;
 };
 
+// A head's place as a stretch's blocks step it: four lanes address values
+// with it, and in 64 bits it needs no widening a block.
+#if EM_LANES == 4
+typedef int64_t em_stretchplace;
+#else
+typedef int32_t em_stretchplace;
+#endif
+
 // The head's values at EM_LANES frames from its place (places holds them in
-// lanes). Eight lanes read through the window reads; four step the places in
-// a scalar register and load each value straight into its lane, which costs
-// less than taking the indices out of the lanes. With narrow products only
+// lanes, as em_laneoffsets does). Eight lanes read through the window reads;
+// four step the places in a scalar register and load each value straight
+// into its lane, which costs less than taking the indices out of the lanes. With narrow products only
 // the low 16 bits of each lane count (em_lanemul), so a mono head's plain
 // values may come in with any upper halves.
 template <int channels, bool narrow, bool interp>
-static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place, em_lanes places)
+static inline em_lanes em_lanestretchvalues(const em_lanehead& h, em_stretchplace place, em_lanes places)
 {
 #if EM_LANES == 8
     // A mono head whose eight places lie within eight frames (an advance of
@@ -841,22 +891,18 @@ static inline em_lanes em_lanestretchvalues(const em_lanehead& h, int32_t place,
         v = _mm_insert_epi16(v, low(2), 4);
         return reinterpret_cast<em_lanes>(_mm_insert_epi16(v, low(3), 6));
     }
-    if (channels == 1 && interp) {
-        // A value and the next one from one 64-bit load a lane.
-        const auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[k])); };
-        const __m128i x = _mm_unpacklo_epi32(pair(0), pair(1)), y = _mm_unpacklo_epi32(pair(2), pair(3));
-        return em_lanelerp(reinterpret_cast<em_lanes>(_mm_unpacklo_epi64(x, y)),
-                           reinterpret_cast<em_lanes>(_mm_unpackhi_epi64(x, y)), places & 0xFFFF);
-    }
+    if (channels == 1)
+        return em_sse2monovalues<interp>(at[0], at[1], at[2], at[3], places);
     const auto load = [&](int o) {
         return em_lanes {static_cast<uint32_t>(at[0][o]), static_cast<uint32_t>(at[1][o]), static_cast<uint32_t>(at[2][o]),
                          static_cast<uint32_t>(at[3][o])};
     };
     // A stereo sample heard as its mono mix-down, frame by frame.
-    const auto value = [&](int o) { return channels == 1 ? load(o) : em_lanesar(load(o) + load(o + 1), 1); };
+    const auto value = [&](int o) { return em_lanesar(load(o) + load(o + 1), 1); };
     if (!interp)
         return value(0);
-    return em_lanelerp(value(0), value(channels), places & 0xFFFF);
+    const em_lanes a = value(0), b = value(2);
+    return em_sse2lerp(reinterpret_cast<__m128i>((a & 0xFFFF) | (b << 16)), reinterpret_cast<__m128i>(a), places);
 #endif
 }
 
@@ -867,21 +913,30 @@ static inline void em_lanestretch(int32_t* out, em_lanehead* lh, em_lanehead* rh
 {
     const em_lanes lg = em_lanesplat(lgain), rg = em_lanesplat(rgain);
     const int32_t ld = EM_LANES * lh->advance, rd = EM_LANES * rh->advance;
-    em_lanes lp = em_lanesplat(lh->place) + em_laneindex() * em_lanesplat(lh->advance);
-    em_lanes rp = em_lanesplat(rh->place) + em_laneindex() * em_lanesplat(rh->advance);
-    int32_t l = lh->place, r = rh->place;
+    em_lanes lp = em_laneoffsets(em_lanesplat(lh->place) + em_laneindex() * em_lanesplat(lh->advance));
+    em_lanes rp = em_laneoffsets(em_lanesplat(rh->place) + em_laneindex() * em_lanesplat(rh->advance));
+    em_stretchplace l = lh->place, r = rh->place;
     em_lanes va = *a, vb = *b;
+#if EM_LANES == 4
+    // Each head's base in a register of its own (the empty statement hides
+    // where they come from): else the compiler keeps the two as a shared
+    // base and two offsets and spends an addition on every value's address.
+    em_lanehead lx = *lh, rx = *rh;
+    __asm__("" : "+r"(lx.base), "+r"(rx.base));
+#else
+    const em_lanehead &lx = *lh, &rx = *rh;
+#endif
     for (int32_t k = 0; k < blocks; k++, out += 2 * EM_LANES) {
-        va = em_lanestretchvalues<channels, narrow, interp>(*lh, l, lp);
-        vb = em_lanestretchvalues<channels, narrow, interp>(*rh, r, rp);
+        va = em_lanestretchvalues<channels, narrow, interp>(lx, l, lp);
+        vb = em_lanestretchvalues<channels, narrow, interp>(rx, r, rp);
         em_laneaddframes(out, em_lanescale<narrow>(va, lg), em_lanescale<narrow>(vb, rg));
-        lp += em_lanesplat(ld);
-        rp += em_lanesplat(rd);
+        lp = em_laneadvance(lp, ld);
+        rp = em_laneadvance(rp, rd);
         l += ld;
         r += rd;
     }
-    lh->place = l;
-    rh->place = r;
+    lh->place = static_cast<int32_t>(l);
+    rh->place = static_cast<int32_t>(r);
     // The values themselves, from their low halves: they lie within 16 bits.
     *a = narrow ? em_lanesar(va << 16, 16) : va;
     *b = narrow ? em_lanesar(vb << 16, 16) : vb;
