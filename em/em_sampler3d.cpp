@@ -271,11 +271,25 @@ static const em_s3shape em_s3defaultshape = {EMD_FALLOFF, 0, 1.0f, 256.0f, 1.0f,
 // Voice node
 // ---------------------------------------------------------------------------
 
-// After a change of the geometry (result 0): a voice no buffer has been mixed
-// of starts from the new place and settings. Passes the result on.
-static int em_s3restart(em_s3channel* ch, int result)
+// The listener a voice hears is its parent 3-D sampler's: 1 when it has one
+// (taken as the voice's), 0 when the voice has been moved anywhere else, where
+// it stays silent and never reads the record of a 3-D sampler destroyed after
+// it left.
+static int em_s3hears(em_node* node)
 {
-    if (result == 0 && !ch->mixed)
+    if (!node->parent || !em_issampler3d(node->parent))
+        return 0;
+    static_cast<em_s3channel*>(node->data)->listener = static_cast<em_sampler3d*>(node->parent->data);
+    return 1;
+}
+
+// After a change of the geometry (result 0): a voice no buffer has been mixed
+// of starts from the new place and settings, around its parent's listener.
+// Passes the result on.
+static int em_s3restart(em_node* node, int result)
+{
+    em_s3channel* ch = static_cast<em_s3channel*>(node->data);
+    if (result == 0 && !ch->mixed && em_s3hears(node))
         em_s3start(ch);
     return result;
 }
@@ -294,12 +308,9 @@ static void em_s3channelprocess(em_node* node)
         const float seconds = static_cast<float>(emstate.samples) * 1.0f / static_cast<float>(emstate.freq);
         em_vecaddscaled(&ch->position, seconds, &ch->velocity);
     }
-    // The listener is the parent 3-D sampler's: a voice moved under another one
-    // hears that one's listener, and a voice moved anywhere else stays silent, so
-    // it never reads the record of a 3-D sampler destroyed after it left.
-    if (!node->parent || !em_issampler3d(node->parent))
+    // A voice moved under another 3-D sampler hears that one's listener.
+    if (!em_s3hears(node))
         return;
-    ch->listener = static_cast<em_sampler3d*>(node->parent->data);
     int32_t* out = node->parent->mixbuf;
     if (!out)
         return;
@@ -334,7 +345,7 @@ static int em_s3channelsetparam(em_node* node, int id, int32_t value)
         return 0;
     default:
         // EMP_PAN and EMP_STATE are refused: both are computed.
-        return em_s3restart(ch, em_setshape(&ch->shape, id, value));
+        return em_s3restart(node, em_setshape(&ch->shape, id, value));
     }
 }
 
@@ -359,7 +370,7 @@ static int em_s3channelsetparamf(em_node* node, int id, float value)
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     if (id == EMP_LOWPASS || id == EMP_HIGHPASS)
         return em_setvoicefilter(&ch->filter, id, value);
-    return em_s3restart(ch, em_setshapef(&ch->shape, id, value));
+    return em_s3restart(node, em_setshapef(&ch->shape, id, value));
 }
 
 static float em_s3channelgetparamf(em_node* node, int id)
@@ -375,10 +386,10 @@ static int em_s3channelsetparamv(em_node* node, int id, const float* v)
     em_s3channel* ch = static_cast<em_s3channel*>(node->data);
     switch (id) {
     case EMP_POSITION3D:
-    case EMP_POSITION3DB: ch->position = em_vecfrom(v); return em_s3restart(ch, 0);
+    case EMP_POSITION3DB: ch->position = em_vecfrom(v); return em_s3restart(node, 0);
     case EMP_VELOCITY3D:
-    case EMP_VELOCITY3DB: ch->velocity = em_vecfrom(v); return em_s3restart(ch, 0);
-    case EMP_DIRECTION3D: return em_s3restart(ch, em_setdirection(&ch->shape, v));
+    case EMP_VELOCITY3DB: ch->velocity = em_vecfrom(v); return em_s3restart(node, 0);
+    case EMP_DIRECTION3D: return em_s3restart(node, em_setdirection(&ch->shape, v));
     default: return -1;
     }
 }

@@ -99,7 +99,8 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
     EXPECT_EQ(em_locknests, 0) << "the audio lock was taken while held";
 }
 
-// Found by the soak: a 3-D voice moved away from its sampler read the sampler's listener after its destruction.
+// Found by the soak: a 3-D voice moved away from its sampler read the sampler's listener after its destruction, in
+// its buffers and when placed before its first one.
 TEST(Soak, ThreeDVoiceMovedAwayOutlivesItsSampler)
 {
     kit_tempdir dir;
@@ -113,6 +114,7 @@ TEST(Soak, ThreeDVoiceMovedAwayOutlivesItsSampler)
         em_attachnode(em_getnode(voice), em_getnode(toanother ? second : em_getroot()));
         em_destroynode(em_getnode(first));
         SDL_UnlockAudio();
+        EXPECT_EQ(em_setparam3f(voice, EMP_POSITION3D, 1.0f, 0.0f, -2.0f), 0);
         int32_t peak = 0;
         for (int b = 0; b < 4; b++)
             for (const int16_t v : kit_render())
