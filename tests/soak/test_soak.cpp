@@ -32,7 +32,7 @@ TEST(Soak, RandomOperationsBesideTheRunningCallback)
     uint32_t done = 0;
     for (bool good = true; good && done < ops; done++) {
         // Mostly handles the soak made, else the root, else any number; likewise samples.
-        const int p = below(10), id = below(56) - 1;
+        const int p = below(10), id = below(70) - 1;
         const int h = p < 7 ? nodes[below(nodes.size())] : p < 9 ? em_getroot() : below(EM_MAXHANDLES + 20) - 10;
         const int s = p < 8 ? samples[below(samples.size())] : below(EM_MAXSAMPLES + 20) - 10;
         static const int32_t values[] = {0, 1, -1, 3, 256, 0x10000, 44100, INT32_MAX, INT32_MIN};
