@@ -19,8 +19,8 @@ $11 == "default" {
     row = $1 SUBSEP $2 SUBSEP $4
     n = ++defcount[row, $5]
     defratio[row, $5, n] = $10
-    p = ++defpeercount[row]
-    defpeer[row, p] = $7
+    p = ++peercount[row, "default"] # its figures beside the fair ones, under a key of their own
+    peer[row, "default", p] = $7
     next
 }
 
@@ -132,7 +132,8 @@ function verdictlist(row, ratios,    i, j, c, codes, ncodes, list, seen, text, p
     return text
 }
 
-# min / median of the peer's figures of a row over every run; 0 when none.
+# min / median of the peer's figures of a row over every run (of its default
+# configuration: row SUBSEP "default"); 0 when none.
 function gatherpeer(row,    n, i, v) {
     n = peercount[row]
     if (!n) return 0
@@ -150,16 +151,6 @@ function defaultratio(row, lv,    n, i, r) {
     for (i = 1; i <= n; i++) r[i] = defratio[row, lv, i]
     sort(r, n)
     return median(r, n)
-}
-
-# min / median of the peer's default figures of a row; 0 when none.
-function gatherdefault(row,    n, i, v) {
-    n = defpeercount[row]
-    if (!n) return 0
-    for (i = 1; i <= n; i++) v[i] = defpeer[row, i]
-    sort(v, n)
-    plo = v[1]; pmid = median(v, n)
-    return n
 }
 
 function cell(row, lv,    d) {
@@ -214,7 +205,7 @@ END {
         line = "| " rowvoices[row] " | " name[row] " |"
         for (i = 1; i <= nlevels; i++) line = line " " cell(row, level[i]) " |"
         peercell = gatherpeer(row) ? figure(plo, row) " / " figure(pmid, row) " (" resampler[row] ")" : "-"
-        defcell = gatherdefault(row) ? figure(plo, row) " / " figure(pmid, row) : "-"
+        defcell = gatherpeer(row SUBSEP "default") ? figure(plo, row) " / " figure(pmid, row) : "-"
         print line " " peercell " | " defcell " | " verdicts(row) " |"
     }
 
@@ -230,7 +221,7 @@ END {
                     datarow(row, level[i], n, lo, mid, rmid, rlow)
                 if (i == nlevels + 1 && (n = gatherpeer(row)))
                     datarow(row, "openal", n, plo, pmid, -1, -1)
-                if (i == nlevels + 2 && (n = gatherdefault(row)))
+                if (i == nlevels + 2 && (n = gatherpeer(row SUBSEP "default")))
                     datarow(row, "openaldefault", n, plo, pmid, -1, -1)
             }
         }
